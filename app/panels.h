@@ -1,0 +1,121 @@
+// Panels, control ids and the application shell.
+#pragma once
+
+#include "rt/rt.h"
+
+// Panel resource ids in the resource file.
+#define PANEL 1
+#define POPUP 2
+#define RECORD 3
+
+// PANEL: main panel
+#define PANEL_DropDCom 2
+#define PANEL_CTRLRunLockC 3
+#define PANEL_RINGanaMode 4
+#define PANEL_BTNRun 5
+#define PANEL_BTNStop 6
+#define PANEL_BTNSend 7
+#define PANEL_BTNGet 8
+#define PANEL_BTNVideo 9
+#define PANEL_CTRLSeriesLockA 10
+#define PANEL_CTRLSeriesLockB 11
+#define PANEL_RBTFile 12
+#define PANEL_RBTEeprom 13
+#define PANEL_CTRLAnaGroupA 14
+#define PANEL_NUMVideoThreshold 15
+#define PANEL_NUMPower 16
+#define PANEL_NUMDeltaTol 17
+#define PANEL_NEDITTolerance 18
+#define PANEL_NUMSetpoint 19
+#define PANEL_RBTRam 20
+#define PANEL_CTRLRunLockA 21
+#define PANEL_CTRLStartFocus 22
+#define PANEL_CTRLRunLockB 23
+#define PANEL_RINGTrigMode 24
+#define PANEL_DROPHardware 25
+#define PANEL_RINGRs232Mode 26
+#define PANEL_NUMPolarity 27
+#define PANEL_NUMAverage 28
+#define PANEL_NUMEvalMode 29
+#define PANEL_ButtonTeach 30
+#define PANEL_NUMAnaValue 31
+#define PANEL_NUMMvalueMm 32
+#define PANEL_NUMMvalue 33
+#define PANEL_NUMAnaMin 34
+#define PANEL_NUMAnaMax 35
+#define PANEL_NUMToleranceMm 36
+#define PANEL_NUMLedge 37
+#define PANEL_NUMRedge 38
+#define PANEL_ButtonReset 39
+#define PANEL_DECOLogo 45
+#define PANEL_NEDITEdgeRight 46
+#define PANEL_NEDITEdgeLeft 47
+#define PANEL_TEXTStatus 48
+#define PANEL_GRAPHVideo 49
+#define PANEL_GRAPHBar 50
+#define PANEL_PICTLogo 51
+#define PANEL_TOGGLEZoom 52
+#define PANEL_CTRLAnaGroupB 53
+#define PANEL_TOGGBTN_Recorder 54
+#define PANEL_TOGGBTN_ParaII 55
+#define PANEL_STRIPRaw 56
+#define PANEL_SWITCHOpMode 57
+
+// POPUP: calibration popup and sensor description
+#define POPUP_TEXTSensorInfo 2
+#define POPUP_ActivateCalibration 3
+#define POPUP_DiscardCalibration 4
+#define POPUP_NUMFitIntercept 7
+#define POPUP_NUMFitSlope 8
+#define POPUP_ButtonAcceptObject2 9
+#define POPUP_ButtonSaveCalValues 12
+#define POPUP_ButtonAcceptObject1 13
+#define POPUP_NUMPixelObject2 14
+#define POPUP_NUMUmObject2 15
+#define POPUP_ButtonDoFit 16
+#define POPUP_NUMPixelObject1 17
+#define POPUP_NUMUmObject1 18
+#define POPUP_NUMCalOffset 19
+#define POPUP_NUMCalSlope 20
+#define POPUP_CheckStep2 31
+#define POPUP_CheckStep1 32
+
+// RECORD: recorder panel
+#define RECORD_TEXTRecFile 2
+#define RECORD_CBTNStartRecord 4
+#define RECORD_CBTNStopRecord 5
+#define RECORD_CMDBTNrecfile 6
+#define RECORD_TEXTRecStatus 8
+#define RECORD_NUMsample 9
+#define RECORD_NUMinctime 10
+#define RECORD_NUMRecMvalue 11
+#define RECORD_NUMRecLedge 12
+#define RECORD_NUMRecRedge 13
+#define RECORD_NUMRecMvalueMm 14
+#define RECORD_TEXTRecDate 16
+#define RECORD_TEXTRecTime 17
+#define RECORD_NUMRecDays 18
+#define RECORD_NUMRecHours 19
+#define RECORD_NUMRecMinutes 20
+#define RECORD_NUMRecCount 21
+#define RECORD_NUMRecSeconds 22
+
+#define UIR_FILE "K-VEX-XCRidarV252.uir"
+
+extern int pHandle, pPopup, pRecord;
+extern char proj_dir[260];
+extern char szSoftName[72];
+extern char szSoftVersion[72];
+
+// Registers every CC_ callback with the run-time layer (by name).
+void RegisterRidarCallbacks(void);
+
+int WinMain(int argc, char **argv);
+void InitVars(void);
+void InitGUI(void);
+void ShowLogo(int style);
+void ShowInfoText(int bgColor, int textColor, const char *text, int left, int top, int pointSize);
+
+int CVICALLBACK CC_PANEL(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CVICALLBACK CC_POPUP(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CVICALLBACK CC_RECORD(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

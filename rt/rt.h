@@ -1,0 +1,239 @@
+// The run-time layer: user interface, serial line, files, time and the event
+// loop, offered under the names and numeric codes the program was written
+// against. Only rt/*.cpp include Qt; everything else sees this header.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#define CVICALLBACK
+
+// ---- events -------------------------------------------------------------
+enum {
+    EVENT_COMMIT = 1,
+    EVENT_VAL_CHANGED = 2,
+    EVENT_LEFT_CLICK = 3,
+    EVENT_CLOSE = 11,
+};
+
+// ---- control attributes ---------------------------------------------------
+enum {
+    ATTR_DIMMED = 500,
+    ATTR_VISIBLE = 530,
+    ATTR_TEXT_COLOR = 680,
+    ATTR_TEXT_BOLD = 687,
+    ATTR_TEXT_BGCOLOR = 690,
+    ATTR_TEXT_POINT_SIZE = 800,   // int
+    ATTR_TEXT_FONT = 801,         // string
+    ATTR_LEFT = 802,              // int, panel pixels
+    ATTR_TOP = 803,               // int, panel pixels
+    ATTR_FRAME_COLOR = 804,       // decoration colour
+    ATTR_ON_TEXT = 940,           // string
+    ATTR_OFF_TEXT = 941,          // string
+    ATTR_NUM_TRACES = 1100,       // strip chart
+    ATTR_POINTS_PER_SCREEN = 1171,
+    ATTR_SCROLL_MODE = 1088,
+    ATTR_TRACE_COLOR = 1200,      // SetTraceAttribute
+};
+
+// ---- colours --------------------------------------------------------------
+enum : int {
+    VAL_RED = 0xFF0000,
+    VAL_GREEN = 0x00FF00,
+    VAL_DK_GREEN = 0x008000,
+    VAL_BLACK = 0x000000,
+    VAL_WHITE = 0xFFFFFF,
+    VAL_GRAY = 0x808080,
+    VAL_LT_GRAY = 0xE0E0E0,
+    VAL_BLUE = 0x0080FF,
+};
+
+// ---- graphs ---------------------------------------------------------------
+enum { VAL_XAXIS = 0, VAL_LEFT_YAXIS = 1 };
+enum { VAL_MANUAL = 0, VAL_AUTOSCALE = 1 };
+enum { VAL_DELETE_ALL = -1 }; // plot handle for DeleteGraphPlot
+enum { VAL_IMMEDIATE_DRAW = 1, VAL_DELAYED_DRAW = 0 };
+// data types of PlotXY and PlotStripChart
+enum { VAL_DOUBLE = 4, VAL_UNSIGNED_SHORT_INTEGER = 6, VAL_INTEGER = 2 };
+// plot style 5 (connected points), point style 10, line style 0 as the program passes them
+enum { VAL_CONNECTED_POINTS = 5, VAL_SIMPLE_DOT = 10, VAL_SOLID = 0 };
+
+// ---- new controls ---------------------------------------------------------
+enum { CTRL_TEXT_MSG = 1 };
+
+// ---- serial library error codes --------------------------------------------
+enum {
+    RT_ERR_UNKNOWN_SYSTEM = -1,
+    RT_ERR_INVALID_PORT = -2,
+    RT_ERR_PORT_NOT_OPEN = -3,
+    RT_ERR_IO = -4,
+    RT_ERR_NO_PORT = -6,
+    RT_ERR_CANNOT_OPEN = -7,
+    RT_ERR_INVALID_PARAM = -13,
+    RT_ERR_TIMEOUT = -99,
+};
+enum { LWRS_RXFLAG = 0x0002, LWRS_TXEMPTY = 0x0004, LWRS_RECEIVE = 0x8000 };
+
+// ---- file dialog results --------------------------------------------------
+enum { VAL_NO_FILE_SELECTED = 0, VAL_EXISTING_FILE_SELECTED = 1, VAL_NEW_FILE_SELECTED = 2 };
+
+typedef int (*CtrlCallbackPtr)(int panel, int control, int event, void *callbackData,
+                               int eventData1, int eventData2);
+typedef void (*ComCallbackPtr)(int portNumber, int eventMask, void *callbackData);
+
+struct RtCallbackEntry {
+    const char *name;      // "CC_BTNRun", "CC_PANEL", ...
+    CtrlCallbackPtr fn;
+};
+
+// ---- start and event loop -------------------------------------------------
+int InitCVIRTE(int argc, char **argv);          // 1 on success, 0 on failure
+void RegisterCallbacks(const RtCallbackEntry *table, int count); // before LoadPanel
+int RunUserInterface(void);
+int QuitUserInterface(int code);
+// Runs what is pending and returns; when nothing is pending it blocks at
+// most a few milliseconds for the next event, so wait loops do not spin.
+int ProcessSystemEvents(void);
+
+// ---- panels ---------------------------------------------------------------
+// Loads panel `id` (dynamic property "panelId" of a top-level child of the
+// resource file's root widget). Negative on a missing file or panel.
+int LoadPanel(int parent, const char *file, int id);
+int DisplayPanel(int panel);
+int HidePanel(int panel);
+int DiscardPanel(int panel);
+int SetActivePanel(int panel);
+int SetActiveCtrl(int panel, int control);
+
+// ---- controls -------------------------------------------------------------
+// Values keep the control's type; these convert with wrap-around where the
+// target is narrower. A program-set value never raises an event.
+int SetCtrlVal(int panel, int control, int value);
+int SetCtrlVal(int panel, int control, unsigned value);
+int SetCtrlVal(int panel, int control, double value);
+int SetCtrlVal(int panel, int control, const char *value);
+int GetCtrlVal(int panel, int control, uint16_t *value);
+int GetCtrlVal(int panel, int control, int *value);
+int GetCtrlVal(int panel, int control, unsigned *value);
+int GetCtrlVal(int panel, int control, float *value);
+int GetCtrlVal(int panel, int control, double *value);
+int GetCtrlVal(int panel, int control, char *value, int bufSize); // always terminated
+int SetCtrlAttribute(int panel, int control, int attribute, int value);
+int SetCtrlAttribute(int panel, int control, int attribute, const char *value);
+int GetCtrlAttribute(int panel, int control, int attribute, int *value);
+int NewCtrl(int panel, int style, const char *label, int top, int left); // returns new id
+int ClearListCtrl(int panel, int control);
+int InsertListItem(int panel, int control, int index, const char *label, int value); // -1 appends
+int GetNumListItems(int panel, int control, int *count);
+int GetLabelFromIndex(int panel, int control, int index, char *label, int bufSize);
+int ResetTextBox(int panel, int control, const char *text);
+int ReplaceTextBoxLine(int panel, int control, int line, const char *text);
+int DisplayImageFile(int panel, int control, const char *file); // <0 when missing
+
+// ---- graphs and strip charts -------------------------------------------------
+int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, double max);
+int SetGraphCursor(int panel, int control, int cursor, double x, double y); // cursors 1..3
+int DeleteGraphPlot(int panel, int control, int plot, int refresh);
+int PlotRectangle(int panel, int control, double x1, double y1, double x2, double y2,
+                  int color, int fillColor);
+int PlotXY(int panel, int control, const void *x, const void *y, int n, int xType, int yType,
+           int plotStyle, int pointStyle, int lineStyle, int pointFrequency, int color);
+int PlotStripChart(int panel, int control, const void *data, int n, int start, int skip, int type);
+int SetTraceAttribute(int panel, int control, int trace, int attribute, int value);
+
+// ---- popups ---------------------------------------------------------------
+int MessagePopup(const char *title, const char *message);
+int ConfirmPopup(const char *title, const char *message); // non-zero for yes
+// Writes the chosen path (bufSize includes the terminator). 0 cancel,
+// 1 existing file, 2 new name.
+int FileSelectPopup(const char *defaultDir, const char *defaultName, const char *filter,
+                    const char *title, const char *buttonLabel, int restrictDir,
+                    int restrictExt, int allowCancel, int allowMakeDir, char *path,
+                    int bufSize);
+
+// ---- serial ---------------------------------------------------------------
+// Port n (1-based) is the n-th entry of the port table (see rt_SetPortTable).
+int OpenComConfig(int port, const char *deviceName, long baud, int parity, int dataBits,
+                  int stopBits, int inQSize, int outQSize);
+int SetComTime(int port, double seconds);
+int SetCTSMode(int port, int mode);
+// mask 0 suspends the callback. The callback runs only inside the event
+// loop or ProcessSystemEvents.
+int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
+                       ComCallbackPtr callback, void *callbackData);
+int FlushInQ(int port);
+int FlushOutQ(int port);
+int ComWrt(int port, const char *buf, int count);
+int ComRd(int port, char *buf, int count); // never more than count bytes
+int GetInQLen(int port);                   // sees bytes even without pumping events
+int CloseCom(int port);
+
+// ---- files and time ---------------------------------------------------------
+int GetFileInfo(const char *path, long *size); // 1 when the file exists
+int CVI_DeleteFile(const char *path);          // 0 on success, negative otherwise
+int GetProjectDir(char *dir, int bufSize);     // directory of the executable
+int MakePathname(const char *dir, const char *name, char *path, int bufSize);
+double Timer(void);                             // monotonic seconds
+void Delay(double seconds);                     // pumps no events
+void Sleep(unsigned milliseconds);
+const char *DateStr(void);                      // "MM-DD-YYYY"
+const char *TimeStr(void);                      // "HH:MM:SS"
+
+// ---- process glue -----------------------------------------------------------
+// Port table: the given device first, then the serial devices present.
+void rt_SetPortTable(const std::vector<std::string> &firstDevices);
+std::vector<std::string> rt_PortTable(void);
+std::string rt_PortDevice(int port);             // "" when out of range
+// Starts kvex-sim on a pseudo-terminal as a child that ends with this
+// process; returns its device path or "" on failure.
+std::string rt_StartSimulator(const std::vector<std::string> &args);
+void rt_StopSimulator(void);
+
+// ---- hooks for tests and benchmarks -----------------------------------------
+struct RtPopup {
+    int kind;             // 1 message, 2 confirm, 3 file select
+    std::string title, message, defaultDir, defaultName, filter, buttonLabel;
+};
+struct RtPopupAnswer {
+    int result = 0;       // what the popup returns
+    std::string path;     // file select: the chosen path
+};
+// With a hook installed popups never show; the hook answers them.
+void rt_SetPopupHook(std::function<RtPopupAnswer(const RtPopup &)> hook);
+
+// Operator actions, raising the events a real operator would raise.
+void rt_UserClick(int panel, int control);               // button: 3 then 1; toggle: flips, 2 then 1
+void rt_UserSetVal(int panel, int control, double value); // numerics, rings (item value), toggles: 2 then 1
+void rt_UserSetText(int panel, int control, const char *text);
+void rt_UserClosePanel(int panel);                        // 11 to the panel callback
+// Runs fn once from the event loop after `seconds` (QTimer::singleShot).
+void rt_After(double seconds, std::function<void()> fn);
+
+struct RtPlot {
+    int handle = 0;
+    int kind = 0;                  // 1 rectangle, 2 xy
+    double x1 = 0, y1 = 0, x2 = 0, y2 = 0; // rectangle
+    int color = 0, fillColor = 0;
+    std::vector<double> x, y;      // xy
+};
+std::vector<RtPlot> rt_GetPlots(int panel, int control);
+int rt_GetCursor(int panel, int control, int cursor, double *x, double *y);
+int rt_GetAxisRange(int panel, int control, int axis, double *min, double *max);
+struct RtStrip {
+    int traces = 0;
+    int pointsPerScreen = 0;
+    std::vector<int> colors;                 // per trace
+    std::vector<std::vector<double>> points; // per trace, oldest first, the shown window
+};
+RtStrip rt_GetStrip(int panel, int control);
+std::string rt_GetCtrlText(int panel, int control);  // text, label or on/off text shown
+std::vector<std::string> rt_GetListItems(int panel, int control);
+int rt_IsShown(int panel);
+int rt_Find(int panel, const char *name);  // control id by name, -1 when absent
+// Saves a picture of a panel (or of one control when control > 0) as PNG.
+int rt_SavePanelImage(int panel, int control, const char *file);
+// Statistics of the serial layer since start.
+struct RtLinkStats { long framesNotified = 0, bytesIn = 0, bytesOut = 0, openFailures = 0; };
+RtLinkStats rt_LinkStats(void);
