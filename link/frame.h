@@ -14,6 +14,9 @@ constexpr int eventMask = 0x8006;
     int CVICALLBACK name(int panel, int control, int event, void *callbackData, int eventData1, int eventData2)
 
 // link variables
+// POSIX declares a function sync(); the frame's sync word keeps its name
+// in the code but not in the symbol table.
+#define sync ridar_sync
 extern int com;
 extern int sync;
 extern int order;

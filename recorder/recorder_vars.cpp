@@ -1,0 +1,3 @@
+#include "recorder/recorder.h"
+
+char rec_fname[260];
