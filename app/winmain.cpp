@@ -15,8 +15,10 @@
 static int mainPanelClosed = 0;
 
 static void CopyPath(char *dst, int bufSize, const char *src) {
-    std::strncpy(dst, src, bufSize - 1);
-    dst[bufSize - 1] = '\0';
+    size_t n = std::strlen(src);
+    if (n > static_cast<size_t>(bufSize - 1)) n = static_cast<size_t>(bufSize - 1);
+    std::memcpy(dst, src, n);
+    dst[n] = '\0';
 }
 
 // The resource file lives beside the program, or in ../share/kvex-ridar
