@@ -36,7 +36,7 @@ struct RunResult {
 
 // Runs `exe args` in `cwd` with the extra environment, killing it after
 // `limit` seconds.
-RunResult Run(const std::string &exe, const std::vector<std::string> &args, const std::string &cwd,
+RunResult RunProgram(const std::string &exe, const std::vector<std::string> &args, const std::string &cwd,
               const std::vector<std::pair<std::string, std::string>> &env, double limit) {
     RunResult r;
     int errPipe[2];
@@ -130,7 +130,7 @@ TEST(App, WithoutUsableResourceFileEndsWithMinusOneAndOneLine) {
         std::string expectName = bin + "/" + kUir;
         if (c.content) std::ofstream(expectName) << c.content;
         PtyPeer peer;   // a port that never answers, should it get that far
-        RunResult r = Run(bin + "/kvex-ridar", {"--port", peer.Device()}, dir.Path(), {}, 20.0);
+        RunResult r = RunProgram(bin + "/kvex-ridar", {"--port", peer.Device()}, dir.Path(), {}, 20.0);
         EXPECT_EQ(r.status, 255) << c.name << ": " << r.err;
         EXPECT_EQ(CountLines(r.err), 1) << c.name << ": " << r.err;
         EXPECT_NE(r.err.find(expectName), std::string::npos) << c.name << ": " << r.err;
@@ -156,7 +156,7 @@ TEST(App, FindsResourceFileOfAnInstalledProgramAndInTheWorkingDirectory) {
         fs::copy_file(KVEX_RIDAR_PATH, bin + "/kvex-ridar");
         fs::copy_file(KVEX_UIR_PATH, dir.Path() + "/" + c.uirDir + "/" + kUir);
         PtyPeer peer;
-        RunResult r = Run(bin + "/kvex-ridar", {"--port", peer.Device()}, dir.Path() + "/" + c.cwd,
+        RunResult r = RunProgram(bin + "/kvex-ridar", {"--port", peer.Device()}, dir.Path() + "/" + c.cwd,
                           {{"RIDAR_TEST_CLOSE_AFTER", "2.0"}}, 20.0);
         EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
     }
@@ -175,7 +175,7 @@ TEST(App, ClosingTheMainPanelEndsWithZero) {
     for (const Case &c : cases) {
         PtyPeer peer;
         const std::string exe = KVEX_RIDAR_PATH;
-        RunResult r = Run(exe, {"--port", peer.Device()}, fs::path(exe).parent_path().string(),
+        RunResult r = RunProgram(exe, {"--port", peer.Device()}, fs::path(exe).parent_path().string(),
                           {{"RIDAR_TEST_CLOSE_AFTER", c.closeAfter}}, 20.0);
         EXPECT_EQ(r.status, 0) << c.closeAfter << ": " << r.err;
         EXPECT_LT(r.seconds, c.atMost) << c.closeAfter;
