@@ -186,4 +186,19 @@ TEST(App, ClosingTheMainPanelEndsWithZero) {
     }
 }
 
+// --simulate hands every later argument to the simulator; the program
+// identifies it and still ends cleanly when its panel is closed.
+TEST(App, SimulateStartsTheSimulatorAndEndsWithZero) {
+    const std::string exe = KVEX_RIDAR_PATH;
+    RunResult r = RunProgram(exe, {"--simulate", "--fast", "--ccdtype", "104", "--softversion", "249"},
+                             fs::path(exe).parent_path().string(), {{"RIDAR_TEST_CLOSE_AFTER", "2.5"}}, 20.0);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_LT(r.seconds, 8.0);
+    // a simulator option the simulator does not know makes it refuse to start
+    RunResult bad = RunProgram(exe, {"--simulate", "--no-such-simulator-option"},
+                               fs::path(exe).parent_path().string(), {{"RIDAR_TEST_CLOSE_AFTER", "2.5"}}, 20.0);
+    EXPECT_EQ(bad.status, 255) << bad.err;
+    EXPECT_NE(bad.err.find("kvex-sim"), std::string::npos) << bad.err;
+}
+
 }  // namespace
