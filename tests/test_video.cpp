@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <iostream>
+#include <sys/resource.h>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -473,6 +476,163 @@ TEST_F(Video, FrameCallbackRestoredAfterVideoMode) {
     while (rx_flag != 1 && Since(t0) < 1.0) ProcessSystemEvents();
     EXPECT_EQ(rx_flag, 1);
     EXPECT_EQ(pp[0], 4321);
+}
+
+TEST_F(Video, ThresholdLineFollowsControlAtOnce) {
+    for (int i = 0; i < 256; ++i) {
+        adcbuf[i] = static_cast<uint16_t>(i * 4);
+        xArray8[i] = i * 8.0;
+        thdArray[i] = 500;
+    }
+    vThd = 500;
+    SetCtrlVal(pHandle, PANEL_NUMVideoThreshold, 500);
+    PlotVIDEOCurve(adcbuf, xArray8);
+    rt_UserSetVal(pHandle, PANEL_NUMVideoThreshold, 700);
+    auto plots = rt_GetPlots(pHandle, PANEL_GRAPHVideo);
+    ASSERT_EQ(plots.size(), 2u);
+    ASSERT_EQ(plots[1].y.size(), 256u);
+    for (int i = 0; i < 256; ++i) {
+        ASSERT_EQ(plots[0].y[i], i * 4) << i; // the last video line again
+        ASSERT_EQ(plots[1].y[i], 700) << i;
+    }
+    EXPECT_EQ(vThd, 500);
+    GetPanelValues();
+    EXPECT_EQ(vThd, 700);
+}
+
+// ---------------------------------------------------------------- against kvex-sim
+
+// Requests of one order the simulator counted so far.
+long SimRequests(SimProcess &sim, int ord) {
+    sim.Command("stats");
+    std::string out = sim.Output(3.0, "stats end");
+    size_t at = out.rfind("stats requests");
+    if (at == std::string::npos) return -1;
+    std::string key = " " + std::to_string(ord) + "=";
+    size_t k = out.find(key, at);
+    if (k == std::string::npos) return -1;
+    return std::stol(out.substr(k + key.size()));
+}
+
+// A parameter set with the whole line as evaluation window, into the sensor's RAM.
+void SendParameters(uint16_t threshold) {
+    const uint16_t w[PNUM] = {500, 0, threshold, 0, 0, 2, 1, 2040, 200, 20, 0, 0, 1024, 30000, 0, 0};
+    FlushInQ(com);
+    FillTxBuf(1, w);
+    ComWrt(com, szWriteBuf, 36);
+    auto t0 = Clock::now();
+    while (Since(t0) < 0.2) ProcessSystemEvents();
+    std::memcpy(pp, w, sizeof w);
+}
+
+TEST_F(Video, SimulatorLineBothBoardKinds) {
+    struct C { uint16_t pcb; int blockOrder; int perPass; } cases[] = {{100, 9, 4}, {0, 9, 4}, {1, 11, 1}};
+    for (auto c : cases) {
+        SCOPED_TRACE("pcbtype " + std::to_string(c.pcb));
+        SimProcess sim;
+        ASSERT_TRUE(sim.Start({"--pcbtype", std::to_string(c.pcb), "--video-noise", "0", "--noise", "0",
+                               "--object", "400", "600", "--fast"}));
+        Open(sim.Device(), true);
+        pcbtype = c.pcb;
+        ccdvirtpixel = 2048; pixB = 1; pixE = 2048;
+        for (int i = 0; i < 256; ++i) xArray8[i] = i * 8.0;
+        SendParameters(500);
+        Fill(0);
+        rt_After(0.8, [] { rt_UserClick(pHandle, PANEL_BTNStop); });
+        rt_UserClick(pHandle, PANEL_BTNVideo);
+
+        long n8 = SimRequests(sim, 8);
+        EXPECT_GE(n8, 2);
+        EXPECT_EQ(SimRequests(sim, c.blockOrder), n8 * c.perPass);
+        EXPECT_EQ(SimRequests(sim, c.blockOrder == 9 ? 11 : 9), 0);
+
+        // bright line, dark shadow from 400 to 600 (full scale 1024)
+        EXPECT_EQ(adcbuf[0], 960);
+        EXPECT_EQ(adcbuf[40], 960);
+        EXPECT_EQ(adcbuf[62], 64);
+        EXPECT_EQ(adcbuf[255], 960);
+        // the edges the sensor measured lie where this line crosses its threshold
+        std::vector<double> edges;
+        for (int i = 0; i < 255; ++i) {
+            int a = adcbuf[i], b = adcbuf[i + 1];
+            if ((a >= 500) != (b >= 500)) edges.push_back(8.0 * (i + static_cast<double>(500 - a) / (b - a)));
+        }
+        ASSERT_EQ(edges.size(), 2u);
+        EXPECT_EQ(edcnt, 2);
+        EXPECT_NEAR(Ledge, edges[0], 1.0);
+        EXPECT_NEAR(Redge, edges[1], 1.0);
+        EXPECT_NEAR(Ledge, 400, 2.0);
+        EXPECT_NEAR(Redge, 600, 2.0);
+        auto plots = rt_GetPlots(pHandle, PANEL_GRAPHVideo);
+        ASSERT_EQ(plots.size(), 2u);
+        ASSERT_EQ(plots[0].y.size(), 256u);
+        for (int i = 0; i < 256; ++i) ASSERT_EQ(plots[0].y[i], adcbuf[i]) << i;
+        CloseCom(com);
+    }
+}
+
+TEST_F(Video, SimulatorSilentToBlocksKeepsVideoModeGoing) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--pcbtype", "100", "--no-answer", "9", "--fast"}));
+    Open(sim.Device(), true);
+    pcbtype = 100;
+    Fill(0x1234);
+    bool untouched = false;
+    std::string status;
+    // during the last block of the first pass: nothing of the line came
+    rt_After(5.0, [&] {
+        untouched = true;
+        for (auto a : adcbuf) untouched = untouched && a == 0x1234;
+        status = szStatus;
+        sim.Command("answer 9");
+    });
+    rt_After(6.5, [] { rt_UserClick(pHandle, PANEL_BTNStop); });
+    auto t0 = Clock::now();
+    rt_UserClick(pHandle, PANEL_BTNVideo);
+    EXPECT_GT(Since(t0), 6.0);
+    EXPECT_TRUE(untouched);
+    EXPECT_EQ(status, "Timeout-RS-232 while reading 64 data-words!");
+    long n8 = SimRequests(sim, 8);
+    EXPECT_GE(n8, 2);
+    EXPECT_EQ(SimRequests(sim, 9), 4 * n8);
+    EXPECT_EQ(StatusLine(), "Data[64] block received!");
+    EXPECT_NE(adcbuf[0], 0x1234);
+}
+
+// Passes a second at line speed against the passes the line allows.
+TEST_F(Video, SimulatorPassRateAtLineSpeed) {
+    const double byteTime = 10.0 / 19200;
+    // per exchange: the request's frame time before the answer, then the answer
+    struct C { uint16_t pcb; double lineRate; } cases[] = {
+        {100, 1.0 / ((36 + 36 + 4 * (36 + 128)) * byteTime)},
+        {1, 1.0 / ((36 + 36 + 36 + 512) * byteTime)},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE("pcbtype " + std::to_string(c.pcb));
+        SimProcess sim;
+        ASSERT_TRUE(sim.Start({"--pcbtype", std::to_string(c.pcb)}));
+        Open(sim.Device(), true);
+        pcbtype = c.pcb;
+        SendParameters(500);
+        rusage r0, r1;
+        getrusage(RUSAGE_SELF, &r0);
+        rt_After(4.0, [] { rt_UserClick(pHandle, PANEL_BTNStop); });
+        auto t0 = Clock::now();
+        rt_UserClick(pHandle, PANEL_BTNVideo);
+        double took = Since(t0);
+        getrusage(RUSAGE_SELF, &r1);
+        double cpu = (r1.ru_utime.tv_sec - r0.ru_utime.tv_sec) + (r1.ru_stime.tv_sec - r0.ru_stime.tv_sec) +
+                     1e-6 * ((r1.ru_utime.tv_usec - r0.ru_utime.tv_usec) + (r1.ru_stime.tv_usec - r0.ru_stime.tv_usec));
+        long n8 = SimRequests(sim, 8);
+        double rate = n8 / took;
+        std::cout << "[ rate     ] pcbtype " << c.pcb << ": " << n8 << " passes in " << took << " s = " << rate
+                  << " /s, line allows " << c.lineRate << " /s (" << 100.0 * rate / c.lineRate
+                  << "%), CPU " << 100.0 * cpu / took << "%\n";
+        RecordProperty("passes_per_s_pcb" + std::to_string(c.pcb), std::to_string(rate));
+        EXPECT_GE(rate, 0.9 * c.lineRate);
+        EXPECT_LT(cpu / took, 0.5); // waiting must not spin
+        CloseCom(com);
+    }
 }
 
 } // namespace
