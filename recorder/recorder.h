@@ -10,9 +10,6 @@ void CalcRecTime(int seconds);
 // Both return 0 on success, -1 when the file could not be written.
 int writeFileHeader(void);
 int WriteDataLine(uint16_t left, uint16_t right, uint16_t value, uint16_t edges, uint32_t um);
-// "RECORD.DAT" in the program's directory, or in the working directory when
-// the program's directory cannot be written.
-void DefaultRecFile(char *out, int size);
 
 RIDAR_CALLBACK(CC_CMDBTNrecfile);
 RIDAR_CALLBACK(CC_CBTNStartRecord);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "recorder/recorder.h"
@@ -15,10 +16,13 @@
 #include "app/panels.h"
 #include "params/vars.h"
 
-// Appends n bytes in one write, so a line is in the file whole or not at all.
+// Appends n bytes in one write, so a line is in the file whole or not at
+// all; a line that only partly fits (disk full) is taken back.
 static int AppendBytes(const char *path, const char *bytes, size_t n) {
     int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return -1;
+    struct stat st;
+    off_t before = fstat(fd, &st) == 0 ? st.st_size : -1;
     size_t done = 0;
     int ok = 1;
     while (done < n) {
@@ -26,6 +30,10 @@ static int AppendBytes(const char *path, const char *bytes, size_t n) {
         if (w < 0 && errno == EINTR) continue;
         if (w <= 0) { ok = 0; break; }
         done += static_cast<size_t>(w);
+    }
+    if (!ok && done > 0 && before >= 0 && S_ISREG(st.st_mode)) {
+        int r = ftruncate(fd, before);
+        (void)r;
     }
     if (close(fd) != 0) ok = 0;
     return ok ? 0 : -1;
