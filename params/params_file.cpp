@@ -1,0 +1,89 @@
+// The parameter file: the 16 words of the parameter frame, one per line.
+#include <cstdio>
+#include <cstring>
+
+#include "app/panels.h"
+#include "params/vars.h"
+
+int WriteParaFile(const char *path, const uint16_t *words) {
+    if (path == nullptr || path[0] == '\0') return -1;
+    FILE *f = fopen(path, "w");
+    if (f == nullptr) return -1;
+    int bad = 0;
+    for (int i = 0; i < PNUM; ++i)
+        if (fprintf(f, "%5u\n", static_cast<unsigned>(words[i])) < 0) bad = 1;
+    // a full disk often shows only when the buffer is flushed
+    if (fflush(f) != 0 || ferror(f)) bad = 1;
+    if (fclose(f) != 0) bad = 1;
+    return bad ? -1 : 0;
+}
+
+static int IsSpace(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+int ReadParaFile(const char *path, uint16_t *words) {
+    if (path == nullptr || path[0] == '\0') return -1;
+    FILE *f = fopen(path, "rb");
+    if (f == nullptr) return -1;
+    uint16_t got[PNUM] = {0};
+    int count = 0;       // numbers complete or under way
+    int inNumber = 0;
+    unsigned value = 0;  // kept to its low 16 bits as the digits come
+    int result = 0;
+    int c;
+    while ((c = fgetc(f)) != EOF) {
+        if (c >= '0' && c <= '9') {
+            if (!inNumber) {
+                inNumber = 1;
+                value = 0;
+            }
+            value = (value * 10u + static_cast<unsigned>(c - '0')) & 0xFFFFu;
+        } else if (IsSpace(c)) {
+            if (inNumber) {
+                if (count < PNUM) got[count] = static_cast<uint16_t>(value);
+                ++count;
+                inNumber = 0;
+            }
+        } else {
+            result = -3;
+            break;
+        }
+    }
+    if (result == 0 && ferror(f)) result = -1;
+    fclose(f);
+    if (result != 0) return result;
+    if (inNumber) {
+        if (count < PNUM) got[count] = static_cast<uint16_t>(value);
+        ++count;
+    }
+    if (count < PNUM) return -2;
+    memcpy(words, got, sizeof got);
+    return 0;
+}
+
+void SendParaToFile(void) {
+    GetPanelValues();
+    CopyVarsToPP();
+    if (WriteParaFile(file_name, pp) != 0) {
+        SetStatus("Parameter-file could not be written!");
+        ShowStatus();
+    }
+}
+
+void ReadParaFromFile(void) {
+    char path[sizeof file_name] = {0};
+    int r = FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", "K-VEX-XC-Parameter-File", "Load",
+                            0, 1, 1, 1, path, static_cast<int>(sizeof path));
+    if (r <= 0) return;
+    memcpy(file_name, path, sizeof file_name);
+    file_name[sizeof file_name - 1] = '\0';
+    uint16_t words[PNUM];
+    if (ReadParaFile(file_name, words) != 0) {
+        // a half-read set would mix two parameter sets; keep the old one
+        SetStatus("Parameter-file not loaded - unreadable or incomplete!");
+        return;
+    }
+    memcpy(pp, words, sizeof words);
+    CopyPPtoVars();
+}
