@@ -115,6 +115,10 @@ void InitVars(void);
 void InitGUI(void);
 void ShowLogo(int style);
 void ShowInfoText(int bgColor, int textColor, const char *text, int left, int top, int pointSize);
+// The recorder file proposed when none was chosen: RECORD.DAT in proj_dir.
+void DefaultRecFile(char *path, int bufSize);
+// Lists the port table in DropDCom (item value = port number) and selects com.
+void FillComRing(void);
 
 int CVICALLBACK CC_PANEL(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CVICALLBACK CC_POPUP(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

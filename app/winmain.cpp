@@ -1,0 +1,150 @@
+// Process entry, start-up order and shutdown.
+#include "app/panels.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "link/frame.h"
+
+// Set when the main panel was closed; a close that comes while start-up
+// still waits for the sensor must not leave the program in an event loop
+// that nobody asked to run.
+static int mainPanelClosed = 0;
+
+static void CopyPath(char *dst, int bufSize, const char *src) {
+    size_t n = std::strlen(src);
+    if (n > static_cast<size_t>(bufSize - 1)) n = static_cast<size_t>(bufSize - 1);
+    std::memcpy(dst, src, n);
+    dst[n] = '\0';
+}
+
+// The resource file lives beside the program, or in ../share/kvex-ridar
+// for an installed program, or in the working directory.
+static void FindResourceFile(const char *exeDir, char *path, int bufSize) {
+    char candidates[3][600];
+    std::snprintf(candidates[0], sizeof candidates[0], "%s/%s", exeDir, UIR_FILE);
+    std::snprintf(candidates[1], sizeof candidates[1], "%s/../share/kvex-ridar/%s", exeDir, UIR_FILE);
+    std::snprintf(candidates[2], sizeof candidates[2], "%s", UIR_FILE);
+    for (const char *c : candidates) {
+        long size = 0;
+        if (GetFileInfo(c, &size) == 1) {
+            CopyPath(path, bufSize, c);
+            return;
+        }
+    }
+    CopyPath(path, bufSize, candidates[0]);
+}
+
+static int PanelLoadFailed(const char *file) {
+    std::fprintf(stderr, "kvex-ridar: cannot load the user interface file %s\n", file);
+    return -1;
+}
+
+int WinMain(int argc, char **argv) {
+    if (InitCVIRTE(argc, argv) == 0) return -1;
+
+    // --port DEVICE: DEVICE is port 1. --simulate [options]: the simulator's
+    // pseudo-terminal is port 1; everything after it belongs to the simulator.
+    std::string portDevice;
+    bool simulate = false;
+    std::vector<std::string> simArgs;
+    for (int i = 1; i < argc; ++i) {
+        const char *a = argv[i];
+        if (std::strcmp(a, "--simulate") == 0) {
+            simulate = true;
+            for (++i; i < argc; ++i) simArgs.push_back(argv[i]);
+            break;
+        }
+        if (std::strcmp(a, "--port") == 0) {
+            if (i + 1 < argc) portDevice = argv[++i];
+            else std::fprintf(stderr, "kvex-ridar: --port needs a device name\n");
+        } else if (std::strncmp(a, "--port=", 7) == 0) {
+            portDevice = a + 7;
+        } else if (std::strncmp(a, "--", 2) == 0) {
+            std::fprintf(stderr, "kvex-ridar: unknown option %s ignored\n", a);
+        }
+    }
+
+    RegisterRidarCallbacks();
+
+    char exeDir[260] = "";
+    GetProjectDir(exeDir, sizeof exeDir);
+    char uir[700];
+    FindResourceFile(exeDir, uir, sizeof uir);
+    pHandle = LoadPanel(0, uir, PANEL);
+    if (pHandle < 0) return PanelLoadFailed(uir);
+    pPopup = LoadPanel(0, uir, POPUP);
+    if (pPopup < 0) return PanelLoadFailed(uir);
+    pRecord = LoadPanel(0, uir, RECORD);
+    if (pRecord < 0) return PanelLoadFailed(uir);
+
+    std::vector<std::string> ports;
+    if (simulate) {
+        const std::string dev = rt_StartSimulator(simArgs);
+        if (dev.empty()) {
+            std::fprintf(stderr, "kvex-ridar: the sensor simulator kvex-sim could not be started\n");
+            return -1;
+        }
+        ports.push_back(dev);
+    }
+    if (!portDevice.empty()) ports.push_back(portDevice);
+    rt_SetPortTable(ports);
+
+    // Test hook: RIDAR_TEST_CLOSE_AFTER=seconds closes the main panel as an
+    // operator would, so a headless run can be ended from outside.
+    const char *closeAfter = std::getenv("RIDAR_TEST_CLOSE_AFTER");
+    if (closeAfter != nullptr && *closeAfter != '\0') {
+        const double seconds = std::atof(closeAfter);
+        if (seconds >= 0.0) rt_After(seconds, [] { rt_UserClosePanel(pHandle); });
+    }
+
+    GetProjectDir(proj_dir, sizeof proj_dir);
+    InitVars();
+    InitRS232(com);
+    InitGUI();
+    if (!mainPanelClosed) {
+        DisplayPanel(pHandle);
+        SetActivePanel(pHandle);
+        SetActiveCtrl(pHandle, PANEL_CTRLStartFocus);
+        RunUserInterface();
+    }
+    CloseCom(com);
+    DiscardPanel(pPopup);
+    DiscardPanel(pHandle);
+    DiscardPanel(pRecord);
+    if (simulate) rt_StopSimulator();
+    return 0;
+}
+
+int CVICALLBACK CC_PANEL(int panel, int control, int event, void *callbackData, int eventData1,
+                         int eventData2) {
+    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    if (event != EVENT_CLOSE) return 0;
+    mainPanelClosed = 1;
+    stop_flag = 1;
+    Sleep(200);
+    CloseCom(com);
+    QuitUserInterface(0);
+    return 0;
+}
+
+int CVICALLBACK CC_POPUP(int panel, int control, int event, void *callbackData, int eventData1,
+                         int eventData2) {
+    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    if (event != EVENT_CLOSE) return 0;
+    HidePanel(pPopup);
+    SetCtrlVal(pHandle, PANEL_TOGGBTN_ParaII, 0);
+    return 0;
+}
+
+int CVICALLBACK CC_RECORD(int panel, int control, int event, void *callbackData, int eventData1,
+                          int eventData2) {
+    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    if (event != EVENT_CLOSE) return 0;
+    HidePanel(pRecord);
+    SetCtrlVal(pHandle, PANEL_TOGGBTN_Recorder, 0);
+    return 0;
+}
