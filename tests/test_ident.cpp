@@ -28,6 +28,9 @@ std::vector<std::string> Split(const std::string &s) {
     return out;
 }
 
+// The sensor sends its text blank-padded to the full length.
+std::string Padded(const std::string &text, size_t n) { return text + std::string(n - text.size(), ' '); }
+
 int Attr(int control, int attribute) {
     int v = -1;
     GetCtrlAttribute(pHandle, control, attribute, &v);
@@ -288,7 +291,7 @@ TEST_F(Ident, RefusedSeriesGetTheirMessageAndNoParameterRead) {
         EXPECT_EQ(Attr(PANEL_CTRLSeriesLockB, ATTR_DIMMED), 1);
         EXPECT_EQ(Requests(sim, 2), 0);
         EXPECT_EQ(Requests(sim, 7), 1);
-        EXPECT_EQ(StatusLine(), c.firmware);
+        EXPECT_EQ(StatusLine(), Padded(c.firmware, c.pcb == 0 ? 36 : 72));
         CloseCom(1);
     }
 }
@@ -315,8 +318,9 @@ TEST_F(Ident, OwnSeriesAndUnknownModelsAreAccepted) {
         ASSERT_TRUE(Identify(sim, {"--firmware", c.firmware, "--pcbtype", std::to_string(c.pcb)}));
         SCOPED_TRACE(c.firmware);
         EXPECT_TRUE(popups.empty());
-        EXPECT_STREQ(szVersion, c.firmware);
-        EXPECT_EQ(StatusLine(), c.firmware);
+        const std::string text = Padded(c.firmware, c.pcb == 0 ? 36 : 72);
+        EXPECT_EQ(std::string(szVersion), text);
+        EXPECT_EQ(StatusLine(), text);
         EXPECT_EQ(Attr(PANEL_CTRLSeriesLockA, ATTR_DIMMED), 0);
         EXPECT_EQ(Attr(PANEL_CTRLSeriesLockB, ATTR_DIMMED), 0);
         EXPECT_EQ(Requests(sim, 2), 1);
@@ -478,14 +482,14 @@ TEST_F(Ident, PortChangeIdentifiesTheSecondSensor) {
     EXPECT_EQ(ports[1], "COM2  " + second.Device());
     InitRS232(1);
     InitGUI();
-    EXPECT_EQ(StatusLine(), "K-VEX-XC-FIRST");
+    EXPECT_EQ(StatusLine(), Padded("K-VEX-XC-FIRST", 72));
     EXPECT_EQ(rt_GetListItems(pHandle, PANEL_RINGanaMode).size(), 5u);
 
     stop_flag = 0;
     rt_UserSetVal(pHandle, PANEL_DropDCom, 2);
     EXPECT_EQ(com, 2);
     EXPECT_EQ(stop_flag, 1);
-    EXPECT_EQ(StatusLine(), "K-VEX-XC-SECOND");
+    EXPECT_EQ(StatusLine(), Padded("K-VEX-XC-SECOND", 72));
     EXPECT_EQ(ccdtype, 104);
     const auto lines = InfoLines();
     ASSERT_GE(lines.size(), 2u);
