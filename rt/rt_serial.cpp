@@ -1,0 +1,442 @@
+// The serial library on QSerialPort: port table, open/close, queues, reads,
+// writes and the receive callback.
+//
+// Input is moved from QSerialPort into the layer's own queue (`inq`) as soon
+// as it is seen, either by readyRead from the event loop or by a pull inside
+// GetInQLen/ComRd. The program's callback is never called from those paths:
+// they only note what happened and post a check, which runs from the event
+// loop (RunUserInterface or ProcessSystemEvents).
+#include "rt/rt.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QObject>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <poll.h>
+#include <time.h>
+
+namespace {
+
+struct ComPort {
+    QSerialPort *sp = nullptr;
+    bool open = false;
+    bool lost = false;            // the device went away; closed at the next safe point
+    std::string device;
+    QByteArray inq;
+    int inQSize = 4096;
+    double timeout = 10.0;
+    int mask = 0, notifyCount = 1, eventChar = 0;
+    ComCallbackPtr cb = nullptr;
+    void *cbData = nullptr;
+    bool arrived = false;         // bytes came since the last check
+    bool charSeen = false;        // the event character came since the last check
+    bool txEmpty = false;         // the output queue ran empty since the last check
+    bool checkPosted = false;
+    bool inCallback = false;
+    bool recheck = false;
+};
+
+using PortPtr = std::shared_ptr<ComPort>;
+
+std::map<int, PortPtr> g_ports;
+std::vector<std::string> g_first, g_table;
+bool g_tableBuilt = false;
+RtLinkStats g_stats;
+QObject *g_hub = nullptr;
+
+// Ports are numbered like the platform's library (COM1..); a device given
+// by name still needs a sane handle.
+constexpr int kMaxPort = 1024;
+
+QObject *Hub() {
+    if (!g_hub) g_hub = new QObject();
+    return g_hub;
+}
+
+double Now() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+int MsLeft(double deadline) {
+    double left = deadline - Now();
+    if (left <= 0) return 0;
+    if (left > 1e6) left = 1e6;
+    return static_cast<int>(std::ceil(left * 1000.0));
+}
+
+void BuildTable() {
+    std::vector<std::string> table;
+    std::vector<QString> canon;
+    auto add = [&](const std::string &dev) {
+        if (dev.empty()) return;
+        QString c = QFileInfo(QString::fromStdString(dev)).canonicalFilePath();
+        for (size_t i = 0; i < table.size(); ++i)
+            if (table[i] == dev || (!c.isEmpty() && canon[i] == c)) return;
+        table.push_back(dev);
+        canon.push_back(c);
+    };
+    for (const auto &d : g_first) add(d);
+    std::vector<std::string> present;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        present.push_back(info.systemLocation().toStdString());
+    std::sort(present.begin(), present.end());
+    for (const auto &d : present) add(d);
+    g_table = table;
+    g_tableBuilt = true;
+}
+
+PortPtr Find(int port) {
+    auto it = g_ports.find(port);
+    if (it == g_ports.end() || !it->second->open) return nullptr;
+    return it->second;
+}
+
+bool DeviceGone(QSerialPort *sp) {
+    int fd = static_cast<int>(sp->handle());
+    if (fd < 0) return true;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 0) < 0) return errno != EINTR;
+    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+void CloseInternal(const PortPtr &p) {
+    if (!p->open) return;
+    p->open = false;
+    p->inq.clear();
+    p->cb = nullptr;
+    p->mask = 0;
+    if (QSerialPort *sp = p->sp) {
+        p->sp = nullptr;
+        QObject::disconnect(sp, nullptr, nullptr, nullptr);
+        sp->close();
+        // may be inside one of its own signals
+        sp->deleteLater();
+    }
+}
+
+// Closes a port whose device went away; safe at any point outside
+// QSerialPort's own code.
+bool ReapIfLost(const PortPtr &p) {
+    if (p->open && p->lost) {
+        CloseInternal(p);
+        return true;
+    }
+    return false;
+}
+
+void Check(int port, const PortPtr &p);
+
+void PostCheck(int port, const PortPtr &p) {
+    if (p->checkPosted || !p->open) return;
+    p->checkPosted = true;
+    QMetaObject::invokeMethod(Hub(), [port, p] { Check(port, p); }, Qt::QueuedConnection);
+}
+
+// Runs from the event loop only.
+void Check(int port, const PortPtr &p) {
+    p->checkPosted = false;
+    if (ReapIfLost(p) || !p->open) return;
+    if (p->mask == 0 || !p->cb) return;   // arrivals stay noted until resumed
+    if (p->inCallback) {
+        p->recheck = true;
+        return;
+    }
+    int events = 0;
+    if ((p->mask & LWRS_RECEIVE) && p->arrived && p->inq.size() >= p->notifyCount)
+        events |= LWRS_RECEIVE;
+    if ((p->mask & LWRS_RXFLAG) && p->charSeen) events |= LWRS_RXFLAG;
+    if ((p->mask & LWRS_TXEMPTY) && p->txEmpty) events |= LWRS_TXEMPTY;
+    p->arrived = p->charSeen = p->txEmpty = false;
+    if (!events) return;
+    if (events & LWRS_RECEIVE) ++g_stats.framesNotified;
+    ComCallbackPtr cb = p->cb;
+    void *data = p->cbData;
+    p->inCallback = true;
+    cb(port, events, data);
+    p->inCallback = false;
+    if (p->recheck) {
+        p->recheck = false;
+        PostCheck(port, p);
+    }
+}
+
+void MoveIn(int port, const PortPtr &p) {
+    if (!p->open || !p->sp) return;
+    QByteArray d = p->sp->readAll();
+    if (d.isEmpty()) return;
+    g_stats.bytesIn += d.size();
+    // a full queue drops what does not fit, as a driver's queue would
+    qsizetype room = std::max<qsizetype>(0, p->inQSize - p->inq.size());
+    if (d.size() > room) d.truncate(room);
+    if (d.isEmpty()) return;
+    p->inq.append(d);
+    p->arrived = true;
+    if ((p->mask & LWRS_RXFLAG) && d.contains(static_cast<char>(p->eventChar))) p->charSeen = true;
+    PostCheck(port, p);
+}
+
+// Takes whatever the OS holds for the port without running any callback.
+void Pull(int port, const PortPtr &p) {
+    for (int i = 0; i < 64 && p->open && !p->lost; ++i) {
+        int fd = static_cast<int>(p->sp->handle());
+        pollfd pf{fd, POLLIN, 0};
+        if (poll(&pf, 1, 0) <= 0 || !pf.revents) break;
+        p->sp->waitForReadyRead(0);
+        MoveIn(port, p);
+        if (pf.revents & (POLLHUP | POLLERR | POLLNVAL)) break;
+    }
+    if (p->open && p->sp && p->sp->bytesAvailable() > 0) MoveIn(port, p);
+    ReapIfLost(p);
+}
+
+void OnError(int port, const PortPtr &p, QSerialPort::SerialPortError e) {
+    if (!p->open || !p->sp) return;
+    if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError) return;
+    QSerialPort *sp = p->sp;
+    if (DeviceGone(sp)) {
+        p->lost = true;
+        // close from the event loop when the error came from there
+        PostCheck(port, p);
+        return;
+    }
+    // A read that found nothing (the data was already taken elsewhere)
+    // is not a fault of the line. Qt stops watching the port after a
+    // resource error, so watch it again.
+    if (e == QSerialPort::ResourceError) {
+        QMetaObject::invokeMethod(
+            Hub(),
+            [p] {
+                if (p->open && p->sp) p->sp->setReadBufferSize(p->sp->readBufferSize());
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+bool ValidSettings(long baud, int parity, int dataBits, int stopBits) {
+    if (baud <= 0 || baud > 4000000) return false;
+    if (parity < 0 || parity > 4) return false;
+    if (dataBits < 5 || dataBits > 8) return false;
+    if (stopBits != 1 && stopBits != 2) return false;
+    return true;
+}
+
+} // namespace
+
+// ---- port table -------------------------------------------------------------
+
+void rt_SetPortTable(const std::vector<std::string> &firstDevices) {
+    g_first = firstDevices;
+    BuildTable();
+}
+
+std::vector<std::string> rt_PortTable(void) {
+    if (!g_tableBuilt) BuildTable();
+    return g_table;
+}
+
+std::string rt_PortDevice(int port) {
+    if (!g_tableBuilt) BuildTable();
+    if (port < 1 || static_cast<size_t>(port) > g_table.size()) return {};
+    return g_table[static_cast<size_t>(port) - 1];
+}
+
+RtLinkStats rt_LinkStats(void) { return g_stats; }
+
+// ---- serial library ---------------------------------------------------------
+
+int OpenComConfig(int port, const char *deviceName, long baud, int parity, int dataBits,
+                  int stopBits, int inQSize, int outQSize) {
+    std::string device;
+    if (deviceName && *deviceName) {
+        if (port < 1 || port > kMaxPort) return RT_ERR_INVALID_PORT;
+        device = deviceName;
+    } else {
+        device = rt_PortDevice(port);
+        if (device.empty()) return RT_ERR_INVALID_PORT;
+    }
+    if (!ValidSettings(baud, parity, dataBits, stopBits) || inQSize < 0 || outQSize < 0)
+        return RT_ERR_INVALID_PARAM;
+
+    auto it = g_ports.find(port);
+    if (it != g_ports.end()) CloseInternal(it->second);
+
+    auto p = std::make_shared<ComPort>();
+    p->device = device;
+    p->inQSize = inQSize > 0 ? inQSize : 4096;
+    auto *sp = new QSerialPort();
+    sp->setPortName(QString::fromStdString(device));
+    static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
+                                                   QSerialPort::EvenParity, QSerialPort::MarkParity,
+                                                   QSerialPort::SpaceParity};
+    bool ok = sp->open(QIODevice::ReadWrite);
+    if (ok) {
+        ok = sp->setBaudRate(static_cast<qint32>(baud)) &&
+             sp->setDataBits(static_cast<QSerialPort::DataBits>(dataBits)) &&
+             sp->setParity(parities[parity]) &&
+             sp->setStopBits(stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
+             sp->setFlowControl(QSerialPort::NoFlowControl);
+        if (!ok) sp->close();
+    }
+    if (!ok) {
+        ++g_stats.openFailures;
+        delete sp;
+        g_ports.erase(port);
+        return RT_ERR_CANNOT_OPEN;
+    }
+    p->sp = sp;
+    p->open = true;
+    ComPort *raw = p.get();
+    QObject::connect(sp, &QSerialPort::readyRead, Hub(), [port, raw] {
+        auto q = Find(port);
+        if (q && q.get() == raw) MoveIn(port, q);
+    });
+    QObject::connect(sp, &QSerialPort::bytesWritten, Hub(), [port, raw](qint64) {
+        auto q = Find(port);
+        if (!q || q.get() != raw || q->sp->bytesToWrite() > 0) return;
+        if (q->mask & LWRS_TXEMPTY) {
+            q->txEmpty = true;
+            PostCheck(port, q);
+        }
+    });
+    QObject::connect(sp, &QSerialPort::errorOccurred, Hub(),
+                     [port, raw](QSerialPort::SerialPortError e) {
+                         auto q = Find(port);
+                         if (q && q.get() == raw) OnError(port, q, e);
+                     });
+    g_ports[port] = p;
+    return 0;
+}
+
+int SetComTime(int port, double seconds) {
+    auto p = Find(port);
+    if (!p) return RT_ERR_PORT_NOT_OPEN;
+    if (!std::isfinite(seconds) || seconds < 0) return RT_ERR_INVALID_PARAM;
+    p->timeout = std::min(seconds, 1e6);
+    return 0;
+}
+
+int SetCTSMode(int port, int mode) {
+    auto p = Find(port);
+    if (!p) return RT_ERR_PORT_NOT_OPEN;
+    if (mode != 0 && mode != 1) return RT_ERR_INVALID_PARAM;
+    if (!p->sp->setFlowControl(mode ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl))
+        return RT_ERR_IO;
+    return 0;
+}
+
+int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
+                       ComCallbackPtr callback, void *callbackData) {
+    auto p = Find(port);
+    if (!p) return RT_ERR_PORT_NOT_OPEN;
+    if (notifyCount < 0 || eventCharacter < 0 || eventCharacter > 255)
+        return RT_ERR_INVALID_PARAM;
+    p->mask = eventMask & (LWRS_RECEIVE | LWRS_RXFLAG | LWRS_TXEMPTY);
+    p->notifyCount = std::max(1, notifyCount);
+    p->eventChar = eventCharacter;
+    p->cb = callback;
+    p->cbData = callbackData;
+    // events outside the new mask are not owed to anyone
+    if (!(p->mask & LWRS_RXFLAG)) p->charSeen = false;
+    if (!(p->mask & LWRS_TXEMPTY)) p->txEmpty = false;
+    if (p->mask && p->cb) PostCheck(port, p);
+    return 0;
+}
+
+int FlushInQ(int port) {
+    auto p = Find(port);
+    if (!p) return RT_ERR_PORT_NOT_OPEN;
+    // drops what the OS holds as well as what Qt and the layer hold
+    p->sp->clear(QSerialPort::Input);
+    p->inq.clear();
+    p->arrived = p->charSeen = false;
+    ReapIfLost(p);
+    return 0;
+}
+
+int FlushOutQ(int port) {
+    auto p = Find(port);
+    if (!p) return RT_ERR_PORT_NOT_OPEN;
+    p->sp->clear(QSerialPort::Output);
+    ReapIfLost(p);
+    return 0;
+}
+
+int ComWrt(int port, const char *buf, int count) {
+    auto p = Find(port);
+    if (!p) return RT_ERR_PORT_NOT_OPEN;
+    if (count < 0 || (!buf && count > 0)) return RT_ERR_INVALID_PARAM;
+    if (count == 0) return 0;
+    QSerialPort *sp = p->sp;
+    qint64 before = sp->bytesToWrite();
+    if (sp->write(buf, count) != count) {
+        ReapIfLost(p);
+        return p->open ? RT_ERR_IO : RT_ERR_PORT_NOT_OPEN;
+    }
+    double deadline = Now() + p->timeout;
+    while (p->open && !p->lost && sp->bytesToWrite() > 0) {
+        int ms = MsLeft(deadline);
+        if (ms <= 0) break;
+        sp->waitForBytesWritten(ms);
+    }
+    qint64 pending = (p->open && !p->lost) ? sp->bytesToWrite() : before + count;
+    qint64 written = std::max<qint64>(0, before + count - pending);
+    written = std::min<qint64>(written, count);
+    if (pending > 0 && p->open && !p->lost) {
+        // the rest did not go out in time: drop it so it cannot arrive late
+        sp->clear(QSerialPort::Output);
+    }
+    g_stats.bytesOut += written;
+    if (ReapIfLost(p) && written == 0) return RT_ERR_PORT_NOT_OPEN;
+    return static_cast<int>(written);
+}
+
+int ComRd(int port, char *buf, int count) {
+    auto p = Find(port);
+    if (!p) return RT_ERR_PORT_NOT_OPEN;
+    if (count < 0 || (!buf && count > 0)) return RT_ERR_INVALID_PARAM;
+    Pull(port, p);
+    double deadline = Now() + p->timeout;
+    while (p->open && !p->lost && p->inq.size() < count) {
+        int ms = MsLeft(deadline);
+        if (ms <= 0) break;
+        pollfd pf{static_cast<int>(p->sp->handle()), POLLIN, 0};
+        int r = poll(&pf, 1, ms);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        Pull(port, p);
+    }
+    int n = static_cast<int>(std::min<qsizetype>(count, p->inq.size()));
+    if (n > 0) {
+        std::memcpy(buf, p->inq.constData(), static_cast<size_t>(n));
+        p->inq.remove(0, n);
+    }
+    ReapIfLost(p);
+    return n;
+}
+
+int GetInQLen(int port) {
+    auto p = Find(port);
+    if (!p) return RT_ERR_PORT_NOT_OPEN;
+    Pull(port, p);
+    if (!p->open) return RT_ERR_PORT_NOT_OPEN;
+    return static_cast<int>(p->inq.size());
+}
+
+int CloseCom(int port) {
+    auto p = Find(port);
+    if (!p) return RT_ERR_PORT_NOT_OPEN;
+    CloseInternal(p);
+    return 0;
+}
