@@ -407,11 +407,12 @@ TEST_F(Video, BlockTimeoutsDoNotEndVideoMode) {
     auto when = s.Times();
     PassLog l = Log(req);
     ASSERT_EQ(l.orders, (std::vector<int>{8, 9, 9, 9, 9, 8, 9, 9, 9, 9}));
-    // each block of pass 1 waited out its 1.5 s
+    // each block of pass 1 waited out its 1.5 s (seen from the peer, whose
+    // reading of a request may lag its writing by a poll)
     for (int k = 1; k <= 4; ++k) {
         double gap = std::chrono::duration<double>(when[k + 1] - when[k]).count();
-        EXPECT_GT(gap, 1.5) << k;
-        EXPECT_LT(gap, 1.8) << k;
+        EXPECT_GT(gap, 1.45) << k;
+        EXPECT_LT(gap, 1.9) << k;
     }
     EXPECT_EQ(StatusLine(), "Data[64] block received!");
     // nothing of pass 1 arrived; pass 2 drew its line
