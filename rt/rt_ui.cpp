@@ -100,16 +100,23 @@ static void CopyOut(const QString &s, char *buf, int bufSize) {
 }
 
 // ---- events --------------------------------------------------------------------
+static int g_callbackDepth = 0;
+int CallbackDepth() { return g_callbackDepth; }
+
 static void Raise(int panel, int control, int event) {
     Ctrl *c = FindCtrl(panel, control);
     if (!c || !c->cb) return;
+    ++g_callbackDepth;
     c->cb(panel, control, event, nullptr, 0, 0);
+    --g_callbackDepth;
 }
 
 static void RaisePanel(int panel, int event) {
     Panel *p = FindPanel(panel);
     if (!p || !p->cb) return;
+    ++g_callbackDepth;
     p->cb(panel, 0, event, nullptr, 0, 0);
+    --g_callbackDepth;
 }
 
 // The panel's close box asks the program; the window stays as it is.
@@ -161,6 +168,17 @@ static bool EnterPressed(QWidget *w) {
     return w->hasFocus();
 }
 
+// A ring that tells the program when its list is about to open.
+class RtComboBox : public QComboBox {
+public:
+    explicit RtComboBox(QWidget *parent) : QComboBox(parent) {}
+    void (*onOpen)(void) = nullptr;
+    void showPopup() override {
+        if (onOpen) onOpen();
+        QComboBox::showPopup();
+    }
+};
+
 class Loader : public QUiLoader {
 public:
     QWidget *createWidget(const QString &className, QWidget *parent, const QString &name) override {
@@ -168,6 +186,7 @@ public:
         if (className == QLatin1String("QCustomPlot")) w = new QCustomPlot(parent);
         else if (className == QLatin1String("QSpinBox")) w = new RtSpinBox(parent);
         else if (className == QLatin1String("QDoubleSpinBox")) w = new RtDoubleSpinBox(parent);
+        else if (className == QLatin1String("QComboBox")) w = new RtComboBox(parent);
         if (!w) return QUiLoader::createWidget(className, parent, name);
         w->setObjectName(name);
         return w;
@@ -963,6 +982,21 @@ void rt_After(double seconds, std::function<void()> fn) {
 std::string rt_GetCtrlText(int panel, int control) {
     Ctrl *c = FindCtrl(panel, control);
     return c ? TextOf(c).toStdString() : std::string();
+}
+
+void rt_SetRingOpenHook(int panel, int control, void (*hook)(void)) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return;
+    if (auto *rc = dynamic_cast<RtComboBox *>(c->w.data())) rc->onOpen = hook;
+}
+
+void rt_UserOpenRing(int panel, int control) {
+    Ctrl *c = Reachable(panel, control);
+    if (!c) return;
+    auto *cb = qobject_cast<QComboBox *>(c->w);
+    if (!cb) return;
+    cb->showPopup();
+    cb->hidePopup();
 }
 
 std::vector<std::string> rt_GetListItems(int panel, int control) {

@@ -95,6 +95,9 @@ Ctrl *FindCtrl(int panel, int control);
 QColor ToColor(int rgb);
 int FromColor(const QColor &c);
 
+// Depth of the program's control and panel callbacks now running (0: idle).
+int CallbackDepth();
+
 // graphs (rt_graph.cpp)
 void SetupGraph(Ctrl *c);
 void SetupStrip(Ctrl *c);
