@@ -256,8 +256,9 @@ void rt_RefreshPortTable(void);
 // Called when the operator opens the list of a ring, before the list shows.
 void rt_SetRingOpenHook(int panel, int control, void (*hook)(void));
 void rt_UserOpenRing(int panel, int control);  // opens the list (and closes it again)
-// Called from the event loop, outside any control callback, once an open port
-// was closed because its device went away (a pulled USB adapter).
+// Called from RunUserInterface's idle loop (no callback or wait loop running)
+// once an open port was closed because its device went away (a pulled USB
+// adapter).
 void rt_SetPortLostHook(void (*hook)(int port));
 int rt_PortLost(int port);  // 1 while a port stays closed because its device went away
 

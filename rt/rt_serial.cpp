@@ -141,13 +141,13 @@ void PostLost(int delayMs) {
     QTimer::singleShot(delayMs, Hub(), DeliverLost);
 }
 
-// The program hears of a lost port only between its callbacks: a loop that
-// is running ends by its own time-out first, and its text is not replaced
-// while it still runs.
+// The program hears of a lost port only in its idle event loop: a loop or
+// a start-up that is running ends by its own time-out first, and its text
+// is not replaced while it still runs.
 void DeliverLost() {
     g_lostPosted = false;
     if (g_lostPending.empty()) return;
-    if (rtui::CallbackDepth() > 0) {
+    if (!rtui::IdleInEventLoop()) {
         PostLost(50);
         return;
     }

@@ -101,6 +101,7 @@ static void CopyOut(const QString &s, char *buf, int bufSize) {
 
 // ---- events --------------------------------------------------------------------
 static int g_callbackDepth = 0;
+static int g_pumpDepth = 0;
 int CallbackDepth() { return g_callbackDepth; }
 
 static void Raise(int panel, int control, int event) {
@@ -493,10 +494,16 @@ int QuitUserInterface(int code) {
     return 0;
 }
 
+bool rtui::IdleInEventLoop() { return !g_loops.empty() && g_pumpDepth == 0 && g_callbackDepth == 0; }
+
 int ProcessSystemEvents(void) {
     if (!qApp) return 0;
     QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance();
     if (!d) return 0;
+    struct PumpDepth {
+        PumpDepth() { ++g_pumpDepth; }
+        ~PumpDepth() { --g_pumpDepth; }
+    } depth;
     bool did = d->processEvents(QEventLoop::AllEvents);
 #ifndef RIDAR_BUSY_PUMP
     if (!did) {

@@ -59,6 +59,22 @@ template <class Pred> bool PumpUntil(Pred pred, double seconds) {
     return pred();
 }
 
+// Runs the program's idle event loop (RunUserInterface) until pred() holds
+// or `seconds` passed; true when it held.
+template <class Pred> bool IdleUntil(Pred pred, double seconds) {
+    auto t0 = Clock::now();
+    while (Since(t0) < seconds) {
+        if (pred()) return true;
+        rt_After(0.02, [] { QuitUserInterface(0); });
+        RunUserInterface();
+    }
+    return pred();
+}
+
+inline void Idle(double seconds) {
+    IdleUntil([] { return false; }, seconds);
+}
+
 // Sends a command to the simulator and waits for its acknowledgement.
 inline bool SimDo(SimProcess &sim, const std::string &cmd) {
     size_t before = sim.Output().size();

@@ -86,13 +86,13 @@ TEST_F(Unplug, RunModeEndsAsTimeoutSaysLostAndPortComesBackFromTheRing) {
     EXPECT_EQ(rt_PortLost(com), 1);
 
     // back in the idle loop the status line says what happened
-    ASSERT_TRUE(PumpUntil([] { return StatusLine() == kLost; }, 1.0)) << StatusLine();
+    ASSERT_TRUE(IdleUntil([] { return StatusLine() == kLost; }, 1.0)) << StatusLine();
     EXPECT_STREQ(szStatus, kLost);
 
     // idle with the device gone: no spinning, no flood of events or texts
     cpu0 = CpuSeconds();
     auto before = rt_LinkStats();
-    Pump(2.0);
+    Idle(2.0);
     double idleCpu = CpuSeconds() - cpu0;
     EXPECT_LT(idleCpu, 0.4) << "idle cpu " << idleCpu << " s in 2 s";
     EXPECT_EQ(rt_LinkStats().framesNotified, before.framesNotified);
@@ -123,7 +123,7 @@ TEST_F(Unplug, RunModeEndsAsTimeoutSaysLostAndPortComesBackFromTheRing) {
     EXPECT_EQ(Ledge, 300);
     EXPECT_EQ(Redge, 700);
     EXPECT_EQ(RunLocksDimmed(), 0);
-    Pump(0.2);
+    Idle(0.2);
     EXPECT_NE(StatusLine(), kLost);
 }
 
@@ -144,7 +144,7 @@ TEST_F(Unplug, VideoAndRecorderLoopsEndOnAPulledLine) {
     EXPECT_EQ(stop_flag, 1);
     EXPECT_EQ(RunLocksDimmed(), 0);
     EXPECT_LT(CpuSeconds() - cpu0, 0.5 * took);
-    ASSERT_TRUE(PumpUntil([] { return StatusLine() == kLost; }, 1.0)) << StatusLine();
+    ASSERT_TRUE(IdleUntil([] { return StatusLine() == kLost; }, 1.0)) << StatusLine();
 
     // a device back under the same name, then a recording that loses it
     SimProcess sim2;
@@ -173,7 +173,7 @@ TEST_F(Unplug, VideoAndRecorderLoopsEndOnAPulledLine) {
     EXPECT_EQ(lines, 7 + 3) << data;
     ASSERT_FALSE(data.empty());
     EXPECT_EQ(data.substr(data.size() - 2), "\r\n");
-    ASSERT_TRUE(PumpUntil([] { return StatusLine() == kLost; }, 1.0)) << StatusLine();
+    ASSERT_TRUE(IdleUntil([] { return StatusLine() == kLost; }, 1.0)) << StatusLine();
     unlink(file.c_str());
     rmdir(tmpl);
 }
@@ -207,7 +207,7 @@ TEST_F(Unplug, PickingAPortThatIsStillGoneSaysSoAndStaysCalm) {
     Connect(link.Path());
     ASSERT_TRUE(SimDo(sim, "close-after 1"));
     rt_UserClick(pHandle, PANEL_BTNGet);
-    ASSERT_TRUE(PumpUntil([] { return StatusLine() == kLost; }, 3.0)) << StatusLine();
+    ASSERT_TRUE(IdleUntil([] { return StatusLine() == kLost; }, 3.0)) << StatusLine();
     link.Remove();
     rt_UserOpenRing(pHandle, PANEL_DropDCom);
     double cpu0 = CpuSeconds();
