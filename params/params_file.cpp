@@ -7,7 +7,12 @@
 
 int WriteParaFile(const char *path, const uint16_t *words) {
     if (path == nullptr || path[0] == '\0') return -1;
-    FILE *f = fopen(path, "w");
+    // The new set goes to a file beside the old one and takes its place only
+    // when complete: a full disk must not cost the set already stored.
+    char tmp[600];
+    const int n = snprintf(tmp, sizeof tmp, "%s.tmp", path);
+    const int viaTemp = n > 0 && n < static_cast<int>(sizeof tmp);
+    FILE *f = viaTemp ? fopen(tmp, "w") : nullptr;
     if (f == nullptr) return -1;
     int bad = 0;
     for (int i = 0; i < PNUM; ++i)
@@ -15,6 +20,8 @@ int WriteParaFile(const char *path, const uint16_t *words) {
     // a full disk often shows only when the buffer is flushed
     if (fflush(f) != 0 || ferror(f)) bad = 1;
     if (fclose(f) != 0) bad = 1;
+    if (!bad && rename(tmp, path) != 0) bad = 1;
+    if (bad) remove(tmp);
     return bad ? -1 : 0;
 }
 

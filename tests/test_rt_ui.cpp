@@ -108,11 +108,12 @@ TEST_F(RtUi, LoadPanelFailuresGiveNegativeHandles) {
     std::string empty = std::string(KVEX_BUILD_DIR) + "/rt_empty.uir";
     f = fopen(empty.c_str(), "w");
     fclose(f);
+    const std::string dir = Dir();
     struct { const char *file; int id; } cases[] = {
         {"/nonexistent/dir/none.uir", 1},
         {junk.c_str(), 1},
         {empty.c_str(), 1},
-        {Dir().c_str(), 1},          // a directory
+        {dir.c_str(), 1},            // a directory
         {nullptr, 1},
     };
     for (auto &c : cases) EXPECT_LT(LoadPanel(0, c.file, c.id), 0) << (c.file ? c.file : "null");
