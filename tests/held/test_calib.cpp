@@ -12,16 +12,12 @@
 #include "tests/support/support.h"
 #include "app/panels.h"
 #include "calib/calib.h"
+#include "link/frame.h"
 #include "params/vars.h"
 
 namespace {
 
 // ---------------------------------------------------------------- with the run-time
-
-void Pump(double seconds) {
-    double t0 = Timer();
-    while (Timer() - t0 < seconds) ProcessSystemEvents();
-}
 
 // Runs the steps one after the other from the event loop, `gap` seconds apart.
 void RunSteps(std::shared_ptr<std::vector<std::function<void()>>> s, size_t i, double gap) {
@@ -449,6 +445,149 @@ TEST_F(CalibPeer, ResetMaxMinOnTheWire) {
     EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
     EXPECT_GE(took, 1.5);
     EXPECT_LT(took, 2.5);
+}
+
+// ---------------------------------------------------------------- against kvex-sim
+
+class CalibSim : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(StartRidarForTest());
+        DiscardPanel(pPopup);
+        pPopup = LoadPanel(0, KVEX_UIR_PATH, POPUP);
+        ASSERT_GT(pPopup, 0);
+        rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; });
+        ASSERT_TRUE(sim.Start({"--noise", "0", "--video-noise", "0", "--exit-on-eof"}));
+        CloseCom(1);
+        rt_SetPortTable({sim.Device()});
+        com = 1;
+        stop_flag = 1;
+        InitRS232(1);   // echo, identification, parameters from RAM
+        ASSERT_EQ(slope, 12800);   // the simulator's factory calibration: 12.5 um/px
+        ASSERT_EQ(intersect, 30000);
+        flagstep1 = flagstep2 = 0;
+        DisplayPanel(pPopup);
+        rt_After(30.0, [] { stop_flag = 1; });
+    }
+    void TearDown() override {
+        stop_flag = 1;
+        CloseCom(1);
+        sim.Stop();
+    }
+    void Click(int control) { rt_UserClick(pPopup, control); }
+    SimProcess sim;
+};
+
+// Two objects of 5000 and 17000 um, 200 and 600 px wide: 30 um/px, -1000 um.
+TEST_F(CalibSim, FullCalibration) {
+    uint16_t mode = eMode;
+    int loop = -1;
+    uint32_t umAfter = 0;
+    uint16_t mvAfter = 0;
+    Steps({
+        [&] { loop = stop_flag == 0; sim.Command("object 400 600"); },
+        [&] {
+            EXPECT_EQ(Mvalue, 200);   // calibration mode measures the width
+            Click(POPUP_CheckStep1);
+            rt_UserSetVal(pPopup, POPUP_NUMUmObject1, 5000);
+            Click(POPUP_ButtonAcceptObject1);
+            sim.Command("object 300 900");
+        },
+        [&] {
+            Click(POPUP_CheckStep2);
+            rt_UserSetVal(pPopup, POPUP_NUMUmObject2, 17000);
+            Click(POPUP_ButtonAcceptObject2);
+            Click(POPUP_ButtonDoFit);
+            EXPECT_NEAR(DblVal(pPopup, POPUP_NUMFitSlope), 30.0, 1e-9);
+            EXPECT_NEAR(DblVal(pPopup, POPUP_NUMFitIntercept), -1000.0, 1e-6);
+            Click(POPUP_ButtonSaveCalValues);
+            EXPECT_EQ(StatusLine(), "New Calibration values in activated in RAM!");
+            EXPECT_EQ(slope, 30720);
+            EXPECT_EQ(intersect, 29000);
+            EXPECT_FLOAT_EQ(DblVal(pPopup, POPUP_NUMCalSlope), 30.0);
+            EXPECT_FLOAT_EQ(DblVal(pPopup, POPUP_NUMCalOffset), -1000.0);
+        },
+        [&] { umAfter = umValue; mvAfter = Mvalue; },
+        [&] { Click(POPUP_DiscardCalibration); },
+    });
+    Click(POPUP_ActivateCalibration);
+    EXPECT_EQ(loop, 1);
+    EXPECT_EQ(pixel[0], 200.0);
+    EXPECT_EQ(pixel[1], 600.0);
+    EXPECT_EQ(mvAfter, 600);
+    EXPECT_EQ(umAfter, 17000u);   // the live value follows the new line
+    EXPECT_EQ(StatusLine(), "Calibration stopped successfully!");
+    EXPECT_EQ(eMode, mode);
+    EXPECT_EQ(stop_flag, 1);
+    EXPECT_FALSE(rt_IsShown(pPopup));
+    // the simulator's RAM holds the new words
+    slope = intersect = 0;
+    PushGET(RAM);
+    EXPECT_EQ(slope, 30720);
+    EXPECT_EQ(intersect, 29000);
+}
+
+TEST_F(CalibSim, SilentSimulator) {
+    sim.Command("no-answer 12");
+    sim.Output(1.0, "ok no-answer 12");
+    Click(POPUP_ActivateCalibration);
+    EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
+    EXPECT_EQ(PopupState(), kAllDimmed);
+    EXPECT_EQ(stop_flag, 1);
+
+    // a cycle that the simulator answers up to the save
+    sim.Command("answer 12");
+    sim.Output(1.0, "ok answer 12");
+    Steps({
+        [&] {
+            Click(POPUP_CheckStep1);
+            Click(POPUP_ButtonAcceptObject1);
+            sim.Command("object 300 900");
+        },
+        [&] {
+            Click(POPUP_CheckStep2);
+            Click(POPUP_ButtonAcceptObject2);
+            Click(POPUP_ButtonDoFit);
+            sim.Command("silent on");
+        },
+        [&] {
+            Click(POPUP_ButtonSaveCalValues);
+            EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
+            EXPECT_EQ(PopupState(), kAllDimmed);
+            EXPECT_EQ(flagstep1, 1);
+            EXPECT_EQ(flagstep2, 1);
+        },
+    });
+    Click(POPUP_ActivateCalibration);   // ends when the silent line times out the live loop
+    EXPECT_NE(stop_flag, 0);
+    Click(POPUP_DiscardCalibration);
+    EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
+    EXPECT_EQ(PopupState(), kAllDimmed);
+    EXPECT_EQ(flagstep1, 0);
+    EXPECT_FALSE(rt_IsShown(pPopup));
+    // the sensor's words never changed
+    sim.Command("silent off");
+    sim.Output(1.0, "ok silent off");
+    PushGET(RAM);
+    EXPECT_EQ(slope, 12800);
+    EXPECT_EQ(intersect, 30000);
+}
+
+TEST_F(CalibSim, ResetMaxMin) {
+    // a live run fills the max/min memory, the reset clears it
+    rt_After(0.5, [] { rt_UserClick(pHandle, PANEL_BTNStop); });
+    rt_UserClick(pHandle, PANEL_BTNRun);
+    EXPECT_EQ(anaMax, 600);
+    rt_UserClick(pHandle, PANEL_ButtonReset);
+    EXPECT_EQ(StatusLine(), "Reset of analog-output Max/Min OK!");
+    EXPECT_EQ(pp[11], 0);      // the sensor's max after the reset
+    EXPECT_EQ(pp[12], 2047);   // and its min
+    sim.Command("silent on");
+    sim.Output(1.0, "ok silent on");
+    double t0 = Timer();
+    rt_UserClick(pHandle, PANEL_ButtonReset);
+    EXPECT_GE(Timer() - t0, 1.5);
+    EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
 }
 
 } // namespace

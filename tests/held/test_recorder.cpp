@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -19,6 +20,7 @@
 
 #include "tests/support/support.h"
 #include "app/panels.h"
+#include "link/frame.h"
 #include "params/vars.h"
 #include "recorder/recorder.h"
 
@@ -64,11 +66,6 @@ std::vector<std::string> Lines(const std::string &text) {
 
 void UseFile(const std::string &path) {
     snprintf(rec_fname, sizeof rec_fname, "%s", path.c_str());
-}
-
-void Pump(double seconds) {
-    double t0 = Timer();
-    while (Timer() - t0 < seconds) ProcessSystemEvents();
 }
 
 int Dimmed(int panel, int control) {
@@ -297,6 +294,374 @@ TEST_F(RecorderPanel, FileDialog) {
     rt_UserClick(pRecord, RECORD_CMDBTNrecfile);
     EXPECT_FALSE(Exists(existing));
     EXPECT_EQ(std::string(rec_fname), existing);
+}
+
+// ---------------------------------------------------------------- against kvex-sim
+
+// Notes the time each new line of a file appears, polled from the event loop.
+struct LineWatch {
+    std::string path;
+    std::vector<double> times;   // one per line, header lines included
+    bool on = true;
+    std::function<void(size_t)> onLine;
+};
+void Poll(std::shared_ptr<LineWatch> w) {
+    if (!w->on) return;
+    size_t n = Lines(ReadFile(w->path)).size();
+    while (w->times.size() < n) {
+        w->times.push_back(Timer());
+        if (w->onLine) w->onLine(w->times.size());
+    }
+    rt_After(0.01, [w] { Poll(w); });
+}
+
+const std::regex kDataLine("[0-9]+\t[0-9]+\t[0-9]+\t[0-9]+\t-?[0-9]+\r\n");
+
+std::string RecStatus() { return rt_GetCtrlText(pRecord, RECORD_TEXTRecStatus); }
+std::string MainStatus() { return rt_GetCtrlText(pHandle, PANEL_TEXTStatus); }
+
+// Idle recorder: start usable, main panel unlocked, date/time/count/duration dimmed.
+std::string IdleState() {
+    std::string s;
+    for (int c : {PANEL_CTRLRunLockA, PANEL_CTRLRunLockB, PANEL_CTRLRunLockC})
+        s += std::to_string(Dimmed(pHandle, c));
+    s += " start=" + std::to_string(Dimmed(pRecord, RECORD_CBTNStartRecord)) + " displays=";
+    for (int c : {RECORD_TEXTRecDate, RECORD_TEXTRecTime, RECORD_NUMRecCount, RECORD_NUMRecDays,
+                  RECORD_NUMRecHours, RECORD_NUMRecMinutes, RECORD_NUMRecSeconds})
+        s += std::to_string(Dimmed(pRecord, c));
+    return s;
+}
+const char kIdle[] = "000 start=0 displays=1111111";
+const char kRecording[] = "111 start=1 displays=0000000";
+
+class RecorderSim : public RecorderPanel {
+protected:
+    void SetUp() override {
+        RecorderPanel::SetUp();
+        ASSERT_TRUE(sim.Start({"--noise", "0", "--exit-on-eof"}));
+        CloseCom(1);
+        rt_SetPortTable({sim.Device()});
+        com = 1;
+        ASSERT_GE(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
+        SetComTime(1, TIMEOUT);
+        InstallComCallback(1, eventMask, 36, sync, RX_Receive_Function, nullptr);
+        // the simulator's factory set, as a read from RAM would bring it
+        power = 500; vThd = 512; eMode = 1; eBeg = 1; eEnd = 2048; tVal = 512; tTol = 100;
+        slope = 12800; intersect = 30000;
+        for (int i = 0; i < PNUM; ++i) pp[i] = 0;
+        CopyVarsToPP();
+        ccdvirtpixel = 2048;
+        stop_flag = 1;
+        path = TempPath(std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".dat");
+        remove(path.c_str());
+        UseFile(path);
+        watch = std::make_shared<LineWatch>();
+        watch->path = path;
+        SetCtrlAttribute(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR, VAL_WHITE);
+        ResetTextBox(pRecord, RECORD_TEXTRecStatus, "");
+        rt_After(30.0, [] { stop_flag = 1; });   // no test may hang in a loop
+    }
+    void TearDown() override {
+        watch->on = false;
+        stop_flag = 1;
+        CloseCom(1);
+        sim.Stop();
+    }
+    // Starts a recording and returns when it has ended; the seconds it took.
+    double Record(int samples, int increment) {
+        SetCtrlVal(pRecord, RECORD_NUMsample, samples);
+        SetCtrlVal(pRecord, RECORD_NUMinctime, increment);
+        Poll(watch);
+        t0 = Timer();
+        rt_UserClick(pRecord, RECORD_CBTNStartRecord);
+        return Timer() - t0;
+    }
+    // Data lines of the file; every one must be complete.
+    std::vector<std::string> DataLines() {
+        auto l = Lines(ReadFile(path));
+        EXPECT_GE(l.size(), 7u);
+        if (l.size() < 7) return {};
+        std::vector<std::string> d(l.begin() + 7, l.end());
+        for (auto &x : d) EXPECT_TRUE(std::regex_match(x, kDataLine)) << x;
+        return d;
+    }
+    long SimRequests(int orderCode) {
+        sim.Command("stats");
+        std::string out = sim.Output(2.0, "stats end");
+        size_t p = out.rfind("stats requests");
+        if (p == std::string::npos) return -1;
+        std::string key = " " + std::to_string(orderCode) + "=";
+        size_t k = out.find(key, p);
+        return k == std::string::npos ? -1 : std::stol(out.substr(k + key.size()));
+    }
+
+    SimProcess sim;
+    std::string path;
+    std::shared_ptr<LineWatch> watch;
+    double t0 = 0;
+};
+
+TEST_F(RecorderSim, IncrementZeroRecordsEveryReplyAboutOneASecond) {
+    std::string during, duringText;
+    int bg = -1, fg = -1, bold = -1;
+    rt_After(0.5, [&] {
+        during = IdleState();
+        duringText = RecStatus();
+        bg = Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR);
+        fg = Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_COLOR);
+        bold = Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BOLD);
+        EXPECT_EQ(stop_flag, 0);
+        EXPECT_TRUE(std::regex_match(rt_GetCtrlText(pRecord, RECORD_TEXTRecDate),
+                                     std::regex("[0-9]{2}-[0-9]{2}-[0-9]{4}")));
+        EXPECT_TRUE(std::regex_match(rt_GetCtrlText(pRecord, RECORD_TEXTRecTime),
+                                     std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2}")));
+    });
+    // outside the tolerance band (512 +- 100) after the first sample
+    rt_After(1.3, [&] { sim.Command("object 300 700"); });
+    double took = Record(3, 0);
+    EXPECT_EQ(during, kRecording);
+    EXPECT_TRUE(duringText == "APPEND TO DATA-FILE..." || duringText == "DATA-RECORDER: RS-232-BUSY ...")
+        << duringText;
+    EXPECT_EQ(bg, VAL_DK_GREEN);
+    EXPECT_EQ(fg, VAL_WHITE);
+    EXPECT_EQ(bold, 1);
+
+    EXPECT_GT(took, 1.9);
+    EXPECT_LT(took, 3.0);
+    auto d = DataLines();
+    ASSERT_EQ(d.size(), 3u);
+    ASSERT_EQ(watch->times.size(), 10u);
+    for (size_t i = 8; i < 10; ++i) {
+        double gap = watch->times[i] - watch->times[i - 1];
+        EXPECT_GT(gap, 0.9) << i;
+        EXPECT_LT(gap, 1.4) << i;
+    }
+    EXPECT_LT(watch->times[7] - t0, 0.5);   // the first reply is a sample
+    // eMode 1: the value is the right edge
+    EXPECT_EQ(d[0].substr(0, 8), "400\t600\t");
+    EXPECT_EQ(d[2], "300\t700\t700\t2\t8750\r\n");   // 700 px x 12.5 um
+    EXPECT_EQ(RecStatus(), "DATA-RECORDER COMPLETED SUCCESSFULLY");
+    EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR), VAL_LT_GRAY);
+    EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_COLOR), VAL_BLACK);
+    EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BOLD), 0);
+    EXPECT_EQ(IdleState(), kIdle);
+    EXPECT_EQ(stop_flag, 2);
+    EXPECT_EQ(IntVal(pRecord, RECORD_NUMRecCount), 3);
+    // the live displays show the last reply, red outside the band
+    EXPECT_EQ(IntVal(pRecord, RECORD_NUMRecLedge), 300);
+    EXPECT_EQ(IntVal(pRecord, RECORD_NUMRecRedge), 700);
+    EXPECT_EQ(IntVal(pRecord, RECORD_NUMRecMvalue), 700);
+    double mm = 0;
+    GetCtrlVal(pRecord, RECORD_NUMRecMvalueMm, &mm);
+    EXPECT_DOUBLE_EQ(mm, 8.75);
+    EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR), VAL_LT_GRAY);
+    EXPECT_EQ(Attr(pRecord, RECORD_NUMRecMvalue, ATTR_TEXT_BGCOLOR), VAL_RED);
+    EXPECT_EQ(Attr(pRecord, RECORD_NUMRecMvalueMm, ATTR_TEXT_BGCOLOR), VAL_RED);
+    // one request a second at most
+    EXPECT_LE(SimRequests(8), 4);
+}
+
+TEST_F(RecorderSim, InsideTheToleranceBandIsGreen) {
+    Record(1, 0);
+    EXPECT_EQ(IntVal(pRecord, RECORD_NUMRecMvalue), 600);
+    EXPECT_EQ(Attr(pRecord, RECORD_NUMRecMvalue, ATTR_TEXT_BGCOLOR), VAL_DK_GREEN);
+    EXPECT_EQ(Attr(pRecord, RECORD_NUMRecMvalueMm, ATTR_TEXT_BGCOLOR), VAL_DK_GREEN);
+}
+
+TEST_F(RecorderSim, IncrementTwoSecondsSpacesTheSamples) {
+    double took = Record(2, 2);
+    auto d = DataLines();
+    ASSERT_EQ(d.size(), 2u);
+    ASSERT_EQ(watch->times.size(), 9u);
+    double first = watch->times[7] - t0, gap = watch->times[8] - watch->times[7];
+    EXPECT_GE(first, 2.0);
+    EXPECT_LT(first, 3.2);
+    EXPECT_GE(gap, 1.99);
+    EXPECT_LT(gap, 3.2);
+    EXPECT_LT(took, 6.5);
+    EXPECT_EQ(RecStatus(), "DATA-RECORDER COMPLETED SUCCESSFULLY");
+}
+
+TEST_F(RecorderSim, ZeroSamplesLeaveTheHeaderOnly) {
+    double took = Record(0, 0);
+    EXPECT_LT(took, 0.5);
+    EXPECT_EQ(Lines(ReadFile(path)).size(), 7u);
+    EXPECT_EQ(DataLines().size(), 0u);
+    EXPECT_EQ(RecStatus(), "DATA-RECORDER COMPLETED SUCCESSFULLY");
+    EXPECT_EQ(IdleState(), kIdle);
+}
+
+TEST_F(RecorderSim, StopButtonEndsTheRecording) {
+    std::string right_after;
+    rt_After(1.3, [&] {
+        rt_UserClick(pRecord, RECORD_CBTNStopRecord);
+        right_after = std::to_string(Dimmed(pRecord, RECORD_CBTNStartRecord));
+    });
+    double took = Record(100, 0);
+    EXPECT_EQ(right_after, "0");   // usable again at once
+    EXPECT_LT(took, 1.8);
+    EXPECT_EQ(RecStatus(), "DATA-RECORDER INTERRUPTED!");
+    EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR), VAL_RED);
+    EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_COLOR), VAL_WHITE);
+    EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BOLD), 1);
+    EXPECT_EQ(DataLines().size(), 2u);
+    EXPECT_EQ(IdleState(), kIdle);
+    EXPECT_EQ(stop_flag, 1);
+}
+
+TEST_F(RecorderSim, MainPanelStopEndsTheRecording) {
+    rt_After(1.3, [&] { rt_UserClick(pHandle, PANEL_BTNStop); });
+    double took = Record(100, 0);
+    EXPECT_LT(took, 1.8);
+    EXPECT_EQ(RecStatus(), "DATA-RECORDER INTERRUPTED!");
+    EXPECT_EQ(DataLines().size(), 2u);
+    EXPECT_EQ(IdleState(), kIdle);
+}
+
+TEST_F(RecorderSim, SilentSensorTimesOutAndKeepsTheLines) {
+    double silentAt = 0;
+    rt_After(1.2, [&] { sim.Command("silent on"); silentAt = Timer(); });
+    Record(100, 0);
+    double end = Timer();
+    // the last request went out at most 1 s before the silence; 1.5 s later it ends
+    EXPECT_GT(end - silentAt, 1.4);
+    EXPECT_LT(end - silentAt, 2.8);
+    EXPECT_EQ(MainStatus(), "Timeout RS232-Line!");
+    EXPECT_EQ(RecStatus(), "DATA-RECORDER INTERRUPTED - TIMEOUT RS-232 LINE!");
+    EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR), VAL_RED);
+    EXPECT_EQ(stop_flag, 3);
+    auto d = DataLines();
+    EXPECT_GE(d.size(), 2u);
+    EXPECT_LE(d.size(), 3u);
+    EXPECT_EQ(IdleState(), kIdle);
+}
+
+// Started inside run mode, the recorder runs nested and both end together.
+TEST_F(RecorderSim, RecordingDuringRunMode) {
+    int runLoop = -1;
+    rt_After(0.4, [&] {
+        runLoop = stop_flag == 0;
+        SetCtrlVal(pRecord, RECORD_NUMsample, 2);
+        SetCtrlVal(pRecord, RECORD_NUMinctime, 0);
+        rt_UserClick(pRecord, RECORD_CBTNStartRecord);
+    });
+    double t = Timer();
+    rt_UserClick(pHandle, PANEL_BTNRun);   // returns when run mode ends
+    double took = Timer() - t;
+    EXPECT_EQ(runLoop, 1);
+    EXPECT_LT(took, 3.0);
+    EXPECT_EQ(stop_flag, 2);
+    EXPECT_EQ(RecStatus(), "DATA-RECORDER COMPLETED SUCCESSFULLY");
+    EXPECT_EQ(DataLines().size(), 2u);
+    EXPECT_EQ(IdleState(), kIdle);
+}
+
+TEST_F(RecorderSim, ExistingFileOverwriteDeclined) {
+    WriteFile(path, "OLD");
+    ResetTextBox(pRecord, RECORD_TEXTRecStatus, "before");
+    confirmAnswer = 0;
+    double took = Record(5, 0);
+    EXPECT_LT(took, 0.3);
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].kind, 2);
+    EXPECT_EQ(popups[0].title, "ATTENTION !");
+    EXPECT_EQ(popups[0].message, "File already exist - overwrite ?");
+    EXPECT_EQ(ReadFile(path), "OLD");
+    EXPECT_EQ(IdleState(), kIdle);
+    EXPECT_EQ(RecStatus(), "before");
+    EXPECT_EQ(SimRequests(8), 0);
+
+    // confirmed: a fresh file
+    confirmAnswer = 1;
+    Record(0, 0);
+    EXPECT_EQ(Lines(ReadFile(path)).size(), 7u);
+}
+
+TEST_F(RecorderSim, HeaderThatCannotBeWrittenEndsAtOnce) {
+    UseFile("/nonexistent-ridar-dir/REC.DAT");
+    double took = Record(5, 0);
+    EXPECT_LT(took, 0.3);
+    EXPECT_EQ(RecStatus(), "DATA-RECORDER INTERRUPTED - CANNOT WRITE DATA-FILE!");
+    EXPECT_EQ(MainStatus(), "DATA-RECORDER INTERRUPTED - CANNOT WRITE DATA-FILE!");
+    EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR), VAL_RED);
+    EXPECT_EQ(IdleState(), kIdle);
+    EXPECT_NE(stop_flag, 0);
+    EXPECT_EQ(SimRequests(8), 0);
+}
+
+// The medium fills up after two samples: the recording ends with the two
+// lines kept and nothing half written.
+TEST_F(RecorderSim, FailedWriteEndsTheRecordingAndKeepsTheLines) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit old;
+    getrlimit(RLIMIT_FSIZE, &old);
+    watch->onLine = [&](size_t n) {
+        if (n != 9) return;
+        rlimit lim = old;
+        lim.rlim_cur = ReadFile(path).size() + 6;
+        setrlimit(RLIMIT_FSIZE, &lim);
+    };
+    double took = Record(100, 0);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_LT(took, 3.5);
+    EXPECT_EQ(DataLines().size(), 2u);
+    EXPECT_EQ(ReadFile(path).back(), '\n');
+    EXPECT_EQ(RecStatus(), "DATA-RECORDER INTERRUPTED - CANNOT WRITE DATA-FILE!");
+    EXPECT_EQ(MainStatus(), "DATA-RECORDER INTERRUPTED - CANNOT WRITE DATA-FILE!");
+    EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR), VAL_RED);
+    EXPECT_EQ(IntVal(pRecord, RECORD_NUMRecCount), 2);
+    EXPECT_EQ(IdleState(), kIdle);
+}
+
+// A recording killed with SIGKILL keeps every line it wrote, each complete.
+// The recorder runs in a child: this test program again, with one test.
+TEST(RecorderKill, EveryWrittenLineIsComplete) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--fast", "--exit-on-eof"}));
+    std::string path = TempPath("killed.dat");
+    remove(path.c_str());
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setenv("RIDAR_KILL_DEV", sim.Device().c_str(), 1);
+        setenv("RIDAR_KILL_FILE", path.c_str(), 1);
+        execl("/proc/self/exe", "test_recorder", "--gtest_filter=RecorderKill.DISABLED_Child",
+              "--gtest_also_run_disabled_tests", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    // kill it when the next line is about due
+    size_t lines = 0;
+    double start = Timer();
+    while (Timer() - start < 15.0 && lines < 10) {
+        lines = Lines(ReadFile(path)).size();
+        usleep(1000);
+    }
+    usleep(990000);
+    kill(child, SIGKILL);
+    int st = 0;
+    waitpid(child, &st, 0);
+    EXPECT_TRUE(WIFSIGNALED(st));
+    std::string text = ReadFile(path);
+    auto l = Lines(text);
+    ASSERT_GE(l.size(), 10u);
+    EXPECT_EQ(l[6], "E-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n");
+    for (size_t i = 7; i < l.size(); ++i) EXPECT_TRUE(std::regex_match(l[i], kDataLine)) << i << ": " << l[i];
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+TEST(RecorderKill, DISABLED_Child) {
+    const char *dev = getenv("RIDAR_KILL_DEV");
+    const char *file = getenv("RIDAR_KILL_FILE");
+    if (!dev || !file) GTEST_SKIP();
+    ASSERT_TRUE(StartRidarForTest());
+    rt_SetPortTable({dev});
+    com = 1;
+    ASSERT_GE(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
+    InstallComCallback(1, eventMask, 36, sync, RX_Receive_Function, nullptr);
+    UseFile(file);
+    SetCtrlVal(pRecord, RECORD_NUMsample, 1000);
+    SetCtrlVal(pRecord, RECORD_NUMinctime, 0);
+    rt_UserClick(pRecord, RECORD_CBTNStartRecord);   // until killed
 }
 
 } // namespace
