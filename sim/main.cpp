@@ -14,6 +14,7 @@
 #include <functional>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sstream>
 #include <termios.h>
 #include <time.h>
@@ -54,6 +55,7 @@ struct Sim {
     std::deque<Tx> tx;
     std::string cmdBuf;
     bool quit = false;
+    double closeStart = -1;    // the closing answer is out; the line closes soon
 };
 
 Sim g;
@@ -417,6 +419,7 @@ void CloseLine(const char *why) {
     if (g.line >= 0) close(g.line);
     if (g.slave >= 0) close(g.slave);
     g.line = g.slave = -1;
+    g.closeStart = -1;
     g.tx.clear();
     g.rx.clear();
     Say(std::string("line closed: ") + why);
@@ -475,7 +478,7 @@ bool InScope(int order) { return g.faults.scopeOrder < 0 || g.faults.scopeOrder 
 
 void Queue(Answer &a, double tFirst, double now) {
     Faults &f = g.faults;
-    if (f.silent || f.noAnswer.count(a.order) ||
+    if (f.silent || f.noAnswer.count(a.order) || g.closeStart >= 0 ||
         (f.silentAt >= 0 && static_cast<long long>(g.stats.answers) >= f.silentAt)) {
         g.stats.suppressed++;
         return;
@@ -571,6 +574,17 @@ void ReadLine(double now) {
     }
 }
 
+// Closing at once would take the last answer with it: the other side
+// loses what it has not read when the line hangs up. So the line closes
+// once that answer was read (seen on our own slave end, after the kernel
+// had time to pass it on), at most 0.5 s on.
+bool CloseDue(double now) {
+    if (g.closeStart < 0 || now - g.closeStart < 0.05) return false;
+    if (now - g.closeStart >= 0.5) return true;
+    int queued = 0;
+    return g.slave >= 0 && ioctl(g.slave, FIONREAD, &queued) == 0 && queued == 0;
+}
+
 // Writes whatever is due; returns the time the next byte falls due, or a
 // negative value when nothing waits (or the line must become writable).
 double ServiceTx(double now) {
@@ -604,10 +618,11 @@ double ServiceTx(double now) {
         }
         if (t.sent < t.bytes.size())
             return g.fast ? t.start : t.start + (t.sent + 1) * kByteTime;
-        bool closeNow = t.close;
+        bool closing = t.close;
         g.tx.pop_front();
-        if (closeNow) {
-            CloseLine("after the requested number of answers");
+        if (closing) {
+            g.closeStart = now;
+            g.tx.clear();
             return -1;
         }
     }
@@ -677,6 +692,8 @@ int main(int argc, char **argv) {
         double now = Now();
         DropStale(now);
         double next = ServiceTx(now);
+        if (CloseDue(now)) CloseLine("after the requested number of answers");
+        if (g.closeStart >= 0) next = next < 0 ? now + 0.01 : std::min(next, now + 0.01);
         if (!g.rx.empty()) {
             double drop = g.rxFirst + kDropTime;
             next = next < 0 ? drop : std::min(next, drop);
