@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/panels.h"
 #include "recorder/recorder.h"
 
 namespace {
@@ -87,6 +89,28 @@ TEST(RecorderFile, PartlyWrittenLineIsTakenBack) {
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(r, -1);
     EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST(RecorderFile, DefaultFileBesideTheProgramOrInWorkingDirectory) {
+    char saved[260];
+    snprintf(saved, sizeof saved, "%s", proj_dir);
+    char out[260];
+    snprintf(proj_dir, sizeof proj_dir, "%s", TempDir().c_str());
+    DefaultRecFile(out, sizeof out);
+    EXPECT_EQ(std::string(out), TempDir() + "/RECORD.DAT");
+    // a directory that cannot be written (here: one that does not exist)
+    snprintf(proj_dir, sizeof proj_dir, "/nonexistent-ridar-dir/bin");
+    DefaultRecFile(out, sizeof out);
+    char cwd[260];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(std::string(out), std::string(cwd) + "/RECORD.DAT");
+    // a program directory too long for a path
+    memset(proj_dir, 'd', sizeof proj_dir - 1);
+    proj_dir[0] = '/';
+    proj_dir[sizeof proj_dir - 1] = '\0';
+    DefaultRecFile(out, sizeof out);
+    EXPECT_EQ(std::string(out), std::string(cwd) + "/RECORD.DAT");
+    snprintf(proj_dir, sizeof proj_dir, "%s", saved);
 }
 
 } // namespace

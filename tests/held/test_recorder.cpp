@@ -230,22 +230,6 @@ TEST_F(RecorderPanel, ToggleShowsAndHidesThePanel) {
     EXPECT_FALSE(rt_IsShown(pRecord));
 }
 
-TEST_F(RecorderPanel, DefaultFileBesideTheProgramOrInWorkingDirectory) {
-    char saved[260];
-    snprintf(saved, sizeof saved, "%s", proj_dir);
-    char out[260];
-    snprintf(proj_dir, sizeof proj_dir, "%s", TempDir().c_str());
-    DefaultRecFile(out, sizeof out);
-    EXPECT_EQ(std::string(out), TempDir() + "/RECORD.DAT");
-    // a directory that cannot be written (here: one that does not exist)
-    snprintf(proj_dir, sizeof proj_dir, "/nonexistent-ridar-dir/bin");
-    DefaultRecFile(out, sizeof out);
-    char cwd[260];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    EXPECT_EQ(std::string(out), std::string(cwd) + "/RECORD.DAT");
-    snprintf(proj_dir, sizeof proj_dir, "%s", saved);
-}
-
 TEST_F(RecorderPanel, FileDialog) {
     std::string existing = TempPath("exists.dat");
     std::string fresh = TempPath("new.dat");
