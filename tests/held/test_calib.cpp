@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -56,6 +57,12 @@ std::string PopupState() {
            " acc1=" + de(pPopup, POPUP_ButtonAcceptObject1) +
            " acc2=" + de(pPopup, POPUP_ButtonAcceptObject2) + " fit=" + de(pPopup, POPUP_ButtonDoFit) +
            " save=" + de(pPopup, POPUP_ButtonSaveCalValues);
+}
+
+// Pictures for the record, when asked for (RIDAR_SCREENSHOT_DIR).
+void Screenshot(int panel, const char *name) {
+    if (const char *dir = getenv("RIDAR_SCREENSHOT_DIR"))
+        rt_SavePanelImage(panel, 0, (std::string(dir) + "/" + name).c_str());
 }
 
 const char kAllDimmed[] = "chk1=D0 chk2=D0 acc1=D acc2=D fit=D save=D";
@@ -498,6 +505,7 @@ TEST_F(CalibSim, FullCalibration) {
             rt_UserSetVal(pPopup, POPUP_NUMUmObject2, 17000);
             Click(POPUP_ButtonAcceptObject2);
             Click(POPUP_ButtonDoFit);
+            Screenshot(pPopup, "calibration-cycle.png");
             EXPECT_NEAR(DblVal(pPopup, POPUP_NUMFitSlope), 30.0, 1e-9);
             EXPECT_NEAR(DblVal(pPopup, POPUP_NUMFitIntercept), -1000.0, 1e-6);
             Click(POPUP_ButtonSaveCalValues);

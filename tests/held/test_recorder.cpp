@@ -299,6 +299,12 @@ void Poll(std::shared_ptr<LineWatch> w) {
     rt_After(0.01, [w] { Poll(w); });
 }
 
+// Pictures for the record, when asked for (RIDAR_SCREENSHOT_DIR).
+void Screenshot(int panel, const char *name) {
+    if (const char *dir = getenv("RIDAR_SCREENSHOT_DIR"))
+        rt_SavePanelImage(panel, 0, (std::string(dir) + "/" + name).c_str());
+}
+
 const std::regex kDataLine("[0-9]+\t[0-9]+\t[0-9]+\t[0-9]+\t-?[0-9]+\r\n");
 
 std::string RecStatus() { return rt_GetCtrlText(pRecord, RECORD_TEXTRecStatus); }
@@ -388,6 +394,7 @@ protected:
 TEST_F(RecorderSim, IncrementZeroRecordsEveryReplyAboutOneASecond) {
     std::string during, duringText;
     int bg = -1, fg = -1, bold = -1;
+    rt_After(1.6, [&] { Screenshot(pRecord, "recorder-during.png"); });
     rt_After(0.5, [&] {
         during = IdleState();
         duringText = RecStatus();
@@ -403,6 +410,7 @@ TEST_F(RecorderSim, IncrementZeroRecordsEveryReplyAboutOneASecond) {
     // outside the tolerance band (512 +- 100) after the first sample
     rt_After(1.3, [&] { sim.Command("object 300 700"); });
     double took = Record(3, 0);
+    Screenshot(pRecord, "recorder-after.png");
     EXPECT_EQ(during, kRecording);
     EXPECT_TRUE(duringText == "APPEND TO DATA-FILE..." || duringText == "DATA-RECORDER: RS-232-BUSY ...")
         << duringText;
