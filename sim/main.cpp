@@ -26,6 +26,7 @@ namespace {
 
 constexpr size_t kMaxPending = 64 * 1024;
 constexpr size_t kMaxCommand = 4096;
+constexpr size_t kChunk = 4;
 
 double Now() {
     timespec ts;
@@ -321,7 +322,21 @@ void PrintHelp() {
            "unless marked 'start only'):\n");
     for (const Option &o : Options()) {
         std::string head = std::string("  --") + o.name + (o.args[0] ? " " : "") + o.args;
-        printf("%-30s %s%s\n", head.c_str(), o.help, o.startOnly ? " (start only)" : "");
+        std::string text = std::string(o.help) + (o.startOnly ? " (start only)" : "");
+        // wrapped to 79 columns beside the option
+        std::istringstream words(text);
+        std::string word, line;
+        bool first = true;
+        auto flush = [&]() {
+            printf("%-30s %s\n", first ? head.c_str() : "", line.c_str());
+            first = false;
+            line.clear();
+        };
+        while (words >> word) {
+            if (!line.empty() && line.size() + 1 + word.size() > 48) flush();
+            line += (line.empty() ? "" : " ") + word;
+        }
+        flush();
     }
     printf("  --help                       this text\n\n"
            "Commands on standard input, one a line:\n"
@@ -616,8 +631,13 @@ double ServiceTx(double now) {
                 return -1;
             }
         }
-        if (t.sent < t.bytes.size())
-            return g.fast ? t.start : t.start + (t.sent + 1) * kByteTime;
+        if (t.sent < t.bytes.size()) {
+            if (g.fast) return t.start;
+            // the first byte as soon as it is due, then a few at a time: the
+            // pace stays within 2 ms of the line and costs few wake-ups
+            size_t next = std::min(t.bytes.size(), t.sent + (t.sent == 0 ? 1 : kChunk));
+            return t.start + next * kByteTime;
+        }
         bool closing = t.close;
         g.tx.pop_front();
         if (closing) {
