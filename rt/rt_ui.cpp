@@ -10,6 +10,7 @@
 #include <QDoubleSpinBox>
 #include <QEventLoop>
 #include <QFile>
+#include <QKeyEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -127,25 +128,38 @@ private:
     int handle_;
 };
 
-// Spin boxes that report an arrow or step as a committed value.
-class RtSpinBox : public QSpinBox {
+// Spin boxes that report an arrow or step as a committed value and tell an
+// Enter from a focus change.
+template <class Base> class RtSpin : public Base {
 public:
-    explicit RtSpinBox(QWidget *parent) : QSpinBox(parent) { setRange(0, 65535); }
+    explicit RtSpin(QWidget *parent) : Base(parent) {}
     std::function<void()> onStep;
+    bool enter = false;
     void stepBy(int steps) override {
-        QSpinBox::stepBy(steps);
+        Base::stepBy(steps);
         if (onStep) onStep();
     }
-};
-class RtDoubleSpinBox : public QDoubleSpinBox {
-public:
-    explicit RtDoubleSpinBox(QWidget *parent) : QDoubleSpinBox(parent) { setRange(-1e12, 1e12); }
-    std::function<void()> onStep;
-    void stepBy(int steps) override {
-        QDoubleSpinBox::stepBy(steps);
-        if (onStep) onStep();
+protected:
+    void keyPressEvent(QKeyEvent *e) override {
+        enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+        Base::keyPressEvent(e);
+        enter = false;
     }
 };
+class RtSpinBox : public RtSpin<QSpinBox> {
+public:
+    explicit RtSpinBox(QWidget *parent) : RtSpin<QSpinBox>(parent) { setRange(0, 65535); }
+};
+class RtDoubleSpinBox : public RtSpin<QDoubleSpinBox> {
+public:
+    explicit RtDoubleSpinBox(QWidget *parent) : RtSpin<QDoubleSpinBox>(parent) { setRange(-1e12, 1e12); }
+};
+
+static bool EnterPressed(QWidget *w) {
+    if (auto *s = dynamic_cast<RtSpinBox *>(w)) return s->enter;
+    if (auto *d = dynamic_cast<RtDoubleSpinBox *>(w)) return d->enter;
+    return w->hasFocus();
+}
 
 class Loader : public QUiLoader {
 public:
@@ -237,7 +251,7 @@ static void Bind(int h, Ctrl *c) {
     }
     case K_INT_NUM: case K_DBL_NUM: {
         auto *sb = qobject_cast<QAbstractSpinBox *>(w);
-        c->committed = NumValue(c);
+        c->committed = c->seen = NumValue(c);
         auto commit = [h, id] {
             Ctrl *cc = FindCtrl(h, id);
             if (!cc) return;
@@ -247,6 +261,10 @@ static void Bind(int h, Ctrl *c) {
         auto changed = [h, id] {
             Ctrl *cc = FindCtrl(h, id);
             if (!cc) return;
+            // Enter re-announces an unchanged value; that is no change
+            double v = NumValue(cc);
+            if (v == cc->seen && !cc->haveExact) return;
+            cc->seen = v;
             cc->haveExact = false;
             Raise(h, id, EVENT_VAL_CHANGED);
         };
@@ -265,7 +283,7 @@ static void Bind(int h, Ctrl *c) {
         QObject::connect(sb, &QAbstractSpinBox::editingFinished, w, [h, id, commit] {
             Ctrl *cc = FindCtrl(h, id);
             if (!cc) return;
-            if (cc->w->hasFocus() || NumValue(cc) != cc->committed) commit();
+            if (EnterPressed(cc->w) || NumValue(cc) != cc->committed) commit();
         });
         break;
     }
@@ -301,7 +319,7 @@ static int SetNum(Ctrl *c, double v) {
     case K_INT_NUM: {
         auto *s = qobject_cast<QSpinBox *>(c->w);
         s->setValue(c->numType == NT_U16 ? static_cast<int>(Wrap16(v)) : ClampInt(v));
-        c->committed = s->value();
+        c->committed = c->seen = s->value();
         return 0;
     }
     case K_DBL_NUM: {
@@ -314,6 +332,7 @@ static int SetNum(Ctrl *c, double v) {
         c->exactShown = d->value();
         c->haveExact = true;
         c->committed = x;
+        c->seen = d->value();
         return 0;
     }
     case K_RING: {
@@ -908,7 +927,7 @@ void rt_UserSetVal(int panel, int control, double value) {
         if (auto *s = qobject_cast<QSpinBox *>(c->w)) s->setValue(ClampInt(value));
         else if (auto *d = qobject_cast<QDoubleSpinBox *>(c->w)) d->setValue(std::isfinite(value) ? value : 0.0);
         c->haveExact = false;
-        c->committed = NumValue(c);
+        c->committed = c->seen = NumValue(c);
         break;
     }
     case K_RING: case K_RADIO: case K_TOGGLE: case K_CHECK: case K_SWITCH:

@@ -76,6 +76,7 @@ struct Ctrl {
     bool haveExact = false;
     double exact = 0, exactShown = 0;
     double committed = 0;        // last committed value of a numeric
+    double seen = 0;             // last value announced as changed
     std::unique_ptr<GraphState> graph;
     std::unique_ptr<StripState> strip;
 };

@@ -2,7 +2,14 @@
 // file of its own (tests/data/rt_test.uir).
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QComboBox>
+#include <QFocusEvent>
 #include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QSpinBox>
+#include <QAbstractButton>
 
 #include <cfloat>
 #include <climits>
@@ -932,6 +939,120 @@ TEST_F(RtUi, CallbackMayDiscardItsOwnPanel) {
     RegisterCallbacks(back, 1);
 }
 
+
+// The same events come from real widget input, not only from the hooks.
+template <class W> W *Widget(int panelHandle, const char *name) {
+    (void)panelHandle;
+    for (QWidget *w : QApplication::allWidgets())
+        if (w->objectName() == QLatin1String(name) && w->window()->isVisible())
+            if (auto *t = qobject_cast<W *>(w)) return t;
+    return nullptr;
+}
+
+void Key(QWidget *w, int key, const QString &text = QString()) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &release);
+}
+
+void Click(QWidget *w) {
+    QPointF c(w->width() / 2.0, w->height() / 2.0);
+    QPointF g = w->mapToGlobal(c);
+    QMouseEvent press(QEvent::MouseButtonPress, c, g, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, c, g, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &release);
+}
+
+TEST_F(RtUi, RealWidgetInputRaisesTheSameEvents) {
+    DisplayPanel(p);
+    Pump(0.02);
+    auto *num = Widget<QSpinBox>(p, "NUMWord");
+    auto *btn = Widget<QAbstractButton>(p, "BTNCmd");
+    auto *chk = Widget<QAbstractButton>(p, "CHECKBox");
+    auto *ring = Widget<QComboBox>(p, "RINGMode");
+    ASSERT_TRUE(num && btn && chk && ring);
+    QWidget *edit = num->findChild<QWidget *>();  // the spin box's line edit
+    ASSERT_TRUE(edit);
+    struct Step { const char *what; std::function<void()> act; int control; std::vector<int> events; double value; };
+    std::vector<Step> steps = {
+        {"arrow up", [&] { Key(num, Qt::Key_Up); }, NUMWord, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
+        {"type a digit", [&] { Key(num, Qt::Key_End); Key(num, Qt::Key_5, "5"); }, NUMWord, {EVENT_VAL_CHANGED}, 15},
+        {"enter", [&] { Key(num, Qt::Key_Return); }, NUMWord, {EVENT_COMMIT}, 15},
+        {"enter unchanged", [&] { Key(num, Qt::Key_Return); }, NUMWord, {EVENT_COMMIT}, 15},
+        {"focus out unchanged", [&] { QFocusEvent fo(QEvent::FocusOut); QApplication::sendEvent(num, &fo); }, NUMWord, {}, 15},
+        {"type then focus out", [&] {
+             Key(num, Qt::Key_End);
+             Key(num, Qt::Key_7, "7");
+             QFocusEvent fo(QEvent::FocusOut);
+             QApplication::sendEvent(num, &fo);
+         }, NUMWord, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 157},
+        {"mouse on button", [&] { Click(btn); }, BTNCmd, {EVENT_LEFT_CLICK, EVENT_COMMIT}, -1},
+        {"mouse on check box", [&] { Click(chk); }, CHECKBox, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
+        {"key down on ring", [&] { Key(ring, Qt::Key_Down); }, RINGMode, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
+    };
+    SetCtrlVal(p, NUMWord, 0);
+    for (auto &s : steps) {
+        SCOPED_TRACE(s.what);
+        g_events.clear();
+        s.act();
+        EXPECT_EQ(EventsOf(s.control), s.events);
+        EXPECT_EQ(g_events.size(), s.events.size());
+        if (s.value >= 0) {
+            double v = -1;
+            GetCtrlVal(p, s.control, &v);
+            EXPECT_EQ(v, s.value);
+        }
+    }
+    // a dimmed button ignores the mouse
+    SetCtrlAttribute(p, BTNCmd, ATTR_DIMMED, 1);
+    g_events.clear();
+    Click(btn);
+    EXPECT_TRUE(g_events.empty());
+}
+
+
+// A frame of the run loop redraws the bar graph and the strip chart; at the
+// line's pace of about 27 frames a second the drawing must leave time over.
+TEST_F(RtUi, FrameRedrawIsCheap) {
+    DisplayPanel(p);
+    Pump(0.05);
+    double hist[600];
+    const int colors[6] = {VAL_DK_GREEN, VAL_DK_GREEN, VAL_BLACK, VAL_RED, VAL_RED, VAL_RED};
+    const int frames = 90;
+    double c0 = CpuSeconds(), t0 = Now();
+    for (int f = 0; f < frames; ++f) {
+        for (int i = 0; i < 600; ++i) hist[i] = (i * 7 + f * 13) % 1024;
+        SetCtrlAttribute(p, NUMWord, ATTR_TEXT_BGCOLOR, f % 2 ? VAL_RED : VAL_DK_GREEN);
+        SetCtrlVal(p, NUMWord, f);
+        SetAxisScalingMode(p, GRAPHBar, VAL_XAXIS, VAL_MANUAL, 1.0, 1024.0);
+        SetGraphCursor(p, GRAPHBar, 2, 100, 0.75);
+        SetGraphCursor(p, GRAPHBar, 3, 900, 0.75);
+        DeleteGraphPlot(p, GRAPHBar, VAL_DELETE_ALL, VAL_DELAYED_DRAW);
+        SetGraphCursor(p, GRAPHBar, 1, 400 + f, 0.75);
+        PlotRectangle(p, GRAPHBar, 1.0, 0.25, 300 + f, 1.0, VAL_RED, VAL_RED);
+        PlotRectangle(p, GRAPHBar, 700 - f, 0.25, 1020, 1.0, VAL_RED, VAL_RED);
+        PlotRectangle(p, GRAPHBar, 350, 0.0, 380, 0.35, VAL_GREEN, VAL_GREEN);
+        PlotRectangle(p, GRAPHBar, 620, 0.0, 650, 0.35, VAL_GREEN, VAL_GREEN);
+        SetCtrlAttribute(p, STRIPRaw, ATTR_POINTS_PER_SCREEN, 101);
+        SetCtrlAttribute(p, STRIPRaw, ATTR_SCROLL_MODE, 1);
+        SetAxisScalingMode(p, STRIPRaw, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, 1024.0);
+        for (int t = 1; t <= 6; ++t) SetTraceAttribute(p, STRIPRaw, t, ATTR_TRACE_COLOR, colors[t - 1]);
+        SetCtrlAttribute(p, STRIPRaw, ATTR_NUM_TRACES, 6);
+        PlotStripChart(p, STRIPRaw, hist, 600, 0, 0, VAL_DOUBLE);
+        ProcessSystemEvents();
+    }
+    Pump(0.02);
+    double cpu = CpuSeconds() - c0, wall = Now() - t0;
+    EXPECT_LT(cpu / frames, 0.005) << "CPU per frame " << cpu / frames * 1000 << " ms, wall " << wall;
+    // what the tests read is what the last frame drew
+    EXPECT_EQ(rt_GetPlots(p, GRAPHBar).size(), 4u);
+    RtStrip s = rt_GetStrip(p, STRIPRaw);
+    ASSERT_EQ(s.points.size(), 6u);
+    EXPECT_EQ(s.points[5].back(), hist[599]);
+}
+
 // ---- pictures of panels ---------------------------------------------------------------------
 
 TEST_F(RtUi, SavedPanelImageIsAPngOfThePanelsSize) {
@@ -961,6 +1082,68 @@ TEST_F(RtUi, SavedPanelImageIsAPngOfThePanelsSize) {
     EXPECT_LT(rt_SavePanelImage(p, 999, gfile.c_str()), 0);
     EXPECT_LT(rt_SavePanelImage(p, 0, "/nonexistent/dir/x.png"), 0);
     EXPECT_LT(rt_SavePanelImage(p, 0, nullptr), 0);
+}
+
+}  // namespace
+
+// ---- the program's own resource file ------------------------------------------------------------
+
+namespace {
+
+struct Def { std::string panel, name; int id; };
+
+std::vector<Def> ControlIdsOfPanelsHeader() {
+    std::vector<Def> out;
+    std::string hdr = Dir() + "/../app/panels.h";
+    FILE *f = fopen(hdr.c_str(), "r");
+    if (!f) return out;
+    char line[256];
+    while (fgets(line, sizeof line, f)) {
+        char name[128];
+        int id;
+        if (sscanf(line, "#define %127s %d", name, &id) != 2) continue;
+        std::string n = name;
+        for (const char *pre : {"PANEL_", "POPUP_", "RECORD_"})
+            if (n.rfind(pre, 0) == 0) out.push_back({std::string(pre, std::strlen(pre) - 1), n.substr(std::strlen(pre)), id});
+    }
+    fclose(f);
+    return out;
+}
+
+bool StartsWith(const std::string &s, const char *p) { return s.rfind(p, 0) == 0; }
+
+TEST_F(RtUi, ProgramResourceFileHoldsEveryControlOfThePanelsHeader) {
+    int h[4] = {0, 0, 0, 0};
+    for (int id = 1; id <= 3; ++id) {
+        h[id] = LoadPanel(0, KVEX_UIR_PATH, id);
+        ASSERT_GT(h[id], 0) << "panel " << id;
+    }
+    auto defs = ControlIdsOfPanelsHeader();
+    ASSERT_GT(defs.size(), 50u);
+    for (const Def &d : defs) {
+        int ph = d.panel == "PANEL" ? h[1] : d.panel == "POPUP" ? h[2] : h[3];
+        SCOPED_TRACE(d.panel + "_" + d.name);
+        EXPECT_EQ(rt_Find(ph, d.name.c_str()), d.id);
+        const std::string &n = d.name;
+        // the kind the name promises answers to its operations
+        double dv = 0;
+        int n2 = 0;
+        if (StartsWith(n, "GRAPH")) {
+            EXPECT_EQ(SetGraphCursor(ph, d.id, 1, 0.5, 0.5), 0);
+        } else if (StartsWith(n, "STRIP")) {
+            EXPECT_EQ(SetCtrlAttribute(ph, d.id, ATTR_NUM_TRACES, 6), 0);
+        } else if (StartsWith(n, "NUM") || StartsWith(n, "NEDIT")) {
+            EXPECT_EQ(GetCtrlVal(ph, d.id, &dv), 0);
+        } else if (StartsWith(n, "DROP") || StartsWith(n, "RING")) {
+            EXPECT_EQ(GetNumListItems(ph, d.id, &n2), 0);
+        } else if (StartsWith(n, "RBT") || StartsWith(n, "TOGG") || StartsWith(n, "Check") || StartsWith(n, "SWITCH")) {
+            EXPECT_EQ(GetCtrlVal(ph, d.id, &dv), 0);
+            EXPECT_TRUE(dv == 0 || dv == 1);
+        } else if (StartsWith(n, "TEXT")) {
+            EXPECT_EQ(SetCtrlVal(ph, d.id, "x"), 0);
+        }
+    }
+    for (int id = 1; id <= 3; ++id) DiscardPanel(h[id]);
 }
 
 }  // namespace
