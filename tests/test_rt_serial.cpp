@@ -210,6 +210,20 @@ TEST_F(Serial, ReadNeverTakesMoreThanAsked) {
     EXPECT_EQ(ComRd(1, buf, -4), RT_ERR_INVALID_PARAM);
 }
 
+TEST_F(Serial, CallbackSettingsOutOfRangeAreRefused) {
+    struct Case { int mask, count, ch, want; } cases[] = {
+        {0x8000, 4097, 0x55, RT_ERR_INVALID_PARAM},  // more than the queue holds
+        {0x8000, -1, 0x55, RT_ERR_INVALID_PARAM},
+        {0x8002, 36, 256, RT_ERR_INVALID_PARAM},
+        {0x8002, 36, -1, RT_ERR_INVALID_PARAM},
+        {0x8006, 36, 0x55, 0},
+        {0, 0, 0, 0},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(InstallComCallback(1, c.mask, c.count, c.ch, Record, nullptr), c.want)
+            << c.mask << " " << c.count << " " << c.ch;
+}
+
 TEST_F(Serial, FlushInQDropsQueuedAndUnreadInput) {
     peer.Write(std::string(100, 'a'));
     ASSERT_EQ(WaitQueued(100), 100);
