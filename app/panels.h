@@ -115,7 +115,8 @@ void InitVars(void);
 void InitGUI(void);
 void ShowLogo(int style);
 void ShowInfoText(int bgColor, int textColor, const char *text, int left, int top, int pointSize);
-// The recorder file proposed when none was chosen: RECORD.DAT in proj_dir.
+// The recorder file proposed when none was chosen: RECORD.DAT in proj_dir,
+// or in the working directory when proj_dir cannot be written (recorder/).
 void DefaultRecFile(char *path, int bufSize);
 // Lists the port table in DropDCom (item value = port number) and selects com.
 void FillComRing(void);

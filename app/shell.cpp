@@ -11,8 +11,6 @@
 #include "params/vars.h"
 #include "recorder/recorder.h"
 
-void DefaultRecFile(char *path, int bufSize) { MakePathname(proj_dir, "RECORD.DAT", path, bufSize); }
-
 void FillComRing(void) {
     ClearListCtrl(pHandle, PANEL_DropDCom);
     const std::vector<std::string> ports = rt_PortTable();

@@ -63,6 +63,17 @@ enum { VAL_CONNECTED_POINTS = 5, VAL_SIMPLE_DOT = 10, VAL_SOLID = 0 };
 // ---- new controls ---------------------------------------------------------
 enum { CTRL_TEXT_MSG = 1 };
 
+// ---- user-interface error codes (negative results of the calls above) ------
+enum {
+    RT_UIE_FILE = -20,       // resource or image file missing or unreadable
+    RT_UIE_NO_PANEL = -21,   // the resource file has no such panel
+    RT_UIE_BAD_PANEL = -22,  // not a panel handle
+    RT_UIE_BAD_CTRL = -23,   // no such control on the panel
+    RT_UIE_BAD_ATTR = -24,   // attribute unknown or not for this control
+    RT_UIE_BAD_VALUE = -25,  // value, index, pointer or size out of range
+    RT_UIE_BAD_TYPE = -26,   // operation does not fit the control's kind
+};
+
 // ---- serial library error codes --------------------------------------------
 enum {
     RT_ERR_UNKNOWN_SYSTEM = -1,

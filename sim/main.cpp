@@ -14,6 +14,7 @@
 #include <functional>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sstream>
 #include <termios.h>
 #include <time.h>
@@ -25,6 +26,7 @@ namespace {
 
 constexpr size_t kMaxPending = 64 * 1024;
 constexpr size_t kMaxCommand = 4096;
+constexpr size_t kChunk = 4;
 
 double Now() {
     timespec ts;
@@ -54,6 +56,7 @@ struct Sim {
     std::deque<Tx> tx;
     std::string cmdBuf;
     bool quit = false;
+    double closeStart = -1;    // the closing answer is out; the line closes soon
 };
 
 Sim g;
@@ -319,7 +322,21 @@ void PrintHelp() {
            "unless marked 'start only'):\n");
     for (const Option &o : Options()) {
         std::string head = std::string("  --") + o.name + (o.args[0] ? " " : "") + o.args;
-        printf("%-30s %s%s\n", head.c_str(), o.help, o.startOnly ? " (start only)" : "");
+        std::string text = std::string(o.help) + (o.startOnly ? " (start only)" : "");
+        // wrapped to 79 columns beside the option
+        std::istringstream words(text);
+        std::string word, line;
+        bool first = true;
+        auto flush = [&]() {
+            printf("%-30s %s\n", first ? head.c_str() : "", line.c_str());
+            first = false;
+            line.clear();
+        };
+        while (words >> word) {
+            if (!line.empty() && line.size() + 1 + word.size() > 48) flush();
+            line += (line.empty() ? "" : " ") + word;
+        }
+        flush();
     }
     printf("  --help                       this text\n\n"
            "Commands on standard input, one a line:\n"
@@ -417,6 +434,7 @@ void CloseLine(const char *why) {
     if (g.line >= 0) close(g.line);
     if (g.slave >= 0) close(g.slave);
     g.line = g.slave = -1;
+    g.closeStart = -1;
     g.tx.clear();
     g.rx.clear();
     Say(std::string("line closed: ") + why);
@@ -475,7 +493,7 @@ bool InScope(int order) { return g.faults.scopeOrder < 0 || g.faults.scopeOrder 
 
 void Queue(Answer &a, double tFirst, double now) {
     Faults &f = g.faults;
-    if (f.silent || f.noAnswer.count(a.order) ||
+    if (f.silent || f.noAnswer.count(a.order) || g.closeStart >= 0 ||
         (f.silentAt >= 0 && static_cast<long long>(g.stats.answers) >= f.silentAt)) {
         g.stats.suppressed++;
         return;
@@ -571,6 +589,17 @@ void ReadLine(double now) {
     }
 }
 
+// Closing at once would take the last answer with it: the other side
+// loses what it has not read when the line hangs up. So the line closes
+// once that answer was read (seen on our own slave end, after the kernel
+// had time to pass it on), at most 0.5 s on.
+bool CloseDue(double now) {
+    if (g.closeStart < 0 || now - g.closeStart < 0.05) return false;
+    if (now - g.closeStart >= 0.5) return true;
+    int queued = 0;
+    return g.slave >= 0 && ioctl(g.slave, FIONREAD, &queued) == 0 && queued == 0;
+}
+
 // Writes whatever is due; returns the time the next byte falls due, or a
 // negative value when nothing waits (or the line must become writable).
 double ServiceTx(double now) {
@@ -602,12 +631,18 @@ double ServiceTx(double now) {
                 return -1;
             }
         }
-        if (t.sent < t.bytes.size())
-            return g.fast ? t.start : t.start + (t.sent + 1) * kByteTime;
-        bool closeNow = t.close;
+        if (t.sent < t.bytes.size()) {
+            if (g.fast) return t.start;
+            // the first byte as soon as it is due, then a few at a time: the
+            // pace stays within 2 ms of the line and costs few wake-ups
+            size_t next = std::min(t.bytes.size(), t.sent + (t.sent == 0 ? 1 : kChunk));
+            return t.start + next * kByteTime;
+        }
+        bool closing = t.close;
         g.tx.pop_front();
-        if (closeNow) {
-            CloseLine("after the requested number of answers");
+        if (closing) {
+            g.closeStart = now;
+            g.tx.clear();
             return -1;
         }
     }
@@ -677,6 +712,8 @@ int main(int argc, char **argv) {
         double now = Now();
         DropStale(now);
         double next = ServiceTx(now);
+        if (CloseDue(now)) CloseLine("after the requested number of answers");
+        if (g.closeStart >= 0) next = next < 0 ? now + 0.01 : std::min(next, now + 0.01);
         if (!g.rx.empty()) {
             double drop = g.rxFirst + kDropTime;
             next = next < 0 ? drop : std::min(next, drop);

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -271,3 +272,4 @@ TEST(ParaFile, UnreadableAndUnwritablePaths) {
         EXPECT_EQ(ReadText(ro), "old\n");
     }
 }
+

@@ -1,0 +1,287 @@
+// Calibration procedure: calibration mode on the sensor, the two measurement
+// steps, the least-squares line and storing it in the sensor's RAM.
+#include "calib/calib.h"
+
+#include "app/panels.h"
+#include "params/vars.h"
+
+static const char kWaitText[] = "Reset Max/Min values...";
+static const char kTimeoutText[] = "Timeout-RS-232...";
+
+static void Status(const char *text) {
+    SetStatus(text);
+    ShowStatus();
+}
+
+static void Dim(int panel, int control, int dimmed) {
+    SetCtrlAttribute(panel, control, ATTR_DIMMED, dimmed);
+}
+
+// A loop that is running (run or video mode) may have a request on the line
+// whose reply has not come yet. Let that reply in first, or it would be
+// taken for the answer to our own order.
+static void WaitForPendingReply(void) {
+    if (stop_flag != 0 || rx_flag != 0) return;
+    double t0 = Timer();
+    while (rx_flag == 0 && Timer() - t0 < TIMEOUT) ProcessSystemEvents();
+}
+
+// Sends order 12 with the payload words already set in pp (the others go
+// out as they are) and waits for the reply. 1 when it came in time; then
+// slope and intersect hold the calibration the sensor reports.
+static int CalibrationExchange(void) {
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    order = 12;
+    FillTxBuf(order, pp);
+    nBytesW = ComWrt(com, szWriteBuf, 2 * PNUM + 4);
+    Status(kWaitText);
+
+    tstart = Timer();
+    do {
+        ProcessSystemEvents();
+        if (rx_flag == 1) {
+            GetRxBuf(PNUM);
+            slope = pp[0];
+            intersect = pp[1];
+            return 1;
+        }
+        tdiff = Timer() - tstart;
+    } while (tdiff < TIMEOUT);
+    Status(kTimeoutText);
+    return 0;
+}
+
+// Shows the calibration words in micrometres per pixel and micrometres.
+static void ShowCalibration(void) {
+    float s = static_cast<float>(static_cast<double>(slope) / static_cast<double>(SlopeScale()));
+    float o = static_cast<float>(static_cast<int32_t>(intersect) - YOFFSET);
+    SetCtrlVal(pPopup, POPUP_NUMCalSlope, static_cast<double>(s));
+    SetCtrlVal(pPopup, POPUP_NUMCalOffset, static_cast<double>(o));
+}
+
+// Ends the procedure's part of the popup: every step control dimmed and
+// unticked, both steps to be taken anew.
+static void ResetSteps(void) {
+    Dim(pPopup, POPUP_ButtonAcceptObject1, 1);
+    Dim(pPopup, POPUP_ButtonAcceptObject2, 1);
+    Dim(pPopup, POPUP_CheckStep1, 1);
+    Dim(pPopup, POPUP_CheckStep2, 1);
+    Dim(pPopup, POPUP_ButtonDoFit, 1);
+    Dim(pPopup, POPUP_ButtonSaveCalValues, 1);
+    SetCtrlVal(pPopup, POPUP_CheckStep1, 0);
+    SetCtrlVal(pPopup, POPUP_CheckStep2, 0);
+    flagstep1 = 0;
+    flagstep2 = 0;
+}
+
+int LinFit(const double *x, const double *y, int n, double *z, double *slopeOut,
+           double *interceptOut, double *mseOut) {
+    if (n < 2) return -20006;
+    long double sx = 0, sxx = 0, sy = 0, sxy = 0;
+    for (int i = 0; i < n; ++i) {
+        sx += x[i];
+        sxx += static_cast<long double>(x[i]) * x[i];
+        sy += y[i];
+        sxy += static_cast<long double>(x[i]) * y[i];
+    }
+    long double d = sx * sx - n * sxx;
+    double k = static_cast<double>((sx * sy - n * sxy) / d);
+    double b = static_cast<double>((sx * sxy - sxx * sy) / d);
+    double e = 0.0;
+    for (int i = 0; i < n; ++i) {
+        z[i] = k * x[i] + b;
+        e += (z[i] - y[i]) * (z[i] - y[i]);
+    }
+    *slopeOut = k;
+    *interceptOut = b;
+    *mseOut = e / n;
+    return 0;
+}
+
+RIDAR_CALLBACK(CC_ActivateCalibration) {
+    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    if (event != EVENT_COMMIT) return 0;
+    WaitForPendingReply();
+    pp[0] = 1;
+    if (!CalibrationExchange()) return 0;
+    Status("Calibration activated!");
+    ShowCalibration();
+    oldMode = eMode;
+    SetCtrlVal(pHandle, PANEL_NUMEvalMode, 2);
+    ProcessSystemEvents();
+    Dim(pPopup, POPUP_CheckStep1, 0);
+    Dim(pPopup, POPUP_CheckStep2, 0);
+    // Live values are needed for the steps: start the run loop unless one
+    // is running already (any non-zero stop_flag means none is).
+    if (stop_flag != 0) PushRUN();
+    return 0;
+}
+
+RIDAR_CALLBACK(CC_DiscardCalibration) {
+    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    if (event != EVENT_COMMIT) return 0;
+    WaitForPendingReply();
+    stop_flag = 1;
+    pp[0] = 0;
+    if (CalibrationExchange()) {
+        Status("Calibration stopped successfully!");
+        ShowCalibration();
+        eMode = oldMode;
+        SetCtrlVal(pHandle, PANEL_NUMEvalMode, static_cast<unsigned>(eMode));
+        ProcessSystemEvents();
+    }
+    ResetSteps();
+    HidePanel(pPopup);
+    SetCtrlVal(pHandle, PANEL_TOGGBTN_ParaII, 0);
+    return 0;
+}
+
+RIDAR_CALLBACK(CC_CheckStep1) {
+    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    if (event != EVENT_VAL_CHANGED) return 0;
+    int on = 0;
+    GetCtrlVal(pPopup, POPUP_CheckStep1, &on);
+    if (on == 1) {
+        SetCtrlVal(pPopup, POPUP_CheckStep2, 0);
+        Dim(pPopup, POPUP_ButtonAcceptObject1, 0);
+        Dim(pPopup, POPUP_ButtonAcceptObject2, 1);
+    } else {
+        Dim(pPopup, POPUP_ButtonAcceptObject1, 1);
+        Dim(pPopup, POPUP_ButtonAcceptObject2, 1);
+    }
+    return 0;
+}
+
+RIDAR_CALLBACK(CC_CheckStep2) {
+    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    if (event != EVENT_VAL_CHANGED) return 0;
+    int on = 0;
+    GetCtrlVal(pPopup, POPUP_CheckStep2, &on);
+    if (on == 1) {
+        SetCtrlVal(pPopup, POPUP_CheckStep1, 0);
+        Dim(pPopup, POPUP_ButtonAcceptObject1, 1);
+        Dim(pPopup, POPUP_ButtonAcceptObject2, 0);
+    } else {
+        Dim(pPopup, POPUP_ButtonAcceptObject1, 1);
+        Dim(pPopup, POPUP_ButtonAcceptObject2, 1);
+    }
+    return 0;
+}
+
+RIDAR_CALLBACK(CC_ButtonAcceptObject1) {
+    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    if (event != EVENT_COMMIT) return 0;
+    flagstep1 = 1;
+    uint16_t um = 0;
+    GetCtrlVal(pPopup, POPUP_NUMUmObject1, &um);
+    pixel[0] = static_cast<double>(Mvalue);
+    umeter[0] = static_cast<double>(um);
+    if (flagstep1 == 1 && flagstep2 == 1) Dim(pPopup, POPUP_ButtonDoFit, 0);
+    Dim(pPopup, POPUP_CheckStep1, 1);
+    Dim(pPopup, POPUP_ButtonAcceptObject1, 1);
+    SetCtrlVal(pPopup, POPUP_CheckStep1, 0);
+    return 0;
+}
+
+RIDAR_CALLBACK(CC_ButtonAcceptObject2) {
+    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    if (event != EVENT_COMMIT) return 0;
+    flagstep2 = 1;
+    uint16_t um = 0;
+    GetCtrlVal(pPopup, POPUP_NUMUmObject2, &um);
+    pixel[1] = static_cast<double>(Mvalue);
+    umeter[1] = static_cast<double>(um);
+    if (flagstep1 == 1 && flagstep2 == 1) Dim(pPopup, POPUP_ButtonDoFit, 0);
+    Dim(pPopup, POPUP_CheckStep2, 1);
+    Dim(pPopup, POPUP_ButtonAcceptObject2, 1);
+    SetCtrlVal(pPopup, POPUP_CheckStep2, 0);
+    return 0;
+}
+
+RIDAR_CALLBACK(CC_ButtonReset) {
+    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    if (event != EVENT_COMMIT) return 0;
+    WaitForPendingReply();
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    // An all-zero payload asks order 11 for the video line instead of the
+    // reset; before any frame went through pp it may still be all zero, so
+    // send the parameter set then, as the measuring orders do.
+    int zero = 1;
+    for (int i = 0; i < PNUM; ++i)
+        if (pp[i] != 0) zero = 0;
+    if (zero) CopyVarsToPP();
+    order = 11;
+    FillTxBuf(order, pp);
+    nBytesW = ComWrt(com, szWriteBuf, 2 * PNUM + 4);
+    Status(kWaitText);
+
+    tstart = Timer();
+    do {
+        if (rx_flag == 1) break;
+        ProcessSystemEvents();
+        tdiff = Timer() - tstart;
+    } while (tdiff < TIMEOUT);
+    Status(rx_flag == 1 ? "Reset of analog-output Max/Min OK!" : kTimeoutText);
+    return 0;
+}
+
+RIDAR_CALLBACK(CC_ButtonDoFit) {
+    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    if (event != EVENT_COMMIT) return 0;
+    // Two equal pixel values leave the line undetermined (the fit would
+    // divide by zero and its result would reach the sensor). Refuse it and
+    // open both steps again for new points.
+    if (!(pixel[0] != pixel[1])) {
+        SetCtrlVal(pPopup, POPUP_NUMFitSlope, 0.0);
+        SetCtrlVal(pPopup, POPUP_NUMFitIntercept, 0.0);
+        Dim(pPopup, POPUP_ButtonDoFit, 1);
+        Dim(pPopup, POPUP_ButtonSaveCalValues, 1);
+        Dim(pPopup, POPUP_ButtonAcceptObject1, 1);
+        Dim(pPopup, POPUP_ButtonAcceptObject2, 1);
+        SetCtrlVal(pPopup, POPUP_CheckStep1, 0);
+        SetCtrlVal(pPopup, POPUP_CheckStep2, 0);
+        Dim(pPopup, POPUP_CheckStep1, 0);
+        Dim(pPopup, POPUP_CheckStep2, 0);
+        flagstep1 = 0;
+        flagstep2 = 0;
+        MessagePopup("Calibration",
+                     "Both objects gave the same pixel value - no fit possible!\n"
+                     "The two objects must differ in size. Please take both objects again.");
+        return 0;
+    }
+    LinFit(pixel, umeter, 2, zarray, &slopeval, &interval, &mse);
+    SetCtrlVal(pPopup, POPUP_NUMFitSlope, slopeval);
+    SetCtrlVal(pPopup, POPUP_NUMFitIntercept, interval);
+    Dim(pPopup, POPUP_ButtonSaveCalValues, 0);
+    Dim(pPopup, POPUP_ButtonDoFit, 1);
+    return 0;
+}
+
+RIDAR_CALLBACK(CC_ButtonSaveCalValues) {
+    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    if (event != EVENT_COMMIT) return 0;
+    WaitForPendingReply();
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    double scale = static_cast<double>(static_cast<uint16_t>(SlopeScale() & 0xFFFF));
+    slope = DoubleToWord(scale * slopeval);
+    intersect = DoubleToWord(static_cast<double>(YOFFSET) + interval);
+    pp[0] = 2;
+    pp[1] = slope;
+    pp[2] = intersect;
+    if (CalibrationExchange()) {
+        Status("New Calibration values in activated in RAM!");
+        ShowCalibration();
+        eMode = oldMode;
+        SetCtrlVal(pHandle, PANEL_NUMEvalMode, 2);
+        ResetSteps();
+    }
+    Dim(pPopup, POPUP_ButtonSaveCalValues, 1);
+    ProcessSystemEvents();
+    return 0;
+}

@@ -1,0 +1,1004 @@
+// User-interface half of the run-time layer: start-up, event loop, panels,
+// controls and the operator-action hooks used by tests.
+#include "rt/rt_ui_internal.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QEventLoop>
+#include <QFile>
+#include <QKeyEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QStyleFactory>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTimer>
+#include <QUiLoader>
+
+#include <qcustomplot.h>
+
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace rtui {
+
+static std::map<int, std::unique_ptr<Panel>> g_panels;
+static int g_nextPanel = 1;
+static std::map<std::string, CtrlCallbackPtr> g_callbacks;
+static QTimer *g_wake = nullptr;
+static std::vector<QEventLoop *> g_loops;
+static bool g_quitPending = false;
+static int g_quitCode = 0;
+
+Panel *FindPanel(int handle) {
+    auto it = g_panels.find(handle);
+    if (it == g_panels.end() || !it->second->w) return nullptr;
+    return it->second.get();
+}
+
+Ctrl *FindCtrl(int panel, int control) {
+    Panel *p = FindPanel(panel);
+    if (!p) return nullptr;
+    auto it = p->ctrls.find(control);
+    if (it == p->ctrls.end() || !it->second->w) return nullptr;
+    return it->second.get();
+}
+
+QColor ToColor(int rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
+int FromColor(const QColor &c) { return (c.red() << 16) | (c.green() << 8) | c.blue(); }
+
+// ---- conversions without undefined behaviour ---------------------------------
+static uint16_t Wrap16(double v) {
+    if (!std::isfinite(v)) return 0;
+    double m = std::fmod(std::trunc(v), 65536.0);
+    if (m < 0) m += 65536.0;
+    return static_cast<uint16_t>(m);
+}
+static unsigned Wrap32(double v) {
+    if (!std::isfinite(v)) return 0;
+    double m = std::fmod(std::trunc(v), 4294967296.0);
+    if (m < 0) m += 4294967296.0;
+    return static_cast<unsigned>(m);
+}
+static int ClampInt(double v) {
+    if (!std::isfinite(v)) return 0;
+    double t = std::trunc(v);
+    if (t >= static_cast<double>(INT_MAX)) return INT_MAX;
+    if (t <= static_cast<double>(INT_MIN)) return INT_MIN;
+    return static_cast<int>(t);
+}
+static float ClampFloat(double v) {
+    if (std::isnan(v)) return 0.0f;
+    if (v > FLT_MAX) return FLT_MAX;
+    if (v < -FLT_MAX) return -FLT_MAX;
+    return static_cast<float>(v);
+}
+
+static QString FromC(const char *s) { return s ? QString::fromLocal8Bit(s) : QString(); }
+
+static void CopyOut(const QString &s, char *buf, int bufSize) {
+    if (!buf || bufSize <= 0) return;
+    QByteArray b = s.toLocal8Bit();
+    size_t n = std::min(static_cast<size_t>(b.size()), static_cast<size_t>(bufSize - 1));
+    std::memcpy(buf, b.constData(), n);
+    buf[n] = '\0';
+}
+
+// ---- events --------------------------------------------------------------------
+static void Raise(int panel, int control, int event) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c || !c->cb) return;
+    c->cb(panel, control, event, nullptr, 0, 0);
+}
+
+static void RaisePanel(int panel, int event) {
+    Panel *p = FindPanel(panel);
+    if (!p || !p->cb) return;
+    p->cb(panel, 0, event, nullptr, 0, 0);
+}
+
+// The panel's close box asks the program; the window stays as it is.
+class PanelFilter : public QObject {
+public:
+    PanelFilter(int handle, QObject *parent) : QObject(parent), handle_(handle) {}
+    bool eventFilter(QObject *obj, QEvent *ev) override {
+        if (ev->type() == QEvent::Close) {
+            ev->ignore();
+            RaisePanel(handle_, EVENT_CLOSE);
+            return true;
+        }
+        return QObject::eventFilter(obj, ev);
+    }
+private:
+    int handle_;
+};
+
+// Spin boxes that report an arrow or step as a committed value and tell an
+// Enter from a focus change.
+template <class Base> class RtSpin : public Base {
+public:
+    explicit RtSpin(QWidget *parent) : Base(parent) {}
+    std::function<void()> onStep;
+    bool enter = false;
+    void stepBy(int steps) override {
+        Base::stepBy(steps);
+        if (onStep) onStep();
+    }
+protected:
+    void keyPressEvent(QKeyEvent *e) override {
+        enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+        Base::keyPressEvent(e);
+        enter = false;
+    }
+};
+class RtSpinBox : public RtSpin<QSpinBox> {
+public:
+    explicit RtSpinBox(QWidget *parent) : RtSpin<QSpinBox>(parent) { setRange(0, 65535); }
+};
+class RtDoubleSpinBox : public RtSpin<QDoubleSpinBox> {
+public:
+    explicit RtDoubleSpinBox(QWidget *parent) : RtSpin<QDoubleSpinBox>(parent) { setRange(-1e12, 1e12); }
+};
+
+static bool EnterPressed(QWidget *w) {
+    if (auto *s = dynamic_cast<RtSpinBox *>(w)) return s->enter;
+    if (auto *d = dynamic_cast<RtDoubleSpinBox *>(w)) return d->enter;
+    return w->hasFocus();
+}
+
+class Loader : public QUiLoader {
+public:
+    QWidget *createWidget(const QString &className, QWidget *parent, const QString &name) override {
+        QWidget *w = nullptr;
+        if (className == QLatin1String("QCustomPlot")) w = new QCustomPlot(parent);
+        else if (className == QLatin1String("QSpinBox")) w = new RtSpinBox(parent);
+        else if (className == QLatin1String("QDoubleSpinBox")) w = new RtDoubleSpinBox(parent);
+        if (!w) return QUiLoader::createWidget(className, parent, name);
+        w->setObjectName(name);
+        return w;
+    }
+};
+
+static int Classify(QWidget *w, int *numType) {
+    QString kind = w->property("ctrlKind").toString();
+    QString dt = w->property("dataType").toString();
+    if (qobject_cast<QCustomPlot *>(w)) return kind == QLatin1String("strip") ? K_STRIP : K_GRAPH;
+    if (qobject_cast<QDoubleSpinBox *>(w)) {
+        *numType = dt == QLatin1String("float") ? NT_FLOAT : NT_DOUBLE;
+        return K_DBL_NUM;
+    }
+    if (qobject_cast<QSpinBox *>(w)) {
+        *numType = dt == QLatin1String("int") ? NT_INT : NT_U16;
+        return K_INT_NUM;
+    }
+    if (qobject_cast<QComboBox *>(w)) return K_RING;
+    if (auto *r = qobject_cast<QRadioButton *>(w)) {
+        r->setAutoExclusive(false);
+        return K_RADIO;
+    }
+    if (qobject_cast<QCheckBox *>(w)) return K_CHECK;
+    if (auto *b = qobject_cast<QPushButton *>(w)) {
+        if (kind == QLatin1String("switch")) {
+            b->setCheckable(true);
+            return K_SWITCH;
+        }
+        return b->isCheckable() ? K_TOGGLE : K_BUTTON;
+    }
+    if (qobject_cast<QPlainTextEdit *>(w) || qobject_cast<QTextEdit *>(w)) return K_TEXTBOX;
+    if (qobject_cast<QLineEdit *>(w)) return K_STRING;
+    if (qobject_cast<QLabel *>(w)) return K_LABEL;
+    return K_CONTAINER;
+}
+
+static bool IsToggleKind(int k) { return k == K_RADIO || k == K_TOGGLE || k == K_CHECK || k == K_SWITCH; }
+
+static void ShowSwitchText(Ctrl *c) {
+    auto *b = qobject_cast<QAbstractButton *>(c->w);
+    if (!b || c->kind != K_SWITCH) return;
+    const QString &t = b->isChecked() ? c->onText : c->offText;
+    if (b->text() != t) b->setText(t);
+}
+
+static double NumValue(Ctrl *c) {
+    if (auto *d = qobject_cast<QDoubleSpinBox *>(c->w)) {
+        if (c->haveExact && d->value() == c->exactShown) return c->exact;
+        return d->value();
+    }
+    if (auto *s = qobject_cast<QSpinBox *>(c->w)) return s->value();
+    return 0;
+}
+
+static void Bind(int h, Ctrl *c) {
+    const int id = c->id;
+    QWidget *w = c->w;
+    switch (c->kind) {
+    case K_BUTTON: {
+        auto *b = qobject_cast<QAbstractButton *>(w);
+        QObject::connect(b, &QAbstractButton::pressed, w, [h, id] { Raise(h, id, EVENT_LEFT_CLICK); });
+        QObject::connect(b, &QAbstractButton::clicked, w, [h, id] { Raise(h, id, EVENT_COMMIT); });
+        break;
+    }
+    case K_RADIO: case K_TOGGLE: case K_CHECK: case K_SWITCH: {
+        auto *b = qobject_cast<QAbstractButton *>(w);
+        if (c->kind == K_SWITCH) {
+            c->onText = c->onText.isEmpty() ? QStringLiteral("ON") : c->onText;
+            c->offText = c->offText.isEmpty() ? QStringLiteral("OFF") : c->offText;
+            QObject::connect(b, &QAbstractButton::toggled, w, [h, id] {
+                if (Ctrl *cc = FindCtrl(h, id)) ShowSwitchText(cc);
+            });
+            ShowSwitchText(c);
+        }
+        QObject::connect(b, &QAbstractButton::clicked, w, [h, id] {
+            Raise(h, id, EVENT_VAL_CHANGED);
+            Raise(h, id, EVENT_COMMIT);
+        });
+        break;
+    }
+    case K_INT_NUM: case K_DBL_NUM: {
+        auto *sb = qobject_cast<QAbstractSpinBox *>(w);
+        c->committed = c->seen = NumValue(c);
+        auto commit = [h, id] {
+            Ctrl *cc = FindCtrl(h, id);
+            if (!cc) return;
+            cc->committed = NumValue(cc);
+            Raise(h, id, EVENT_COMMIT);
+        };
+        auto changed = [h, id] {
+            Ctrl *cc = FindCtrl(h, id);
+            if (!cc) return;
+            // Enter re-announces an unchanged value; that is no change
+            double v = NumValue(cc);
+            if (v == cc->seen && !cc->haveExact) return;
+            cc->seen = v;
+            cc->haveExact = false;
+            Raise(h, id, EVENT_VAL_CHANGED);
+        };
+        if (auto *s = dynamic_cast<RtSpinBox *>(sb)) {
+            s->onStep = commit;
+            QObject::connect(s, &QSpinBox::valueChanged, w, changed);
+        } else if (auto *d = dynamic_cast<RtDoubleSpinBox *>(sb)) {
+            d->onStep = commit;
+            QObject::connect(d, &QDoubleSpinBox::valueChanged, w, changed);
+        } else if (auto *s2 = qobject_cast<QSpinBox *>(sb)) {
+            QObject::connect(s2, &QSpinBox::valueChanged, w, changed);
+        } else if (auto *d2 = qobject_cast<QDoubleSpinBox *>(sb)) {
+            QObject::connect(d2, &QDoubleSpinBox::valueChanged, w, changed);
+        }
+        // Enter commits always; losing the focus only with a changed value
+        QObject::connect(sb, &QAbstractSpinBox::editingFinished, w, [h, id, commit] {
+            Ctrl *cc = FindCtrl(h, id);
+            if (!cc) return;
+            if (EnterPressed(cc->w) || NumValue(cc) != cc->committed) commit();
+        });
+        break;
+    }
+    case K_RING: {
+        auto *cb = qobject_cast<QComboBox *>(w);
+        QObject::connect(cb, &QComboBox::activated, w, [h, id] {
+            Raise(h, id, EVENT_VAL_CHANGED);
+            Raise(h, id, EVENT_COMMIT);
+        });
+        break;
+    }
+    case K_STRING: {
+        auto *le = qobject_cast<QLineEdit *>(w);
+        QObject::connect(le, &QLineEdit::textEdited, w, [h, id] { Raise(h, id, EVENT_VAL_CHANGED); });
+        QObject::connect(le, &QLineEdit::returnPressed, w, [h, id] { Raise(h, id, EVENT_COMMIT); });
+        break;
+    }
+    case K_GRAPH: SetupGraph(c); break;
+    case K_STRIP: SetupStrip(c); break;
+    default: break;
+    }
+}
+
+static CtrlCallbackPtr LookupCallback(const QString &name) {
+    auto it = g_callbacks.find("CC_" + name.toStdString());
+    return it == g_callbacks.end() ? nullptr : it->second;
+}
+
+// ---- value access ----------------------------------------------------------------
+static int SetNum(Ctrl *c, double v) {
+    QSignalBlocker block(c->w);
+    switch (c->kind) {
+    case K_INT_NUM: {
+        auto *s = qobject_cast<QSpinBox *>(c->w);
+        s->setValue(c->numType == NT_U16 ? static_cast<int>(Wrap16(v)) : ClampInt(v));
+        c->committed = c->seen = s->value();
+        return 0;
+    }
+    case K_DBL_NUM: {
+        auto *d = qobject_cast<QDoubleSpinBox *>(c->w);
+        double x = std::isfinite(v) ? v : 0.0;
+        if (c->numType == NT_FLOAT) x = ClampFloat(x);
+        x = std::min(std::max(x, d->minimum()), d->maximum());
+        d->setValue(x);
+        c->exact = x;
+        c->exactShown = d->value();
+        c->haveExact = true;
+        c->committed = x;
+        c->seen = d->value();
+        return 0;
+    }
+    case K_RING: {
+        auto *cb = qobject_cast<QComboBox *>(c->w);
+        int want = ClampInt(v);
+        for (int i = 0; i < cb->count(); ++i) {
+            QVariant d = cb->itemData(i);
+            int iv = d.isValid() ? d.toInt() : i;
+            if (iv == want) {
+                cb->setCurrentIndex(i);
+                return 0;
+            }
+        }
+        return RT_UIE_BAD_VALUE;
+    }
+    case K_RADIO: case K_TOGGLE: case K_CHECK: case K_SWITCH: {
+        auto *b = qobject_cast<QAbstractButton *>(c->w);
+        b->setChecked(std::isfinite(v) ? v != 0.0 : false);
+        ShowSwitchText(c);
+        return 0;
+    }
+    default:
+        return RT_UIE_BAD_TYPE;
+    }
+}
+
+static int GetNum(Ctrl *c, double *out) {
+    switch (c->kind) {
+    case K_INT_NUM: case K_DBL_NUM:
+        *out = NumValue(c);
+        return 0;
+    case K_RING: {
+        auto *cb = qobject_cast<QComboBox *>(c->w);
+        int i = cb->currentIndex();
+        if (i < 0) {
+            *out = 0;
+            return RT_UIE_BAD_VALUE;
+        }
+        QVariant d = cb->itemData(i);
+        *out = d.isValid() ? d.toInt() : i;
+        return 0;
+    }
+    case K_RADIO: case K_TOGGLE: case K_CHECK: case K_SWITCH:
+        *out = qobject_cast<QAbstractButton *>(c->w)->isChecked() ? 1 : 0;
+        return 0;
+    default:
+        *out = 0;
+        return RT_UIE_BAD_TYPE;
+    }
+}
+
+static QString TextOf(Ctrl *c) {
+    QWidget *w = c->w;
+    if (auto *le = qobject_cast<QLineEdit *>(w)) return le->text();
+    if (auto *pe = qobject_cast<QPlainTextEdit *>(w)) return pe->toPlainText();
+    if (auto *te = qobject_cast<QTextEdit *>(w)) return te->toPlainText();
+    if (auto *l = qobject_cast<QLabel *>(w)) return l->text();
+    if (auto *b = qobject_cast<QAbstractButton *>(w)) return b->text();
+    if (auto *sb = qobject_cast<QAbstractSpinBox *>(w)) return sb->text();
+    if (auto *cb = qobject_cast<QComboBox *>(w)) return cb->currentText();
+    if (auto *g = qobject_cast<QGroupBox *>(w)) return g->title();
+    return QString();
+}
+
+static int SetText(Ctrl *c, const QString &t) {
+    QSignalBlocker block(c->w);
+    QWidget *w = c->w;
+    if (auto *le = qobject_cast<QLineEdit *>(w)) le->setText(t);
+    else if (auto *pe = qobject_cast<QPlainTextEdit *>(w)) pe->setPlainText(t);
+    else if (auto *te = qobject_cast<QTextEdit *>(w)) te->setPlainText(t);
+    else if (auto *l = qobject_cast<QLabel *>(w)) {
+        l->setText(t);
+        if (l->property("rtCreated").toBool()) l->adjustSize();
+    } else return RT_UIE_BAD_TYPE;
+    return 0;
+}
+
+} // namespace rtui
+
+using namespace rtui;
+
+// ---- start and event loop -----------------------------------------------------------
+int InitCVIRTE(int argc, char **argv) {
+    if (qApp) return 1;
+    const char *plat = std::getenv("QT_QPA_PLATFORM");
+    bool explicitPlatform = plat && *plat;
+    const char *disp = std::getenv("DISPLAY"), *way = std::getenv("WAYLAND_DISPLAY");
+    // without a platform Qt would abort the process; report it instead
+    if (!explicitPlatform && !(disp && *disp) && !(way && *way)) return 0;
+    static int s_argc = 1;
+    static char s_arg0[] = "kvex-ridar";
+    static char *s_argv[] = {s_arg0, nullptr};
+    static std::vector<char *> keep;
+    if (argc > 0 && argv && argv[0]) {
+        keep.assign(argv, argv + argc);
+        keep.push_back(nullptr);
+        s_argc = argc;
+        new QApplication(s_argc, keep.data());
+    } else {
+        new QApplication(s_argc, s_argv);
+    }
+    if (!qApp) return 0;
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (QStyle *st = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(st);
+    g_wake = new QTimer(qApp);
+    g_wake->setSingleShot(true);
+    g_wake->setTimerType(Qt::PreciseTimer);
+    return 1;
+}
+
+void RegisterCallbacks(const RtCallbackEntry *table, int count) {
+    if (!table) return;
+    for (int i = 0; i < count; ++i)
+        if (table[i].name) g_callbacks[table[i].name] = table[i].fn;
+}
+
+int RunUserInterface(void) {
+    if (!qApp) return -1;
+    if (g_quitPending) {
+        // quit asked for before the loop started (e.g. during a start-up wait)
+        g_quitPending = false;
+        return g_quitCode;
+    }
+    QEventLoop loop;
+    g_loops.push_back(&loop);
+    int rc = loop.exec();
+    g_loops.pop_back();
+    g_quitPending = false;
+    return rc;
+}
+
+int QuitUserInterface(int code) {
+    if (!g_loops.empty()) {
+        g_loops.back()->exit(code);
+    } else {
+        g_quitPending = true;
+        g_quitCode = code;
+    }
+    return 0;
+}
+
+int ProcessSystemEvents(void) {
+    if (!qApp) return 0;
+    QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance();
+    if (!d) return 0;
+    bool did = d->processEvents(QEventLoop::AllEvents);
+#ifndef RIDAR_BUSY_PUMP
+    if (!did) {
+        // nothing pending: sleep until the next event, but never long
+        g_wake->start(3);
+        d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        g_wake->stop();
+    }
+#else
+    (void)did;
+#endif
+    return 0;
+}
+
+// ---- panels -----------------------------------------------------------------------------
+static void RaiseWindow(QWidget *w) {
+    // the headless platform cannot stack windows and says so on every call
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) w->raise();
+}
+
+int LoadPanel(int parent, const char *file, int id) {
+    (void)parent;
+    if (!qApp || !file) return RT_UIE_FILE;
+    QFile f(QString::fromLocal8Bit(file));
+    if (!f.open(QIODevice::ReadOnly)) return RT_UIE_FILE;
+    Loader loader;
+    QWidget *root = loader.load(&f, nullptr);
+    if (!root) return RT_UIE_FILE;
+    QWidget *pw = nullptr;
+    for (QWidget *ch : root->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        bool ok = false;
+        int pid = ch->property("panelId").toInt(&ok);
+        if (ok && pid == id) {
+            pw = ch;
+            break;
+        }
+    }
+    if (!pw) {
+        delete root;
+        return RT_UIE_NO_PANEL;
+    }
+    QString title = pw->windowTitle();
+    QRect geo = pw->geometry();
+    pw->setParent(nullptr);
+    delete root;
+    pw->setWindowTitle(title);
+    pw->resize(geo.size().expandedTo(QSize(50, 50)));
+    pw->hide();
+
+    auto p = std::make_unique<Panel>();
+    p->handle = g_nextPanel++;
+    p->w = pw;
+    p->name = pw->objectName();
+    p->cb = LookupCallback(p->name);
+    pw->installEventFilter(new PanelFilter(p->handle, pw));
+    for (QWidget *w : pw->findChildren<QWidget *>()) {
+        bool ok = false;
+        int cid = w->property("ctrlId").toInt(&ok);
+        if (!ok || cid <= 0 || p->ctrls.count(cid)) continue;
+        auto c = std::make_unique<Ctrl>();
+        c->id = cid;
+        c->w = w;
+        c->kind = Classify(w, &c->numType);
+        c->cb = LookupCallback(w->objectName());
+        c->dimmed = !w->isEnabled();
+        c->visible = !w->isHidden();
+        p->ctrls[cid] = std::move(c);
+    }
+    int h = p->handle;
+    Panel *raw = p.get();
+    g_panels[h] = std::move(p);
+    for (auto &kv : raw->ctrls) Bind(h, kv.second.get());
+    return h;
+}
+
+int DisplayPanel(int panel) {
+    Panel *p = FindPanel(panel);
+    if (!p) return RT_UIE_BAD_PANEL;
+    p->w->show();
+    RaiseWindow(p->w);
+    return 0;
+}
+
+int HidePanel(int panel) {
+    Panel *p = FindPanel(panel);
+    if (!p) return RT_UIE_BAD_PANEL;
+    p->w->hide();
+    return 0;
+}
+
+int DiscardPanel(int panel) {
+    auto it = g_panels.find(panel);
+    if (it == g_panels.end()) return RT_UIE_BAD_PANEL;
+    std::unique_ptr<Panel> p = std::move(it->second);
+    g_panels.erase(it);
+    if (p->w) {
+        p->w->hide();
+        // the discard may come from one of the panel's own callbacks
+        p->w->deleteLater();
+    }
+    return 0;
+}
+
+int SetActivePanel(int panel) {
+    Panel *p = FindPanel(panel);
+    if (!p) return RT_UIE_BAD_PANEL;
+    RaiseWindow(p->w);
+    p->w->activateWindow();
+    return 0;
+}
+
+int SetActiveCtrl(int panel, int control) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return FindPanel(panel) ? RT_UIE_BAD_CTRL : RT_UIE_BAD_PANEL;
+    c->w->setFocus(Qt::OtherFocusReason);
+    return 0;
+}
+
+static int Bad(int panel) { return FindPanel(panel) ? RT_UIE_BAD_CTRL : RT_UIE_BAD_PANEL; }
+
+// ---- control values ----------------------------------------------------------------------
+int SetCtrlVal(int panel, int control, int value) { return SetCtrlVal(panel, control, static_cast<double>(value)); }
+int SetCtrlVal(int panel, int control, unsigned value) { return SetCtrlVal(panel, control, static_cast<double>(value)); }
+int SetCtrlVal(int panel, int control, double value) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    return SetNum(c, value);
+}
+int SetCtrlVal(int panel, int control, const char *value) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    if (!value) return RT_UIE_BAD_VALUE;
+    return SetText(c, FromC(value));
+}
+
+int GetCtrlVal(int panel, int control, uint16_t *value) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    if (!value) return RT_UIE_BAD_VALUE;
+    double v = 0;
+    int rc = GetNum(c, &v);
+    *value = Wrap16(v);
+    return rc;
+}
+int GetCtrlVal(int panel, int control, int *value) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    if (!value) return RT_UIE_BAD_VALUE;
+    double v = 0;
+    int rc = GetNum(c, &v);
+    *value = ClampInt(v);
+    return rc;
+}
+int GetCtrlVal(int panel, int control, unsigned *value) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    if (!value) return RT_UIE_BAD_VALUE;
+    double v = 0;
+    int rc = GetNum(c, &v);
+    *value = Wrap32(v);
+    return rc;
+}
+int GetCtrlVal(int panel, int control, float *value) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    if (!value) return RT_UIE_BAD_VALUE;
+    double v = 0;
+    int rc = GetNum(c, &v);
+    *value = ClampFloat(v);
+    return rc;
+}
+int GetCtrlVal(int panel, int control, double *value) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    if (!value) return RT_UIE_BAD_VALUE;
+    return GetNum(c, value);
+}
+int GetCtrlVal(int panel, int control, char *value, int bufSize) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) {
+        CopyOut(QString(), value, bufSize);
+        return Bad(panel);
+    }
+    if (!value || bufSize <= 0) return RT_UIE_BAD_VALUE;
+    CopyOut(TextOf(c), value, bufSize);
+    return 0;
+}
+
+// ---- attributes ---------------------------------------------------------------------------
+static void SetRole(QWidget *w, std::initializer_list<QPalette::ColorRole> roles, const QColor &col) {
+    QPalette pal = w->palette();
+    for (auto r : roles) pal.setColor(r, col);
+    w->setPalette(pal);
+}
+
+int SetCtrlAttribute(int panel, int control, int attribute, int value) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    QWidget *w = c->w;
+    switch (attribute) {
+    case ATTR_DIMMED:
+        c->dimmed = value != 0;
+        if (w->isEnabled() == c->dimmed || w->testAttribute(Qt::WA_ForceDisabled) != c->dimmed)
+            w->setEnabled(!c->dimmed);
+        return 0;
+    case ATTR_VISIBLE:
+        c->visible = value != 0;
+        if (w->isHidden() == c->visible) w->setVisible(c->visible);
+        return 0;
+    case ATTR_TEXT_COLOR:
+        if (c->textColor != value || !w->property("rtFg").isValid()) {
+            c->textColor = value;
+            w->setProperty("rtFg", value);
+            SetRole(w, {QPalette::Text, QPalette::WindowText, QPalette::ButtonText}, ToColor(value));
+        }
+        return 0;
+    case ATTR_TEXT_BGCOLOR:
+        if (c->textBg != value || !w->property("rtBg").isValid()) {
+            c->textBg = value;
+            w->setProperty("rtBg", value);
+            if (c->kind == K_LABEL || c->kind == K_CONTAINER || c->kind == K_DECO) {
+                w->setAutoFillBackground(true);
+                SetRole(w, {QPalette::Window}, ToColor(value));
+            } else {
+                SetRole(w, {QPalette::Base, QPalette::Button}, ToColor(value));
+            }
+        }
+        return 0;
+    case ATTR_TEXT_BOLD: {
+        c->bold = value != 0;
+        QFont f = w->font();
+        if (f.bold() != c->bold) {
+            f.setBold(c->bold);
+            w->setFont(f);
+            if (w->property("rtCreated").toBool()) w->adjustSize();
+        }
+        return 0;
+    }
+    case ATTR_TEXT_POINT_SIZE: {
+        if (value <= 0 || value > 500) return RT_UIE_BAD_VALUE;
+        c->pointSize = value;
+        QFont f = w->font();
+        f.setPointSize(value);
+        w->setFont(f);
+        if (w->property("rtCreated").toBool()) w->adjustSize();
+        return 0;
+    }
+    case ATTR_LEFT:
+        w->move(value, w->y());
+        return 0;
+    case ATTR_TOP:
+        w->move(w->x(), value);
+        return 0;
+    case ATTR_FRAME_COLOR:
+        c->frameColor = value;
+        w->setAutoFillBackground(true);
+        SetRole(w, {QPalette::Window}, ToColor(value));
+        return 0;
+    case ATTR_NUM_TRACES: case ATTR_POINTS_PER_SCREEN: case ATTR_SCROLL_MODE:
+        if (c->kind != K_STRIP) return RT_UIE_BAD_ATTR;
+        return SetStripAttribute(c, attribute, value);
+    default:
+        return RT_UIE_BAD_ATTR;
+    }
+}
+
+int SetCtrlAttribute(int panel, int control, int attribute, const char *value) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    if (!value) return RT_UIE_BAD_VALUE;
+    QString s = FromC(value);
+    switch (attribute) {
+    case ATTR_ON_TEXT:
+    case ATTR_OFF_TEXT:
+        if (!IsToggleKind(c->kind)) return RT_UIE_BAD_ATTR;
+        (attribute == ATTR_ON_TEXT ? c->onText : c->offText) = s;
+        ShowSwitchText(c);
+        return 0;
+    case ATTR_TEXT_FONT: {
+        QFont f = c->w->font();
+        // the platform's application font stands for the run-time's own
+        if (s == QLatin1String("NIApp") || s.isEmpty()) f.setFamily(QApplication::font().family());
+        else f.setFamily(s);
+        c->w->setFont(f);
+        if (c->w->property("rtCreated").toBool()) c->w->adjustSize();
+        return 0;
+    }
+    default:
+        return RT_UIE_BAD_ATTR;
+    }
+}
+
+int GetCtrlAttribute(int panel, int control, int attribute, int *value) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    if (!value) return RT_UIE_BAD_VALUE;
+    switch (attribute) {
+    case ATTR_DIMMED: *value = c->dimmed ? 1 : 0; return 0;
+    case ATTR_VISIBLE: *value = c->visible ? 1 : 0; return 0;
+    case ATTR_TEXT_COLOR: *value = c->textColor; return 0;
+    case ATTR_TEXT_BGCOLOR: *value = c->textBg; return 0;
+    case ATTR_TEXT_BOLD: *value = c->w->font().bold() ? 1 : 0; return 0;
+    case ATTR_TEXT_POINT_SIZE: *value = c->w->font().pointSize(); return 0;
+    case ATTR_LEFT: *value = c->w->x(); return 0;
+    case ATTR_TOP: *value = c->w->y(); return 0;
+    case ATTR_FRAME_COLOR: *value = c->frameColor; return 0;
+    case ATTR_NUM_TRACES: case ATTR_POINTS_PER_SCREEN: case ATTR_SCROLL_MODE:
+        if (c->kind != K_STRIP) return RT_UIE_BAD_ATTR;
+        return GetStripAttribute(c, attribute, value);
+    default:
+        return RT_UIE_BAD_ATTR;
+    }
+}
+
+int NewCtrl(int panel, int style, const char *label, int top, int left) {
+    Panel *p = FindPanel(panel);
+    if (!p) return RT_UIE_BAD_PANEL;
+    if (style != CTRL_TEXT_MSG) return RT_UIE_BAD_VALUE;
+    auto *l = new QLabel(FromC(label), p->w);
+    l->setProperty("rtCreated", true);
+    l->move(left, top);
+    l->adjustSize();
+    l->show();
+    while (p->ctrls.count(p->nextNewId)) ++p->nextNewId;
+    auto c = std::make_unique<Ctrl>();
+    c->id = p->nextNewId++;
+    c->w = l;
+    c->kind = K_LABEL;
+    int id = c->id;
+    p->ctrls[id] = std::move(c);
+    return id;
+}
+
+// ---- rings ----------------------------------------------------------------------------
+static QComboBox *Ring(int panel, int control, int *rc) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) {
+        *rc = Bad(panel);
+        return nullptr;
+    }
+    auto *cb = qobject_cast<QComboBox *>(c->w);
+    *rc = cb ? 0 : RT_UIE_BAD_TYPE;
+    return cb;
+}
+
+int ClearListCtrl(int panel, int control) {
+    int rc;
+    QComboBox *cb = Ring(panel, control, &rc);
+    if (!cb) return rc;
+    QSignalBlocker block(cb);
+    cb->clear();
+    return 0;
+}
+
+int InsertListItem(int panel, int control, int index, const char *label, int value) {
+    int rc;
+    QComboBox *cb = Ring(panel, control, &rc);
+    if (!cb) return rc;
+    if (index < -1 || index > cb->count()) return RT_UIE_BAD_VALUE;
+    QSignalBlocker block(cb);
+    // items from the file carry their index as value; give them explicit values first
+    for (int i = 0; i < cb->count(); ++i)
+        if (!cb->itemData(i).isValid()) cb->setItemData(i, i);
+    cb->insertItem(index < 0 ? cb->count() : index, FromC(label), value);
+    if (cb->currentIndex() < 0) cb->setCurrentIndex(0);
+    return 0;
+}
+
+int GetNumListItems(int panel, int control, int *count) {
+    int rc;
+    QComboBox *cb = Ring(panel, control, &rc);
+    if (!cb) return rc;
+    if (!count) return RT_UIE_BAD_VALUE;
+    *count = cb->count();
+    return 0;
+}
+
+int GetLabelFromIndex(int panel, int control, int index, char *label, int bufSize) {
+    int rc;
+    QComboBox *cb = Ring(panel, control, &rc);
+    if (!cb) return rc;
+    if (!label || bufSize <= 0) return RT_UIE_BAD_VALUE;
+    if (index < 0 || index >= cb->count()) {
+        label[0] = '\0';
+        return RT_UIE_BAD_VALUE;
+    }
+    CopyOut(cb->itemText(index), label, bufSize);
+    return 0;
+}
+
+// ---- text boxes -------------------------------------------------------------------------
+int ResetTextBox(int panel, int control, const char *text) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    return SetText(c, FromC(text));
+}
+
+int ReplaceTextBoxLine(int panel, int control, int line, const char *text) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    if (line < 0 || line > 100000) return RT_UIE_BAD_VALUE;
+    if (c->kind != K_TEXTBOX) return RT_UIE_BAD_TYPE;
+    QString all = TextOf(c);
+    QStringList lines = all.isEmpty() ? QStringList() : all.split(QLatin1Char('\n'));
+    while (lines.size() <= line) lines.append(QString());
+    lines[line] = FromC(text);
+    return SetText(c, lines.join(QLatin1Char('\n')));
+}
+
+int DisplayImageFile(int panel, int control, const char *file) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    auto *l = qobject_cast<QLabel *>(c->w);
+    if (!l) return RT_UIE_BAD_TYPE;
+    QPixmap pm;
+    if (!file || !pm.load(QString::fromLocal8Bit(file))) {
+        l->clear();
+        return RT_UIE_FILE;
+    }
+    l->setPixmap(pm);
+    return 0;
+}
+
+// ---- operator actions for tests ------------------------------------------------------------
+// A real operator cannot reach a dimmed or hidden control.
+static Ctrl *Reachable(int panel, int control) {
+    Ctrl *c = FindCtrl(panel, control);
+    Panel *p = FindPanel(panel);
+    if (!c || !p) return nullptr;
+    if (!c->w->isEnabled() || !c->w->isVisibleTo(p->w)) return nullptr;
+    return c;
+}
+
+void rt_UserClick(int panel, int control) {
+    Ctrl *c = Reachable(panel, control);
+    if (!c) return;
+    if (auto *b = qobject_cast<QAbstractButton *>(c->w)) b->click();
+}
+
+void rt_UserSetVal(int panel, int control, double value) {
+    Ctrl *c = Reachable(panel, control);
+    if (!c) return;
+    switch (c->kind) {
+    case K_INT_NUM: case K_DBL_NUM: {
+        // what the widget accepts, as if typed
+        QSignalBlocker block(c->w);
+        if (auto *s = qobject_cast<QSpinBox *>(c->w)) s->setValue(ClampInt(value));
+        else if (auto *d = qobject_cast<QDoubleSpinBox *>(c->w)) d->setValue(std::isfinite(value) ? value : 0.0);
+        c->haveExact = false;
+        c->committed = c->seen = NumValue(c);
+        break;
+    }
+    case K_RING: case K_RADIO: case K_TOGGLE: case K_CHECK: case K_SWITCH:
+        if (SetNum(c, value) != 0) return;
+        break;
+    default:
+        return;
+    }
+    Raise(panel, control, EVENT_VAL_CHANGED);
+    Raise(panel, control, EVENT_COMMIT);
+}
+
+void rt_UserSetText(int panel, int control, const char *text) {
+    Ctrl *c = Reachable(panel, control);
+    if (!c || SetText(c, FromC(text)) != 0) return;
+    Raise(panel, control, EVENT_VAL_CHANGED);
+    Raise(panel, control, EVENT_COMMIT);
+}
+
+void rt_UserClosePanel(int panel) {
+    Panel *p = FindPanel(panel);
+    if (!p) return;
+    QCloseEvent e;
+    QApplication::sendEvent(p->w, &e);
+}
+
+void rt_After(double seconds, std::function<void()> fn) {
+    if (!qApp || !fn) return;
+    int ms = std::isfinite(seconds) && seconds > 0 ? static_cast<int>(std::min(seconds * 1000.0 + 0.5, 1e9)) : 0;
+    QTimer::singleShot(ms, Qt::PreciseTimer, qApp, std::move(fn));
+}
+
+std::string rt_GetCtrlText(int panel, int control) {
+    Ctrl *c = FindCtrl(panel, control);
+    return c ? TextOf(c).toStdString() : std::string();
+}
+
+std::vector<std::string> rt_GetListItems(int panel, int control) {
+    std::vector<std::string> out;
+    int rc;
+    QComboBox *cb = Ring(panel, control, &rc);
+    if (!cb) return out;
+    for (int i = 0; i < cb->count(); ++i) out.push_back(cb->itemText(i).toStdString());
+    return out;
+}
+
+int rt_IsShown(int panel) {
+    Panel *p = FindPanel(panel);
+    return p && p->w->isVisible() ? 1 : 0;
+}
+
+int rt_Find(int panel, const char *name) {
+    Panel *p = FindPanel(panel);
+    if (!p || !name) return -1;
+    QString n = QString::fromLocal8Bit(name);
+    for (auto &kv : p->ctrls)
+        if (kv.second->w && kv.second->w->objectName() == n) return kv.first;
+    return -1;
+}
+
+int rt_SavePanelImage(int panel, int control, const char *file) {
+    Panel *p = FindPanel(panel);
+    if (!p) return RT_UIE_BAD_PANEL;
+    if (!file) return RT_UIE_BAD_VALUE;
+    QWidget *w = p->w;
+    if (control > 0) {
+        Ctrl *c = FindCtrl(panel, control);
+        if (!c) return RT_UIE_BAD_CTRL;
+        w = c->w;
+    }
+    if (auto *plot = qobject_cast<QCustomPlot *>(w)) plot->replot(QCustomPlot::rpImmediateRefresh);
+    QPixmap pm = w->grab();
+    return pm.save(QString::fromLocal8Bit(file), "PNG") ? 0 : RT_UIE_FILE;
+}

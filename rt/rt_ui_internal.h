@@ -1,0 +1,104 @@
+// Shared state of the user-interface half of the run-time layer.
+#pragma once
+
+#include <QColor>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "rt/rt.h"
+
+class QCustomPlot;
+class QCPItemRect;
+class QCPGraph;
+class QCPItemStraightLine;
+class QCPItemTracer;
+
+namespace rtui {
+
+enum Kind {
+    K_OTHER, K_INT_NUM, K_DBL_NUM, K_RING, K_RADIO, K_TOGGLE, K_CHECK, K_SWITCH,
+    K_BUTTON, K_TEXTBOX, K_STRING, K_LABEL, K_CONTAINER, K_DECO, K_PICTURE, K_GRAPH, K_STRIP,
+};
+// storage type of an integer numeric
+enum NumType { NT_U16, NT_INT, NT_FLOAT, NT_DOUBLE };
+
+struct GraphPlot {
+    RtPlot data;                 // what the caller asked for, as drawn
+    QCPItemRect *rect = nullptr;  // kind 1
+    QCPGraph *graph = nullptr;    // kind 2
+};
+
+struct Cursor {
+    bool set = false;
+    double x = 0, y = 0;
+    QCPItemStraightLine *line = nullptr;
+    QCPItemTracer *marker = nullptr;
+};
+
+struct GraphState {
+    int nextHandle = 1;
+    std::vector<GraphPlot> plots;
+    // deleted items wait here for reuse instead of being reallocated
+    std::vector<QCPItemRect *> freeRects;
+    std::vector<QCPGraph *> freeGraphs;
+    Cursor cursors[3];
+    bool autoscale[2] = {false, false};
+};
+
+struct StripState {
+    int traces = 1;
+    int pointsPerScreen = 101;   // the chart shows one point less than this
+    int scrollMode = 0;
+    std::vector<int> colors;
+    std::vector<std::deque<double>> points;
+    std::vector<QCPGraph *> graphs;
+};
+
+struct Ctrl {
+    int id = 0;
+    int kind = K_OTHER;
+    int numType = NT_U16;
+    QPointer<QWidget> w;
+    CtrlCallbackPtr cb = nullptr;
+    bool dimmed = false, visible = true;
+    int textColor = 0, textBg = 0xFFFFFF, frameColor = 0;
+    bool bold = false;
+    int pointSize = 0;
+    QString onText, offText;
+    // a double numeric keeps the program's exact value while its display
+    // shows the rounded one
+    bool haveExact = false;
+    double exact = 0, exactShown = 0;
+    double committed = 0;        // last committed value of a numeric
+    double seen = 0;             // last value announced as changed
+    std::unique_ptr<GraphState> graph;
+    std::unique_ptr<StripState> strip;
+};
+
+struct Panel {
+    int handle = 0;
+    QPointer<QWidget> w;
+    QString name;
+    CtrlCallbackPtr cb = nullptr;
+    std::map<int, std::unique_ptr<Ctrl>> ctrls;
+    int nextNewId = 1000;
+};
+
+Panel *FindPanel(int handle);
+Ctrl *FindCtrl(int panel, int control);
+QColor ToColor(int rgb);
+int FromColor(const QColor &c);
+
+// graphs (rt_graph.cpp)
+void SetupGraph(Ctrl *c);
+void SetupStrip(Ctrl *c);
+int SetStripAttribute(Ctrl *c, int attribute, int value);
+int GetStripAttribute(Ctrl *c, int attribute, int *value);
+
+} // namespace rtui

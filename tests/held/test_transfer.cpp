@@ -1,0 +1,295 @@
+// Parameter transfers end to end over a pseudo-terminal: what goes on the
+// wire, what comes back onto the panel, and the time-outs.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/support.h"
+#include "app/panels.h"
+#include "display/display.h"
+#include "params/vars.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+uint16_t *const kParamVars[16] = {&power, &rs232Mode, &vThd, &anaMode, &polarity, &eMode,
+                                  &eBeg, &eEnd, &tVal, &tTol, &opMode, &eHardware,
+                                  &slope, &intersect, &average, &deltaTol};
+
+void SetParamVars(const std::vector<int> &w, int trig) {
+    for (int i = 0; i < 16; ++i) *kParamVars[i] = static_cast<uint16_t>(w[i]);
+    trigMode = static_cast<uint16_t>(trig);
+}
+
+std::vector<int> ParamVars(bool word15IsTrig) {
+    std::vector<int> w;
+    for (int i = 0; i < 16; ++i) w.push_back(*kParamVars[i]);
+    if (word15IsTrig) w[15] = trigMode;
+    return w;
+}
+
+std::string Status() {
+    char buf[256] = {0};
+    GetCtrlVal(pHandle, PANEL_TEXTStatus, buf, static_cast<int>(sizeof buf));
+    return buf;
+}
+
+int Shown(int control) {
+    uint16_t v = 0;
+    GetCtrlVal(pHandle, control, &v);
+    return v;
+}
+
+int Radio(int control) {
+    int v = -1;
+    GetCtrlVal(pHandle, control, &v);
+    return v;
+}
+
+// Reads from the peer while the program's event loop keeps running.
+std::string ReadWire(PtyPeer &peer, size_t n, double seconds) {
+    std::string got;
+    auto t0 = Clock::now();
+    while (got.size() < n && Since(t0) < seconds) {
+        ProcessSystemEvents();
+        got += peer.Read(n - got.size(), 0.01);
+    }
+    return got;
+}
+
+// Plays the sensor on a thread: for each step reads one request and
+// answers it (after a delay) unless the answer is empty.
+struct ScriptedSensor {
+    struct Step {
+        std::string answer;
+        double delay = 0.0;
+    };
+    std::vector<std::string> requests;
+    std::vector<Clock::time_point> requestTimes;
+    std::string extra;   // bytes that came when no request was due
+    std::thread th;
+
+    void Run(PtyPeer &peer, std::vector<Step> steps, double waitEach = 3.0) {
+        th = std::thread([this, &peer, steps, waitEach] {
+            for (const auto &s : steps) {
+                std::string r = peer.Read(36, waitEach);
+                if (r.empty()) return;
+                requests.push_back(r);
+                requestTimes.push_back(Clock::now());
+                if (r.size() < 36) return;
+                if (s.answer.empty()) continue;
+                std::this_thread::sleep_for(std::chrono::duration<double>(s.delay));
+                extra += peer.Read(36, 0.0);
+                peer.Write(s.answer);
+            }
+        });
+    }
+    void Join() {
+        if (th.joinable()) th.join();
+    }
+    ~ScriptedSensor() { Join(); }
+};
+
+class Transfer : public ::testing::Test {
+protected:
+    PtyPeer peer;
+    void SetUp() override {
+        ASSERT_TRUE(StartRidarForTest());
+        ASSERT_FALSE(peer.Device().empty());
+        rt_SetPortTable({peer.Device()});
+        com = 1;
+        ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
+        SetComTime(1, TIMEOUT);
+        FlushInQ(1);
+        FlushOutQ(1);
+        SetCTSMode(1, 0);
+        InstallComCallback(1, eventMask, 36, 0x55, RX_Receive_Function, nullptr);
+        ccdtype = 2;
+        softversion = 252;
+        ccdvirtpixel = 2048;
+        pixB = 1;
+        pixE = 2048;
+        stop_flag = 1;
+        SetParamVars({500, 0, 512, 2, 1, 1, 3, 1024, 700, 100, 1, 1, 34048, 29879, 16, 9}, 2);
+        SetPanelValues();
+        SelectTarget(RAM);
+    }
+    void TearDown() override {
+        CloseCom(1);
+        softversion = 252;
+    }
+    static void SelectTarget(int t) {
+        SetCtrlVal(pHandle, PANEL_RBTRam, t == RAM);
+        SetCtrlVal(pHandle, PANEL_RBTEeprom, t == EEPROM);
+        SetCtrlVal(pHandle, PANEL_RBTFile, t == DATFILE);
+        target = t;
+    }
+};
+
+const std::vector<int> kOther = {800, 1, 300, 3, 0, 2, 40, 1900, 1000, 60, 0, 2, 2048, 30500, 32, 4};
+
+} // namespace
+
+TEST_F(Transfer, RadioLogic) {
+    struct Case { int start, click; int ram, eeprom, file, target; } cases[] = {
+        {RAM, PANEL_RBTRam, 1, 0, 0, RAM},            // switching RAM off keeps it on
+        {RAM, PANEL_RBTEeprom, 0, 1, 0, EEPROM},
+        {RAM, PANEL_RBTFile, 0, 0, 1, DATFILE},
+        {EEPROM, PANEL_RBTEeprom, 1, 0, 0, RAM},      // off falls back to RAM
+        {EEPROM, PANEL_RBTRam, 1, 0, 0, RAM},
+        {EEPROM, PANEL_RBTFile, 0, 0, 1, DATFILE},
+        {DATFILE, PANEL_RBTFile, 1, 0, 0, RAM},
+        {DATFILE, PANEL_RBTEeprom, 0, 1, 0, EEPROM},
+        {DATFILE, PANEL_RBTRam, 1, 0, 0, RAM},
+    };
+    for (const auto &c : cases) {
+        SelectTarget(c.start);
+        rt_UserClick(pHandle, c.click);
+        EXPECT_EQ(Radio(PANEL_RBTRam), c.ram) << c.start << "/" << c.click;
+        EXPECT_EQ(Radio(PANEL_RBTEeprom), c.eeprom) << c.start << "/" << c.click;
+        EXPECT_EQ(Radio(PANEL_RBTFile), c.file) << c.start << "/" << c.click;
+        EXPECT_EQ(target, c.target) << c.start << "/" << c.click;
+    }
+}
+
+TEST_F(Transfer, SendPutsThePanelOnTheWire) {
+    struct Case { int target; uint16_t soft; int order; } cases[] = {
+        {RAM, 252, 1}, {EEPROM, 252, 3}, {RAM, 239, 1}, {EEPROM, 240, 3}};
+    for (const auto &c : cases) {
+        softversion = c.soft;
+        SetParamVars(kOther, 6);
+        SetPanelValues();
+        const std::vector<int> expect = ParamVars(c.soft >= 240);
+        SetParamVars(std::vector<int>(16, 1), 1);   // the panel, not the variables, is sent
+        SelectTarget(c.target);
+        sync = 0x77;
+        rx_flag = 5;
+        ShowStatusText("");
+        rt_UserClick(pHandle, PANEL_BTNSend);
+        const std::string wire = ReadWire(peer, 72, 0.5);
+        EXPECT_EQ(wire, MakeFrame(0x55, c.order, expect)) << "order " << c.order;
+        EXPECT_EQ(Status(), "Line Ok!");
+        EXPECT_EQ(order, c.order);
+        EXPECT_EQ(rx_flag, 5);   // no reply is awaited
+        EXPECT_EQ(ParamVars(c.soft >= 240), expect);
+    }
+}
+
+TEST_F(Transfer, SendActsOnLeftClickOnly) {
+    CC_BTNSend(pHandle, PANEL_BTNSend, EVENT_COMMIT, nullptr, 0, 0);
+    CC_BTNSend(pHandle, PANEL_BTNSend, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    EXPECT_EQ(ReadWire(peer, 36, 0.3), "");
+    CC_BTNSend(pHandle, PANEL_BTNSend, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    EXPECT_EQ(ReadWire(peer, 36, 0.5).size(), 36u);
+}
+
+TEST_F(Transfer, GetFillsVariablesAndPanel) {
+    struct Case { int target; int order; uint16_t soft; } cases[] = {
+        {RAM, 2, 252}, {EEPROM, 4, 252}, {RAM, 2, 239}};
+    for (const auto &c : cases) {
+        softversion = c.soft;
+        SetParamVars({500, 0, 512, 2, 1, 1, 3, 1024, 700, 100, 1, 1, 34048, 29879, 16, 9}, 2);
+        const std::vector<int> sent = ParamVars(c.soft >= 240);
+        SelectTarget(c.target);
+        std::vector<int> reply = kOther;
+        reply[0] = 1200;   // shown as 500
+        ScriptedSensor sensor;
+        sensor.Run(peer, {{MakeFrame(0xAA, c.order, reply), 0.4}});
+        std::string during;
+        rt_After(0.2, [&] { during = Status(); });
+        auto t0 = Clock::now();
+        rt_UserClick(pHandle, PANEL_BTNGet);
+        const double took = Since(t0);
+        sensor.Join();
+        ASSERT_EQ(sensor.requests.size(), 1u);
+        EXPECT_EQ(sensor.requests[0], MakeFrame(0x55, c.order, sent));
+        EXPECT_EQ(during, "Waiting for parameter-frame ...");
+        EXPECT_LT(took, 1.0);
+        EXPECT_EQ(Status(), "Parameter-frame received! - Line Ok!");
+        EXPECT_EQ(order, c.order);
+        EXPECT_EQ(power, 500);
+        EXPECT_EQ(Shown(PANEL_NUMPower), 500);
+        for (int i = 1; i < 15; ++i) EXPECT_EQ(*kParamVars[i], reply[i]) << "word " << i;
+        EXPECT_EQ(deltaTol, 4);
+        EXPECT_EQ(trigMode, 4);
+        EXPECT_EQ(Shown(PANEL_NEDITEdgeRight), 1900);
+        EXPECT_EQ(Shown(PANEL_NUMSetpoint), 1000);
+        EXPECT_EQ(sensor.extra, "");
+    }
+}
+
+TEST_F(Transfer, GetWithoutAnswerTimesOutAndRedrawsOldValues) {
+    struct Case { const char *name; std::string answer; double delay; } cases[] = {
+        {"no sensor", "", 0.0},
+        {"short reply", MakeFrame(0xAA, 2, kOther).substr(0, 20), 0.1},
+        {"late reply", MakeFrame(0xAA, 2, kOther), 1.8},
+    };
+    for (const auto &c : cases) {
+        SetParamVars({500, 0, 512, 2, 1, 1, 3, 1024, 700, 100, 1, 1, 34048, 29879, 16, 9}, 2);
+        SetPanelValues();
+        SetCtrlVal(pHandle, PANEL_NUMPower, 999);   // an edit that was not sent
+        SelectTarget(RAM);
+        ScriptedSensor sensor;
+        if (!c.answer.empty()) sensor.Run(peer, {{c.answer, c.delay}});
+        std::string during;
+        rt_After(0.7, [&] { during = Status(); });
+        auto t0 = Clock::now();
+        rt_UserClick(pHandle, PANEL_BTNGet);
+        const double took = Since(t0);
+        sensor.Join();
+        EXPECT_EQ(during, "Waiting for parameter-frame ...") << c.name;
+        EXPECT_NEAR(took, 1.5, 0.1) << c.name;
+        EXPECT_EQ(Status(), "Timeout-RS-232...") << c.name;
+        EXPECT_EQ(power, 500) << c.name;
+        EXPECT_EQ(slope, 34048) << c.name;
+        EXPECT_EQ(Shown(PANEL_NUMPower), 500) << c.name;
+        // what arrives late must not leak into the next exchange
+        for (int i = 0; i < 30; ++i) ProcessSystemEvents();
+        peer.Read(1000, 0.05);
+    }
+}
+
+TEST_F(Transfer, TeachSendsOrder6ThenGetsTheNewSetpoint) {
+    for (int i = 0; i < PNUM; ++i) pp[i] = static_cast<uint16_t>(0x0101 * (i + 1));
+    const std::vector<int> ppBefore(pp, pp + PNUM);
+    const std::vector<int> varsBefore = ParamVars(true);
+    std::vector<int> reply = varsBefore;
+    reply[8] = 777;
+    ScriptedSensor sensor;
+    sensor.Run(peer, {{MakeFrame(0xAA, 6, std::vector<int>(16, 0)), 0.1},
+                      {MakeFrame(0xAA, 2, reply), 0.05}});
+    std::string during;
+    rt_After(0.05, [&] { during = Status(); });
+    rt_UserClick(pHandle, PANEL_ButtonTeach);
+    sensor.Join();
+    ASSERT_EQ(sensor.requests.size(), 2u);
+    EXPECT_EQ(sensor.requests[0], MakeFrame(0x55, 6, ppBefore));   // pp as it was
+    EXPECT_EQ(sensor.requests[1], MakeFrame(0x55, 2, varsBefore));
+    EXPECT_EQ(during, "New setpoint value teached!");
+    EXPECT_EQ(tVal, 777);
+    EXPECT_EQ(Shown(PANEL_NUMSetpoint), 777);
+    EXPECT_EQ(Status(), "Parameter-frame received! - Line Ok!");
+}
+
+TEST_F(Transfer, TeachWithoutSensorKeepsItsMessage) {
+    tVal = 700;
+    auto t0 = Clock::now();
+    rt_UserClick(pHandle, PANEL_ButtonTeach);
+    const double took = Since(t0);
+    EXPECT_NEAR(took, 1.5, 0.1);
+    EXPECT_EQ(Status(), "New setpoint value teached!");
+    const std::string wire = ReadWire(peer, 72, 0.3);
+    ASSERT_EQ(wire.size(), 36u);   // no get follows
+    EXPECT_EQ(static_cast<unsigned char>(wire[3]), 6);
+    EXPECT_EQ(tVal, 700);
+}
