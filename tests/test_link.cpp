@@ -134,4 +134,154 @@ TEST(FrameCodec, CallbackActsOnlyOnTheNotifyEvent) {
     EXPECT_EQ(static_cast<unsigned char>(szReadBuf[0]), 0x33);
 }
 
+// ---- end to end over a pseudo-terminal --------------------------------------
+
+class LinkE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(StartRidarForTest());
+        rt_SetPortTable({peer.Device()});
+        com = 1;
+        sync = 0x55;
+    }
+    void TearDown() override {
+        if (responder.joinable()) responder.join();
+        CloseCom(1);
+    }
+    // Opens port 1 the way the start-up does, without the echo check.
+    void OpenLikeInitRS232() {
+        ASSERT_GE(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
+        SetComTime(1, TIMEOUT);
+        FlushInQ(1);
+        FlushOutQ(1);
+        SetCTSMode(1, 0);
+        InstallComCallback(1, eventMask, 36, sync, RX_Receive_Function, nullptr);
+    }
+    // Reads one request and answers it with `reply` (nothing when empty).
+    void Answer(const std::string &reply, std::string *request = nullptr) {
+        responder = std::thread([this, reply, request] {
+            std::string req = peer.Read(36, 3.0);
+            if (request) *request = req;
+            if (!reply.empty()) peer.Write(reply);
+        });
+    }
+    std::string StatusLine() { return rt_GetCtrlText(pHandle, PANEL_TEXTStatus); }
+
+    PtyPeer peer;
+    std::thread responder;
+};
+
+TEST_F(LinkE2E, EchoReplyJudgedByItsFirstWord) {
+    const struct { int syncWord; int result; const char *text; } cases[] = {
+        {0x00AA, 1, "Echo Check - Line Ok!"},
+        {0x0055, 0, "read error - not sync byte 0xAA!"},
+        {0xAA00, 0, "read error - not sync byte 0xAA!"},
+        {0x01AA, 0, "read error - not sync byte 0xAA!"},
+    };
+    OpenLikeInitRS232();
+    for (const auto &c : cases) {
+        power = 777;
+        rs232Mode = 0;
+        vThd = 333;
+        std::string request;
+        Answer(MakeFrame(c.syncWord, 5, {9, 9, 9}), &request);
+        EXPECT_EQ(CheckComLine(1), c.result) << c.text;
+        responder.join();
+        EXPECT_STREQ(szStatus, c.text);
+        EXPECT_EQ(StatusLine(), c.text);
+        EXPECT_EQ(pp[0], c.syncWord);   // the reply's first word lands in pp[0]
+        // the request: sync, order 5, the packed parameter set
+        ASSERT_EQ(request.size(), 36u);
+        EXPECT_EQ(Hex(request.substr(0, 8)), Hex(std::string("\x00\x55\x00\x05\x03\x09\x00\x00", 8)));
+        EXPECT_EQ(Hex(request.substr(8, 2)), Hex(std::string("\x01\x4D", 2)));
+    }
+}
+
+TEST_F(LinkE2E, SilenceTimesOutAfterOneAndAHalfSeconds) {
+    OpenLikeInitRS232();
+    Answer("");
+    const double t0 = Timer();
+    EXPECT_EQ(CheckComLine(1), 0);
+    const double elapsed = Timer() - t0;
+    EXPECT_STREQ(szStatus, "Timeout-RS-232...");
+    EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
+    EXPECT_GE(elapsed, 1.5);
+    EXPECT_LE(elapsed, 1.62);
+}
+
+TEST_F(LinkE2E, ShortReplyTimesOutAndIsFlushedByTheNextExchange) {
+    OpenLikeInitRS232();
+    Answer(MakeFrame(0x00AA, 5, {}).substr(0, 30));
+    const double t0 = Timer();
+    EXPECT_EQ(CheckComLine(1), 0);
+    EXPECT_GE(Timer() - t0, 1.5);
+    EXPECT_STREQ(szStatus, "Timeout-RS-232...");
+    responder.join();
+    // the 30 stale bytes must not combine with the next reply
+    Answer(MakeFrame(0x00AA, 5, {1, 2, 3}));
+    EXPECT_EQ(CheckComLine(1), 1);
+    EXPECT_STREQ(szStatus, "Echo Check - Line Ok!");
+    EXPECT_EQ(pp[1], 2);
+    EXPECT_EQ(pp[2], 3);
+}
+
+TEST_F(LinkE2E, TwoFramesInOneBurstFirstTakenRestFlushed) {
+    OpenLikeInitRS232();
+    Answer(MakeFrame(0x00AA, 5, {0, 11, 12, 13}) + MakeFrame(0x0055, 99, {0, 21, 22, 23}));
+    EXPECT_EQ(CheckComLine(1), 1);
+    EXPECT_STREQ(szStatus, "Echo Check - Line Ok!");
+    EXPECT_EQ(pp[1], 11);
+    EXPECT_EQ(pp[3], 13);
+    responder.join();
+    // the second frame never raises the callback
+    rx_flag = 0;
+    const double t0 = Timer();
+    while (Timer() - t0 < 0.2) ProcessSystemEvents();
+    EXPECT_EQ(rx_flag, 0);
+    EXPECT_EQ(GetInQLen(1), 0);
+    EXPECT_EQ(pp[1], 11);
+}
+
+TEST_F(LinkE2E, FrameSplitAcrossWritesIsAssembled) {
+    OpenLikeInitRS232();
+    const std::string f = MakeFrame(0x00AA, 5, {0, 0x55, 0x5555, 0xAA});
+    responder = std::thread([this, f] {
+        peer.Read(36, 3.0);
+        peer.Write(f.substr(0, 7));
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        peer.Write(f.substr(7));
+    });
+    EXPECT_EQ(CheckComLine(1), 1);
+    EXPECT_EQ(pp[2], 0x5555);
+    EXPECT_EQ(pp[3], 0xAA);
+}
+
+TEST_F(LinkE2E, OpenFailureShowsItsTextAndStopsThere) {
+    rt_SetPortTable({"/dev/ridar-no-such-device"});
+    SetStatus("");
+    InitRS232(1);
+    EXPECT_STREQ(szStatus, "Cannot open port");
+    EXPECT_EQ(StatusLine(), "Cannot open port");
+    // a port number outside the table
+    InitRS232(40);
+    EXPECT_STREQ(szStatus, "Invalid port number");
+    EXPECT_EQ(StatusLine(), "Invalid port number");
+}
+
+TEST_F(LinkE2E, InitRS232EchoFailureSkipsIdentification) {
+    std::string request;
+    // answer the echo like a looped-back line; any further request would be
+    // a hardware-information request
+    responder = std::thread([this, &request] {
+        peer.Read(36, 3.0);
+        peer.Write(MakeFrame(0x0055, 5, {}));
+        request = peer.Read(36, 0.6);
+    });
+    InitRS232(1);
+    responder.join();
+    EXPECT_STREQ(szStatus, "read error - not sync byte 0xAA!");
+    EXPECT_EQ(StatusLine(), "read error - not sync byte 0xAA!");
+    EXPECT_TRUE(request.empty()) << Hex(request);
+}
+
 }  // namespace
