@@ -273,3 +273,434 @@ TEST(ParaFile, UnreadableAndUnwritablePaths) {
     }
 }
 
+// ---------------------------------------------------------------- panel
+// These need the run-time layer and the resource file.
+
+namespace {
+
+class Panel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(StartRidarForTest());
+        ccdtype = 2;
+        softversion = 252;
+        ccdvirtpixel = 2048;
+        pixB = 1;
+        pixE = 2048;
+        SetParamVars({500, 0, 512, 2, 1, 1, 1, 2048, 1024, 100, 0, 0, 1024, 30000, 16, 5}, 0);
+        rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; });
+    }
+    void TearDown() override {
+        ccdtype = 2;
+        softversion = 252;
+        rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; });
+    }
+    static int Shown(int control) {
+        uint16_t v = 0;
+        GetCtrlVal(pHandle, control, &v);
+        return v;
+    }
+    static double ShownD(int panel, int control) {
+        double v = 0;
+        GetCtrlVal(panel, control, &v);
+        return v;
+    }
+    static int Attr(int control, int attr) {
+        int v = -1;
+        GetCtrlAttribute(pHandle, control, attr, &v);
+        return v;
+    }
+    static std::string Status() {
+        char buf[256] = {0};
+        GetCtrlVal(pHandle, PANEL_TEXTStatus, buf, static_cast<int>(sizeof buf));
+        return buf;
+    }
+};
+
+} // namespace
+
+TEST_F(Panel, RangeCorrectionsAndShownValues) {
+    struct Case { const char *name; uint16_t *var; int control; int in, out; } cases[] = {
+        {"power 1001", &power, PANEL_NUMPower, 1001, 500},
+        {"power 65535", &power, PANEL_NUMPower, 65535, 500},
+        {"power 1000", &power, PANEL_NUMPower, 1000, 1000},
+        {"rs232Mode 2", &rs232Mode, PANEL_RINGRs232Mode, 2, 0},
+        {"rs232Mode 5", &rs232Mode, PANEL_RINGRs232Mode, 5, 0},
+        {"rs232Mode 1", &rs232Mode, PANEL_RINGRs232Mode, 1, 1},
+        {"vThd 20", &vThd, PANEL_NUMVideoThreshold, 20, 50},
+        {"vThd 0", &vThd, PANEL_NUMVideoThreshold, 0, 50},
+        {"vThd 1000", &vThd, PANEL_NUMVideoThreshold, 1000, 950},
+        {"vThd 950", &vThd, PANEL_NUMVideoThreshold, 950, 950},
+        {"vThd 50", &vThd, PANEL_NUMVideoThreshold, 50, 50},
+        {"anaMode 8", &anaMode, PANEL_RINGanaMode, 8, 0},
+        {"polarity 5", &polarity, PANEL_NUMPolarity, 5, 1},
+        {"polarity 0", &polarity, PANEL_NUMPolarity, 0, 0},
+        {"eMode 9", &eMode, PANEL_NUMEvalMode, 9, 4},
+        {"eMode 4", &eMode, PANEL_NUMEvalMode, 4, 4},
+        {"eMode 3", &eMode, PANEL_NUMEvalMode, 3, 3},
+        {"tTol 0", &tTol, PANEL_NEDITTolerance, 0, 1},
+        {"tTol 3000", &tTol, PANEL_NEDITTolerance, 3000, 2048},
+        {"deltaTol 0", &deltaTol, PANEL_NUMDeltaTol, 0, 1},
+        {"deltaTol 5000", &deltaTol, PANEL_NUMDeltaTol, 5000, 2048},
+        {"eBeg 3000", &eBeg, PANEL_NEDITEdgeLeft, 3000, 1},
+        {"eBeg 2048", &eBeg, PANEL_NEDITEdgeLeft, 2048, 2048},
+        {"eEnd 3000", &eEnd, PANEL_NEDITEdgeRight, 3000, 2048},
+        {"eEnd 0", &eEnd, PANEL_NEDITEdgeRight, 0, 1},
+        {"eHardware 9", &eHardware, PANEL_DROPHardware, 9, 3},
+        {"average 2000", &average, PANEL_NUMAverage, 2000, 1024},
+        {"average 1024", &average, PANEL_NUMAverage, 1024, 1024},
+        {"tVal 60000 unchecked", &tVal, PANEL_NUMSetpoint, 60000, 60000},
+        {"opMode 1 unchecked", &opMode, PANEL_SWITCHOpMode, 1, 1},
+        {"trigMode 3 unchecked", &trigMode, PANEL_RINGTrigMode, 3, 3},
+    };
+    for (const auto &c : cases) {
+        SetUp();
+        *c.var = static_cast<uint16_t>(c.in);
+        SetPanelValues();
+        EXPECT_EQ(*c.var, c.out) << c.name;
+        EXPECT_EQ(Shown(c.control), c.out) << c.name;
+    }
+}
+
+TEST_F(Panel, CalibrationDisplayForms) {
+    struct Case {
+        uint16_t type, soft, slopeIn, interIn;
+        uint16_t slopeOut, interOut;
+        double slopeShown, offsetShown;
+    } cases[] = {
+        {2, 252, 65535, 30000, 1024, 30000, 1.0, 0.0},
+        {104, 249, 65535, 30000, 1024, 30000, 2.0, 0.0},
+        {104, 250, 65535, 30000, 1024, 30000, 1.0, 0.0},
+        {2, 252, 34048, 60001, 34048, 30000, 33.25, 0.0},
+        {104, 249, 34048, 29000, 34048, 29000, 66.5, -1000.0},
+        {2, 252, 1024, 60000, 1024, 60000, 1.0, 30000.0},
+        {2, 252, 512, 0, 512, 0, 0.5, -30000.0},
+        {2, 252, 0, 29879, 0, 29879, 0.0, -121.0},
+    };
+    for (const auto &c : cases) {
+        SetUp();
+        ccdtype = c.type;
+        softversion = c.soft;
+        slope = c.slopeIn;
+        intersect = c.interIn;
+        SetPanelValues();
+        EXPECT_EQ(slope, c.slopeOut);
+        EXPECT_EQ(intersect, c.interOut);
+        EXPECT_NEAR(ShownD(pPopup, POPUP_NUMCalSlope), c.slopeShown, 1e-3) << c.slopeIn;
+        EXPECT_NEAR(ShownD(pPopup, POPUP_NUMCalOffset), c.offsetShown, 1e-3) << c.interIn;
+    }
+}
+
+TEST_F(Panel, ToleranceInMillimetres) {
+    struct Case { uint16_t type, soft, slope, tol; double mm; } cases[] = {
+        {2, 252, 34048, 100, 3.325}, {104, 249, 34048, 100, 6.65}, {104, 250, 34048, 100, 3.325},
+        {2, 252, 1024, 1, 0.001}, {2, 252, 65535, 2048, 2.048} /* slope becomes 1024 first */};
+    for (const auto &c : cases) {
+        SetUp();
+        ccdtype = c.type;
+        softversion = c.soft;
+        slope = c.slope;
+        tTol = c.tol;
+        SetPanelValues();
+        EXPECT_NEAR(ShownD(pHandle, PANEL_NUMToleranceMm), c.mm, 1e-6) << c.slope << "/" << c.tol;
+    }
+}
+
+TEST_F(Panel, DimmingAndVisibility) {
+    for (int hw = 0; hw <= 4; ++hw) {
+        SetUp();
+        eHardware = static_cast<uint16_t>(hw);
+        SetPanelValues();
+        EXPECT_EQ(Attr(PANEL_NEDITTolerance, ATTR_DIMMED), (hw == 1 || hw >= 3) ? 1 : 0) << hw;
+    }
+    const int ana[] = {PANEL_NUMAnaValue, PANEL_NUMAnaMax, PANEL_NUMAnaMin, PANEL_CTRLAnaGroupA,
+                       PANEL_CTRLAnaGroupB};
+    for (int m = 0; m <= 8; ++m) {
+        SetUp();
+        anaMode = static_cast<uint16_t>(m);
+        SetPanelValues();
+        for (int id : ana) EXPECT_EQ(Attr(id, ATTR_VISIBLE), (m > 1 && m <= 7) ? 1 : 0) << m;
+    }
+}
+
+TEST_F(Panel, ThresholdLineAndBarGraph) {
+    vThd = 20;
+    eBeg = 100;
+    eEnd = 1900;
+    tVal = 50;
+    tTol = 100;
+    for (auto &t : thdArray) t = 0;
+    DeleteGraphPlot(pHandle, PANEL_GRAPHBar, VAL_DELETE_ALL, VAL_IMMEDIATE_DRAW);
+    SetPanelValues();
+    for (auto t : thdArray) ASSERT_EQ(t, 50);
+    double mn = 0, mx = 0, x = 0, y = 0;
+    ASSERT_EQ(rt_GetAxisRange(pHandle, PANEL_GRAPHBar, VAL_XAXIS, &mn, &mx), 0);
+    EXPECT_EQ(mn, 1.0);
+    EXPECT_EQ(mx, 2048.0);
+    rt_GetCursor(pHandle, PANEL_GRAPHBar, 2, &x, &y);
+    EXPECT_EQ(x, 100.0);
+    EXPECT_EQ(y, 0.75);
+    rt_GetCursor(pHandle, PANEL_GRAPHBar, 3, &x, &y);
+    EXPECT_EQ(x, 1900.0);
+    EXPECT_EQ(y, 0.75);
+    auto plots = rt_GetPlots(pHandle, PANEL_GRAPHBar);
+    ASSERT_EQ(plots.size(), 2u);
+    EXPECT_EQ(plots[0].kind, 1);
+    EXPECT_EQ(plots[0].x1, 0.0);
+    EXPECT_EQ(plots[0].y1, 0.0);
+    EXPECT_EQ(plots[0].x2, 2048.0);
+    EXPECT_EQ(plots[0].y2, 1.0);
+    EXPECT_EQ(plots[0].color, 0xA0A0A0);
+    EXPECT_EQ(plots[0].fillColor, 0xA0A0A0);
+    EXPECT_EQ(plots[1].kind, 1);
+    EXPECT_EQ(plots[1].x1, -50.0);   // signed, not wrapped
+    EXPECT_EQ(plots[1].y1, 0.0);
+    EXPECT_EQ(plots[1].x2, 150.0);
+    EXPECT_EQ(plots[1].y2, 0.25);
+    EXPECT_EQ(plots[1].color, 0x00FF00);
+    EXPECT_EQ(plots[1].fillColor, 0x00FF00);
+    // earlier plots stay
+    SetPanelValues();
+    EXPECT_EQ(rt_GetPlots(pHandle, PANEL_GRAPHBar).size(), 4u);
+}
+
+TEST_F(Panel, GetPanelValuesReadsControlsAndConvertsCalibration) {
+    const int ids[15] = {PANEL_NUMPower, PANEL_RINGRs232Mode, PANEL_NUMVideoThreshold,
+                         PANEL_RINGanaMode, PANEL_NUMPolarity, PANEL_NUMEvalMode,
+                         PANEL_NEDITEdgeLeft, PANEL_NEDITEdgeRight, PANEL_NUMSetpoint,
+                         PANEL_NEDITTolerance, PANEL_DROPHardware, PANEL_NUMAverage,
+                         PANEL_SWITCHOpMode, PANEL_NUMDeltaTol, PANEL_RINGTrigMode};
+    uint16_t *const vars[15] = {&power, &rs232Mode, &vThd, &anaMode, &polarity, &eMode, &eBeg,
+                                &eEnd, &tVal, &tTol, &eHardware, &average, &opMode, &deltaTol,
+                                &trigMode};
+    const int vals[15] = {777, 1, 333, 3, 0, 2, 17, 1500, 900, 55, 2, 64, 1, 12, 1};
+    for (int i = 0; i < 15; ++i) SetCtrlVal(pHandle, ids[i], vals[i]);
+    struct Case { uint16_t type, soft; double s, o; uint16_t slope, inter; } cases[] = {
+        {2, 252, 33.25, -120.7, 34048, 29879},
+        {104, 249, 33.25, 0.0, 17024, 30000},
+        {2, 252, 1.0, 120.5, 1024, 30120},
+        {2, 252, 0.0, -30000.0, 0, 0},
+    };
+    for (const auto &c : cases) {
+        ccdtype = c.type;
+        softversion = c.soft;
+        SetCtrlVal(pPopup, POPUP_NUMCalSlope, c.s);
+        SetCtrlVal(pPopup, POPUP_NUMCalOffset, c.o);
+        for (auto *v : vars) *v = 4242;
+        GetPanelValues();
+        for (int i = 0; i < 15; ++i) EXPECT_EQ(*vars[i], vals[i]) << "control " << ids[i];
+        EXPECT_EQ(slope, c.slope) << c.s;
+        EXPECT_EQ(intersect, c.inter) << c.o;
+    }
+}
+
+TEST_F(Panel, EdgeLimitsClampAndMoveCursors) {
+    pixB = 10;
+    pixE = 1000;
+    struct Case { int control, cursor, in, out; bool writes; } cases[] = {
+        {PANEL_NEDITEdgeLeft, 2, 5, 10, true},
+        {PANEL_NEDITEdgeLeft, 2, 1001, 999, true},
+        {PANEL_NEDITEdgeLeft, 2, 1500, 999, true},
+        {PANEL_NEDITEdgeLeft, 2, 1000, 1000, false},
+        {PANEL_NEDITEdgeLeft, 2, 500, 500, false},
+        {PANEL_NEDITEdgeLeft, 2, 10, 10, false},
+        {PANEL_NEDITEdgeRight, 3, 1200, 1000, true},
+        {PANEL_NEDITEdgeRight, 3, 3, 11, true},
+        {PANEL_NEDITEdgeRight, 3, 10, 10, false},
+        {PANEL_NEDITEdgeRight, 3, 800, 800, false},
+        {PANEL_NEDITEdgeRight, 3, 1000, 1000, false},
+    };
+    for (const auto &c : cases) {
+        eBeg = 4242;
+        eEnd = 4242;
+        rt_UserSetVal(pHandle, c.control, c.in);
+        EXPECT_EQ(Shown(c.control), c.out) << c.in;
+        uint16_t &var = (c.control == PANEL_NEDITEdgeLeft) ? eBeg : eEnd;
+        EXPECT_EQ(var, c.writes ? c.out : 4242) << c.in;
+        double x = 0, y = 0;
+        rt_GetCursor(pHandle, PANEL_GRAPHBar, c.cursor, &x, &y);
+        EXPECT_EQ(x, c.out) << c.in;
+        EXPECT_EQ(y, 1.0) << c.in;
+    }
+    // a value change without commit does nothing
+    SetCtrlVal(pHandle, PANEL_NEDITEdgeLeft, 5);
+    CC_NEDITEdgeLeft(pHandle, PANEL_NEDITEdgeLeft, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    EXPECT_EQ(Shown(PANEL_NEDITEdgeLeft), 5);
+}
+
+TEST_F(Panel, ToleranceThresholdAnalogueAndPopupCallbacks) {
+    slope = 34048;
+    tTol = 7;
+    rt_UserSetVal(pHandle, PANEL_NEDITTolerance, 100);
+    EXPECT_NEAR(ShownD(pHandle, PANEL_NUMToleranceMm), 3.325, 1e-9);
+    EXPECT_EQ(tTol, 7);
+
+    vThd = 512;
+    rt_UserSetVal(pHandle, PANEL_NUMVideoThreshold, 300);
+    for (auto t : thdArray) ASSERT_EQ(t, 300);
+    EXPECT_EQ(vThd, 512);
+
+    const int ana[] = {PANEL_NUMAnaValue, PANEL_NUMAnaMax, PANEL_NUMAnaMin, PANEL_CTRLAnaGroupA,
+                       PANEL_CTRLAnaGroupB};
+    anaMode = 0;
+    for (int m : {2, 0, 3, 1, 4}) {
+        rt_UserSetVal(pHandle, PANEL_RINGanaMode, m);
+        for (int id : ana) EXPECT_EQ(Attr(id, ATTR_VISIBLE), m > 1 ? 1 : 0) << m;
+        EXPECT_EQ(anaMode, 0);
+    }
+
+    HidePanel(pPopup);
+    SetCtrlVal(pHandle, PANEL_TOGGBTN_ParaII, 0);
+    rt_UserClick(pHandle, PANEL_TOGGBTN_ParaII);
+    EXPECT_TRUE(rt_IsShown(pPopup));
+    rt_UserClick(pHandle, PANEL_TOGGBTN_ParaII);
+    EXPECT_FALSE(rt_IsShown(pPopup));
+}
+
+// ---------------------------------------------------------------- file through the panel
+
+namespace {
+
+struct PopupLog {
+    std::vector<RtPopup> seen;
+    RtPopupAnswer answer;
+};
+
+void HookFileDialog(PopupLog &log) {
+    rt_SetPopupHook([&log](const RtPopup &p) {
+        log.seen.push_back(p);
+        return p.kind == 3 ? log.answer : RtPopupAnswer{};
+    });
+}
+
+void SelectFileTarget() {
+    SetCtrlVal(pHandle, PANEL_RBTRam, 0);
+    SetCtrlVal(pHandle, PANEL_RBTEeprom, 0);
+    SetCtrlVal(pHandle, PANEL_RBTFile, 1);
+    target = DATFILE;
+}
+
+} // namespace
+
+TEST_F(Panel, SaveWritesThePanelThroughTheDialog) {
+    PopupLog log;
+    const std::string path = TempPath("KVEXpara.dat");
+    log.answer = {2, path};
+    HookFileDialog(log);
+    SelectFileTarget();
+    softversion = 245;
+    SetParamVars({500, 0, 512, 2, 1, 1, 3, 1024, 700, 100, 1, 1, 34048, 29879, 16, 9}, 3);
+    SetPanelValues();   // the panel now shows the set; the variables are then scrambled
+    SetParamVars(std::vector<int>(16, 1), 1);
+    rt_UserClick(pHandle, PANEL_BTNSend);
+    ASSERT_EQ(log.seen.size(), 1u);
+    EXPECT_EQ(log.seen[0].kind, 3);
+    EXPECT_EQ(log.seen[0].title, "K-VEX-XC-Series Parameter File");
+    EXPECT_EQ(log.seen[0].filter, "*.dat");
+    EXPECT_EQ(log.seen[0].defaultName, "KVEXpara.dat");
+    EXPECT_EQ(log.seen[0].defaultDir, std::string(proj_dir));
+    EXPECT_EQ(std::string(file_name), path);
+    EXPECT_EQ(ReadText(path),
+              "  500\n    0\n  512\n    2\n    1\n    1\n    3\n 1024\n  700\n  100\n"
+              "    1\n    1\n34048\n29879\n   16\n    3\n");
+    EXPECT_EQ(Status(), "Transmit...");
+}
+
+TEST_F(Panel, SaveCancelledWritesNothing) {
+    PopupLog log;
+    const std::string path = TempPath("cancelled.dat");
+    std::remove(path.c_str());
+    strcpy(file_name, "/previous/KVEXpara.dat");
+    log.answer = {0, path};
+    HookFileDialog(log);
+    SelectFileTarget();
+    rt_UserClick(pHandle, PANEL_BTNSend);
+    EXPECT_EQ(log.seen.size(), 1u);
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
+    EXPECT_EQ(std::string(file_name), "/previous/KVEXpara.dat");
+}
+
+TEST_F(Panel, SaveToUnwritableTargetSaysSo) {
+    for (std::string path : {std::string("/dev/full"), TempDir(), TempPath("none/x.dat")}) {
+        PopupLog log;
+        log.answer = {1, path};
+        HookFileDialog(log);
+        SelectFileTarget();
+        rt_UserClick(pHandle, PANEL_BTNSend);
+        EXPECT_EQ(Status(), "Parameter-file could not be written!") << path;
+        EXPECT_STREQ(szStatus, "Parameter-file could not be written!") << path;
+    }
+}
+
+TEST_F(Panel, LoadReadsTheFileAndShowsIt) {
+    PopupLog log;
+    const std::string path = TempPath("load.dat");
+    // line 1 holds 5 (shown as 0), slope 65535 (shown 1.0), line 15 goes to both
+    WriteText(path, "600\r\n5\r\n400\r\n1\r\n0\r\n2\r\n20\r\n1800\r\n640\r\n80\r\n1\r\n2\r\n"
+                    "65535\r\n30100\r\n8\r\n3\r\n");
+    log.answer = {1, path};
+    HookFileDialog(log);
+    SelectFileTarget();
+    strcpy(szStatus, "Line before");
+    rt_UserClick(pHandle, PANEL_BTNGet);
+    ASSERT_EQ(log.seen.size(), 1u);
+    EXPECT_EQ(log.seen[0].title, "K-VEX-XC-Parameter-File");
+    EXPECT_EQ(log.seen[0].filter, "*.dat");
+    EXPECT_EQ(log.seen[0].defaultName, "KVEXpara.dat");
+    EXPECT_EQ(log.seen[0].defaultDir, std::string(proj_dir));
+    EXPECT_EQ(std::string(file_name), path);
+    EXPECT_EQ(power, 600);
+    EXPECT_EQ(rs232Mode, 0);
+    EXPECT_EQ(Shown(PANEL_RINGRs232Mode), 0);
+    EXPECT_EQ(Shown(PANEL_NUMPower), 600);
+    EXPECT_EQ(Shown(PANEL_NEDITEdgeRight), 1800);
+    EXPECT_EQ(slope, 1024);
+    EXPECT_NEAR(ShownD(pPopup, POPUP_NUMCalSlope), 1.0, 1e-6);
+    EXPECT_NEAR(ShownD(pPopup, POPUP_NUMCalOffset), 100.0, 1e-6);
+    EXPECT_EQ(deltaTol, 3);
+    EXPECT_EQ(trigMode, 3);
+    EXPECT_EQ(Status(), "Line before");   // the status of the last exchange stays
+}
+
+TEST_F(Panel, BadFileLoadsNothingAndSaysSo) {
+    const std::string fifteen = "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n";
+    struct Case { const char *name; std::string text; bool create; } cases[] = {
+        {"short", fifteen, true}, {"garbage", fifteen + "sixteen\n", true},
+        {"negative", "-1\n" + fifteen, true}, {"empty", "", true}, {"missing", "", false}};
+    for (const auto &c : cases) {
+        SetUp();
+        PopupLog log;
+        const std::string path = TempPath(std::string("bad-") + c.name + ".dat");
+        if (c.create) WriteText(path, c.text);
+        else std::remove(path.c_str());
+        log.answer = {1, path};
+        HookFileDialog(log);
+        SelectFileTarget();
+        SetParamVars({600, 1, 400, 1, 0, 2, 20, 1800, 640, 80, 1, 2, 2048, 30100, 8, 3}, 3);
+        for (auto &w : pp) w = 4242;
+        SetCtrlVal(pHandle, PANEL_NUMPower, 999);   // an unsent edit is replaced
+        rt_UserClick(pHandle, PANEL_BTNGet);
+        EXPECT_EQ(power, 600) << c.name;
+        EXPECT_EQ(rs232Mode, 1) << c.name;
+        EXPECT_EQ(deltaTol, 3) << c.name;
+        EXPECT_EQ(slope, 2048) << c.name;
+        for (auto w : pp) EXPECT_EQ(w, 4242) << c.name;
+        EXPECT_EQ(Shown(PANEL_NUMPower), 600) << c.name;
+        EXPECT_EQ(Status(), "Parameter-file not loaded - unreadable or incomplete!") << c.name;
+    }
+}
+
+TEST_F(Panel, LoadCancelledRedrawsFromVariables) {
+    PopupLog log;
+    log.answer = {0, ""};
+    HookFileDialog(log);
+    SelectFileTarget();
+    strcpy(file_name, "/kept.dat");
+    power = 640;
+    SetCtrlVal(pHandle, PANEL_NUMPower, 999);
+    rt_UserClick(pHandle, PANEL_BTNGet);
+    EXPECT_EQ(log.seen.size(), 1u);
+    EXPECT_EQ(power, 640);
+    EXPECT_EQ(Shown(PANEL_NUMPower), 640);
+    EXPECT_EQ(std::string(file_name), "/kept.dat");
+}

@@ -167,7 +167,7 @@ TEST_F(Transfer, SendPutsThePanelOnTheWire) {
         {RAM, 252, 1}, {EEPROM, 252, 3}, {RAM, 239, 1}, {EEPROM, 240, 3}};
     for (const auto &c : cases) {
         softversion = c.soft;
-        SetParamVars(kOther, 6);
+        SetParamVars(kOther, 3);
         SetPanelValues();
         const std::vector<int> expect = ParamVars(c.soft >= 240);
         SetParamVars(std::vector<int>(16, 1), 1);   // the panel, not the variables, is sent

@@ -2,6 +2,7 @@
 // scripted peer that checks every request byte.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -189,6 +190,29 @@ TEST_F(RunPeer, NoSensorEndsAfterTimeout) {
     EXPECT_EQ(Status(), "Timeout RS232-Line!");
     EXPECT_EQ(peer.Read(72, 0.2).size(), 36u);   // only the first request
     EXPECT_EQ(Attr(PANEL_CTRLRunLockA, ATTR_DIMMED), 0);
+}
+
+TEST_F(RunPeer, LoopAddsLittleToEachExchange) {
+    // a peer that answers at once: what is left is the loop's own cost
+    std::atomic<int> answered{0};
+    std::atomic<bool> done{false};
+    std::thread sensor([&] {
+        while (!done) {
+            std::string r = peer.Read(36, 0.2);
+            if (r.size() < 36) continue;
+            peer.Write(Measurement(300, 600, 512));
+            ++answered;
+        }
+    });
+    rt_After(1.0, [&] { rt_UserClick(pHandle, PANEL_BTNStop); });
+    auto t0 = Clock::now();
+    rt_UserClick(pHandle, PANEL_BTNRun);
+    const double took = Since(t0);
+    done = true;
+    sensor.join();
+    printf("instant peer: %d exchanges in %.2f s\n", answered.load(), took);
+    EXPECT_GT(answered.load() / took, 250.0);   // well under 4 ms a pass
+    EXPECT_NE(Status(), "Timeout RS232-Line!");
 }
 
 // ---------------------------------------------------------------- simulator
