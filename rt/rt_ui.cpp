@@ -236,8 +236,11 @@ static void Bind(int h, Ctrl *c) {
     case K_RADIO: case K_TOGGLE: case K_CHECK: case K_SWITCH: {
         auto *b = qobject_cast<QAbstractButton *>(w);
         if (c->kind == K_SWITCH) {
-            c->onText = c->onText.isEmpty() ? QStringLiteral("ON") : c->onText;
-            c->offText = c->offText.isEmpty() ? QStringLiteral("OFF") : c->offText;
+            // texts may come with the resource file; the program can change them
+            c->onText = w->property("onText").toString();
+            c->offText = w->property("offText").toString();
+            if (c->onText.isEmpty()) c->onText = QStringLiteral("ON");
+            if (c->offText.isEmpty()) c->offText = QStringLiteral("OFF");
             QObject::connect(b, &QAbstractButton::toggled, w, [h, id] {
                 if (Ctrl *cc = FindCtrl(h, id)) ShowSwitchText(cc);
             });
@@ -472,6 +475,14 @@ int QuitUserInterface(int code) {
         g_quitCode = code;
     }
     return 0;
+}
+
+int rt_BusyPump(void) {
+#ifdef RIDAR_BUSY_PUMP
+    return 1;
+#else
+    return 0;
+#endif
 }
 
 int ProcessSystemEvents(void) {
@@ -1002,3 +1013,8 @@ int rt_SavePanelImage(int panel, int control, const char *file) {
     QPixmap pm = w->grab();
     return pm.save(QString::fromLocal8Bit(file), "PNG") ? 0 : RT_UIE_FILE;
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// Font lookup keeps caches for the life of the process; not ours to free.
+extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+#endif
