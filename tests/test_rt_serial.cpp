@@ -241,13 +241,13 @@ TEST_F(Serial, FlushInQDropsQueuedAndUnreadInput) {
 }
 
 TEST_F(Serial, BlockingReadWaitsForTheRestUpToTheTimeout) {
-    ASSERT_EQ(SetComTime(1, 0.3), 0);
+    ASSERT_EQ(SetComTime(1, 0.6), 0);
     ASSERT_EQ(InstallComCallback(1, 0x8000, 1, 0x55, Record, nullptr), 0);
     char buf[64];
     struct Case { std::string now, later; int want; double minT, maxT; } cases[] = {
-        {std::string(36, 'U'), "", 36, 0.0, 0.1},             // all there: no wait
-        {std::string(10, 'U'), "", 10, 0.28, 0.6},            // short: the whole time-out
-        {std::string(10, 'U'), std::string(26, 'V'), 36, 0.08, 0.25}, // rest comes in time
+        {std::string(36, 'U'), "", 36, 0.0, 0.2},             // all there: no wait
+        {std::string(10, 'U'), "", 10, 0.59, 0.9},            // short: the whole time-out
+        {std::string(10, 'U'), std::string(26, 'V'), 36, 0.09, 0.45}, // rest comes in time
     };
     for (const auto &c : cases) {
         FlushInQ(1);
@@ -388,7 +388,7 @@ TEST_F(Serial, DelayAndSleepPumpNothing) {
         c.wait();
         double took = Timer() - t0;
         EXPECT_GE(took, c.secs);
-        EXPECT_LT(took, c.secs + 0.08);
+        EXPECT_LT(took, c.secs + 0.15);
     }
     EXPECT_TRUE(g_seen.empty());
     Pump(0.05);
@@ -480,7 +480,7 @@ TEST(Time, TimerIsMonotonicSeconds) {
     usleep(50000);
     double b = Timer();
     EXPECT_GE(b - a, 0.05);
-    EXPECT_LT(b - a, 0.15);
+    EXPECT_LT(b - a, 0.3);
 }
 
 } // namespace
