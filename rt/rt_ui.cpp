@@ -731,7 +731,8 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
         if (value <= 0 || value > 500) return RT_UIE_BAD_VALUE;
         c->pointSize = value;
         QFont f = w->font();
-        f.setPointSize(value);
+        // the run-time's text sizes are screen pixels; the panels are laid out for that
+        f.setPixelSize(value);
         w->setFont(f);
         if (w->property("rtCreated").toBool()) w->adjustSize();
         return 0;
@@ -791,7 +792,7 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value) {
     case ATTR_TEXT_COLOR: *value = c->textColor; return 0;
     case ATTR_TEXT_BGCOLOR: *value = c->textBg; return 0;
     case ATTR_TEXT_BOLD: *value = c->w->font().bold() ? 1 : 0; return 0;
-    case ATTR_TEXT_POINT_SIZE: *value = c->w->font().pointSize(); return 0;
+    case ATTR_TEXT_POINT_SIZE: *value = c->w->font().pixelSize() > 0 ? c->w->font().pixelSize() : c->w->font().pointSize(); return 0;
     case ATTR_LEFT: *value = c->w->x(); return 0;
     case ATTR_TOP: *value = c->w->y(); return 0;
     case ATTR_FRAME_COLOR: *value = c->frameColor; return 0;
