@@ -107,6 +107,7 @@ int QuitUserInterface(int code);
 // Runs what is pending and returns; when nothing is pending it blocks at
 // most a few milliseconds for the next event, so wait loops do not spin.
 int ProcessSystemEvents(void);
+int rt_BusyPump(void); // 1 in the benchmark build whose pump never blocks
 
 // ---- panels ---------------------------------------------------------------
 // Loads panel `id` (dynamic property "panelId" of a top-level child of the
