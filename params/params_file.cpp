@@ -1,6 +1,8 @@
 // The parameter file: the 16 words of the parameter frame, one per line.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "app/panels.h"
 #include "params/vars.h"
@@ -8,11 +10,15 @@
 int WriteParaFile(const char *path, const uint16_t *words) {
     if (path == nullptr || path[0] == '\0') return -1;
     // The new set goes to a file beside the old one and takes its place only
-    // when complete: a full disk must not cost the set already stored.
+    // when complete: a full disk must not cost the set already stored. Only a
+    // plain file is replaced so; anything else (a device, a link) is written
+    // where it is.
+    struct stat st;
+    const int plain = lstat(path, &st) == 0 ? S_ISREG(st.st_mode) : errno == ENOENT;
     char tmp[600];
     const int n = snprintf(tmp, sizeof tmp, "%s.tmp", path);
-    const int viaTemp = n > 0 && n < static_cast<int>(sizeof tmp);
-    FILE *f = viaTemp ? fopen(tmp, "w") : nullptr;
+    const int viaTemp = plain && n > 0 && n < static_cast<int>(sizeof tmp);
+    FILE *f = fopen(viaTemp ? tmp : path, "w");
     if (f == nullptr) return -1;
     int bad = 0;
     for (int i = 0; i < PNUM; ++i)
@@ -20,8 +26,10 @@ int WriteParaFile(const char *path, const uint16_t *words) {
     // a full disk often shows only when the buffer is flushed
     if (fflush(f) != 0 || ferror(f)) bad = 1;
     if (fclose(f) != 0) bad = 1;
-    if (!bad && rename(tmp, path) != 0) bad = 1;
-    if (bad) remove(tmp);
+    if (viaTemp) {
+        if (!bad && rename(tmp, path) != 0) bad = 1;
+        if (bad) remove(tmp);
+    }
     return bad ? -1 : 0;
 }
 

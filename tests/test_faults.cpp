@@ -301,14 +301,18 @@ TEST_P(FaultMatrix, Cell) {
         Stopper stop(pHandle, PANEL_BTNStop, 2.5);
         rt_UserClick(pHandle, PANEL_BTNRun);
         data = static_cast<int>(rt_LinkStats().framesNotified - frames0);
-        if (e.loopEnd >= 0) EXPECT_EQ(stop.Clicked(), e.loopEnd == 0) << "stop button";
+        if (e.loopEnd >= 0) {
+            EXPECT_EQ(stop.Clicked(), e.loopEnd == 0) << "stop button";
+        }
         break;
     }
     case A_VIDEO: {
         Stopper stop(pHandle, PANEL_BTNStop, 2.5);
         rt_UserClick(pHandle, PANEL_BTNVideo);
         data = static_cast<int>(rt_LinkStats().framesNotified - frames0);
-        if (e.loopEnd >= 0) EXPECT_EQ(stop.Clicked(), e.loopEnd == 0) << "stop button";
+        if (e.loopEnd >= 0) {
+            EXPECT_EQ(stop.Clicked(), e.loopEnd == 0) << "stop button";
+        }
         break;
     }
     case A_TEACH:
@@ -323,7 +327,9 @@ TEST_P(FaultMatrix, Cell) {
         rt_UserClick(pPopup, POPUP_ActivateCalibration);
         data = static_cast<int>(rt_LinkStats().framesNotified - frames0) - 1;  // the activation's reply
         if (data < 0) data = 0;
-        if (e.loopEnd >= 0) EXPECT_EQ(stop.Clicked(), e.loopEnd == 0) << "stop button";
+        if (e.loopEnd >= 0) {
+            EXPECT_EQ(stop.Clicked(), e.loopEnd == 0) << "stop button";
+        }
         // the steps open only when calibration mode came on
         const bool activated = std::strcmp(e.status, kTimeout) != 0;
         EXPECT_EQ(Dimmed(pPopup, POPUP_CheckStep1), activated ? 0 : 1);

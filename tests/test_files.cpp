@@ -237,6 +237,27 @@ TEST_F(Files, ParaFileWrittenWholeReplacesTheOldOne) {
     EXPECT_NE(stat((path + ".tmp").c_str(), &st), 0);
 }
 
+TEST_F(Files, ParaFileOnADeviceOrThroughALinkIsWrittenWhereItIs) {
+    uint16_t w[PNUM] = {1, 2, 3};
+    // a device is never replaced by a plain file
+    EXPECT_EQ(WriteParaFile("/dev/full", w), -1);
+    struct stat st;
+    ASSERT_EQ(lstat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_NE(lstat("/dev/full.tmp", &st), 0);
+    EXPECT_EQ(WriteParaFile("/dev/null", w), 0);
+    ASSERT_EQ(lstat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    // a link stays a link to the file that is written
+    std::string real = scratch_.Dir() + "/real.dat", link = scratch_.Dir() + "/link.dat";
+    WriteAll(real, kOldSet);
+    ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+    EXPECT_EQ(WriteParaFile(link.c_str(), w), 0);
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadFile(real).substr(0, 18), "    1\n    2\n    3\n");
+}
+
 TEST_F(Files, ParaFileTooLongAPathSaysSoAndWritesNothing) {
     std::string name(300, 'p');
     std::string path = scratch_.Dir() + "/" + name.substr(0, 200) + "/" + name.substr(0, 100) + ".dat";
