@@ -16,7 +16,7 @@ static const int kTalkingColor = 0xC8F0C8;
 void ShowLinkHealth(void) {
     char age[48];
     double a = 0.0;
-    if (linkLastFrame < 0.0) {
+    if (linkFrames == 0) {
         std::snprintf(age, sizeof age, "none yet");
     } else {
         a = Timer() - linkLastFrame;
@@ -29,7 +29,7 @@ void ShowLinkHealth(void) {
     std::snprintf(text, sizeof text, "Frames %ld   Time-outs %ld   Open failures %ld   Last frame %s",
                   linkFrames, linkTimeouts, linkOpenFailures, age);
     SetCtrlVal(pHandle, PANEL_TEXTLinkHealth, text);
-    const int talking = linkLastFrame >= 0.0 && a < kTalking;
+    const int talking = linkFrames > 0 && a < kTalking;
     SetCtrlAttribute(pHandle, PANEL_TEXTLinkHealth, ATTR_TEXT_BGCOLOR, talking ? kTalkingColor : VAL_WHITE);
 }
 
@@ -98,15 +98,17 @@ int SavePicture(int control) {
 static void Press(int control) { rt_UserClick(pHandle, control); }
 
 void InitComforts(void) {
-    static int donePanel = 0;
+    static int donePanels[16];
+    static int nDone = 0;
     static int timer = 0;
     StatsClear(&statsPx);
     StatsClear(&statsUm);
     StatsShow();
     ShowLinkHealth();
     if (timer <= 0) timer = rt_NewTimer(kHealthPeriod, ShowLinkHealth);
-    if (donePanel == pHandle) return;
-    donePanel = pHandle;
+    for (int i = 0; i < nDone; ++i)
+        if (donePanels[i] == pHandle) return;
+    if (nDone < 16) donePanels[nDone++] = pHandle;
 
     rt_SetShortcut(pHandle, "F5", [] { Press(PANEL_BTNRun); });
     rt_SetShortcut(pHandle, "F6", [] { Press(PANEL_BTNVideo); });

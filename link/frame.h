@@ -56,7 +56,7 @@ const char *SeriesRefusedText(int r);
 
 // Link health since start: frames received, time-outs, failed opens.
 extern long linkFrames, linkTimeouts, linkOpenFailures;
-extern double linkLastFrame;       // Timer() of the last frame; negative before the first
+extern double linkLastFrame;       // Timer() of the last frame
 void LinkCountFrame(void);
 void LinkCountTimeout(void);       // every place that reports a time-out calls this
 void LinkCountOpenFailure(void);

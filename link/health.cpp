@@ -2,7 +2,7 @@
 #include "link/frame.h"
 
 long linkFrames = 0, linkTimeouts = 0, linkOpenFailures = 0;
-double linkLastFrame = -1.0;
+double linkLastFrame = 0.0;
 
 void LinkCountFrame(void) {
     ++linkFrames;

@@ -229,7 +229,8 @@ void rt_After(double seconds, std::function<void()> fn);
 int rt_NewTimer(double seconds, std::function<void()> fn);
 int rt_DiscardTimer(int timerId);
 // fn runs when the keys ("F5", "Esc", "Ctrl+G") are pressed while the panel
-// is the active window (not while a popup of the program is open).
+// is the active window (not while a popup of the program is open); it
+// replaces an earlier shortcut of the panel with the same keys.
 int rt_SetShortcut(int panel, const char *keys, std::function<void()> fn);
 // Adds an item to the context menu (right mouse button) of a control.
 int rt_AddMenuItem(int panel, int control, const char *label, std::function<void()> fn);

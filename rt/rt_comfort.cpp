@@ -96,6 +96,9 @@ int rt_SetShortcut(int panel, const char *keys, std::function<void()> fn) {
     if (!p) return RT_UIE_BAD_PANEL;
     QKeySequence seq(FromC(keys));
     if (seq.isEmpty() || !fn) return RT_UIE_BAD_VALUE;
+    // a second shortcut with the same keys would make both ambiguous
+    for (QShortcut *old : p->w->findChildren<QShortcut *>(QString(), Qt::FindDirectChildrenOnly))
+        if (old->key() == seq) delete old;
     auto *s = new QShortcut(seq, p->w);
     s->setContext(Qt::WindowShortcut);
     s->setAutoRepeat(false);
