@@ -72,6 +72,29 @@ static int AnswerInfoOption(int argc, char **argv) {
     return 0;
 }
 
+// Parses "1.5:BTNRun,4:BTNStop" and schedules each click on the main panel.
+static void ScheduleTestClicks(const char *spec) {
+    if (spec == nullptr) return;
+    std::string all(spec);
+    size_t pos = 0;
+    while (pos < all.size()) {
+        size_t end = all.find(',', pos);
+        if (end == std::string::npos) end = all.size();
+        const std::string item = all.substr(pos, end - pos);
+        const size_t colon = item.find(':');
+        if (colon != std::string::npos) {
+            const double seconds = std::atof(item.substr(0, colon).c_str());
+            const std::string name = item.substr(colon + 1);
+            if (seconds >= 0.0 && !name.empty())
+                rt_After(seconds, [name] {
+                    const int id = rt_Find(pHandle, name.c_str());
+                    if (id > 0) rt_UserClick(pHandle, id);
+                });
+        }
+        pos = end + 1;
+    }
+}
+
 int WinMain(int argc, char **argv) {
     if (AnswerInfoOption(argc, argv)) return 0;
     if (InitCVIRTE(argc, argv) == 0) return -1;
@@ -130,6 +153,9 @@ int WinMain(int argc, char **argv) {
         const double seconds = std::atof(closeAfter);
         if (seconds >= 0.0) rt_After(seconds, [] { rt_UserClosePanel(pHandle); });
     }
+    // Test hook: RIDAR_TEST_CLICK="seconds:NAME[,seconds:NAME...]" presses the
+    // named main-panel buttons as an operator would (screenshots, exit tests).
+    ScheduleTestClicks(std::getenv("RIDAR_TEST_CLICK"));
 
     GetProjectDir(proj_dir, sizeof proj_dir);
     InitVars();

@@ -3,7 +3,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -27,6 +29,10 @@ std::string TempDir() {
     if (dir.empty()) {
         char tmpl[] = "/tmp/ridar-params-XXXXXX";
         dir = mkdtemp(tmpl);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(dir, ec);
+        });
     }
     return dir;
 }
