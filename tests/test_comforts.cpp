@@ -171,7 +171,7 @@ TEST_F(LinkHealth, AgeOfTheLastFrame) {
     // the line updates itself, twice a second, without anyone asking
     linkLastFrame = Timer() - 75;
     SetCtrlVal(pHandle, PANEL_TEXTLinkHealth, "");
-    Pump(0.8);
+    Pump(1.5);
     const std::string h = Text(pHandle, PANEL_TEXTLinkHealth);
     EXPECT_NE(h.find("Last frame 1 min ago"), std::string::npos) << h;
     linkLastFrame = saved;
