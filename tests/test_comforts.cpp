@@ -605,6 +605,8 @@ TEST(Install, InstalledProgramStartsFromItsPrefixAndFindsItsResourceFile) {
     for (const char *line : {"[Desktop Entry]\n", "\nType=Application\n", "\nExec=kvex-ridar\n",
                              "\nIcon=kvex-ridar\n", "\nName=K-VEX-XC-Ridar\n"})
         EXPECT_NE(desktop.find(line), std::string::npos) << line;
+    // started where the logo bitmaps lie
+    EXPECT_NE(desktop.find("\nPath=" + prefix + "/share/kvex-ridar\n"), std::string::npos) << desktop;
     EXPECT_NE(ReadFile(prefix + "/share/icons/hicolor/scalable/apps/kvex-ridar.svg").find("<svg"), std::string::npos);
 
     // started from an empty directory, so only the installed resource file can serve
