@@ -43,6 +43,35 @@ static int PanelLoadFailed(const char *file) {
     return -1;
 }
 
+static const char kHelp[] =
+    "Usage: kvex-ridar [--port DEVICE] [--simulate [SIMULATOR OPTIONS]]\n"
+    "Operator tool for K-VEX-XC CCD line sensors.\n"
+    "\n"
+    "  --port DEVICE    use the serial device DEVICE as port 1 (e.g. /dev/ttyUSB0)\n"
+    "  --simulate ...   start the sensor simulator kvex-sim on a pseudo-terminal and\n"
+    "                   connect to it; every option after it goes to kvex-sim\n"
+    "  --help           show this help and exit\n"
+    "  --version        show the version and exit\n"
+    "\n"
+    "Keys on the main panel: F5 run, F6 video, Esc stop, Ctrl+G get, Ctrl+S send,\n"
+    "Ctrl+P picture of the panel. Right-click a graph to save it as PNG.\n";
+
+// --help and --version answer before any window; 1 when one of them did.
+static int AnswerInfoOption(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--simulate") == 0) break;
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kHelp, stdout);
+            return 1;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("kvex-ridar (K-VEX-XC-Ridar) %s\n", RIDAR_VERSION);
+            return 1;
+        }
+    }
+    return 0;
+}
+
 // Parses "1.5:BTNRun,4:BTNStop" and schedules each click on the main panel.
 static void ScheduleTestClicks(const char *spec) {
     if (spec == nullptr) return;
@@ -67,6 +96,7 @@ static void ScheduleTestClicks(const char *spec) {
 }
 
 int WinMain(int argc, char **argv) {
+    if (AnswerInfoOption(argc, argv)) return 0;
     if (InitCVIRTE(argc, argv) == 0) return -1;
 
     // --port DEVICE: DEVICE is port 1. --simulate [options]: the simulator's
@@ -129,6 +159,7 @@ int WinMain(int argc, char **argv) {
 
     GetProjectDir(proj_dir, sizeof proj_dir);
     InitVars();
+    InitComforts();
     InitRS232(com);
     InitGUI();
     if (!mainPanelClosed) {
