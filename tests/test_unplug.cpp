@@ -105,7 +105,7 @@ TEST_F(Unplug, RunModeEndsAsTimeoutSaysLostAndPortComesBackFromTheRing) {
     // the device comes back under its name; the operator opens the ring and
     // picks it again
     SimProcess sim2;
-    ASSERT_TRUE(sim2.Start({"--fast", "--object", "300", "700"}));
+    ASSERT_TRUE(sim2.Start({"--fast", "--object", "300", "700", "--noise", "0"}));
     link.PointAt(sim2.Device());
     ClearListCtrl(pHandle, PANEL_DropDCom);
     rt_UserOpenRing(pHandle, PANEL_DropDCom);
