@@ -478,16 +478,15 @@ int ProcessSystemEvents(void) {
     if (!qApp) return 0;
     QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance();
     if (!d) return 0;
-    bool did = d->processEvents(QEventLoop::AllEvents);
 #ifndef RIDAR_BUSY_PUMP
-    if (!did) {
-        // nothing pending: sleep until the next event, but never long
-        g_wake->start(3);
-        d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        g_wake->stop();
-    }
+    // Runs what is pending; with nothing pending it sleeps until the next
+    // event, but never long. One pass: a separate look without waiting
+    // first would cost a poll of every source per call.
+    g_wake->start(5);
+    d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    g_wake->stop();
 #else
-    (void)did;
+    d->processEvents(QEventLoop::AllEvents);
 #endif
     return 0;
 }
