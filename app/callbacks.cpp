@@ -5,6 +5,7 @@
 #include "display/display.h"
 #include "calib/calib.h"
 #include "recorder/recorder.h"
+#include "stats/stats.h"
 
 static const RtCallbackEntry kCallbacks[] = {
     {"CC_PANEL", CC_PANEL},
@@ -42,6 +43,7 @@ static const RtCallbackEntry kCallbacks[] = {
     {"CC_NUMsample", CC_NUMsample},
     {"CC_NUMinctime", CC_NUMinctime},
     {"CC_TOGGBTN_Recorder", CC_TOGGBTN_Recorder},
+    {"CC_BTNStatsReset", CC_BTNStatsReset},
 };
 
 void RegisterRidarCallbacks(void) {

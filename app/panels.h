@@ -60,6 +60,41 @@
 #define PANEL_TOGGBTN_ParaII 55
 #define PANEL_STRIPRaw 56
 #define PANEL_SWITCHOpMode 57
+// statistics: rows last 100 / since reset in pixel and mm, columns count .. Cpk
+#define PANEL_TEXTStatWinPxCount 60
+#define PANEL_TEXTStatWinPxMean 61
+#define PANEL_TEXTStatWinPxSdev 62
+#define PANEL_TEXTStatWinPxMin 63
+#define PANEL_TEXTStatWinPxMax 64
+#define PANEL_TEXTStatWinPxRange 65
+#define PANEL_TEXTStatWinPxCp 66
+#define PANEL_TEXTStatWinPxCpk 67
+#define PANEL_TEXTStatWinMmCount 68
+#define PANEL_TEXTStatWinMmMean 69
+#define PANEL_TEXTStatWinMmSdev 70
+#define PANEL_TEXTStatWinMmMin 71
+#define PANEL_TEXTStatWinMmMax 72
+#define PANEL_TEXTStatWinMmRange 73
+#define PANEL_TEXTStatWinMmCp 74
+#define PANEL_TEXTStatWinMmCpk 75
+#define PANEL_TEXTStatAllPxCount 76
+#define PANEL_TEXTStatAllPxMean 77
+#define PANEL_TEXTStatAllPxSdev 78
+#define PANEL_TEXTStatAllPxMin 79
+#define PANEL_TEXTStatAllPxMax 80
+#define PANEL_TEXTStatAllPxRange 81
+#define PANEL_TEXTStatAllPxCp 82
+#define PANEL_TEXTStatAllPxCpk 83
+#define PANEL_TEXTStatAllMmCount 84
+#define PANEL_TEXTStatAllMmMean 85
+#define PANEL_TEXTStatAllMmSdev 86
+#define PANEL_TEXTStatAllMmMin 87
+#define PANEL_TEXTStatAllMmMax 88
+#define PANEL_TEXTStatAllMmRange 89
+#define PANEL_TEXTStatAllMmCp 90
+#define PANEL_TEXTStatAllMmCpk 91
+#define PANEL_BTNStatsReset 92
+#define PANEL_TEXTLinkHealth 93
 
 // POPUP: calibration popup and sensor description
 #define POPUP_TEXTSensorInfo 2
@@ -120,6 +155,16 @@ void ShowInfoText(int bgColor, int textColor, const char *text, int left, int to
 void DefaultRecFile(char *path, int bufSize);
 // Lists the port table in DropDCom (item value = port number) and selects com.
 void FillComRing(void);
+
+// Operator comforts: shortcuts, picture menus, the link-health timer.
+void InitComforts(void);
+// Frames, time-outs, open failures and the age of the last frame.
+void ShowLinkHealth(void);
+// "ridar-YYYY-MM-DD-HHMMSS.png" for the given local time.
+void PictureName(char *name, int bufSize, long long unixTime);
+// Asks for a file and saves a picture of a control (0: the whole main
+// panel) as PNG; 0 when saved.
+int SavePicture(int control);
 
 int CVICALLBACK CC_PANEL(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CVICALLBACK CC_POPUP(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

@@ -43,7 +43,60 @@ static int PanelLoadFailed(const char *file) {
     return -1;
 }
 
+static const char kHelp[] =
+    "Usage: kvex-ridar [--port DEVICE] [--simulate [SIMULATOR OPTIONS]]\n"
+    "Operator tool for K-VEX-XC CCD line sensors.\n"
+    "\n"
+    "  --port DEVICE    use the serial device DEVICE as port 1 (e.g. /dev/ttyUSB0)\n"
+    "  --simulate ...   start the sensor simulator kvex-sim on a pseudo-terminal and\n"
+    "                   connect to it; every option after it goes to kvex-sim\n"
+    "  --help           show this help and exit\n"
+    "  --version        show the version and exit\n"
+    "\n"
+    "Keys on the main panel: F5 run, F6 video, Esc stop, Ctrl+G get, Ctrl+S send,\n"
+    "Ctrl+P picture of the panel. Right-click a graph to save it as PNG.\n";
+
+// --help and --version answer before any window; 1 when one of them did.
+static int AnswerInfoOption(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--simulate") == 0) break;
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kHelp, stdout);
+            return 1;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("kvex-ridar (K-VEX-XC-Ridar) %s\n", RIDAR_VERSION);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Parses "1.5:BTNRun,4:BTNStop" and schedules each click on the main panel.
+static void ScheduleTestClicks(const char *spec) {
+    if (spec == nullptr) return;
+    std::string all(spec);
+    size_t pos = 0;
+    while (pos < all.size()) {
+        size_t end = all.find(',', pos);
+        if (end == std::string::npos) end = all.size();
+        const std::string item = all.substr(pos, end - pos);
+        const size_t colon = item.find(':');
+        if (colon != std::string::npos) {
+            const double seconds = std::atof(item.substr(0, colon).c_str());
+            const std::string name = item.substr(colon + 1);
+            if (seconds >= 0.0 && !name.empty())
+                rt_After(seconds, [name] {
+                    const int id = rt_Find(pHandle, name.c_str());
+                    if (id > 0) rt_UserClick(pHandle, id);
+                });
+        }
+        pos = end + 1;
+    }
+}
+
 int WinMain(int argc, char **argv) {
+    if (AnswerInfoOption(argc, argv)) return 0;
     if (InitCVIRTE(argc, argv) == 0) return -1;
 
     // --port DEVICE: DEVICE is port 1. --simulate [options]: the simulator's
@@ -100,9 +153,13 @@ int WinMain(int argc, char **argv) {
         const double seconds = std::atof(closeAfter);
         if (seconds >= 0.0) rt_After(seconds, [] { rt_UserClosePanel(pHandle); });
     }
+    // Test hook: RIDAR_TEST_CLICK="seconds:NAME[,seconds:NAME...]" presses the
+    // named main-panel buttons as an operator would (screenshots, exit tests).
+    ScheduleTestClicks(std::getenv("RIDAR_TEST_CLICK"));
 
     GetProjectDir(proj_dir, sizeof proj_dir);
     InitVars();
+    InitComforts();
     InitRS232(com);
     InitGUI();
     if (!mainPanelClosed) {

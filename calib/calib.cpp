@@ -50,6 +50,7 @@ static int CalibrationExchange(void) {
         tdiff = Timer() - tstart;
     } while (tdiff < TIMEOUT);
     Status(kTimeoutText);
+    LinkCountTimeout();
     return 0;
 }
 
@@ -226,6 +227,7 @@ RIDAR_CALLBACK(CC_ButtonReset) {
         tdiff = Timer() - tstart;
     } while (tdiff < TIMEOUT);
     Status(rx_flag == 1 ? "Reset of analog-output Max/Min OK!" : kTimeoutText);
+    if (rx_flag != 1) LinkCountTimeout();
     return 0;
 }
 

@@ -39,6 +39,7 @@ static int FetchBlock(int orderCode, int word0, int word1, int expect, const cha
         tdiff = Timer() - tstart;
         if (tdiff > TIMEOUT) {
             SetStatusText(timeoutText);
+            LinkCountTimeout();
             break;
         }
         if (n >= expect) break;
@@ -127,6 +128,7 @@ RIDAR_CALLBACK(CC_BTNVideo) {
             tdiff = Timer() - tstart;
             if (tdiff > TIMEOUT) {
                 SetCtrlVal(pHandle, PANEL_TEXTStatus, "Timeout RS232-Line!");
+                LinkCountTimeout();
                 stop_flag = 1;
                 break;
             }

@@ -54,5 +54,12 @@ const char *ComErrorText(int code);
 // Message of a refused series (GetVERSIONInfo result < 0).
 const char *SeriesRefusedText(int r);
 
+// Link health since start: frames received, time-outs, failed opens.
+extern long linkFrames, linkTimeouts, linkOpenFailures;
+extern double linkLastFrame;       // Timer() of the last frame
+void LinkCountFrame(void);
+void LinkCountTimeout(void);       // every place that reports a time-out calls this
+void LinkCountOpenFailure(void);
+
 RIDAR_CALLBACK(CC_DropDCom);
 RIDAR_CALLBACK(CC_DROPHardware);

@@ -164,6 +164,7 @@ int GetHARDWAREInfo(void) {
         tdiff = Timer() - tstart;
         if (tdiff > TIMEOUT) {
             SetStatus("Timeout-RS-232...");
+            LinkCountTimeout();
             return 0;
         }
     } while (rx_flag == 0);
@@ -235,6 +236,7 @@ int GetVERSIONInfo(void) {
         tdiff = Timer() - tstart;
         if (tdiff > TIMEOUT) {
             SetStatus("Timeout - reading firmware info!");
+            LinkCountTimeout();
             break;
         }
         if (n >= 72) break;
@@ -285,6 +287,7 @@ const char *SeriesRefusedText(int r) {
 void InitRS232(int port) {
     const int rc = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
     if (rc < 0) {
+        LinkCountOpenFailure();
         SetStatus(ComErrorText(rc));
         ShowStatus();
         return;

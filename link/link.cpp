@@ -63,6 +63,7 @@ void RX_Receive_Function(int port, int events, void *callbackData) {
         return;
     }
     GetRxBuf(PNUM);
+    LinkCountFrame();
     graph_flag = 1;
     rx_flag = 1;
     graphrefresh = 1;
@@ -84,6 +85,7 @@ int CheckComLine(int port) {
         if (tdiff > TIMEOUT) {
             SetStatus("Timeout-RS-232...");
             ShowStatus();
+            LinkCountTimeout();
             return 0;
         }
     } while (rx_flag == 0);

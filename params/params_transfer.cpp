@@ -5,6 +5,7 @@
 #include "app/panels.h"
 #include "display/display.h"
 #include "params/vars.h"
+#include "stats/stats.h"
 
 // Exactly one of the three target buttons is on, and it matches target.
 static void SelectTarget(int t) {
@@ -101,6 +102,7 @@ void PushGET(int t) {
             tdiff = Timer() - tstart;
             if (tdiff > TIMEOUT) {
                 SetStatus("Timeout-RS-232...");
+                LinkCountTimeout();
                 break;
             }
         }
@@ -150,6 +152,7 @@ void PushRUN(void) {
         if (graphrefresh == 1) {
             CopyPPtoRAWVars();
             PlotVIDEOBarGraph();
+            StatsAddSample();
             PlotRAWGraphX8();
             graphrefresh = 0;
         }
@@ -157,6 +160,7 @@ void PushRUN(void) {
         tdiff = Timer() - tstart;
         if (tdiff > TIMEOUT) {
             ShowStatusText("Timeout RS232-Line!");
+            LinkCountTimeout();
             stop_flag = 1;
             break;
         }

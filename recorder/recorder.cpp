@@ -4,6 +4,7 @@
 #include "app/panels.h"
 #include "display/display.h"
 #include "params/vars.h"
+#include "stats/stats.h"
 
 static const double kPacing = 1.0;     // seconds between requests
 static const int kWriteFailed = 1;     // stop_flag of a recording ended by a failed write
@@ -135,6 +136,7 @@ RIDAR_CALLBACK(CC_CBTNStartRecord) {
         if (graph_flag == 1) {
             CopyPPtoRAWVars();
             PlotVIDEOBarGraph();
+            StatsAddSample();
             ToleranceColour();
             SetCtrlVal(pRecord, RECORD_NUMRecLedge, static_cast<unsigned>(Ledge));
             SetCtrlVal(pRecord, RECORD_NUMRecRedge, static_cast<unsigned>(Redge));
@@ -170,6 +172,7 @@ RIDAR_CALLBACK(CC_CBTNStartRecord) {
         }
         if (Timer() - tRequest > TIMEOUT) {
             ShowStatusText("Timeout RS232-Line!");
+            LinkCountTimeout();
             stop_flag = 3;
             break;
         }

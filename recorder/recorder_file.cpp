@@ -85,10 +85,9 @@ int WriteDataLine(uint16_t left, uint16_t right, uint16_t value, uint16_t edges,
 void DefaultRecFile(char *out, int size) {
     if (size <= 0) return;
     out[0] = '\0';
-    if (proj_dir[0] != '\0' && access(proj_dir, W_OK) == 0) {
-        MakePathname(proj_dir, "RECORD.DAT", out, size);
+    if (proj_dir[0] != '\0' && access(proj_dir, W_OK) == 0 &&
+        MakePathname(proj_dir, "RECORD.DAT", out, size) >= 0)
         return;
-    }
     // an installed program may not write beside itself
     char cwd[260];
     if (getcwd(cwd, sizeof cwd) != nullptr) MakePathname(cwd, "RECORD.DAT", out, size);

@@ -107,6 +107,7 @@ int QuitUserInterface(int code);
 // Runs what is pending and returns; when nothing is pending it blocks at
 // most a few milliseconds for the next event, so wait loops do not spin.
 int ProcessSystemEvents(void);
+int rt_BusyPump(void); // 1 in the benchmark build whose pump never blocks
 
 // ---- panels ---------------------------------------------------------------
 // Loads panel `id` (dynamic property "panelId" of a top-level child of the
@@ -221,6 +222,29 @@ void rt_UserSetText(int panel, int control, const char *text);
 void rt_UserClosePanel(int panel);                        // 11 to the panel callback
 // Runs fn once from the event loop after `seconds` (QTimer::singleShot).
 void rt_After(double seconds, std::function<void()> fn);
+
+// ---- periodic timers, keyboard shortcuts, context menus --------------------------
+// Calls fn every `seconds` from the event loop and from ProcessSystemEvents;
+// returns a timer id > 0, or a negative error.
+int rt_NewTimer(double seconds, std::function<void()> fn);
+int rt_DiscardTimer(int timerId);
+// fn runs when the keys ("F5", "Esc", "Ctrl+G") are pressed while the panel
+// is the active window (not while a popup of the program is open); it
+// replaces an earlier shortcut of the panel with the same keys.
+int rt_SetShortcut(int panel, const char *keys, std::function<void()> fn);
+// Adds an item to the context menu (right mouse button) of a control.
+int rt_AddMenuItem(int panel, int control, const char *label, std::function<void()> fn);
+
+// Test hooks of the above: keys pressed with the panel active, an item
+// picked from a control's context menu (0 when it was there), its items.
+void rt_UserKey(int panel, const char *keys);
+int rt_UserMenuItem(int panel, int control, const char *label);
+std::vector<std::string> rt_GetMenuItems(int panel, int control);
+std::string rt_GetToolTip(int panel, int control);
+// Size of a control on screen (control 0: the whole panel).
+int rt_GetCtrlSize(int panel, int control, int *width, int *height);
+// 0 when the file decodes as an image; gives its size.
+int rt_ReadImageSize(const char *file, int *width, int *height);
 
 struct RtPlot {
     int handle = 0;

@@ -111,7 +111,7 @@ bool DeviceGone(QSerialPort *sp) {
     return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-void CloseInternal(const PortPtr &p) {
+void CloseInternal(const PortPtr &p, bool deleteNow = false) {
     if (!p->open) return;
     p->open = false;
     p->inq.clear();
@@ -121,8 +121,8 @@ void CloseInternal(const PortPtr &p) {
         p->sp = nullptr;
         QObject::disconnect(sp, nullptr, nullptr, nullptr);
         sp->close();
-        // may be inside one of its own signals
-        sp->deleteLater();
+        if (deleteNow) delete sp;
+        else sp->deleteLater();   // we may be inside one of its own signals
     }
 }
 
@@ -227,6 +227,15 @@ void OnError(int port, const PortPtr &p, QSerialPort::SerialPortError e) {
     }
 }
 
+// Ports still open when the application object goes away are closed while
+// Qt can still do it cleanly (lock files, the line settings).
+void CloseAll() {
+    for (auto &entry : g_ports) CloseInternal(entry.second, true);
+    g_ports.clear();
+    delete g_hub;
+    g_hub = nullptr;
+}
+
 bool ValidSettings(long baud, int parity, int dataBits, int stopBits) {
     if (baud <= 0 || baud > 4000000) return false;
     if (parity < 0 || parity > 4) return false;
@@ -274,6 +283,11 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
 
     auto it = g_ports.find(port);
     if (it != g_ports.end()) CloseInternal(it->second);
+    static bool cleanupHooked = false;
+    if (!cleanupHooked && QCoreApplication::instance()) {
+        cleanupHooked = true;
+        qAddPostRoutine(CloseAll);
+    }
 
     auto p = std::make_shared<ComPort>();
     p->device = device;
@@ -345,6 +359,7 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
     if (!p) return RT_ERR_PORT_NOT_OPEN;
     if (notifyCount < 0 || eventCharacter < 0 || eventCharacter > 255)
         return RT_ERR_INVALID_PARAM;
+    if ((eventMask & LWRS_RECEIVE) && notifyCount > p->inQSize) return RT_ERR_INVALID_PARAM;
     p->mask = eventMask & (LWRS_RECEIVE | LWRS_RXFLAG | LWRS_TXEMPTY);
     p->notifyCount = std::max(1, notifyCount);
     p->eventChar = eventCharacter;

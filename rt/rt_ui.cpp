@@ -236,8 +236,11 @@ static void Bind(int h, Ctrl *c) {
     case K_RADIO: case K_TOGGLE: case K_CHECK: case K_SWITCH: {
         auto *b = qobject_cast<QAbstractButton *>(w);
         if (c->kind == K_SWITCH) {
-            c->onText = c->onText.isEmpty() ? QStringLiteral("ON") : c->onText;
-            c->offText = c->offText.isEmpty() ? QStringLiteral("OFF") : c->offText;
+            // texts may come with the resource file; the program can change them
+            c->onText = w->property("onText").toString();
+            c->offText = w->property("offText").toString();
+            if (c->onText.isEmpty()) c->onText = QStringLiteral("ON");
+            if (c->offText.isEmpty()) c->offText = QStringLiteral("OFF");
             QObject::connect(b, &QAbstractButton::toggled, w, [h, id] {
                 if (Ctrl *cc = FindCtrl(h, id)) ShowSwitchText(cc);
             });
@@ -497,6 +500,14 @@ int QuitUserInterface(int code) {
     return 0;
 }
 
+int rt_BusyPump(void) {
+#ifdef RIDAR_BUSY_PUMP
+    return 1;
+#else
+    return 0;
+#endif
+}
+
 int ProcessSystemEvents(void) {
     if (!qApp) return 0;
     QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance();
@@ -742,7 +753,8 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
         if (value <= 0 || value > 500) return RT_UIE_BAD_VALUE;
         c->pointSize = value;
         QFont f = w->font();
-        f.setPointSize(value);
+        // the run-time's text sizes are screen pixels; the panels are laid out for that
+        f.setPixelSize(value);
         w->setFont(f);
         if (w->property("rtCreated").toBool()) w->adjustSize();
         return 0;
@@ -802,7 +814,7 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value) {
     case ATTR_TEXT_COLOR: *value = c->textColor; return 0;
     case ATTR_TEXT_BGCOLOR: *value = c->textBg; return 0;
     case ATTR_TEXT_BOLD: *value = c->w->font().bold() ? 1 : 0; return 0;
-    case ATTR_TEXT_POINT_SIZE: *value = c->w->font().pointSize(); return 0;
+    case ATTR_TEXT_POINT_SIZE: *value = c->w->font().pixelSize() > 0 ? c->w->font().pixelSize() : c->w->font().pointSize(); return 0;
     case ATTR_LEFT: *value = c->w->x(); return 0;
     case ATTR_TOP: *value = c->w->y(); return 0;
     case ATTR_FRAME_COLOR: *value = c->frameColor; return 0;
@@ -1024,3 +1036,8 @@ int rt_SavePanelImage(int panel, int control, const char *file) {
     QPixmap pm = w->grab();
     return pm.save(QString::fromLocal8Bit(file), "PNG") ? 0 : RT_UIE_FILE;
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// Font lookup keeps caches for the life of the process; not ours to free.
+extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+#endif

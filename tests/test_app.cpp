@@ -222,6 +222,20 @@ TEST(App, SimulateStartsTheSimulatorAndEndsWithZero) {
     EXPECT_NE(bad.err.find("kvex-sim"), std::string::npos) << bad.err;
 }
 
+// Closing the main panel while a live loop runs ends the loop and the
+// program with 0, whichever loop it is.
+TEST(App, ClosingTheMainPanelDuringALiveLoopEndsWithZero) {
+    const std::string exe = KVEX_RIDAR_PATH;
+    const struct { const char *click; } cases[] = {{"1.0:BTNRun"}, {"1.0:BTNVideo"}, {"1.0:BTNRun,1.5:BTNStop,2.0:BTNRun"}};
+    for (const auto &c : cases) {
+        RunResult r = RunProgram(exe, {"--simulate", "--fast"}, fs::path(exe).parent_path().string(),
+                                 {{"RIDAR_TEST_CLICK", c.click}, {"RIDAR_TEST_CLOSE_AFTER", "3.0"}}, 20.0);
+        EXPECT_EQ(r.status, 0) << c.click << r.err;
+        EXPECT_GE(r.seconds, 3.0) << c.click;
+        EXPECT_LT(r.seconds, 10.0) << c.click;
+    }
+}
+
 // ---- the shell inside this process ------------------------------------------------
 
 int Attr(int panel, int control, int attribute) {

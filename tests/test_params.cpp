@@ -3,7 +3,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -15,23 +17,22 @@
 #include "app/panels.h"
 #include "display/display.h"
 #include "params/vars.h"
+#include "tests/params_testing.h"
 
 namespace {
 
-uint16_t *const kParamVars[16] = {&power, &rs232Mode, &vThd, &anaMode, &polarity, &eMode,
-                                  &eBeg, &eEnd, &tVal, &tTol, &opMode, &eHardware,
-                                  &slope, &intersect, &average, &deltaTol};
+using namespace ptest;
 
-void SetParamVars(const std::vector<int> &w, int trig) {
-    for (int i = 0; i < 16; ++i) *kParamVars[i] = static_cast<uint16_t>(w[i]);
-    trigMode = static_cast<uint16_t>(trig);
-}
 
 std::string TempDir() {
     static std::string dir;
     if (dir.empty()) {
         char tmpl[] = "/tmp/ridar-params-XXXXXX";
         dir = mkdtemp(tmpl);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(dir, ec);
+        });
     }
     return dir;
 }
@@ -294,26 +295,6 @@ protected:
         ccdtype = 2;
         softversion = 252;
         rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; });
-    }
-    static int Shown(int control) {
-        uint16_t v = 0;
-        GetCtrlVal(pHandle, control, &v);
-        return v;
-    }
-    static double ShownD(int panel, int control) {
-        double v = 0;
-        GetCtrlVal(panel, control, &v);
-        return v;
-    }
-    static int Attr(int control, int attr) {
-        int v = -1;
-        GetCtrlAttribute(pHandle, control, attr, &v);
-        return v;
-    }
-    static std::string Status() {
-        char buf[256] = {0};
-        GetCtrlVal(pHandle, PANEL_TEXTStatus, buf, static_cast<int>(sizeof buf));
-        return buf;
     }
 };
 
@@ -596,6 +577,7 @@ TEST_F(Panel, SaveWritesThePanelThroughTheDialog) {
     ASSERT_EQ(log.seen.size(), 1u);
     EXPECT_EQ(log.seen[0].kind, 3);
     EXPECT_EQ(log.seen[0].title, "K-VEX-XC-Series Parameter File");
+    EXPECT_EQ(log.seen[0].buttonLabel, "OK");
     EXPECT_EQ(log.seen[0].filter, "*.dat");
     EXPECT_EQ(log.seen[0].defaultName, "KVEXpara.dat");
     EXPECT_EQ(log.seen[0].defaultDir, std::string(proj_dir));
@@ -645,6 +627,7 @@ TEST_F(Panel, LoadReadsTheFileAndShowsIt) {
     rt_UserClick(pHandle, PANEL_BTNGet);
     ASSERT_EQ(log.seen.size(), 1u);
     EXPECT_EQ(log.seen[0].title, "K-VEX-XC-Parameter-File");
+    EXPECT_EQ(log.seen[0].buttonLabel, "Load");
     EXPECT_EQ(log.seen[0].filter, "*.dat");
     EXPECT_EQ(log.seen[0].defaultName, "KVEXpara.dat");
     EXPECT_EQ(log.seen[0].defaultDir, std::string(proj_dir));

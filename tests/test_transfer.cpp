@@ -13,48 +13,11 @@
 #include "app/panels.h"
 #include "display/display.h"
 #include "params/vars.h"
+#include "tests/params_testing.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point t0) {
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-uint16_t *const kParamVars[16] = {&power, &rs232Mode, &vThd, &anaMode, &polarity, &eMode,
-                                  &eBeg, &eEnd, &tVal, &tTol, &opMode, &eHardware,
-                                  &slope, &intersect, &average, &deltaTol};
-
-void SetParamVars(const std::vector<int> &w, int trig) {
-    for (int i = 0; i < 16; ++i) *kParamVars[i] = static_cast<uint16_t>(w[i]);
-    trigMode = static_cast<uint16_t>(trig);
-}
-
-std::vector<int> ParamVars(bool word15IsTrig) {
-    std::vector<int> w;
-    for (int i = 0; i < 16; ++i) w.push_back(*kParamVars[i]);
-    if (word15IsTrig) w[15] = trigMode;
-    return w;
-}
-
-std::string Status() {
-    char buf[256] = {0};
-    GetCtrlVal(pHandle, PANEL_TEXTStatus, buf, static_cast<int>(sizeof buf));
-    return buf;
-}
-
-int Shown(int control) {
-    uint16_t v = 0;
-    GetCtrlVal(pHandle, control, &v);
-    return v;
-}
-
-int Radio(int control) {
-    int v = -1;
-    GetCtrlVal(pHandle, control, &v);
-    return v;
-}
+using namespace ptest;
 
 // Reads from the peer while the program's event loop keeps running.
 std::string ReadWire(PtyPeer &peer, size_t n, double seconds) {
@@ -106,14 +69,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(StartRidarForTest());
         ASSERT_FALSE(peer.Device().empty());
-        rt_SetPortTable({peer.Device()});
-        com = 1;
-        ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
-        SetComTime(1, TIMEOUT);
-        FlushInQ(1);
-        FlushOutQ(1);
-        SetCTSMode(1, 0);
-        InstallComCallback(1, eventMask, 36, 0x55, RX_Receive_Function, nullptr);
+        ASSERT_TRUE(OpenTestLine(peer.Device()));
         ccdtype = 2;
         softversion = 252;
         ccdvirtpixel = 2048;
@@ -127,12 +83,6 @@ protected:
     void TearDown() override {
         CloseCom(1);
         softversion = 252;
-    }
-    static void SelectTarget(int t) {
-        SetCtrlVal(pHandle, PANEL_RBTRam, t == RAM);
-        SetCtrlVal(pHandle, PANEL_RBTEeprom, t == EEPROM);
-        SetCtrlVal(pHandle, PANEL_RBTFile, t == DATFILE);
-        target = t;
     }
 };
 
@@ -292,4 +242,54 @@ TEST_F(Transfer, TeachWithoutSensorKeepsItsMessage) {
     ASSERT_EQ(wire.size(), 36u);   // no get follows
     EXPECT_EQ(static_cast<unsigned char>(wire[3]), 6);
     EXPECT_EQ(tVal, 700);
+}
+
+// ---------------------------------------------------------------- simulator
+
+class TransferSim : public ::testing::Test {
+protected:
+    SimProcess sim;
+    void SetUp() override {
+        ASSERT_TRUE(StartRidarForTest());
+        ASSERT_TRUE(sim.Start({"--object", "500", "800", "--motion", "0", "0"}));
+        rt_SetPortTable({sim.Device()});
+        com = 1;
+        stop_flag = 1;
+        InitRS232(1);
+        ASSERT_EQ(softversion, 252) << szStatus;
+    }
+    void TearDown() override {
+        CloseCom(1);
+        sim.Stop();
+    }
+};
+
+TEST_F(TransferSim, TeachShowsTheNewSetpoint) {
+    ASSERT_EQ(eMode, 1);   // the sensor's set: the right edge is the measured value
+    tVal = 1;
+    SetCtrlVal(pHandle, PANEL_NUMSetpoint, 1);
+    rt_UserClick(pHandle, PANEL_ButtonTeach);
+    EXPECT_EQ(Status(), "Parameter-frame received! - Line Ok!");
+    EXPECT_NEAR(tVal, 800, 5);
+    uint16_t shown = 0;
+    GetCtrlVal(pHandle, PANEL_NUMSetpoint, &shown);
+    EXPECT_EQ(shown, tVal);
+}
+
+TEST_F(TransferSim, EepromSendThenGetRoundTrip) {
+    // what goes to the EEPROM comes back from it, through the panel both ways
+    SetCtrlVal(pHandle, PANEL_NUMPower, 777);
+    SetCtrlVal(pHandle, PANEL_NEDITTolerance, 42);
+    SelectTarget(EEPROM);
+    rt_UserClick(pHandle, PANEL_BTNSend);
+    EXPECT_EQ(Status(), "Line Ok!");
+    for (int i = 0; i < 20; ++i) ProcessSystemEvents();   // the sensor stores it
+    power = 1;
+    tTol = 1;
+    SetPanelValues();
+    rt_UserClick(pHandle, PANEL_BTNGet);
+    EXPECT_EQ(Status(), "Parameter-frame received! - Line Ok!");
+    EXPECT_EQ(power, 777);
+    EXPECT_EQ(tTol, 42);
+    EXPECT_EQ(Shown(PANEL_NUMPower), 777);
 }

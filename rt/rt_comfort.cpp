@@ -1,0 +1,192 @@
+// Periodic timers, keyboard shortcuts and context menus of controls, with
+// the hooks tests use to press keys and pick menu items.
+#include "rt/rt_ui_internal.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QMenu>
+#include <QShortcut>
+#include <QTimer>
+
+#include <cmath>
+#include <map>
+#include <utility>
+
+// What QTest uses too: offers a key press to the shortcut map of the
+// application as if it came from the window system.
+bool qt_sendShortcutOverrideEvent(QObject *o, ulong timestamp, int k, Qt::KeyboardModifiers mods,
+                                  const QString &text, bool autorep, ushort count);
+
+using namespace rtui;
+
+namespace {
+
+std::map<int, QTimer *> g_timers;
+int g_nextTimer = 1;
+
+struct MenuItem {
+    QString label;
+    std::function<void()> fn;
+};
+std::map<std::pair<int, int>, std::vector<MenuItem>> g_menus;
+
+QString FromC(const char *s) { return s ? QString::fromLocal8Bit(s) : QString(); }
+
+QWidget *WidgetOf(int panel, int control) {
+    Panel *p = FindPanel(panel);
+    if (!p) return nullptr;
+    if (control == 0) return p->w;
+    Ctrl *c = FindCtrl(panel, control);
+    return c ? c->w.data() : nullptr;
+}
+
+// The operator reaches a control's menu only where he can see it.
+bool Reachable(int panel, int control) {
+    Panel *p = FindPanel(panel);
+    Ctrl *c = FindCtrl(panel, control);
+    return p && c && c->w->isEnabled() && c->w->isVisibleTo(p->w);
+}
+
+void ShowMenu(int panel, int control, const QPoint &pos) {
+    auto it = g_menus.find({panel, control});
+    QWidget *w = WidgetOf(panel, control);
+    if (it == g_menus.end() || !w) return;
+    QMenu menu(w);
+    std::vector<std::pair<QAction *, std::function<void()>>> acts;
+    for (const MenuItem &m : it->second) acts.push_back({menu.addAction(m.label), m.fn});
+    QAction *chosen = menu.exec(w->mapToGlobal(pos));
+    // the choice runs once the menu is gone, never inside its event loop
+    for (auto &a : acts)
+        if (a.first == chosen && a.second) {
+            a.second();
+            break;
+        }
+}
+
+} // namespace
+
+int rt_NewTimer(double seconds, std::function<void()> fn) {
+    if (!qApp) return RT_UIE_BAD_PANEL;
+    if (!fn || !std::isfinite(seconds) || seconds <= 0.0 || seconds > 1e6) return RT_UIE_BAD_VALUE;
+    auto *t = new QTimer(qApp);
+    t->setInterval(static_cast<int>(seconds * 1000.0 + 0.5));
+    QObject::connect(t, &QTimer::timeout, t, std::move(fn));
+    t->start();
+    const int id = g_nextTimer++;
+    g_timers[id] = t;
+    return id;
+}
+
+int rt_DiscardTimer(int timerId) {
+    auto it = g_timers.find(timerId);
+    if (it == g_timers.end()) return RT_UIE_BAD_VALUE;
+    it->second->stop();
+    it->second->deleteLater();
+    g_timers.erase(it);
+    return 0;
+}
+
+int rt_SetShortcut(int panel, const char *keys, std::function<void()> fn) {
+    Panel *p = FindPanel(panel);
+    if (!p) return RT_UIE_BAD_PANEL;
+    QKeySequence seq(FromC(keys));
+    if (seq.isEmpty() || !fn) return RT_UIE_BAD_VALUE;
+    // a second shortcut with the same keys would make both ambiguous
+    for (QShortcut *old : p->w->findChildren<QShortcut *>(QString(), Qt::FindDirectChildrenOnly))
+        if (old->key() == seq) delete old;
+    auto *s = new QShortcut(seq, p->w);
+    s->setContext(Qt::WindowShortcut);
+    s->setAutoRepeat(false);
+    QObject::connect(s, &QShortcut::activated, s, std::move(fn));
+    return 0;
+}
+
+int rt_AddMenuItem(int panel, int control, const char *label, std::function<void()> fn) {
+    Panel *p = FindPanel(panel);
+    if (!p) return RT_UIE_BAD_PANEL;
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return RT_UIE_BAD_CTRL;
+    if (!label || !*label || !fn) return RT_UIE_BAD_VALUE;
+    std::vector<MenuItem> &items = g_menus[{panel, control}];
+    if (items.empty()) {
+        c->w->setContextMenuPolicy(Qt::CustomContextMenu);
+        QObject::connect(c->w, &QWidget::customContextMenuRequested, c->w,
+                         [panel, control](const QPoint &pos) { ShowMenu(panel, control, pos); });
+    }
+    items.push_back({FromC(label), std::move(fn)});
+    return 0;
+}
+
+void rt_UserKey(int panel, const char *keys) {
+    Panel *p = FindPanel(panel);
+    if (!p || !qApp) return;
+    QKeySequence seq(FromC(keys));
+    if (seq.isEmpty()) return;
+    // keys go to the active window; make the panel that window first
+    if (QApplication::activeWindow() != p->w) {
+        p->w->activateWindow();
+        QElapsedTimer t;
+        t.start();
+        while (QApplication::activeWindow() != p->w && t.elapsed() < 500)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    const QKeyCombination kc = seq[0];
+    QWidget *target = p->w->focusWidget() ? p->w->focusWidget() : p->w.data();
+    if (qt_sendShortcutOverrideEvent(target, 0, kc.key(), kc.keyboardModifiers(), QString(), false, 1))
+        return;
+    QKeyEvent press(QEvent::KeyPress, kc.key(), kc.keyboardModifiers());
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, kc.key(), kc.keyboardModifiers());
+    QApplication::sendEvent(target, &release);
+}
+
+int rt_UserMenuItem(int panel, int control, const char *label) {
+    if (!Reachable(panel, control)) return RT_UIE_BAD_CTRL;
+    auto it = g_menus.find({panel, control});
+    if (it == g_menus.end()) return RT_UIE_BAD_VALUE;
+    const QString want = FromC(label);
+    for (const MenuItem &m : it->second) {
+        if (m.label != want) continue;
+        std::function<void()> fn = m.fn;  // the item may add items
+        fn();
+        return 0;
+    }
+    return RT_UIE_BAD_VALUE;
+}
+
+std::vector<std::string> rt_GetMenuItems(int panel, int control) {
+    std::vector<std::string> out;
+    if (!FindCtrl(panel, control)) return out;
+    auto it = g_menus.find({panel, control});
+    if (it == g_menus.end()) return out;
+    for (const MenuItem &m : it->second) out.push_back(m.label.toStdString());
+    return out;
+}
+
+std::string rt_GetToolTip(int panel, int control) {
+    QWidget *w = WidgetOf(panel, control);
+    return w ? w->toolTip().toStdString() : std::string();
+}
+
+int rt_GetCtrlSize(int panel, int control, int *width, int *height) {
+    QWidget *w = WidgetOf(panel, control);
+    if (!w) return FindPanel(panel) ? RT_UIE_BAD_CTRL : RT_UIE_BAD_PANEL;
+    if (width) *width = w->width();
+    if (height) *height = w->height();
+    return 0;
+}
+
+int rt_ReadImageSize(const char *file, int *width, int *height) {
+    if (!file) return RT_UIE_BAD_VALUE;
+    QImageReader reader(QString::fromLocal8Bit(file));
+    QImage img;
+    if (!reader.read(&img) || img.isNull()) return RT_UIE_FILE;
+    if (width) *width = img.width();
+    if (height) *height = img.height();
+    return 0;
+}

@@ -1,0 +1,203 @@
+// Statistics of the live measured value, updated once per frame.
+#include "stats/stats.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "app/panels.h"
+#include "params/vars.h"
+
+StatsSeries statsPx;
+StatsSeries statsUm;
+
+void StatsResetTotal(StatsSeries *s) {
+    s->n = 0;
+    s->mean = 0.0L;
+    s->m2 = 0.0L;
+    s->tMin = 0;
+    s->tMax = 0;
+}
+
+void StatsClear(StatsSeries *s) {
+    *s = StatsSeries{};
+    StatsResetTotal(s);
+}
+
+void StatsAdd(StatsSeries *s, int64_t value) {
+    const uint64_t seq = s->added;
+    const int slot = static_cast<int>(seq % STATS_WINDOW);
+    if (seq >= STATS_WINDOW) {
+        const int64_t old = s->ring[slot];
+        s->wSum -= old;
+        s->wSq -= static_cast<__int128>(old) * old;
+    }
+    s->ring[slot] = value;
+    s->wSum += value;
+    s->wSq += static_cast<__int128>(value) * value;
+
+    // Monotonic queues: the front is the window's extreme; entries that have
+    // left the window go from the front, entries that can never be the
+    // extreme again go from the back.
+    if (s->maxLen > 0 && s->maxSeq[s->maxHead] + STATS_WINDOW <= seq) {
+        s->maxHead = (s->maxHead + 1) % STATS_WINDOW;
+        --s->maxLen;
+    }
+    while (s->maxLen > 0 && s->maxVal[(s->maxHead + s->maxLen - 1) % STATS_WINDOW] <= value) --s->maxLen;
+    const int maxTail = (s->maxHead + s->maxLen) % STATS_WINDOW;
+    s->maxSeq[maxTail] = seq;
+    s->maxVal[maxTail] = value;
+    ++s->maxLen;
+
+    if (s->minLen > 0 && s->minSeq[s->minHead] + STATS_WINDOW <= seq) {
+        s->minHead = (s->minHead + 1) % STATS_WINDOW;
+        --s->minLen;
+    }
+    while (s->minLen > 0 && s->minVal[(s->minHead + s->minLen - 1) % STATS_WINDOW] >= value) --s->minLen;
+    const int minTail = (s->minHead + s->minLen) % STATS_WINDOW;
+    s->minSeq[minTail] = seq;
+    s->minVal[minTail] = value;
+    ++s->minLen;
+
+    s->added = seq + 1;
+
+    // since the reset
+    ++s->n;
+    const long double x = static_cast<long double>(value);
+    const long double delta = x - s->mean;
+    s->mean += delta / static_cast<long double>(s->n);
+    s->m2 += delta * (x - s->mean);
+    if (s->n == 1 || value < s->tMin) s->tMin = value;
+    if (s->n == 1 || value > s->tMax) s->tMax = value;
+}
+
+// Cp and Cpk need a spread: with sigma 0 (or none) they stay undefined.
+static void Capability(double lsl, double usl, StatsResult *r) {
+    r->hasCp = r->hasSd && r->sd > 0.0 && std::isfinite(lsl) && std::isfinite(usl);
+    if (!r->hasCp) {
+        r->cp = r->cpk = 0.0;
+        return;
+    }
+    r->cp = (usl - lsl) / (6.0 * r->sd);
+    const double up = usl - r->mean, down = r->mean - lsl;
+    r->cpk = (up < down ? up : down) / (3.0 * r->sd);
+}
+
+static void Empty(StatsResult *r) { *r = StatsResult{}; }
+
+void StatsWindow(const StatsSeries *s, double scale, double lsl, double usl, StatsResult *r) {
+    Empty(r);
+    const int64_t n = s->added < STATS_WINDOW ? static_cast<int64_t>(s->added) : STATS_WINDOW;
+    r->n = n;
+    if (n == 0) return;
+    r->hasMean = 1;
+    r->mean = static_cast<double>(static_cast<long double>(s->wSum) / n) * scale;
+    r->min = static_cast<double>(s->minVal[s->minHead]) * scale;
+    r->max = static_cast<double>(s->maxVal[s->maxHead]) * scale;
+    r->range = static_cast<double>(s->maxVal[s->maxHead] - s->minVal[s->minHead]) * scale;
+    if (n >= 2) {
+        // exact: n*sum(x^2) - (sum x)^2 is never negative
+        const __int128 num = n * s->wSq - s->wSum * s->wSum;
+        const long double var = static_cast<long double>(num) / (static_cast<long double>(n) * (n - 1));
+        r->hasSd = 1;
+        r->sd = static_cast<double>(std::sqrt(var)) * scale;
+    }
+    Capability(lsl, usl, r);
+}
+
+void StatsTotal(const StatsSeries *s, double scale, double lsl, double usl, StatsResult *r) {
+    Empty(r);
+    r->n = s->n;
+    if (s->n == 0) return;
+    r->hasMean = 1;
+    r->mean = static_cast<double>(s->mean) * scale;
+    r->min = static_cast<double>(s->tMin) * scale;
+    r->max = static_cast<double>(s->tMax) * scale;
+    r->range = static_cast<double>(s->tMax - s->tMin) * scale;
+    if (s->n >= 2) {
+        const long double var = s->m2 > 0.0L ? s->m2 / (s->n - 1) : 0.0L;
+        r->hasSd = 1;
+        r->sd = static_cast<double>(std::sqrt(var)) * scale;
+    }
+    Capability(lsl, usl, r);
+}
+
+void StatsLimitsPx(double *lsl, double *usl) {
+    *lsl = static_cast<double>(tVal) - static_cast<double>(tol);
+    *usl = static_cast<double>(tVal) + static_cast<double>(tol);
+}
+
+void StatsLimitsMm(double *lsl, double *usl) {
+    const double k = static_cast<double>(SlopeScale());
+    const double centre =
+        (static_cast<double>(tVal) * slope / k + (static_cast<double>(intersect) - YOFFSET)) / 1000.0;
+    // the tolerance as NUMToleranceMm shows it
+    const double half = static_cast<double>(tol) * static_cast<double>(slope) / (k * 1000.0);
+    *lsl = centre - half;
+    *usl = centre + half;
+}
+
+void StatsFormat(char *buf, int bufSize, int defined, double value, int decimals) {
+    if (!buf || bufSize <= 0) return;
+    if (!defined || !std::isfinite(value)) {
+        std::snprintf(buf, static_cast<size_t>(bufSize), "n/a");
+        return;
+    }
+    // a huge figure (a capability with sigma nearly 0) must still fit its cell
+    if (std::fabs(value) >= 1e6) std::snprintf(buf, static_cast<size_t>(bufSize), "%.4g", value);
+    else std::snprintf(buf, static_cast<size_t>(bufSize), "%.*f", decimals, value);
+}
+
+// decimals of the values themselves and of mean and sigma
+static void ShowRow(int firstCtrl, const StatsResult *r, int decimals, int fine) {
+    char t[64];
+    std::snprintf(t, sizeof t, "%lld", static_cast<long long>(r->n));
+    SetCtrlVal(pHandle, firstCtrl + 0, t);
+    StatsFormat(t, sizeof t, r->hasMean, r->mean, fine);
+    SetCtrlVal(pHandle, firstCtrl + 1, t);
+    StatsFormat(t, sizeof t, r->hasSd, r->sd, fine);
+    SetCtrlVal(pHandle, firstCtrl + 2, t);
+    StatsFormat(t, sizeof t, r->hasMean, r->min, decimals);
+    SetCtrlVal(pHandle, firstCtrl + 3, t);
+    StatsFormat(t, sizeof t, r->hasMean, r->max, decimals);
+    SetCtrlVal(pHandle, firstCtrl + 4, t);
+    StatsFormat(t, sizeof t, r->hasMean, r->range, decimals);
+    SetCtrlVal(pHandle, firstCtrl + 5, t);
+    StatsFormat(t, sizeof t, r->hasCp, r->cp, 2);
+    SetCtrlVal(pHandle, firstCtrl + 6, t);
+    StatsFormat(t, sizeof t, r->hasCp, r->cpk, 2);
+    SetCtrlVal(pHandle, firstCtrl + 7, t);
+}
+
+void StatsShow(void) {
+    double pl, pu, ml, mu;
+    StatsLimitsPx(&pl, &pu);
+    StatsLimitsMm(&ml, &mu);
+    StatsResult r;
+    // pixels are whole numbers; micrometres shown as mm keep three decimals
+    StatsWindow(&statsPx, 1.0, pl, pu, &r);
+    ShowRow(PANEL_TEXTStatWinPxCount, &r, 0, 2);
+    StatsWindow(&statsUm, 0.001, ml, mu, &r);
+    ShowRow(PANEL_TEXTStatWinMmCount, &r, 3, 4);
+    StatsTotal(&statsPx, 1.0, pl, pu, &r);
+    ShowRow(PANEL_TEXTStatAllPxCount, &r, 0, 2);
+    StatsTotal(&statsUm, 0.001, ml, mu, &r);
+    ShowRow(PANEL_TEXTStatAllMmCount, &r, 3, 4);
+}
+
+void StatsAddSample(void) {
+    StatsAdd(&statsPx, static_cast<int64_t>(Mvalue));
+    StatsAdd(&statsUm, static_cast<int64_t>(umValue));
+    StatsShow();
+}
+
+void StatsReset(void) {
+    StatsResetTotal(&statsPx);
+    StatsResetTotal(&statsUm);
+    StatsShow();
+}
+
+RIDAR_CALLBACK(CC_BTNStatsReset) {
+    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    if (event == EVENT_COMMIT) StatsReset();
+    return 0;
+}

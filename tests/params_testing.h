@@ -1,0 +1,87 @@
+// Helpers shared by the parameter, transfer and run-mode tests.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "app/panels.h"
+#include "params/vars.h"
+
+namespace ptest {
+
+using Clock = std::chrono::steady_clock;
+
+inline double Since(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+// The parameter variables in frame order (word 15: deltaTol).
+inline uint16_t *const kParamVars[16] = {&power, &rs232Mode, &vThd, &anaMode, &polarity, &eMode,
+                                         &eBeg, &eEnd, &tVal, &tTol, &opMode, &eHardware,
+                                         &slope, &intersect, &average, &deltaTol};
+
+inline void SetParamVars(const std::vector<int> &w, int trig) {
+    for (int i = 0; i < 16; ++i) *kParamVars[i] = static_cast<uint16_t>(w[i]);
+    trigMode = static_cast<uint16_t>(trig);
+}
+
+inline std::vector<int> ParamVars(bool word15IsTrig) {
+    std::vector<int> w;
+    for (int i = 0; i < 16; ++i) w.push_back(*kParamVars[i]);
+    if (word15IsTrig) w[15] = trigMode;
+    return w;
+}
+
+inline std::string Status() {
+    char buf[256] = {0};
+    GetCtrlVal(pHandle, PANEL_TEXTStatus, buf, static_cast<int>(sizeof buf));
+    return buf;
+}
+
+inline int Shown(int control) {
+    uint16_t v = 0;
+    GetCtrlVal(pHandle, control, &v);
+    return v;
+}
+
+inline double ShownD(int panel, int control) {
+    double v = 0;
+    GetCtrlVal(panel, control, &v);
+    return v;
+}
+
+inline int Attr(int control, int attr) {
+    int v = -1;
+    GetCtrlAttribute(pHandle, control, attr, &v);
+    return v;
+}
+
+inline int Radio(int control) {
+    int v = -1;
+    GetCtrlVal(pHandle, control, &v);
+    return v;
+}
+
+inline void SelectTarget(int t) {
+    SetCtrlVal(pHandle, PANEL_RBTRam, t == RAM);
+    SetCtrlVal(pHandle, PANEL_RBTEeprom, t == EEPROM);
+    SetCtrlVal(pHandle, PANEL_RBTFile, t == DATFILE);
+    target = t;
+}
+
+// Opens port 1 on a device with the receive callback, without the echo
+// check and identification.
+inline bool OpenTestLine(const std::string &device) {
+    rt_SetPortTable({device});
+    com = 1;
+    if (OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096) != 0) return false;
+    SetComTime(1, TIMEOUT);
+    FlushInQ(1);
+    FlushOutQ(1);
+    SetCTSMode(1, 0);
+    InstallComCallback(1, eventMask, 36, 0x55, RX_Receive_Function, nullptr);
+    return true;
+}
+
+} // namespace ptest
