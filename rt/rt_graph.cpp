@@ -29,6 +29,16 @@ static void CommonSetup(QCustomPlot *p) {
     p->setNotAntialiasedElements(QCP::aeAll);
     p->setPlottingHint(QCP::phFastPolylines, true);
     p->setPlottingHint(QCP::phCacheLabels, true);
+    // The legend is never shown, but its items would still be measured
+    // (text layout) on every replot.
+    p->setAutoAddPlottableToLegend(false);
+    // Nothing is drawn on the overlay, so it need not have a buffer of its
+    // own: one buffer fewer to clear and blend on every replot.
+    if (QCPLayer *overlay = p->layer(QStringLiteral("overlay"))) overlay->setMode(QCPLayer::lmLogical);
+    // The plot fills its whole area with an opaque background, so the panel
+    // beneath it need not be painted first on each repaint.
+    p->setBackground(QBrush(Qt::white));
+    p->setAttribute(Qt::WA_OpaquePaintEvent);
     p->xAxis->setRange(Prop(p, "xMin", 0.0), Prop(p, "xMax", 1.0));
     p->yAxis->setRange(Prop(p, "yMin", 0.0), Prop(p, "yMax", 1.0));
 }

@@ -184,7 +184,10 @@ void MoveIn(int port, const PortPtr &p) {
     p->inq.append(d);
     p->arrived = true;
     if ((p->mask & LWRS_RXFLAG) && d.contains(static_cast<char>(p->eventChar))) p->charSeen = true;
-    PostCheck(port, p);
+    // Until the notify count is reached or the event character came, a
+    // check could raise nothing; at line speed bytes come one by one, and a
+    // check for each would cost a pass of the event loop per byte.
+    if (p->inq.size() >= p->notifyCount || p->charSeen) PostCheck(port, p);
 }
 
 // Takes whatever the OS holds for the port without running any callback.

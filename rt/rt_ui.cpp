@@ -316,12 +316,32 @@ static CtrlCallbackPtr LookupCallback(const QString &name) {
 }
 
 // ---- value access ----------------------------------------------------------------
+// True when the program set this very value last time and the spin box
+// still shows what it showed then (no typing since). Qt repaints a spin
+// box on every setValue, even an unchanged one, and a loop that shows the
+// same numbers on each pass would then keep the event pump from sleeping.
+static bool StillShown(Ctrl *c, QAbstractSpinBox *sb, double v, double shown) {
+    return c->lastSetValid && c->lastSet == v && c->lastSetShown == shown &&
+           sb->text() == c->lastSetText;
+}
+
+static void NoteShown(Ctrl *c, QAbstractSpinBox *sb, double v, double shown) {
+    c->lastSetValid = true;
+    c->lastSet = v;
+    c->lastSetShown = shown;
+    c->lastSetText = sb->text();
+}
+
 static int SetNum(Ctrl *c, double v) {
     QSignalBlocker block(c->w);
     switch (c->kind) {
     case K_INT_NUM: {
         auto *s = qobject_cast<QSpinBox *>(c->w);
-        s->setValue(c->numType == NT_U16 ? static_cast<int>(Wrap16(v)) : ClampInt(v));
+        const int nv = c->numType == NT_U16 ? static_cast<int>(Wrap16(v)) : ClampInt(v);
+        if (!StillShown(c, s, nv, s->value())) {
+            s->setValue(nv);
+            NoteShown(c, s, nv, s->value());
+        }
         c->committed = c->seen = s->value();
         return 0;
     }
@@ -330,7 +350,10 @@ static int SetNum(Ctrl *c, double v) {
         double x = std::isfinite(v) ? v : 0.0;
         if (c->numType == NT_FLOAT) x = ClampFloat(x);
         x = std::min(std::max(x, d->minimum()), d->maximum());
-        d->setValue(x);
+        if (!StillShown(c, d, x, d->value())) {
+            d->setValue(x);
+            NoteShown(c, d, x, d->value());
+        }
         c->exact = x;
         c->exactShown = d->value();
         c->haveExact = true;
@@ -489,16 +512,15 @@ int ProcessSystemEvents(void) {
     if (!qApp) return 0;
     QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance();
     if (!d) return 0;
-    bool did = d->processEvents(QEventLoop::AllEvents);
 #ifndef RIDAR_BUSY_PUMP
-    if (!did) {
-        // nothing pending: sleep until the next event, but never long
-        g_wake->start(3);
-        d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        g_wake->stop();
-    }
+    // Runs what is pending; with nothing pending it sleeps until the next
+    // event, but never long. One pass: a separate look without waiting
+    // first would cost a poll of every source per call.
+    g_wake->start(5);
+    d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    g_wake->stop();
 #else
-    (void)did;
+    d->processEvents(QEventLoop::AllEvents);
 #endif
     return 0;
 }

@@ -75,6 +75,11 @@ struct Ctrl {
     // shows the rounded one
     bool haveExact = false;
     double exact = 0, exactShown = 0;
+    // what the program last set on a numeric and the text that showed;
+    // setting it again unchanged is skipped (Qt would repaint each time)
+    bool lastSetValid = false;
+    double lastSet = 0, lastSetShown = 0;
+    QString lastSetText;
     double committed = 0;        // last committed value of a numeric
     double seen = 0;             // last value announced as changed
     std::unique_ptr<GraphState> graph;

@@ -1,0 +1,232 @@
+// What keeps the live loops light: re-showing unchanged numbers costs no
+// repaint (so a wait loop can sleep), yet still replaces what the operator
+// typed; the serial layer wakes the program only for bytes that can raise
+// an event; the pump's waits are short and cheap.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDoubleSpinBox>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QSpinBox>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <sys/resource.h>
+#include <time.h>
+#include <vector>
+
+#include "rt/rt.h"
+#include "tests/support/support.h"
+
+namespace {
+
+enum { NUMWord = 8, NUMDouble = 10 };
+
+double Now() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
+double CpuSeconds() {
+    rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
+}
+
+void Pump(double seconds) {
+    double t0 = Now();
+    do ProcessSystemEvents(); while (Now() - t0 < seconds);
+}
+
+std::string Uir() {
+    std::string f = __FILE__;
+    return f.substr(0, f.rfind('/')) + "/data/rt_test.uir";
+}
+
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *e) override {
+        if (e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+template <class W> W *Widget(const char *name) {
+    for (QWidget *w : QApplication::allWidgets())
+        if (w->objectName() == QLatin1String(name) && w->window()->isVisible())
+            if (auto *t = qobject_cast<W *>(w)) return t;
+    return nullptr;
+}
+
+void Key(QWidget *w, int key, const QString &text = QString()) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &release);
+}
+
+class RtPump : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static char arg0[] = "test_rt_pump";
+        static char *argv[] = {arg0, nullptr};
+        ASSERT_EQ(InitCVIRTE(1, argv), 1);
+        p = LoadPanel(0, Uir().c_str(), 1);
+        ASSERT_GT(p, 0);
+        DisplayPanel(p);
+        Pump(0.05);
+    }
+    void TearDown() override { DiscardPanel(p); }
+    int p = 0;
+};
+
+// A loop that shows the same numbers on every pass (the recorder's elapsed
+// time does) must neither repaint them nor keep the pump from sleeping.
+TEST_F(RtPump, UnchangedNumbersCostNoRepaintAndLetTheLoopSleep) {
+    auto *word = Widget<QSpinBox>("NUMWord");
+    auto *dbl = Widget<QDoubleSpinBox>("NUMDouble");
+    ASSERT_TRUE(word && dbl);
+    PaintCounter wc, dc;
+    word->installEventFilter(&wc);
+    dbl->installEventFilter(&dc);
+    SetCtrlVal(p, NUMWord, 42);
+    SetCtrlVal(p, NUMDouble, 1.25);
+    Pump(0.05);
+    EXPECT_GE(wc.paints, 1);
+    EXPECT_GE(dc.paints, 1);
+    const int w0 = wc.paints, d0 = dc.paints;
+
+    long passes = 0;
+    const double c0 = CpuSeconds(), t0 = Now();
+    while (Now() - t0 < 1.0) {
+        SetCtrlVal(p, NUMWord, 42);
+        SetCtrlVal(p, NUMDouble, 1.25);
+        ProcessSystemEvents();
+        ++passes;
+    }
+    const double share = (CpuSeconds() - c0) / (Now() - t0);
+    EXPECT_EQ(wc.paints, w0);
+    EXPECT_EQ(dc.paints, d0);
+    // a pump that found a repaint pending on every pass ran flat out
+    EXPECT_LT(share, 0.25) << passes << " passes";
+    EXPECT_LT(passes, 2000);
+
+    // a new value is shown and painted
+    SetCtrlVal(p, NUMWord, 43);
+    SetCtrlVal(p, NUMDouble, 1.5);
+    Pump(0.05);
+    EXPECT_GT(wc.paints, w0);
+    EXPECT_GT(dc.paints, d0);
+    EXPECT_EQ(word->text(), "43");
+    EXPECT_EQ(dbl->text(), "1.500");
+    word->removeEventFilter(&wc);
+    dbl->removeEventFilter(&dc);
+}
+
+// Whatever the operator typed and did not commit is replaced when the
+// program shows a value, even the value it showed before.
+TEST_F(RtPump, SettingAValueReplacesTypedText) {
+    struct Case {
+        const char *what;
+        int control;
+        const char *name;
+        double value;
+        std::function<void(QWidget *)> type;
+        const char *shown;
+    };
+    const std::vector<Case> cases = {
+        {"digit typed on a word", NUMWord, "NUMWord", 12,
+         [](QWidget *w) { Key(w, Qt::Key_End); Key(w, Qt::Key_7, "7"); }, "12"},
+        {"text erased on a word", NUMWord, "NUMWord", 12,
+         [](QWidget *w) { Key(w, Qt::Key_End); Key(w, Qt::Key_Backspace); Key(w, Qt::Key_Backspace); }, "12"},
+        {"digit typed on a double", NUMDouble, "NUMDouble", 2.5,
+         [](QWidget *w) { Key(w, Qt::Key_End); Key(w, Qt::Key_Backspace); Key(w, Qt::Key_7, "7"); }, "2.500"},
+        {"same value, other text on a double", NUMDouble, "NUMDouble", 2.5,
+         [](QWidget *w) { Key(w, Qt::Key_End); Key(w, Qt::Key_Backspace); }, "2.500"},
+        {"text erased on a double", NUMDouble, "NUMDouble", 2.5,
+         [](QWidget *w) { for (int i = 0; i < 5; ++i) { Key(w, Qt::Key_End); Key(w, Qt::Key_Backspace); } },
+         "2.500"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto *sb = Widget<QAbstractSpinBox>(c.name);
+        ASSERT_TRUE(sb);
+        SetCtrlVal(p, c.control, c.value);
+        ASSERT_EQ(sb->text().toStdString(), c.shown);
+        c.type(sb);
+        ASSERT_NE(sb->text().toStdString(), c.shown) << "typing changed nothing";
+        SetCtrlVal(p, c.control, c.value);
+        EXPECT_EQ(sb->text().toStdString(), c.shown);
+        double v = -1;
+        GetCtrlVal(p, c.control, &v);
+        EXPECT_EQ(v, c.value);
+    }
+}
+
+// ---- serial: which arrivals wake the program -------------------------------------------------
+
+struct Call { int events, queued; };
+std::vector<Call> g_calls;
+void Note(int port, int events, void *) { g_calls.push_back({events, GetInQLen(port)}); }
+
+TEST_F(RtPump, SerialCallbackOnlyForBytesThatRaiseAnEvent) {
+    PtyPeer peer;
+    ASSERT_FALSE(peer.Device().empty());
+    rt_SetPortTable({peer.Device()});
+    ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
+    ASSERT_EQ(InstallComCallback(1, LWRS_RECEIVE | LWRS_RXFLAG, 36, 0x55, Note, nullptr), 0);
+    Pump(0.05);
+    g_calls.clear();
+    struct Step { const char *what; std::string bytes; std::vector<int> events; int queued; };
+    const std::vector<Step> steps = {
+        {"bytes one by one, below the count", std::string(10, 'A'), {}, 10},
+        {"the event character below the count", std::string("B\x55", 2), {LWRS_RXFLAG}, 12},
+        {"more bytes, still below", std::string(23, 'C'), {}, 35},
+        {"the 36th byte", "D", {LWRS_RECEIVE}, 36},
+        {"one more byte over the count", "E", {LWRS_RECEIVE}, 37},
+    };
+    for (const auto &s : steps) {
+        SCOPED_TRACE(s.what);
+        g_calls.clear();
+        // byte by byte, as a paced line delivers them
+        for (char ch : s.bytes) {
+            peer.Write(std::string(1, ch));
+            Pump(0.003);
+        }
+        Pump(0.1);
+        ASSERT_EQ(g_calls.size(), s.events.size());
+        for (size_t i = 0; i < s.events.size(); ++i) EXPECT_EQ(g_calls[i].events, s.events[i]);
+        EXPECT_EQ(GetInQLen(1), s.queued);
+    }
+    CloseCom(1);
+}
+
+// The pump's wait is bounded: a loop polling a clock still sees time pass
+// in small steps, and each pass costs little.
+TEST_F(RtPump, WaitsAreShortAndCheap) {
+    Pump(0.05);
+    std::vector<double> gaps;
+    double last = Now();
+    const double c0 = CpuSeconds(), t0 = last;
+    while (Now() - t0 < 1.0) {
+        ProcessSystemEvents();
+        double t = Now();
+        gaps.push_back(t - last);
+        last = t;
+    }
+    const double share = (CpuSeconds() - c0) / (Now() - t0);
+    std::sort(gaps.begin(), gaps.end());
+    const double median = gaps[gaps.size() / 2];
+#ifdef RIDAR_BUSY_PUMP
+    GTEST_SKIP() << "busy pump build";
+#endif
+    EXPECT_GT(median, 0.002) << "the pump did not sleep";
+    EXPECT_LT(median, 0.020) << "a wait is longer than a few milliseconds";
+    EXPECT_LT(share, 0.05);
+}
+
+} // namespace
