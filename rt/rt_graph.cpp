@@ -6,6 +6,7 @@
 #include <qcustomplot.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace rtui {
@@ -256,6 +257,24 @@ int SetGraphCursor(int panel, int control, int cursor, double x, double y) {
     return 0;
 }
 
+// Handles count up and start again at 1 instead of overflowing (a run of
+// days draws billions of plots), never taking one still in use.
+static int NextHandle(GraphState *g) {
+    for (;;) {
+        const int h = g->nextHandle;
+        if (h >= INT_MAX) {
+            g->nextHandle = 1;
+            g->handlesWrapped = true;
+        } else {
+            g->nextHandle = h + 1;
+        }
+        if (!g->handlesWrapped) return h;
+        if (std::none_of(g->plots.begin(), g->plots.end(),
+                         [h](const GraphPlot &gp) { return gp.data.handle == h; }))
+            return h;
+    }
+}
+
 int DeleteGraphPlot(int panel, int control, int plot, int refresh) {
     (void)refresh; // the replot is queued either way
     int rc;
@@ -301,7 +320,7 @@ int PlotRectangle(int panel, int control, double x1, double y1, double x2, doubl
     r->setVisible(true);
     GraphPlot gp;
     gp.rect = r;
-    gp.data.handle = g->nextHandle++;
+    gp.data.handle = NextHandle(g);
     gp.data.kind = 1;
     gp.data.x1 = x1;
     gp.data.y1 = y1;
@@ -325,7 +344,7 @@ int PlotXY(int panel, int control, const void *x, const void *y, int n, int xTyp
     GraphState *g = c->graph.get();
     QCustomPlot *p = PlotOf(c);
     GraphPlot gp;
-    gp.data.handle = g->nextHandle++;
+    gp.data.handle = NextHandle(g);
     gp.data.kind = 2;
     gp.data.color = color;
     gp.data.fillColor = color;

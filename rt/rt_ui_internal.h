@@ -43,6 +43,7 @@ struct Cursor {
 
 struct GraphState {
     int nextHandle = 1;
+    bool handlesWrapped = false;  // nextHandle started again at 1
     std::vector<GraphPlot> plots;
     // deleted items wait here for reuse instead of being reallocated
     std::vector<QCPItemRect *> freeRects;

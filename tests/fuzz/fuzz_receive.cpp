@@ -8,6 +8,7 @@
 // run loop's body handles each frame.
 #include "tests/fuzz/fuzz_support.h"
 
+#include "app/panels.h"
 #include "display/display.h"
 #include "link/frame.h"
 #include "params/vars.h"
@@ -37,5 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     FlushInQ(com);
     rx_flag = graphrefresh = graph_flag = 0;
+    // the fixed rectangles of each panel redraw stay until a measurement
+    // is drawn; clear them as the next one would
+    DeleteGraphPlot(pHandle, PANEL_GRAPHBar, VAL_DELETE_ALL, VAL_DELAYED_DRAW);
     return 0;
 }
