@@ -11,7 +11,15 @@
 #include "params/vars.h"
 #include "recorder/recorder.h"
 
+// Adapters come and go while the program runs: the list shows the ports
+// present when the operator opens it.
+static void ComRingOpened(void) {
+    rt_RefreshPortTable();
+    FillComRing();
+}
+
 void FillComRing(void) {
+    rt_SetRingOpenHook(pHandle, PANEL_DropDCom, ComRingOpened);
     ClearListCtrl(pHandle, PANEL_DropDCom);
     const std::vector<std::string> ports = rt_PortTable();
     for (size_t i = 0; i < ports.size(); ++i) {

@@ -284,7 +284,17 @@ const char *SeriesRefusedText(int r) {
     }
 }
 
+// The device of the open port went away (a pulled adapter). A loop that ran
+// has ended by its time-out by now; say why, and that the port ring brings
+// the line back once the device is there again.
+static void LineLost(int port) {
+    if (port != com) return;
+    SetStatus("RS-232 port lost! - Reconnect, then choose the port again.");
+    ShowStatus();
+}
+
 void InitRS232(int port) {
+    rt_SetPortLostHook(LineLost);
     const int rc = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
     if (rc < 0) {
         LinkCountOpenFailure();

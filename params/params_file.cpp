@@ -1,13 +1,24 @@
 // The parameter file: the 16 words of the parameter frame, one per line.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "app/panels.h"
 #include "params/vars.h"
 
 int WriteParaFile(const char *path, const uint16_t *words) {
     if (path == nullptr || path[0] == '\0') return -1;
-    FILE *f = fopen(path, "w");
+    // The new set goes to a file beside the old one and takes its place only
+    // when complete: a full disk must not cost the set already stored. Only a
+    // plain file is replaced so; anything else (a device, a link) is written
+    // where it is.
+    struct stat st;
+    const int plain = lstat(path, &st) == 0 ? S_ISREG(st.st_mode) : errno == ENOENT;
+    char tmp[600];
+    const int n = snprintf(tmp, sizeof tmp, "%s.tmp", path);
+    const int viaTemp = plain && n > 0 && n < static_cast<int>(sizeof tmp);
+    FILE *f = fopen(viaTemp ? tmp : path, "w");
     if (f == nullptr) return -1;
     int bad = 0;
     for (int i = 0; i < PNUM; ++i)
@@ -15,6 +26,10 @@ int WriteParaFile(const char *path, const uint16_t *words) {
     // a full disk often shows only when the buffer is flushed
     if (fflush(f) != 0 || ferror(f)) bad = 1;
     if (fclose(f) != 0) bad = 1;
+    if (viaTemp) {
+        if (!bad && rename(tmp, path) != 0) bad = 1;
+        if (bad) remove(tmp);
+    }
     return bad ? -1 : 0;
 }
 

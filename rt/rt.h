@@ -272,3 +272,24 @@ int rt_SavePanelImage(int panel, int control, const char *file);
 // Statistics of the serial layer since start.
 struct RtLinkStats { long framesNotified = 0, bytesIn = 0, bytesOut = 0, openFailures = 0; };
 RtLinkStats rt_LinkStats(void);
+
+// ---- unplugged devices and the port list -------------------------------------
+// Rebuilds the port table: the devices given to rt_SetPortTable first, then
+// the serial devices present now.
+void rt_RefreshPortTable(void);
+// Called when the operator opens the list of a ring, before the list shows.
+void rt_SetRingOpenHook(int panel, int control, void (*hook)(void));
+void rt_UserOpenRing(int panel, int control);  // opens the list (and closes it again)
+// Called from RunUserInterface's idle loop (no callback or wait loop running)
+// once an open port was closed because its device went away (a pulled USB
+// adapter).
+void rt_SetPortLostHook(void (*hook)(int port));
+int rt_PortLost(int port);  // 1 while a port stays closed because its device went away
+
+// ---- fuzzing and fault injection --------------------------------------------------
+// Bytes that arrive on an open port as if the device had sent them.
+int rt_InjectInput(int port, const char *bytes, int count);
+// Called after every ComWrt with the bytes given to it (a sensor in-process).
+void rt_SetWriteHook(std::function<void(int port, const char *bytes, int count)> hook);
+// Makes Timer() run `rate` times faster (1: real time), so time-outs pass quickly.
+void rt_SetTimerRate(double rate);

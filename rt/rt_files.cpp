@@ -63,10 +63,28 @@ int MakePathname(const char *dir, const char *name, char *path, int bufSize) {
     return 0;
 }
 
-double Timer(void) {
+static double MonoNow() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Timer() = timerBase + (now - realBase) * timerRate; the rate is 1 outside fuzzing.
+static double g_timerRate = 1.0, g_realBase = 0.0, g_timerBase = 0.0;
+
+double Timer(void) {
+    const double now = MonoNow();
+    if (g_timerRate == 1.0 && g_realBase == 0.0) return now;
+    return g_timerBase + (now - g_realBase) * g_timerRate;
+}
+
+void rt_SetTimerRate(double rate) {
+    if (!std::isfinite(rate) || rate <= 0) rate = 1.0;
+    // keep the clock continuous across the change
+    const double t = Timer();
+    g_realBase = MonoNow();
+    g_timerBase = t;
+    g_timerRate = rate;
 }
 
 static void SleepFor(double seconds) {

@@ -51,12 +51,17 @@ int ConfirmPopup(const char *title, const char *message) {
 }
 
 // Copies the chosen path; a path that does not fit counts as a cancel, since
-// a cut-off name would point at another file. On cancel the caller's buffer
-// keeps what it held.
+// a cut-off name would point at another file, and the operator is told why
+// nothing happens. On cancel the caller's buffer keeps what it held.
 static int Deliver(int result, const std::string &chosen, char *path, int bufSize) {
     if (result != VAL_EXISTING_FILE_SELECTED && result != VAL_NEW_FILE_SELECTED) return VAL_NO_FILE_SELECTED;
-    if (chosen.empty() || !path || bufSize <= 0 || chosen.size() + 1 > static_cast<size_t>(bufSize))
+    if (chosen.empty() || !path || bufSize <= 0) return VAL_NO_FILE_SELECTED;
+    if (chosen.size() + 1 > static_cast<size_t>(bufSize)) {
+        const std::string text = "The path of this file is too long (at most " + std::to_string(bufSize - 1) +
+                                 " characters) - nothing was read or written:\n" + chosen;
+        MessagePopup("File", text.c_str());
         return VAL_NO_FILE_SELECTED;
+    }
     std::memcpy(path, chosen.c_str(), chosen.size() + 1);
     return result;
 }

@@ -15,6 +15,7 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -24,6 +25,8 @@
 #include <memory>
 #include <poll.h>
 #include <time.h>
+
+#include "rt/rt_ui_internal.h"
 
 namespace {
 
@@ -53,6 +56,10 @@ std::vector<std::string> g_first, g_table;
 bool g_tableBuilt = false;
 RtLinkStats g_stats;
 QObject *g_hub = nullptr;
+void (*g_lostHook)(int) = nullptr;
+std::vector<int> g_lostPending;
+bool g_lostPosted = false;
+std::function<void(int, const char *, int)> g_writeHook;
 
 // Ports are numbered like the platform's library (COM1..); a device given
 // by name still needs a sane handle.
@@ -126,11 +133,44 @@ void CloseInternal(const PortPtr &p, bool deleteNow = false) {
     }
 }
 
+void DeliverLost();
+
+void PostLost(int delayMs) {
+    if (g_lostPosted) return;
+    g_lostPosted = true;
+    QTimer::singleShot(delayMs, Hub(), DeliverLost);
+}
+
+// The program hears of a lost port only in its idle event loop: a loop or
+// a start-up that is running ends by its own time-out first, and its text
+// is not replaced while it still runs.
+void DeliverLost() {
+    g_lostPosted = false;
+    if (g_lostPending.empty()) return;
+    if (!rtui::IdleInEventLoop()) {
+        PostLost(50);
+        return;
+    }
+    std::vector<int> ports;
+    ports.swap(g_lostPending);
+    for (int port : ports) {
+        auto it = g_ports.find(port);
+        if (it == g_ports.end() || it->second->open || !it->second->lost) continue;
+        if (g_lostHook) g_lostHook(port);
+    }
+}
+
 // Closes a port whose device went away; safe at any point outside
 // QSerialPort's own code.
 bool ReapIfLost(const PortPtr &p) {
     if (p->open && p->lost) {
         CloseInternal(p);
+        for (auto &kv : g_ports) {
+            if (kv.second == p) {
+                g_lostPending.push_back(kv.first);
+                PostLost(0);
+            }
+        }
         return true;
     }
     return false;
@@ -251,6 +291,34 @@ bool ValidSettings(long baud, int parity, int dataBits, int stopBits) {
 void rt_SetPortTable(const std::vector<std::string> &firstDevices) {
     g_first = firstDevices;
     BuildTable();
+}
+
+void rt_RefreshPortTable(void) { BuildTable(); }
+
+void rt_SetPortLostHook(void (*hook)(int port)) { g_lostHook = hook; }
+
+int rt_PortLost(int port) {
+    auto it = g_ports.find(port);
+    return it != g_ports.end() && !it->second->open && it->second->lost ? 1 : 0;
+}
+
+int rt_InjectInput(int port, const char *bytes, int count) {
+    auto p = Find(port);
+    if (!p) return RT_ERR_PORT_NOT_OPEN;
+    if (count < 0 || (!bytes && count > 0)) return RT_ERR_INVALID_PARAM;
+    qsizetype room = std::max<qsizetype>(0, p->inQSize - p->inq.size());
+    int n = static_cast<int>(std::min<qsizetype>(room, count));
+    if (n <= 0) return 0;
+    p->inq.append(bytes, n);
+    p->arrived = true;
+    if ((p->mask & LWRS_RXFLAG) && std::memchr(bytes, p->eventChar, static_cast<size_t>(n)))
+        p->charSeen = true;
+    PostCheck(port, p);
+    return n;
+}
+
+void rt_SetWriteHook(std::function<void(int port, const char *bytes, int count)> hook) {
+    g_writeHook = std::move(hook);
 }
 
 std::vector<std::string> rt_PortTable(void) {
@@ -416,6 +484,7 @@ int ComWrt(int port, const char *buf, int count) {
         sp->clear(QSerialPort::Output);
     }
     g_stats.bytesOut += written;
+    if (g_writeHook && written > 0) g_writeHook(port, buf, static_cast<int>(written));
     if (ReapIfLost(p) && written == 0) return RT_ERR_PORT_NOT_OPEN;
     return static_cast<int>(written);
 }

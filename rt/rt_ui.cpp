@@ -100,16 +100,24 @@ static void CopyOut(const QString &s, char *buf, int bufSize) {
 }
 
 // ---- events --------------------------------------------------------------------
+static int g_callbackDepth = 0;
+static int g_pumpDepth = 0;
+int CallbackDepth() { return g_callbackDepth; }
+
 static void Raise(int panel, int control, int event) {
     Ctrl *c = FindCtrl(panel, control);
     if (!c || !c->cb) return;
+    ++g_callbackDepth;
     c->cb(panel, control, event, nullptr, 0, 0);
+    --g_callbackDepth;
 }
 
 static void RaisePanel(int panel, int event) {
     Panel *p = FindPanel(panel);
     if (!p || !p->cb) return;
+    ++g_callbackDepth;
     p->cb(panel, 0, event, nullptr, 0, 0);
+    --g_callbackDepth;
 }
 
 // The panel's close box asks the program; the window stays as it is.
@@ -161,6 +169,17 @@ static bool EnterPressed(QWidget *w) {
     return w->hasFocus();
 }
 
+// A ring that tells the program when its list is about to open.
+class RtComboBox : public QComboBox {
+public:
+    explicit RtComboBox(QWidget *parent) : QComboBox(parent) {}
+    void (*onOpen)(void) = nullptr;
+    void showPopup() override {
+        if (onOpen) onOpen();
+        QComboBox::showPopup();
+    }
+};
+
 class Loader : public QUiLoader {
 public:
     QWidget *createWidget(const QString &className, QWidget *parent, const QString &name) override {
@@ -168,6 +187,7 @@ public:
         if (className == QLatin1String("QCustomPlot")) w = new QCustomPlot(parent);
         else if (className == QLatin1String("QSpinBox")) w = new RtSpinBox(parent);
         else if (className == QLatin1String("QDoubleSpinBox")) w = new RtDoubleSpinBox(parent);
+        else if (className == QLatin1String("QComboBox")) w = new RtComboBox(parent);
         if (!w) return QUiLoader::createWidget(className, parent, name);
         w->setObjectName(name);
         return w;
@@ -500,6 +520,8 @@ int QuitUserInterface(int code) {
     return 0;
 }
 
+bool rtui::IdleInEventLoop() { return !g_loops.empty() && g_pumpDepth == 0 && g_callbackDepth == 0; }
+
 int rt_BusyPump(void) {
 #ifdef RIDAR_BUSY_PUMP
     return 1;
@@ -512,6 +534,10 @@ int ProcessSystemEvents(void) {
     if (!qApp) return 0;
     QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance();
     if (!d) return 0;
+    struct PumpDepth {
+        PumpDepth() { ++g_pumpDepth; }
+        ~PumpDepth() { --g_pumpDepth; }
+    } depth;
 #ifndef RIDAR_BUSY_PUMP
     // Runs what is pending; with nothing pending it sleeps until the next
     // event, but never long. One pass: a separate look without waiting
@@ -997,6 +1023,21 @@ void rt_After(double seconds, std::function<void()> fn) {
 std::string rt_GetCtrlText(int panel, int control) {
     Ctrl *c = FindCtrl(panel, control);
     return c ? TextOf(c).toStdString() : std::string();
+}
+
+void rt_SetRingOpenHook(int panel, int control, void (*hook)(void)) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return;
+    if (auto *rc = dynamic_cast<RtComboBox *>(c->w.data())) rc->onOpen = hook;
+}
+
+void rt_UserOpenRing(int panel, int control) {
+    Ctrl *c = Reachable(panel, control);
+    if (!c) return;
+    auto *cb = qobject_cast<QComboBox *>(c->w);
+    if (!cb) return;
+    cb->showPopup();
+    cb->hidePopup();
 }
 
 std::vector<std::string> rt_GetListItems(int panel, int control) {

@@ -100,6 +100,11 @@ Ctrl *FindCtrl(int panel, int control);
 QColor ToColor(int rgb);
 int FromColor(const QColor &c);
 
+// Depth of the program's control and panel callbacks now running (0: idle).
+int CallbackDepth();
+// True in RunUserInterface's own loop: no callback runs and no wait loop pumps.
+bool IdleInEventLoop();
+
 // graphs (rt_graph.cpp)
 void SetupGraph(Ctrl *c);
 void SetupStrip(Ctrl *c);

@@ -1,0 +1,447 @@
+// Files that cannot be written: a full disk (a small tmpfs, or a file size
+// limit), a read-only directory, a path that is a directory, a path too
+// long for the program. Each gets a clear message and keeps what was
+// already written, for the parameter file and for recordings.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <string>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "tests/rel_support.h"
+#include "recorder/recorder.h"
+
+using namespace rel;
+
+namespace {
+
+const char kParaFail[] = "Parameter-file could not be written!";
+const char kParaNotLoaded[] = "Parameter-file not loaded - unreadable or incomplete!";
+const char kRecFail[] = "DATA-RECORDER INTERRUPTED - CANNOT WRITE DATA-FILE!";
+
+void RemoveTree(const std::string &path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        if (DIR *d = opendir(path.c_str())) {
+            while (dirent *e = readdir(d)) {
+                std::string n = e->d_name;
+                if (n != "." && n != "..") RemoveTree(path + "/" + n);
+            }
+            closedir(d);
+        }
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+void WriteAll(const std::string &path, const std::string &bytes) {
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    ASSERT_EQ(std::fclose(f), 0);
+}
+
+// A scratch directory; optionally a tmpfs of the given size mounted on it.
+class Scratch {
+public:
+    Scratch() {
+        char tmpl[] = "/tmp/ridar-files-XXXXXX";
+        dir_ = mkdtemp(tmpl) ? tmpl : "";
+    }
+    ~Scratch() {
+        if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+        if (!dir_.empty()) RemoveTree(dir_);
+    }
+    // false when this machine does not let us mount (not root, no rights)
+    bool MountTmpfs(size_t bytes) {
+        std::string opt = "size=" + std::to_string(bytes) + ",mode=0777";
+        mounted_ = mount("tmpfs", dir_.c_str(), "tmpfs", 0, opt.c_str()) == 0;
+        return mounted_;
+    }
+    bool ReadOnly() {
+        return mounted_ && mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+    // fills the tmpfs up to its last byte
+    void Fill() {
+        FILE *f = std::fopen((dir_ + "/filler").c_str(), "wb");
+        if (!f) return;
+        std::setvbuf(f, nullptr, _IONBF, 0);
+        char block[512] = {0};
+        while (std::fwrite(block, 1, sizeof block, f) == sizeof block) {
+        }
+        while (std::fwrite(block, 1, 1, f) == 1) {
+        }
+        std::fclose(f);
+    }
+    const std::string &Dir() const { return dir_; }
+
+private:
+    std::string dir_;
+    bool mounted_ = false;
+};
+
+// Files of this process may grow to `bytes` at most while it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        oldSig_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit r = old_;
+        r.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &r);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldSig_);
+    }
+
+private:
+    rlimit old_{};
+    void (*oldSig_)(int) = nullptr;
+};
+
+// What the popups asked and answered.
+struct Popups {
+    std::string chosen;  // path the file dialog returns
+    int result = VAL_EXISTING_FILE_SELECTED;
+    std::vector<RtPopup> seen;
+    void Install() {
+        rt_SetPopupHook([this](const RtPopup &p) {
+            seen.push_back(p);
+            RtPopupAnswer a;
+            if (p.kind == 3) {
+                a.result = result;
+                a.path = chosen;
+            } else if (p.kind == 2) {
+                a.result = 1;  // yes, overwrite
+            }
+            return a;
+        });
+    }
+    int Messages(const std::string &containing) const {
+        int n = 0;
+        for (const auto &p : seen) n += p.kind == 1 && p.message.find(containing) != std::string::npos;
+        return n;
+    }
+};
+
+const std::string kOldSet = "  111\n  222\n  333\n  444\n  555\n  666\n  777\n  888\n"
+                            "  999\n 1000\n 1001\n 1002\n 1003\n 1004\n 1005\n 1006\n";
+
+class Files : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(StartRidarForTest());
+        ASSERT_FALSE(scratch_.Dir().empty());
+        popups_.Install();
+    }
+    void TearDown() override {
+        rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; });
+        CloseCom(com);
+    }
+    void SendToFile(const std::string &path) {
+        popups_.chosen = path;
+        SetCtrlVal(pHandle, PANEL_RBTFile, 1);
+        SetCtrlVal(pHandle, PANEL_RBTRam, 0);
+        target = DATFILE;
+        ShowStatusText("");
+        SetStatus("");
+        rt_UserClick(pHandle, PANEL_BTNSend);
+    }
+    Scratch scratch_;
+    Popups popups_;
+};
+
+// ---- the parameter file ------------------------------------------------------------
+
+enum ParaCase { P_FULL_TMPFS, P_FSIZE, P_READONLY, P_DIRECTORY, P_NO_DIR };
+struct ParaWrite {
+    const char *name;
+    ParaCase kind;
+};
+
+class ParaFileWrite : public Files, public ::testing::WithParamInterface<ParaWrite> {};
+
+TEST_P(ParaFileWrite, SaysSoAndKeepsTheOldSet) {
+    const ParaWrite &c = GetParam();
+    std::string path = scratch_.Dir() + "/KVEXpara.dat";
+    std::unique_ptr<FileSizeLimit> limit;
+    switch (c.kind) {
+    case P_FULL_TMPFS:
+        if (!scratch_.MountTmpfs(8192)) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+        WriteAll(path, kOldSet);
+        scratch_.Fill();
+        break;
+    case P_FSIZE:
+        WriteAll(path, kOldSet);
+        // room for a few lines only
+        limit = std::make_unique<FileSizeLimit>(40);
+        break;
+    case P_READONLY:
+        if (!scratch_.MountTmpfs(65536)) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+        WriteAll(path, kOldSet);
+        if (!scratch_.ReadOnly()) GTEST_SKIP() << "cannot remount read-only";
+        break;
+    case P_DIRECTORY:
+        ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+        break;
+    case P_NO_DIR:
+        path = scratch_.Dir() + "/missing/KVEXpara.dat";
+        break;
+    }
+    SendToFile(path);
+    limit.reset();
+    EXPECT_EQ(StatusLine(), kParaFail);
+    EXPECT_STREQ(szStatus, kParaFail);
+    struct stat st;
+    if (c.kind == P_DIRECTORY) {
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+    } else if (c.kind == P_NO_DIR) {
+        EXPECT_NE(stat(path.c_str(), &st), 0);
+    } else {
+        // byte for byte the set that was there
+        EXPECT_EQ(ReadFile(path), kOldSet);
+    }
+    // no half-written file is left beside it
+    EXPECT_NE(stat((path + ".tmp").c_str(), &st), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ParaFileWrite,
+                         ::testing::Values(ParaWrite{"FullTmpfs", P_FULL_TMPFS},
+                                           ParaWrite{"FileSizeLimit", P_FSIZE},
+                                           ParaWrite{"ReadOnlyDir", P_READONLY},
+                                           ParaWrite{"PathIsADirectory", P_DIRECTORY},
+                                           ParaWrite{"MissingDirectory", P_NO_DIR}),
+                         [](const ::testing::TestParamInfo<ParaWrite> &i) { return std::string(i.param.name); });
+
+TEST_F(Files, ParaFileWrittenWholeReplacesTheOldOne) {
+    std::string path = scratch_.Dir() + "/KVEXpara.dat";
+    WriteAll(path, kOldSet);
+    SetCtrlVal(pHandle, PANEL_NUMVideoThreshold, 777);
+    SendToFile(path);
+    std::string now = ReadFile(path);
+    EXPECT_NE(now, kOldSet);
+    EXPECT_EQ(now.size(), 16u * 6u) << now;
+    EXPECT_NE(now.find("  777\n"), std::string::npos) << now;
+    struct stat st;
+    EXPECT_NE(stat((path + ".tmp").c_str(), &st), 0);
+}
+
+TEST_F(Files, ParaFileOnADeviceOrThroughALinkIsWrittenWhereItIs) {
+    uint16_t w[PNUM] = {1, 2, 3};
+    // a device is never replaced by a plain file
+    EXPECT_EQ(WriteParaFile("/dev/full", w), -1);
+    struct stat st;
+    ASSERT_EQ(lstat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_NE(lstat("/dev/full.tmp", &st), 0);
+    EXPECT_EQ(WriteParaFile("/dev/null", w), 0);
+    ASSERT_EQ(lstat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    // a link stays a link to the file that is written
+    std::string real = scratch_.Dir() + "/real.dat", link = scratch_.Dir() + "/link.dat";
+    WriteAll(real, kOldSet);
+    ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+    EXPECT_EQ(WriteParaFile(link.c_str(), w), 0);
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadFile(real).substr(0, 18), "    1\n    2\n    3\n");
+}
+
+TEST_F(Files, ParaFileTooLongAPathSaysSoAndWritesNothing) {
+    std::string name(300, 'p');
+    std::string path = scratch_.Dir() + "/" + name.substr(0, 200) + "/" + name.substr(0, 100) + ".dat";
+    std::string cut = path.substr(0, sizeof file_name - 1);
+    SendToFile(path);
+    EXPECT_EQ(popups_.Messages("too long"), 1);
+    // nothing under the cut-off name either
+    struct stat st;
+    EXPECT_NE(stat(cut.c_str(), &st), 0);
+    EXPECT_NE(StatusLine(), "Line Ok!");
+}
+
+struct ParaRead {
+    const char *name;
+    int kind;  // 0 directory, 1 missing, 2 too long, 3 empty, 4 half a set
+};
+
+class ParaFileRead : public Files, public ::testing::WithParamInterface<ParaRead> {};
+
+TEST_P(ParaFileRead, RefusedWithAMessageAndTheSetUnchanged) {
+    const ParaRead &c = GetParam();
+    std::string path = scratch_.Dir() + "/in.dat";
+    switch (c.kind) {
+    case 0: ASSERT_EQ(mkdir(path.c_str(), 0755), 0); break;
+    case 1: break;
+    case 2: path = scratch_.Dir() + "/" + std::string(280, 'q'); break;
+    case 3: WriteAll(path, ""); break;
+    case 4: WriteAll(path, "1\n2\n3\n4\n5\n6\n7\n8\n"); break;
+    }
+    vThd = 321;
+    power = 432;
+    SetPanelValues();
+    popups_.chosen = path;
+    SetCtrlVal(pHandle, PANEL_RBTFile, 1);
+    target = DATFILE;
+    rt_UserClick(pHandle, PANEL_BTNGet);
+    EXPECT_EQ(vThd, 321);
+    EXPECT_EQ(power, 432);
+    if (c.kind == 2) {
+        EXPECT_EQ(popups_.Messages("too long"), 1);
+    } else {
+        EXPECT_EQ(StatusLine(), kParaNotLoaded);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ParaFileRead,
+                         ::testing::Values(ParaRead{"Directory", 0}, ParaRead{"Missing", 1},
+                                           ParaRead{"TooLongAPath", 2}, ParaRead{"Empty", 3},
+                                           ParaRead{"HalfASet", 4}),
+                         [](const ::testing::TestParamInfo<ParaRead> &i) { return std::string(i.param.name); });
+
+// ---- recordings --------------------------------------------------------------------
+
+struct RecLines {
+    int header = 0, data = 0;
+    bool complete = true;
+};
+
+RecLines Parse(const std::string &file) {
+    RecLines r;
+    size_t pos = 0;
+    int line = 0;
+    while (pos < file.size()) {
+        size_t end = file.find("\r\n", pos);
+        if (end == std::string::npos) {
+            r.complete = false;
+            break;
+        }
+        std::string l = file.substr(pos, end - pos);
+        if (line < 7) {
+            ++r.header;
+        } else {
+            int tabs = 0;
+            for (char ch : l) {
+                if (ch == '\t') ++tabs;
+                else if (!(ch >= '0' && ch <= '9') && ch != '-') r.complete = false;
+            }
+            if (tabs != 4) r.complete = false;
+            ++r.data;
+        }
+        ++line;
+        pos = end + 2;
+    }
+    return r;
+}
+
+class RecorderFiles : public Files {
+protected:
+    void SetUp() override {
+        Files::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
+        ASSERT_TRUE(sim_.Start({"--fast"}));
+        Connect(sim_.Device());
+        ASSERT_EQ(std::string(szVersion).rfind("K-VEX-XC-SIM", 0), 0u) << szStatus;
+    }
+    // A recording of `samples` samples, one a second, into `path`.
+    void Record(const std::string &path, int samples) {
+        std::snprintf(rec_fname, sizeof rec_fname, "%s", path.c_str());
+        SetCtrlVal(pRecord, RECORD_NUMsample, samples);
+        SetCtrlVal(pRecord, RECORD_NUMinctime, 0);
+        SetStatus("");
+        ShowStatus();
+        DisplayPanel(pRecord);
+        rt_UserClick(pRecord, RECORD_CBTNStartRecord);
+        HidePanel(pRecord);
+    }
+    void ExpectWriteFailure() {
+        EXPECT_EQ(TextBox(pRecord, RECORD_TEXTRecStatus), kRecFail);
+        EXPECT_EQ(StatusLine(), kRecFail);
+        EXPECT_NE(stop_flag, 0);
+        EXPECT_EQ(Dimmed(pHandle, PANEL_CTRLRunLockA), 0);
+        EXPECT_EQ(Dimmed(pHandle, PANEL_CTRLRunLockB), 0);
+        EXPECT_EQ(Dimmed(pHandle, PANEL_CTRLRunLockC), 0);
+        EXPECT_EQ(Dimmed(pRecord, RECORD_CBTNStartRecord), 0);
+    }
+    SimProcess sim_;
+};
+
+TEST_F(RecorderFiles, DiskFullMidwayKeepsEveryCompleteLine) {
+    std::string path = scratch_.Dir() + "/REC.DAT";
+    auto t0 = Clock::now();
+    {
+        // the header and two or three lines fit
+        FileSizeLimit limit(230);
+        Record(path, 20);
+    }
+    EXPECT_LT(Since(t0), 10.0);
+    ExpectWriteFailure();
+    std::string file = ReadFile(path);
+    RecLines r = Parse(file);
+    EXPECT_TRUE(r.complete) << file;
+    EXPECT_EQ(r.header, 7);
+    EXPECT_GE(r.data, 1);
+    EXPECT_LT(r.data, 20);
+    EXPECT_LE(file.size(), 230u);
+    int count = -1;
+    GetCtrlVal(pRecord, RECORD_NUMRecCount, &count);
+    EXPECT_EQ(count, r.data);
+}
+
+TEST_F(RecorderFiles, FullTmpfsAtTheStartSaysSo) {
+    if (!scratch_.MountTmpfs(8192)) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    scratch_.Fill();
+    std::string path = scratch_.Dir() + "/REC.DAT";
+    Record(path, 3);
+    ExpectWriteFailure();
+    RecLines r = Parse(ReadFile(path));
+    EXPECT_TRUE(r.complete);
+    EXPECT_EQ(r.data, 0);
+}
+
+TEST_F(RecorderFiles, ReadOnlyDirectorySaysSo) {
+    if (!scratch_.MountTmpfs(65536)) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    if (!scratch_.ReadOnly()) GTEST_SKIP() << "cannot remount read-only";
+    Record(scratch_.Dir() + "/REC.DAT", 3);
+    ExpectWriteFailure();
+}
+
+TEST_F(RecorderFiles, PathThatIsADirectorySaysSo) {
+    std::string path = scratch_.Dir() + "/REC.DAT";
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    Record(path, 3);
+    ExpectWriteFailure();
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+TEST_F(RecorderFiles, TooLongAPathIsRefusedInTheDialog) {
+    std::string keep = scratch_.Dir() + "/REC.DAT";
+    std::snprintf(rec_fname, sizeof rec_fname, "%s", keep.c_str());
+    popups_.chosen = scratch_.Dir() + "/" + std::string(300, 'r');
+    popups_.result = VAL_NEW_FILE_SELECTED;
+    DisplayPanel(pRecord);
+    rt_UserClick(pRecord, RECORD_CMDBTNrecfile);
+    HidePanel(pRecord);
+    EXPECT_EQ(popups_.Messages("too long"), 1);
+    EXPECT_EQ(std::string(rec_fname), keep);
+    // and a recording still goes to the file shown
+    Record(keep, 1);
+    EXPECT_EQ(TextBox(pRecord, RECORD_TEXTRecStatus), "DATA-RECORDER COMPLETED SUCCESSFULLY");
+    RecLines r = Parse(ReadFile(keep));
+    EXPECT_TRUE(r.complete);
+    EXPECT_EQ(r.data, 1);
+}
+
+} // namespace
