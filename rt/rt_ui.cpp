@@ -541,8 +541,9 @@ int ProcessSystemEvents(void) {
 #ifndef RIDAR_BUSY_PUMP
     // Runs what is pending; with nothing pending it sleeps until the next
     // event, but never long. One pass: a separate look without waiting
-    // first would cost a poll of every source per call.
-    g_wake->start(5);
+    // first would cost a poll of every source per call. 8 ms is less than a
+    // screen frame and far inside a time-out's allowance, yet few wake-ups.
+    g_wake->start(8);
     d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     g_wake->stop();
 #else
