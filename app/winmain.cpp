@@ -73,9 +73,9 @@ static int AnswerInfoOption(int argc, char **argv) {
 }
 
 // Parses "1.5:BTNRun,4:BTNStop" and schedules each click on the main panel.
-static void ScheduleTestClicks(const char *spec) {
-    if (spec == nullptr) return;
-    std::string all(spec);
+static void ScheduleTestClicks(const char *clicks) {
+    if (clicks == nullptr) return;
+    std::string all(clicks);
     size_t pos = 0;
     while (pos < all.size()) {
         size_t end = all.find(',', pos);

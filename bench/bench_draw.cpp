@@ -11,7 +11,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QPaintEvent>
+#include <QWidget>
 #include <QEvent>
 #include <QObject>
 #include <qcustomplot.h>
@@ -19,6 +22,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -214,6 +218,33 @@ int main(int argc, char **argv) {
          panel->width(), panel->height(), strip->width(), strip->height(), bar->width(),
          bar->height(), video->width(), video->height(), static_cast<int>(ccdvirtpixel));
     Result("load_average_start", LoadAverage1());
+
+    // BENCH_DRAW_PAINTS=1: list the widgets that repaint during 50 frames
+    if (std::getenv("BENCH_DRAW_PAINTS")) {
+        RunModeView();
+        struct Who : QObject {
+            std::map<std::string, int> n;
+            bool eventFilter(QObject *o, QEvent *e) override {
+                if (e->type() == QEvent::Paint)
+                    ++n[std::string(o->metaObject()->className()) + " " + o->objectName().toStdString() +
+                        " " + std::to_string(static_cast<QPaintEvent *>(e)->rect().height()) + "px"];
+                return false;
+            }
+        } who;
+        for (QWidget *w : QApplication::allWidgets()) w->installEventFilter(&who);
+        for (long i = 0; i < 50; ++i) {
+            FillMeasurement(i);
+            const long s0 = stripPaint.paints, b0 = barPaint.paints;
+            CopyPPtoRAWVars();
+            PlotVIDEOBarGraph();
+            PlotRAWGraphX8();
+            PaintUntil({{&stripPaint, s0}, {&barPaint, b0}});
+        }
+        for (const auto &kv : who.n) Note("%4d paints  %s", kv.second, kv.first.c_str());
+        for (QWidget *w : QApplication::allWidgets()) w->removeEventFilter(&who);
+        sim.Stop();
+        return 0;
+    }
 
     // BENCH_DRAW_SNAPSHOT=prefix: save pictures of a fixed sequence of frames
     // instead of timing, to check that a drawing change shows the same.
