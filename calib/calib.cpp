@@ -139,65 +139,54 @@ RIDAR_CALLBACK(CC_DiscardCalibration) {
     return 0;
 }
 
+// The two step boxes act as a pair: at most one ticked, and only the accept
+// button of the ticked step usable. step is 0 or 1.
+static const int kCheck[2] = {POPUP_CheckStep1, POPUP_CheckStep2};
+static const int kAccept[2] = {POPUP_ButtonAcceptObject1, POPUP_ButtonAcceptObject2};
+static const int kUm[2] = {POPUP_NUMUmObject1, POPUP_NUMUmObject2};
+
+static void StepChanged(int step) {
+    int on = 0;
+    GetCtrlVal(pPopup, kCheck[step], &on);
+    if (on == 1) SetCtrlVal(pPopup, kCheck[1 - step], 0);
+    Dim(pPopup, kAccept[0], !(on == 1 && step == 0));
+    Dim(pPopup, kAccept[1], !(on == 1 && step == 1));
+}
+
+// Takes the live value as the pixel point of one object.
+static void AcceptObject(int step) {
+    (step == 0 ? flagstep1 : flagstep2) = 1;
+    uint16_t um = 0;
+    GetCtrlVal(pPopup, kUm[step], &um);
+    pixel[step] = static_cast<double>(Mvalue);
+    umeter[step] = static_cast<double>(um);
+    if (flagstep1 == 1 && flagstep2 == 1) Dim(pPopup, POPUP_ButtonDoFit, 0);
+    Dim(pPopup, kCheck[step], 1);
+    Dim(pPopup, kAccept[step], 1);
+    SetCtrlVal(pPopup, kCheck[step], 0);
+}
+
 RIDAR_CALLBACK(CC_CheckStep1) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
-    if (event != EVENT_VAL_CHANGED) return 0;
-    int on = 0;
-    GetCtrlVal(pPopup, POPUP_CheckStep1, &on);
-    if (on == 1) {
-        SetCtrlVal(pPopup, POPUP_CheckStep2, 0);
-        Dim(pPopup, POPUP_ButtonAcceptObject1, 0);
-        Dim(pPopup, POPUP_ButtonAcceptObject2, 1);
-    } else {
-        Dim(pPopup, POPUP_ButtonAcceptObject1, 1);
-        Dim(pPopup, POPUP_ButtonAcceptObject2, 1);
-    }
+    if (event == EVENT_VAL_CHANGED) StepChanged(0);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_CheckStep2) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
-    if (event != EVENT_VAL_CHANGED) return 0;
-    int on = 0;
-    GetCtrlVal(pPopup, POPUP_CheckStep2, &on);
-    if (on == 1) {
-        SetCtrlVal(pPopup, POPUP_CheckStep1, 0);
-        Dim(pPopup, POPUP_ButtonAcceptObject1, 1);
-        Dim(pPopup, POPUP_ButtonAcceptObject2, 0);
-    } else {
-        Dim(pPopup, POPUP_ButtonAcceptObject1, 1);
-        Dim(pPopup, POPUP_ButtonAcceptObject2, 1);
-    }
+    if (event == EVENT_VAL_CHANGED) StepChanged(1);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_ButtonAcceptObject1) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
-    if (event != EVENT_COMMIT) return 0;
-    flagstep1 = 1;
-    uint16_t um = 0;
-    GetCtrlVal(pPopup, POPUP_NUMUmObject1, &um);
-    pixel[0] = static_cast<double>(Mvalue);
-    umeter[0] = static_cast<double>(um);
-    if (flagstep1 == 1 && flagstep2 == 1) Dim(pPopup, POPUP_ButtonDoFit, 0);
-    Dim(pPopup, POPUP_CheckStep1, 1);
-    Dim(pPopup, POPUP_ButtonAcceptObject1, 1);
-    SetCtrlVal(pPopup, POPUP_CheckStep1, 0);
+    if (event == EVENT_COMMIT) AcceptObject(0);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_ButtonAcceptObject2) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
-    if (event != EVENT_COMMIT) return 0;
-    flagstep2 = 1;
-    uint16_t um = 0;
-    GetCtrlVal(pPopup, POPUP_NUMUmObject2, &um);
-    pixel[1] = static_cast<double>(Mvalue);
-    umeter[1] = static_cast<double>(um);
-    if (flagstep1 == 1 && flagstep2 == 1) Dim(pPopup, POPUP_ButtonDoFit, 0);
-    Dim(pPopup, POPUP_CheckStep2, 1);
-    Dim(pPopup, POPUP_ButtonAcceptObject2, 1);
-    SetCtrlVal(pPopup, POPUP_CheckStep2, 0);
+    if (event == EVENT_COMMIT) AcceptObject(1);
     return 0;
 }
 
