@@ -95,31 +95,60 @@ static void ScheduleTestClicks(const char *clicks) {
     }
 }
 
-int WinMain(int argc, char **argv) {
-    if (AnswerInfoOption(argc, argv)) return 0;
-    if (InitCVIRTE(argc, argv) == 0) return -1;
-
-    // --port DEVICE: DEVICE is port 1. --simulate [options]: the simulator's
-    // pseudo-terminal is port 1; everything after it belongs to the simulator.
+// What the command line asked for. Everything after --simulate belongs to the
+// simulator.
+struct RidarOptions {
     std::string portDevice;
     bool simulate = false;
     std::vector<std::string> simArgs;
+};
+
+static int UsageError(const std::string &what) {
+    std::fprintf(stderr, "kvex-ridar: %s\n", what.c_str());
+    std::fprintf(stderr, "Usage: kvex-ridar [--port DEVICE] [--simulate [SIMULATOR OPTIONS]]\n");
+    return 2;
+}
+
+// 0 when the command line is good; otherwise the exit code of a usage error
+// (2, as command-line tools do), after saying what was wrong.
+static int ParseOptions(int argc, char **argv, RidarOptions *opt) {
     for (int i = 1; i < argc; ++i) {
         const char *a = argv[i];
         if (std::strcmp(a, "--simulate") == 0) {
-            simulate = true;
-            for (++i; i < argc; ++i) simArgs.push_back(argv[i]);
+            opt->simulate = true;
+            for (++i; i < argc; ++i) opt->simArgs.push_back(argv[i]);
             break;
         }
         if (std::strcmp(a, "--port") == 0) {
-            if (i + 1 < argc) portDevice = argv[++i];
-            else std::fprintf(stderr, "kvex-ridar: --port needs a device name\n");
-        } else if (std::strncmp(a, "--port=", 7) == 0) {
-            portDevice = a + 7;
-        } else if (std::strncmp(a, "--", 2) == 0) {
-            std::fprintf(stderr, "kvex-ridar: unknown option %s ignored\n", a);
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') return UsageError("--port needs a device name");
+            opt->portDevice = argv[++i];
+        } else if (std::strncmp(a, "--port=", 7) == 0 && a[7] != '\0') {
+            opt->portDevice = a + 7;
+        } else if (a[0] == '-') {
+            return UsageError(std::string("unknown option ") + a);
+        } else {
+            return UsageError(std::string("unexpected argument ") + a);
         }
     }
+    return 0;
+}
+
+// Without a display Qt would abort the process with nothing a user can act on.
+static int NoDisplay(void) {
+    std::fprintf(stderr,
+                 "kvex-ridar: no display: set DISPLAY (X11) or WAYLAND_DISPLAY, run it under xvfb-run, "
+                 "or set QT_QPA_PLATFORM=offscreen for a headless run\n");
+    return 1;
+}
+
+int WinMain(int argc, char **argv) {
+    if (AnswerInfoOption(argc, argv)) return 0;
+    RidarOptions opt;
+    if (const int rc = ParseOptions(argc, argv, &opt)) return rc;
+    if (InitCVIRTE(argc, argv) == 0) return NoDisplay();
+    const std::string &portDevice = opt.portDevice;
+    const bool simulate = opt.simulate;
+    const std::vector<std::string> &simArgs = opt.simArgs;
 
     RegisterRidarCallbacks();
 

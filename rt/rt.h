@@ -101,6 +101,7 @@ struct RtCallbackEntry {
 
 // ---- start and event loop -------------------------------------------------
 int InitCVIRTE(int argc, char **argv);          // 1 on success, 0 on failure
+int rt_HaveDisplay(void);                        // 0 when the platform would find no display
 void RegisterCallbacks(const RtCallbackEntry *table, int count); // before LoadPanel
 int RunUserInterface(void);
 int QuitUserInterface(int code);

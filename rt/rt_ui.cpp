@@ -461,13 +461,22 @@ static int SetText(Ctrl *c, const QString &t) {
 using namespace rtui;
 
 // ---- start and event loop -----------------------------------------------------------
+// Without a display the platform plugin would abort the process; callers
+// report it instead. Platforms that need none (offscreen, vnc, ...) pass.
+int rt_HaveDisplay(void) {
+    const char *plat = std::getenv("QT_QPA_PLATFORM");
+    const char *disp = std::getenv("DISPLAY"), *way = std::getenv("WAYLAND_DISPLAY");
+    const bool x11 = disp && *disp, wayland = way && *way;
+    if (!plat || !*plat) return x11 || wayland;
+    if (std::strchr(plat, ';')) return 1;  // a list: Qt falls back by itself
+    if (std::strncmp(plat, "xcb", 3) == 0) return x11;
+    if (std::strncmp(plat, "wayland", 7) == 0) return wayland;
+    return 1;
+}
+
 int InitCVIRTE(int argc, char **argv) {
     if (qApp) return 1;
-    const char *plat = std::getenv("QT_QPA_PLATFORM");
-    bool explicitPlatform = plat && *plat;
-    const char *disp = std::getenv("DISPLAY"), *way = std::getenv("WAYLAND_DISPLAY");
-    // without a platform Qt would abort the process; report it instead
-    if (!explicitPlatform && !(disp && *disp) && !(way && *way)) return 0;
+    if (!rt_HaveDisplay()) return 0;
     static int s_argc = 1;
     static char s_arg0[] = "kvex-ridar";
     static char *s_argv[] = {s_arg0, nullptr};

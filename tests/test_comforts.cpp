@@ -3,6 +3,7 @@
 // loops, the installed program, --help and --version.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -569,8 +570,8 @@ TEST(CommandLine, HelpAndVersionAnswerBeforeAnyWindow) {
         {"--version", 0, "kvex-ridar (K-VEX-XC-Ridar) 2.52\n"},
         {"--port /dev/null --version", 0, "kvex-ridar (K-VEX-XC-Ridar) 2.52\n"},
         // after --simulate everything belongs to the simulator; without a
-        // display the program itself cannot start
-        {"--simulate --version", 255, ""},
+        // display the program itself cannot start, and says so
+        {"--simulate --version", 1, ""},
     };
     const std::string dir = TempDir();
     for (const Opt &c : cases) {
@@ -586,6 +587,60 @@ TEST(CommandLine, HelpAndVersionAnswerBeforeAnyWindow) {
                 EXPECT_NE(got.find(w), std::string::npos) << w;
         }
     }
+    Shell("rm -rf '" + dir + "'");
+}
+
+// What a user sees when the program cannot start: one line on stderr naming
+// the cause and what to do, and the exit code scripts can tell apart.
+TEST(CommandLine, NoDisplayAndBadOptionsSayWhatIsWrong) {
+    const std::string noDisplay =
+        "kvex-ridar: no display: set DISPLAY (X11) or WAYLAND_DISPLAY, run it under xvfb-run, "
+        "or set QT_QPA_PLATFORM=offscreen for a headless run\n";
+    const std::string usage = "Usage: kvex-ridar [--port DEVICE] [--simulate [SIMULATOR OPTIONS]]\n";
+    struct Case {
+        const char *env;      // what the environment holds besides no display
+        const char *args;
+        int rc;
+        std::string err;      // all of stderr
+    };
+    const Case cases[] = {
+        {"", "", 1, noDisplay},
+        {"", "--port /dev/null", 1, noDisplay},
+        {"QT_QPA_PLATFORM=xcb", "--port /dev/null", 1, noDisplay},
+        {"QT_QPA_PLATFORM=wayland DISPLAY=:0", "--port /dev/null", 1, noDisplay},
+        // options are checked before the display: a typo is reported as such
+        {"", "--prot /dev/ttyUSB0", 2, "kvex-ridar: unknown option --prot\n" + usage},
+        {"", "-x", 2, "kvex-ridar: unknown option -x\n" + usage},
+        {"", "/dev/ttyUSB0", 2, "kvex-ridar: unexpected argument /dev/ttyUSB0\n" + usage},
+        {"", "--port", 2, "kvex-ridar: --port needs a device name\n" + usage},
+        {"", "--port=", 2, "kvex-ridar: unknown option --port=\n" + usage},
+        {"QT_QPA_PLATFORM=offscreen", "--bogus", 2, "kvex-ridar: unknown option --bogus\n" + usage},
+    };
+    const std::string dir = TempDir();
+    for (const Case &c : cases) {
+        const std::string out = dir + "/out", err = dir + "/err";
+        const int rc = Shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(c.env) +
+                             " timeout 20 " + KVEX_RIDAR_PATH + " " + c.args + " >" + out + " 2>" + err);
+        EXPECT_EQ(rc, c.rc) << c.env << " " << c.args;
+        EXPECT_EQ(ReadFile(err), c.err) << c.env << " " << c.args;
+        EXPECT_EQ(ReadFile(out), "") << c.env << " " << c.args;
+    }
+    Shell("rm -rf '" + dir + "'");
+}
+
+// ./run refuses at once, before installing or building anything.
+TEST(CommandLine, RunScriptWithoutDisplayStopsBeforeBuilding) {
+    const std::string dir = TempDir();
+    const std::string run = std::string(KVEX_SOURCE_DIR) + "/run";
+    const auto t0 = std::chrono::steady_clock::now();
+    const int rc = Shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 " + run + " >" + dir +
+                         "/out 2>" + dir + "/err");
+    EXPECT_EQ(rc, 1);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
+    EXPECT_EQ(ReadFile(dir + "/err"),
+              "kvex-ridar: no display: set DISPLAY (X11) or WAYLAND_DISPLAY, run it under xvfb-run, "
+              "or set QT_QPA_PLATFORM=offscreen for a headless run\n");
+    EXPECT_EQ(ReadFile(dir + "/out"), "");
     Shell("rm -rf '" + dir + "'");
 }
 

@@ -207,7 +207,7 @@ TEST_F(RtPump, SerialCallbackOnlyForBytesThatRaiseAnEvent) {
 
 // The pump's wait is bounded: a loop polling a clock still sees time pass
 // in small steps, and each pass costs little.
-TEST_F(RtPump, WaitsAreShortAndCheap) {
+TEST_F(RtPump, TimingWaitsAreShortAndCheap) {
     Pump(0.05);
     std::vector<double> gaps;
     double last = Now();

@@ -847,7 +847,7 @@ TEST_F(RtUi, PopupHookAnswersAndSeesWhatWasAsked) {
 
 // ---- event loop ------------------------------------------------------------------------------
 
-TEST_F(RtUi, WaitLoopCostsAlmostNoCpu) {
+TEST_F(RtUi, TimingWaitLoopCostsAlmostNoCpu) {
     if (rt_BusyPump()) GTEST_SKIP() << "benchmark build: the pump never blocks";
     Pump(0.05);
     double c0 = CpuSeconds(), t0 = Now();
@@ -1023,7 +1023,7 @@ TEST_F(RtUi, RealWidgetInputRaisesTheSameEvents) {
 
 // A frame of the run loop redraws the bar graph and the strip chart; at the
 // line's pace of about 27 frames a second the drawing must leave time over.
-TEST_F(RtUi, FrameRedrawIsCheap) {
+TEST_F(RtUi, TimingFrameRedrawIsCheap) {
     DisplayPanel(p);
     Pump(0.05);
     double hist[600];

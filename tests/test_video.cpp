@@ -608,7 +608,7 @@ TEST_F(Video, SimulatorSilentToBlocksKeepsVideoModeGoing) {
 }
 
 // Passes a second at line speed against the passes the line allows.
-TEST_F(Video, SimulatorPassRateAtLineSpeed) {
+TEST_F(Video, TimingSimulatorPassRateAtLineSpeed) {
     const double byteTime = 10.0 / 19200;
     // per exchange: the request's frame time before the answer, then the answer
     struct C { uint16_t pcb; double lineRate; } cases[] = {
