@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "link/frame.h"
 #include "stats/stats.h"
@@ -12,6 +13,32 @@
 static const double kHealthPeriod = 0.5;  // seconds between link-health updates
 static const double kTalking = 2.0;       // a frame younger than this: the sensor talks
 static const int kTalkingColor = 0xC8F0C8;
+
+// The tooltip of the link-health line adds what the adapter's driver does
+// about latency, where the port is a USB adapter that tells.
+static void ShowLatencyTip(void) {
+    static std::string base;
+    static int baseRead = 0;
+    if (!baseRead) {
+        base = rt_GetToolTip(pHandle, PANEL_TEXTLinkHealth);
+        baseRead = 1;
+    }
+    const RtPortLatency l = rt_PortLatency(com);
+    std::string tip = base;
+    if (l.lowLatency) tip += "\nLow-latency mode of the serial driver: on";
+    if (l.timerMs >= 0) {
+        char line[300];
+        if (l.timerMs <= 2)
+            std::snprintf(line, sizeof line, "\nUSB adapter latency timer: %d ms", l.timerMs);
+        else
+            std::snprintf(line, sizeof line,
+                          "\nUSB adapter latency timer: %d ms - every reply may wait that long; "
+                          "lower it to 1 ms with the udev rule in the README (Performance)",
+                          l.timerMs);
+        tip += line;
+    }
+    rt_SetToolTip(pHandle, PANEL_TEXTLinkHealth, tip.c_str());
+}
 
 void ShowLinkHealth(void) {
     char age[48];
@@ -31,6 +58,7 @@ void ShowLinkHealth(void) {
     SetCtrlVal(pHandle, PANEL_TEXTLinkHealth, text);
     const int talking = linkFrames > 0 && a < kTalking;
     SetCtrlAttribute(pHandle, PANEL_TEXTLinkHealth, ATTR_TEXT_BGCOLOR, talking ? kTalkingColor : VAL_WHITE);
+    ShowLatencyTip();
 }
 
 void PictureName(char *name, int bufSize, long long unixTime) {

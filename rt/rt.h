@@ -242,6 +242,7 @@ void rt_UserKey(int panel, const char *keys);
 int rt_UserMenuItem(int panel, int control, const char *label);
 std::vector<std::string> rt_GetMenuItems(int panel, int control);
 std::string rt_GetToolTip(int panel, int control);
+int rt_SetToolTip(int panel, int control, const char *text);
 // Size of a control on screen (control 0: the whole panel).
 int rt_GetCtrlSize(int panel, int control, int *width, int *height);
 // 0 when the file decodes as an image; gives its size.
@@ -273,6 +274,11 @@ int rt_SavePanelImage(int panel, int control, const char *file);
 // Statistics of the serial layer since start.
 struct RtLinkStats { long framesNotified = 0, bytesIn = 0, bytesOut = 0, openFailures = 0; };
 RtLinkStats rt_LinkStats(void);
+// What the driver of an open port does about latency: lowLatency 1 when it
+// took the low-latency request made at open; timerMs the USB adapter's
+// latency timer as it reads after that request, -1 where there is none.
+struct RtPortLatency { int lowLatency = 0; int timerMs = -1; };
+RtPortLatency rt_PortLatency(int port);
 
 // ---- unplugged devices and the port list -------------------------------------
 // Rebuilds the port table: the devices given to rt_SetPortTable first, then

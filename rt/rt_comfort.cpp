@@ -173,6 +173,14 @@ std::string rt_GetToolTip(int panel, int control) {
     return w ? w->toolTip().toStdString() : std::string();
 }
 
+int rt_SetToolTip(int panel, int control, const char *text) {
+    QWidget *w = WidgetOf(panel, control);
+    if (!w) return FindPanel(panel) ? RT_UIE_BAD_CTRL : RT_UIE_BAD_PANEL;
+    const QString t = QString::fromUtf8(text ? text : "");
+    if (w->toolTip() != t) w->setToolTip(t);
+    return 0;
+}
+
 int rt_GetCtrlSize(int panel, int control, int *width, int *height) {
     QWidget *w = WidgetOf(panel, control);
     if (!w) return FindPanel(panel) ? RT_UIE_BAD_CTRL : RT_UIE_BAD_PANEL;

@@ -27,6 +27,9 @@ namespace {
 constexpr size_t kMaxPending = 64 * 1024;
 constexpr size_t kMaxCommand = 4096;
 constexpr size_t kChunk = 4;
+// A USB-serial adapter sends what it received when its latency timer ran
+// out since its last packet, or when a packet's worth is waiting.
+constexpr size_t kAdapterPacket = 62;
 
 double Now() {
     timespec ts;
@@ -46,6 +49,8 @@ struct Sim {
     Faults faults;
     Stats stats;
     bool fast = false;
+    double adapterLatency = 0;   // seconds; 0: bytes pass at once
+    double adapterLastRelease = -1e9;
     bool exitOnEof = false;
     bool objectSet = false;
     std::string device;
@@ -147,6 +152,15 @@ std::vector<Option> &Options() {
         {"fast", "[on|off]", 0, 1, false,
          "answer at once instead of at 19200 baud (one frame time after the request, 0.52 ms a byte)",
          [](const Args &a) { return OnOff(a, g.fast); }},
+        {"adapter-latency", "MS", 1, 1, false,
+         "hold the answers' bytes as a USB-serial adapter with this latency timer does: released "
+         "when MS have passed since the last release or 62 bytes wait (default 0: at once)",
+         [](const Args &a) {
+             double ms;
+             if (!Real(a[0], 0, 1000, ms)) return false;
+             g.adapterLatency = ms / 1000.0;
+             return true;
+         }},
         {"exit-on-eof", "", 0, 0, true, "end when standard input reaches its end",
          [](const Args &) { g.exitOnEof = true; return true; }},
         {"seed", "N", 1, 1, false, "seed of the noise generator (default 1)",
@@ -606,12 +620,18 @@ double ServiceTx(double now) {
     g.lineWantsOut = false;
     while (!g.tx.empty() && g.line >= 0) {
         Tx &t = g.tx.front();
+        // bytes that went over the line so far
         size_t due;
         if (g.fast) {
             due = now >= t.start ? t.bytes.size() : 0;
         } else {
             double k = std::floor((now - t.start) / kByteTime);
             due = k <= 0 ? 0 : std::min(t.bytes.size(), static_cast<size_t>(k));
+        }
+        if (g.adapterLatency > 0 && due > t.sent) {
+            const bool timerRanOut = now - g.adapterLastRelease >= g.adapterLatency;
+            if (due - t.sent >= kAdapterPacket || timerRanOut) g.adapterLastRelease = now;
+            else due = t.sent;   // the adapter still holds them
         }
         if (due > t.sent) {
             ssize_t w = write(g.line, t.bytes.data() + t.sent, due - t.sent);
@@ -632,6 +652,14 @@ double ServiceTx(double now) {
             }
         }
         if (t.sent < t.bytes.size()) {
+            if (g.adapterLatency > 0) {
+                // next release: the timer runs out with bytes waiting, or a packet fills
+                const double firstWaiting = g.fast ? t.start : t.start + (t.sent + 1) * kByteTime;
+                double next = std::max(g.adapterLastRelease + g.adapterLatency, firstWaiting);
+                if (t.bytes.size() - t.sent >= kAdapterPacket)
+                    next = std::min(next, g.fast ? t.start : t.start + (t.sent + kAdapterPacket) * kByteTime);
+                return std::max(next, now + 1e-4);
+            }
             if (g.fast) return t.start;
             // the first byte as soon as it is due, then a few at a time: the
             // pace stays within 2 ms of the line and costs few wake-ups

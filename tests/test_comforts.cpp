@@ -95,6 +95,46 @@ protected:
     void TearDown() override { CloseCom(1); }
 };
 
+// The link-health tooltip names the USB adapter's latency timer where the
+// driver shows one, and says how to lower it when it would delay replies.
+TEST_F(LinkHealth, TooltipNamesTheAdapterLatency) {
+    const std::string base =
+        "Link health since start: frames received, time-outs, failed port opens, and the age of the last "
+        "frame (green while the sensor talks)";
+    char dirTemplate[] = "/tmp/ridar-sysfs-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = dirTemplate;
+    const std::string tty = peer.Device().substr(peer.Device().rfind('/') + 1);
+    ASSERT_EQ(Shell("mkdir -p '" + dir + "/" + tty + "'"), 0);
+    struct Case {
+        const char *timer;  // nullptr: the device has no latency timer
+        std::string tip;
+    } cases[] = {
+        {"16\n", base + "\nUSB adapter latency timer: 16 ms - every reply may wait that long; lower it to 1 ms "
+                         "with the udev rule in the README (Performance)"},
+        {"3\n", base + "\nUSB adapter latency timer: 3 ms - every reply may wait that long; lower it to 1 ms "
+                        "with the udev rule in the README (Performance)"},
+        {"2\n", base + "\nUSB adapter latency timer: 2 ms"},
+        {"1\n", base + "\nUSB adapter latency timer: 1 ms"},
+        {nullptr, base},
+    };
+    setenv("RIDAR_USB_SERIAL_SYSFS", dir.c_str(), 1);
+    for (const Case &c : cases) {
+        const std::string file = dir + "/" + tty + "/latency_timer";
+        std::remove(file.c_str());
+        if (c.timer) std::ofstream(file) << c.timer;
+        CloseCom(1);
+        const std::string status = Status();
+        ASSERT_TRUE(OpenTestLine(peer.Device()));
+        ShowLinkHealth();
+        EXPECT_EQ(rt_GetToolTip(pHandle, PANEL_TEXTLinkHealth), c.tip) << (c.timer ? c.timer : "none");
+        // a pseudo-terminal refuses low latency: not worth a word in the status line
+        EXPECT_EQ(Status(), status);
+    }
+    unsetenv("RIDAR_USB_SERIAL_SYSFS");
+    Shell("rm -rf '" + dir + "'");
+}
+
 TEST_F(LinkHealth, GetAgainstASilentSensorCountsOneTimeout) {
     const long timeouts = linkTimeouts, frames = linkFrames;
     rt_UserClick(pHandle, PANEL_BTNGet);

@@ -569,3 +569,53 @@ TEST_F(Simulator, EndsWhenTheProgramIsKilled) {
 }
 
 } // namespace
+
+namespace {
+
+// A pseudo-terminal refuses the low-latency request: the port opens and
+// works as before. The adapter's latency timer is read from sysfs (a fake
+// directory here) under the device's own name, as it reads after opening.
+TEST_F(Serial, LowLatencyRefusedByAPtyAndAdapterTimerFromSysfs) {
+    CloseCom(1);
+    char dirTemplate[] = "/tmp/ridar-sysfs-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = dirTemplate;
+    const std::string tty = peer.Device().substr(peer.Device().rfind('/') + 1);
+    ASSERT_EQ(mkdir((dir + "/" + tty).c_str(), 0755), 0);
+    struct Case {
+        const char *content;   // nullptr: no latency_timer file
+        int timerMs;
+    } cases[] = {
+        {"16\n", 16}, {"1\n", 1}, {"0", 0}, {nullptr, -1}, {"", -1}, {"sixteen\n", -1}, {"-3\n", -1},
+        {"99999999999999999999\n", -1},
+    };
+    setenv("RIDAR_USB_SERIAL_SYSFS", dir.c_str(), 1);
+    for (const Case &c : cases) {
+        const std::string file = dir + "/" + tty + "/latency_timer";
+        std::remove(file.c_str());
+        if (c.content) std::ofstream(file) << c.content;
+        ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0) << (c.content ? c.content : "none");
+        const RtPortLatency l = rt_PortLatency(1);
+        EXPECT_EQ(l.lowLatency, 0);
+        EXPECT_EQ(l.timerMs, c.timerMs) << (c.content ? c.content : "none");
+        // the port works as before
+        ASSERT_EQ(ComWrt(1, "ab", 2), 2);
+        EXPECT_EQ(peer.Read(2, 1.0), "ab");
+        peer.Write("xyz");
+        EXPECT_EQ(WaitQueued(3), 3);
+        char buf[8];
+        EXPECT_EQ(ComRd(1, buf, 3), 3);
+        CloseCom(1);
+    }
+    unsetenv("RIDAR_USB_SERIAL_SYSFS");
+    // no sysfs entry at all: no timer; a closed port has nothing to say
+    ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
+    EXPECT_EQ(rt_PortLatency(1).timerMs, -1);
+    CloseCom(1);
+    EXPECT_EQ(rt_PortLatency(1).timerMs, -1);
+    EXPECT_EQ(rt_PortLatency(1).lowLatency, 0);
+    std::system(("rm -rf '" + dir + "'").c_str());
+    ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
+}
+
+} // namespace

@@ -667,6 +667,84 @@ TEST(SimLine, BackToBackRequestsAreAnsweredInTurn) {
     EXPECT_GE(last - t0, 108 * 10.0 / 19200);   // two requests' worth, then two answers
 }
 
+// What a read returned and when; reads closer than 3 ms are one release.
+struct Release {
+    double at;
+    size_t bytes;
+};
+
+std::vector<Release> ReadReleases(Line &l, size_t n, double seconds) {
+    std::vector<Release> out;
+    size_t got = 0;
+    const double t0 = Now();
+    while (got < n && Now() - t0 < seconds) {
+        double first = 0;
+        const std::string r = l.Read(1, 0.05, &first);
+        if (r.empty()) continue;
+        std::string more = l.Read(n - got - 1, 0.0005);
+        const size_t k = 1 + more.size();
+        if (!out.empty() && first - out.back().at < 0.003) out.back().bytes += k;
+        else out.push_back({first, k});
+        got += k;
+    }
+    return out;
+}
+
+// The adapter holds the bytes of an answer until its latency timer ran out
+// since its last release: an echo at line speed (18.75 ms on the line) comes
+// in three releases 16 ms apart, its first byte at once after a long quiet.
+TEST(SimLine, TimingAdapterLatencyHoldsBytesUntilTheTimerRunsOut) {
+    const double byteTime = 10.0 / 19200;
+    Line l;
+    ASSERT_TRUE(l.Start({"--noise", "0", "--video-noise", "0", "--adapter-latency", "16"}));
+    l.Send(MakeFrame(0x55, 5, {7}));
+    const std::vector<Release> rel = ReadReleases(l, 36, 1.0);
+    size_t total = 0;
+    for (const Release &r : rel) total += r.bytes;
+    ASSERT_EQ(total, 36u);
+    ASSERT_EQ(rel.size(), 3u);
+    EXPECT_EQ(rel[0].bytes, 1u);
+    for (size_t i = 1; i < rel.size(); ++i) {
+        EXPECT_GE(rel[i].at - rel[i - 1].at, 0.016 - 0.001) << i;
+        EXPECT_LT(rel[i].at - rel[i - 1].at, 0.016 + 0.006) << i;
+    }
+    // the timer's 16 ms, not the line's 0.52 ms a byte, set the second release
+    EXPECT_NEAR(static_cast<double>(rel[1].bytes), 0.016 / byteTime, 3.0);
+    // without the adapter the answer is done one line time after its first byte
+    Line plain;
+    ASSERT_TRUE(plain.Start({"--noise", "0", "--video-noise", "0"}));
+    plain.Send(MakeFrame(0x55, 5, {7}));
+    double first = 0, last = 0;
+    ASSERT_EQ(plain.Read(36, 1.0, &first, &last).size(), 36u);
+    EXPECT_LT(last - first, 35 * byteTime + 0.006);
+    EXPECT_GT(rel.back().at - rel.front().at, 0.032 - 0.002);
+}
+
+// Answered at once (--fast), the answer waits only for the timer, and a
+// packet's worth (62 bytes) goes without waiting.
+TEST(SimLine, TimingAdapterLatencyWithFastAnswers) {
+    Line l;
+    ASSERT_TRUE(l.Start({"--fast", "--noise", "0", "--video-noise", "0", "--adapter-latency", "20"}));
+    l.Send(MakeFrame(0x55, 5, {1}));
+    double first1 = 0, first2 = 0;
+    ASSERT_EQ(l.Read(36, 1.0, &first1).size(), 36u);
+    // the next answer, asked for at once, waits for the timer
+    l.Send(MakeFrame(0x55, 5, {2}));
+    const std::string second = l.Read(36, 1.0, &first2);
+    EXPECT_EQ(second, MakeFrame(0x00AA, 5, {2}));
+    EXPECT_GE(first2 - first1, 0.020 - 0.001);
+    EXPECT_LT(first2 - first1, 0.020 + 0.010);
+    // a 512-byte video line fills packets: no wait for the timer
+    usleep(30000);
+    l.Send(MakeFrame(0x55, 5, {3}));
+    ASSERT_EQ(l.Read(36, 1.0).size(), 36u);
+    const double asked = Now();
+    l.Send(MakeFrame(0x55, 11, {}));
+    double last = 0;
+    ASSERT_EQ(l.Read(512, 1.0, nullptr, &last).size(), 512u);
+    EXPECT_LT(last - asked, 0.010);
+}
+
 TEST(SimLine, IncompleteRequestsAreDroppedAfter100ms) {
     Line l;
     ASSERT_TRUE(l.Start(kQuiet));
