@@ -298,5 +298,7 @@ int rt_PortLost(int port);  // 1 while a port stays closed because its device we
 int rt_InjectInput(int port, const char *bytes, int count);
 // Called after every ComWrt with the bytes given to it (a sensor in-process).
 void rt_SetWriteHook(std::function<void(int port, const char *bytes, int count)> hook);
+// Passes of the event pump and its returns to the program since start.
+void rt_PumpCounts(long *passes, long *returns);
 // Makes Timer() run `rate` times faster (1: real time), so time-outs pass quickly.
 void rt_SetTimerRate(double rate);

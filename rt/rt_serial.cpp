@@ -172,6 +172,7 @@ void DeliverLost() {
 bool ReapIfLost(const PortPtr &p) {
     if (p->open && p->lost) {
         CloseInternal(p);
+        rtui::NoteSerialDelivery();
         for (auto &kv : g_ports) {
             if (kv.second == p) {
                 g_lostPending.push_back(kv.first);
@@ -211,6 +212,7 @@ void Check(int port, const PortPtr &p) {
     ComCallbackPtr cb = p->cb;
     void *data = p->cbData;
     p->inCallback = true;
+    rtui::NoteSerialDelivery();
     cb(port, events, data);
     p->inCallback = false;
     if (p->recheck) {
@@ -328,6 +330,18 @@ bool ValidSettings(long baud, int parity, int dataBits, int stopBits) {
 }
 
 } // namespace
+
+bool rtui::IsSerialHub(const QObject *o) { return o != nullptr && o == g_hub; }
+
+bool rtui::SerialAwaitingNotify() {
+    for (const auto &kv : g_ports) {
+        const ComPort &p = *kv.second;
+        if (!p.open || p.lost || !p.cb || !(p.mask & LWRS_RECEIVE)) continue;
+        // a check on its way will deliver what is due in the next pass
+        if (p.inq.size() < p.notifyCount || p.checkPosted) return true;
+    }
+    return false;
+}
 
 // ---- port table -------------------------------------------------------------
 

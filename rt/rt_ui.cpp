@@ -23,6 +23,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QDeadlineTimer>
 #include <QTimer>
 #include <QUiLoader>
 
@@ -102,6 +103,36 @@ static void CopyOut(const QString &s, char *buf, int bufSize) {
 // ---- events --------------------------------------------------------------------
 static int g_callbackDepth = 0;
 static int g_pumpDepth = 0;
+// Set by anything that concerns the program during a pass of the pump.
+static bool g_pumpNoted = false;
+static long g_pumpPasses = 0, g_pumpReturns = 0;
+
+void NoteSerialDelivery() { g_pumpNoted = true; }
+
+namespace {
+// Sees every event the application delivers: all but the serial port's own
+// socket activity and the pump's wake-up timer concern the program.
+class PumpWatch : public QObject {
+public:
+    bool eventFilter(QObject *watched, QEvent *e) override {
+        switch (e->type()) {
+        case QEvent::SockAct:
+        case QEvent::SockClose:
+            break;
+        case QEvent::MetaCall:   // the serial layer's checks note their own deliveries
+            if (!rtui::IsSerialHub(watched)) g_pumpNoted = true;
+            break;
+        case QEvent::Timer:
+            if (watched != g_wake) g_pumpNoted = true;
+            break;
+        default:
+            g_pumpNoted = true;
+        }
+        return false;
+    }
+};
+} // namespace
+
 int CallbackDepth() { return g_callbackDepth; }
 
 static void Raise(int panel, int control, int event) {
@@ -460,6 +491,11 @@ static int SetText(Ctrl *c, const QString &t) {
 
 using namespace rtui;
 
+void rt_PumpCounts(long *passes, long *returns) {
+    if (passes) *passes = g_pumpPasses;
+    if (returns) *returns = g_pumpReturns;
+}
+
 // ---- start and event loop -----------------------------------------------------------
 // Without a display the platform plugin would abort the process; callers
 // report it instead. Platforms that need none (offscreen, vnc, ...) pass.
@@ -495,6 +531,7 @@ int InitCVIRTE(int argc, char **argv) {
     g_wake = new QTimer(qApp);
     g_wake->setSingleShot(true);
     g_wake->setTimerType(Qt::PreciseTimer);
+    qApp->installEventFilter(new PumpWatch());
     return 1;
 }
 
@@ -552,9 +589,26 @@ int ProcessSystemEvents(void) {
     // event, but never long. One pass: a separate look without waiting
     // first would cost a poll of every source per call. 8 ms is less than a
     // screen frame and far inside a time-out's allowance, yet few wake-ups.
-    g_wake->start(8);
-    d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    g_wake->stop();
+    //
+    // While the program waits for a receive callback, a pass that only moved
+    // the bytes of an incomplete frame in is not worth a return: the pump
+    // goes on sleeping until the callback ran, any other event came, or
+    // kAwaitMs passed. At line speed a reply then costs one return instead of
+    // one per chunk, and a time-out is still seen within kAwaitMs.
+    constexpr int kIdleMs = 8, kAwaitMs = 25;
+    const QDeadlineTimer bound(kAwaitMs, Qt::PreciseTimer);
+    int ms = kIdleMs;
+    for (;;) {
+        g_pumpNoted = false;
+        g_wake->start(ms);
+        d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        g_wake->stop();
+        ++g_pumpPasses;
+        if (g_pumpNoted || !rtui::SerialAwaitingNotify()) break;
+        ms = static_cast<int>(bound.remainingTime());
+        if (ms <= 0) break;
+    }
+    ++g_pumpReturns;
 #else
     d->processEvents(QEventLoop::AllEvents);
 #endif

@@ -106,6 +106,16 @@ int CallbackDepth();
 // True in RunUserInterface's own loop: no callback runs and no wait loop pumps.
 bool IdleInEventLoop();
 
+// serial (rt_serial.cpp) and the pump: true while an open port has a receive
+// callback installed whose notify count is not reached yet (or whose check is
+// on its way), so a pass of the pump that only moved bytes in has nothing for
+// the program yet.
+bool SerialAwaitingNotify();
+// A serial callback ran or a port was closed: the pump returns to the program.
+void NoteSerialDelivery();
+// The object the serial layer posts its checks to.
+bool IsSerialHub(const QObject *o);
+
 // graphs (rt_graph.cpp)
 void SetupGraph(Ctrl *c);
 void SetupStrip(Ctrl *c);

@@ -619,3 +619,86 @@ TEST_F(Serial, LowLatencyRefusedByAPtyAndAdapterTimerFromSysfs) {
 }
 
 } // namespace
+
+namespace {
+
+// A sensor at 19200 baud: the frame in 4-byte chunks, 2.08 ms apart.
+void SendPaced(PtyPeer &peer, const std::string &frame) {
+    const double byteTime = 10.0 / 19200;
+    for (size_t i = 0; i < frame.size(); i += 4) {
+        peer.Write(frame.substr(i, 4));
+        usleep(static_cast<useconds_t>(4 * byteTime * 1e6));
+    }
+}
+
+// While a frame is incomplete the pump does not come back for each chunk:
+// fewer than three returns per 36-byte frame, the event character still
+// reported at once, and a time-out still seen on time.
+TEST_F(Serial, PumpReturnsOncePerFrameNotPerChunk) {
+    std::string frame = MakeFrame(0x00AA, 2, std::vector<int>(16, 0x1234));
+    struct Case {
+        const char *name;
+        int mask;
+        std::string frame;
+        int eventAt;   // the event character's byte, -1: none
+    } cases[] = {
+        {"count only", 0x8000, frame, -1},
+        {"as the program installs it, no event character", 0x8006, frame, -1},
+        {"event character inside the frame", 0x8002, MakeFrame(0x00AA, 2, {0x1234, 0x5501}), 8},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const int frames = 8;
+        long returns = 0;
+        int got = 0;
+        double rxflagQueued = -1;
+        ASSERT_EQ(InstallComCallback(1, c.mask, 36, 0x55, Record, nullptr), 0);
+        for (int f = 0; f < frames; ++f) {
+            g_seen.clear();
+            FlushInQ(1);
+            std::thread sensor([&] { SendPaced(peer, c.frame); });
+            const double t0 = Now();
+            while (Receipts() == 0 && Now() - t0 < 1.0) {
+                ProcessSystemEvents();
+                ++returns;
+            }
+            sensor.join();
+            got += Receipts() == 1;
+            for (const Seen &s : g_seen)
+                if (s.events & 0x0002) rxflagQueued = s.queued;
+            char buf[64];
+            ComRd(1, buf, GetInQLen(1));
+        }
+        EXPECT_EQ(got, frames);
+        EXPECT_LT(static_cast<double>(returns) / frames, 3.0) << returns << " returns for " << frames << " frames";
+        if (c.eventAt >= 0) {
+            // reported before the frame was complete
+            EXPECT_GE(rxflagQueued, c.eventAt);
+            EXPECT_LT(rxflagQueued, 36);
+        }
+    }
+    // the sensor falls silent: a 1.5 s wait ends on time
+    ASSERT_EQ(InstallComCallback(1, 0x8006, 36, 0x55, Record, nullptr), 0);
+    g_seen.clear();
+    peer.Write(frame.substr(0, 20));
+    const double t0 = Now();
+    while (Receipts() == 0 && Now() - t0 < 1.5) ProcessSystemEvents();
+    const double took = Now() - t0;
+    EXPECT_GE(took, 1.5);
+    EXPECT_LT(took, 1.5 + 0.05);
+    // other events are not held back while a frame is incomplete
+    bool fired = false;
+    double firedAt = 0;
+    rt_After(0.005, [&] {
+        fired = true;
+        firedAt = Now();
+    });
+    const double t1 = Now();
+    while (!fired && Now() - t1 < 1.0) ProcessSystemEvents();
+    EXPECT_TRUE(fired);
+    EXPECT_LT(Now() - firedAt, 0.003);
+    EXPECT_EQ(Receipts(), 0u);
+    InstallComCallback(1, 0, 36, 0x55, nullptr, nullptr);
+}
+
+} // namespace
