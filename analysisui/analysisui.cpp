@@ -539,7 +539,8 @@ int AnalysisOpenFile(const char *path) {
     if (!r.info.ok) {
         std::string m = r.path + ": " + r.info.message;
         Status(m.c_str());
-        std::fprintf(stderr, "kvex-ridar: %s\n", m.c_str());
+        // on the command line nobody sees the status line
+        if (g.standalone) std::fprintf(stderr, "kvex-ridar: %s\n", m.c_str());
         return -1;
     }
     r.loaded = 1;
