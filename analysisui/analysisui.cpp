@@ -27,10 +27,10 @@ const int kControlColor = 0xD00000;
 const int kToleranceColor = 0x0050FF;
 const int kRuleColors[4] = {0xE00000, 0xFF8C00, 0xC000C0, 0x7030A0};
 const char *const kRuleNames[4] = {
-    "rule 1: beyond 3 sigma",
-    "rule 2: 2 of 3 beyond 2 sigma",
-    "rule 3: 4 of 5 beyond 1 sigma",
-    "rule 4: 8 on one side",
+    "1: beyond 3\u03c3",
+    "2: 2 of 3 beyond 2\u03c3",
+    "3: 4 of 5 beyond 1\u03c3",
+    "4: 8 on one side",
 };
 const int kCurvePoints = 200;
 
@@ -180,10 +180,10 @@ void DrawIndividuals() {
     const double first = static_cast<double>(FirstNumber());
     RtChartSeries s;
     s.color = kDataColor;
-    s.x.resize(n);
+    s.xStart = first;
     s.y = g.values;
-    for (size_t i = 0; i < n; ++i) s.x[i] = first + static_cast<double>(i);
     c.series.push_back(std::move(s));
+    // each point in the colour of the first rule it breaks: one mark a point
     for (int k = 3; k >= 0; --k) {
         if (r.broken[k] == 0) continue;
         RtChartSeries p;
@@ -191,8 +191,9 @@ void DrawIndividuals() {
         p.color = kRuleColors[k];
         p.width = 6.0;
         p.name = std::string(kRuleNames[k]) + " (" + std::to_string(static_cast<long long>(r.broken[k])) + ")";
+        const uint8_t mine = static_cast<uint8_t>(1 << k), lower = static_cast<uint8_t>(mine - 1);
         for (size_t i = 0; i < n; ++i)
-            if (r.flags[i] & (1 << k)) {
+            if ((r.flags[i] & mine) && !(r.flags[i] & lower)) {
                 p.x.push_back(first + static_cast<double>(i));
                 p.y.push_back(g.values[i]);
             }
@@ -231,16 +232,15 @@ void DrawMovingRange() {
     above.color = kRuleColors[0];
     above.width = 6.0;
     double hi = 0.0;
+    s.xStart = first + 1.0;
     if (n >= 2) {
-        s.x.resize(n - 1);
         s.y.resize(n - 1);
         for (size_t i = 1; i < n; ++i) {
             const double mr = std::fabs(g.values[i] - g.values[i - 1]);
-            s.x[i - 1] = first + static_cast<double>(i);
             s.y[i - 1] = mr;
             if (mr > hi) hi = mr;
             if (r.ctl.has && mr > r.ctl.mrUcl) {
-                above.x.push_back(s.x[i - 1]);
+                above.x.push_back(first + static_cast<double>(i));
                 above.y.push_back(mr);
             }
         }

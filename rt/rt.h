@@ -295,6 +295,7 @@ enum { RT_LINE_SOLID = 0, RT_LINE_DASHED = 1, RT_LINE_DOTTED = 2 };
 struct RtChartSeries {
     int kind = RT_SERIES_LINE;
     std::vector<double> x, y;      // bars: x the centres, barWidth their width
+    double xStart = 0.0, xStep = 1.0;  // x empty: x[i] = xStart + i * xStep
     int color = VAL_BLACK;
     double width = 1.0;            // pen width, or the size of a point
     double barWidth = 1.0;

@@ -61,15 +61,19 @@ static Qt::PenStyle PenStyleOf(int style) {
 
 static double Finite(double v, double def) { return std::isfinite(v) ? v : def; }
 
+static double XOf(const RtChartSeries &s, size_t i) {
+    return s.x.empty() ? s.xStart + static_cast<double>(i) * s.xStep : s.x[i];
+}
+
 static void AddSeries(QCustomPlot *p, const RtChartSeries &s) {
-    const size_t n = std::min(s.x.size(), s.y.size());
+    const size_t n = s.x.empty() ? s.y.size() : std::min(s.x.size(), s.y.size());
     QPen pen(ToColor(s.color));
     pen.setWidthF(s.kind == RT_SERIES_POINTS ? 1.0 : std::max(0.0, s.width));
     QCPAbstractPlottable *pl = nullptr;
     if (s.kind == RT_SERIES_BARS) {
         auto *b = new QCPBars(p->xAxis, p->yAxis);
         QVector<QCPBarsData> d(static_cast<int>(n));
-        for (size_t i = 0; i < n; ++i) d[static_cast<int>(i)] = QCPBarsData(s.x[i], s.y[i]);
+        for (size_t i = 0; i < n; ++i) d[static_cast<int>(i)] = QCPBarsData(XOf(s, i), s.y[i]);
         b->data()->set(d, true);
         b->setWidth(s.barWidth);
         QColor fill = ToColor(s.color);
@@ -80,8 +84,11 @@ static void AddSeries(QCustomPlot *p, const RtChartSeries &s) {
     } else {
         QCPGraph *g = p->addGraph();
         QVector<QCPGraphData> d(static_cast<int>(n));
-        for (size_t i = 0; i < n; ++i) d[static_cast<int>(i)] = QCPGraphData(s.x[i], s.y[i]);
-        g->data()->set(d, std::is_sorted(s.x.begin(), s.x.begin() + static_cast<std::ptrdiff_t>(n)));
+        for (size_t i = 0; i < n; ++i) d[static_cast<int>(i)] = QCPGraphData(XOf(s, i), s.y[i]);
+        const bool sorted = s.x.empty() ? s.xStep >= 0.0
+                                        : std::is_sorted(s.x.begin(), s.x.begin() + static_cast<std::ptrdiff_t>(n));
+        // shared with the graph, not copied
+        g->data()->set(d, sorted);
         g->setPen(pen);
         g->setAdaptiveSampling(true);
         if (s.kind == RT_SERIES_POINTS) {
