@@ -154,16 +154,28 @@ RtChartLine Line(int vertical, double at, int color, int style, double width, co
     return l;
 }
 
-void ToleranceLines(int vertical, std::vector<RtChartLine> *lines, double *lo, double *hi) {
+// The tolerance lines; a limit far away from the data (more than the
+// data's own span off) is left out of the range, or the data would shrink to
+// a thin band: the returned text names it for the title.
+std::string ToleranceLines(int vertical, std::vector<RtChartLine> *lines, double *lo, double *hi) {
     const int d = Decimals();
-    if (g.lim.hasLsl) {
-        lines->push_back(Line(vertical, g.lim.lsl, kToleranceColor, RT_LINE_SOLID, 2.0, "LSL " + Num(g.lim.lsl, d)));
-        Extend(g.lim.lsl, lo, hi);
+    const double span = std::max(*hi - *lo, Resolution());
+    const double a = *lo - span, b = *hi + span;
+    std::string away;
+    const struct { int has; double at; const char *name; } limits[2] = {
+        {g.lim.hasLsl, g.lim.lsl, "LSL"}, {g.lim.hasUsl, g.lim.usl, "USL"}};
+    for (const auto &l : limits) {
+        if (!l.has) continue;
+        const std::string label = std::string(l.name) + " " + Num(l.at, d);
+        lines->push_back(Line(vertical, l.at, kToleranceColor, RT_LINE_SOLID, 2.0, label));
+        if (l.at >= a && l.at <= b) {
+            Extend(l.at, lo, hi);
+        } else {
+            const char *where = vertical ? (l.at < a ? "left" : "right") : (l.at < a ? "below" : "above");
+            away += (away.empty() ? "" : ", ") + label + " " + where;
+        }
     }
-    if (g.lim.hasUsl) {
-        lines->push_back(Line(vertical, g.lim.usl, kToleranceColor, RT_LINE_SOLID, 2.0, "USL " + Num(g.lim.usl, d)));
-        Extend(g.lim.usl, lo, hi);
-    }
+    return away;
 }
 
 int64_t FirstNumber() { return g.source == SPC_SOURCE_LIVE ? AnaLiveDropped(&anaLive) + 1 : 1; }
@@ -184,7 +196,7 @@ void DrawIndividuals() {
     s.y = g.values;
     c.series.push_back(std::move(s));
     // each point in the colour of the first rule it breaks: one mark a point
-    for (int k = 3; k >= 0; --k) {
+    for (int k = 0; k < 4; ++k) {
         if (r.broken[k] == 0) continue;
         RtChartSeries p;
         p.kind = RT_SERIES_POINTS;
@@ -208,7 +220,8 @@ void DrawIndividuals() {
         Extend(r.ctl.ucl, &lo, &hi);
         Extend(r.ctl.lcl, &lo, &hi);
     }
-    ToleranceLines(0, &c.lines, &lo, &hi);
+    const std::string away = ToleranceLines(0, &c.lines, &lo, &hi);
+    if (!away.empty()) c.title += "   [" + away + "]";
     Pad(&lo, &hi);
     c.yMin = lo;
     c.yMax = hi;
@@ -318,8 +331,13 @@ void DrawHistogram() {
         c.series.push_back(std::move(curve));
         c.legend = 1;
     }
-    if (r.sum.hasMean) c.lines.push_back(Line(1, r.sum.mean, kCentreColor, RT_LINE_DASHED, 1.5, "mean " + Num(r.sum.mean, d + 2)));
-    ToleranceLines(1, &c.lines, &lo, &hi);
+    if (r.sum.hasMean) {
+        // at the foot of its line: the tolerance labels sit at the top
+        c.lines.push_back(Line(1, r.sum.mean, kCentreColor, RT_LINE_DASHED, 1.5, "mean " + Num(r.sum.mean, d + 2)));
+        c.lines.back().labelOtherEnd = 1;
+    }
+    const std::string away = ToleranceLines(1, &c.lines, &lo, &hi);
+    if (!away.empty()) c.title += "   [" + away + "]";
     Pad(&lo, &hi);
     c.xMin = lo;
     c.xMax = hi;

@@ -307,7 +307,8 @@ struct RtChartLine {
     int color = VAL_BLACK;
     int style = RT_LINE_SOLID;
     double width = 1.0;
-    std::string label;             // written at the line's end
+    std::string label;             // written at the line's end (right, or top)
+    int labelOtherEnd = 0;         // 1: at the other end (left, or bottom)
 };
 struct RtChart {
     std::string title, xLabel, yLabel;

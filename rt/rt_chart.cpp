@@ -129,14 +129,14 @@ static void AddLine(QCustomPlot *p, const RtChartLine &l) {
     if (l.vertical) {
         t->position->setTypeX(QCPItemPosition::ptPlotCoords);
         t->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
-        t->position->setCoords(l.at, 0.0);
-        t->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
-        t->setPadding(QMargins(3, 2, 0, 0));
+        t->position->setCoords(l.at, l.labelOtherEnd ? 1.0 : 0.0);
+        t->setPositionAlignment(Qt::AlignLeft | (l.labelOtherEnd ? Qt::AlignBottom : Qt::AlignTop));
+        t->setPadding(QMargins(3, 2, 0, 2));
     } else {
         t->position->setTypeX(QCPItemPosition::ptAxisRectRatio);
         t->position->setTypeY(QCPItemPosition::ptPlotCoords);
-        t->position->setCoords(1.0, l.at);
-        t->setPositionAlignment(Qt::AlignRight | Qt::AlignBottom);
+        t->position->setCoords(l.labelOtherEnd ? 0.0 : 1.0, l.at);
+        t->setPositionAlignment((l.labelOtherEnd ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignBottom);
         t->setPadding(QMargins(0, 0, 3, 1));
     }
 }
