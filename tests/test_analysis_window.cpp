@@ -325,45 +325,59 @@ TEST(AnalysisCommandLine, BadInputGetsAClearMessage) {
     EXPECT_FALSE(Exists(pdf));
 }
 
+// The program with the Analysis window, connected to kvex-sim started with
+// `args`, holding the simulator's factory parameter set.
+class LiveSensor : public ::testing::Test {
+protected:
+    void Connect(const std::vector<std::string> &args) {
+        ASSERT_TRUE(StartRidarForTest());
+        ASSERT_GT(AnalysisLoadPanel(), 0);
+        InitAnalysis();
+        ASSERT_TRUE(sim.Start(args));
+        CloseCom(1);
+        rt_SetPortTable({sim.Device()});
+        com = 1;
+        ASSERT_GE(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
+        SetComTime(1, TIMEOUT);
+        InstallComCallback(1, eventMask, 36, sync, RX_Receive_Function, nullptr);
+        power = 500; vThd = 512; eMode = 1; eBeg = 1; eEnd = 2048; tVal = 512; tTol = 100;
+        slope = 12800; intersect = 30000;
+        for (int i = 0; i < PNUM; ++i) pp[i] = 0;
+        CopyVarsToPP();
+        stop_flag = 1;
+        rt_UserClick(pHandle, PANEL_BTNStatsReset);
+        AnalysisSetSource(SPC_SOURCE_LIVE);
+        AnalysisSetUnit(SPC_UNIT_PX);
+        AnalysisSetLimits(SPC_LIMITS_LIVE, NAN, NAN);
+        AnalysisShow();
+    }
+    void TearDown() override {
+        rt_SetTimerRate(1.0);
+        stop_flag = 1;
+        CloseCom(1);
+        sim.Stop();
+        if (pAnalysis > 0) HidePanel(pAnalysis);
+    }
+    SimProcess sim;
+};
+
 // Operator scenario: reset the statistics, record from a moving object with
 // noise, look at the live analysis, then open the recorder file: the same
 // numbers. The recorder paces by the run-time clock, which runs 20 times
 // faster here.
-TEST(AnalysisLive, RecordingShowsTheSameNumbersLiveAndFromTheFile) {
-    ASSERT_TRUE(StartRidarForTest());
-    ASSERT_GT(AnalysisLoadPanel(), 0);
-    InitAnalysis();
-    SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--fast", "--noise", "2", "--motion", "20", "60", "--exit-on-eof"}));
-    CloseCom(1);
-    rt_SetPortTable({sim.Device()});
-    com = 1;
-    ASSERT_GE(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
-    SetComTime(1, TIMEOUT);
-    InstallComCallback(1, eventMask, 36, sync, RX_Receive_Function, nullptr);
-    power = 500; vThd = 512; eMode = 1; eBeg = 1; eEnd = 2048; tVal = 512; tTol = 100;
-    slope = 12800; intersect = 30000;
-    for (int i = 0; i < PNUM; ++i) pp[i] = 0;
-    CopyVarsToPP();
-    stop_flag = 1;
+TEST_F(LiveSensor, RecordingShowsTheSameNumbersLiveAndFromTheFile) {
+    Connect({"--fast", "--noise", "2", "--motion", "20", "60", "--exit-on-eof"});
     const std::string path = TempPath("live.dat");
     remove(path.c_str());
     std::snprintf(rec_fname, sizeof rec_fname, "%s", path.c_str());
 
-    rt_UserClick(pHandle, PANEL_BTNStatsReset);
     EXPECT_EQ(AnaLiveCount(&anaLive), 0u);
-    AnalysisSetSource(SPC_SOURCE_LIVE);
-    AnalysisSetUnit(SPC_UNIT_PX);
-    AnalysisSetLimits(SPC_LIMITS_LIVE, NAN, NAN);
-    AnalysisShow();
     SetCtrlVal(pRecord, RECORD_NUMsample, 120u);
     SetCtrlVal(pRecord, RECORD_NUMinctime, 0u);
     rt_SetTimerRate(20.0);
     rt_After(60.0, [] { stop_flag = 1; });
     rt_UserClick(pRecord, RECORD_CBTNStartRecord);
     rt_SetTimerRate(1.0);
-    CloseCom(1);
-    sim.Stop();
     ASSERT_EQ(stop_flag, 2);
     EXPECT_EQ(anaLive.total, 120);
 
@@ -372,8 +386,9 @@ TEST(AnalysisLive, RecordingShowsTheSameNumbersLiveAndFromTheFile) {
     AnalysisSetUnit(SPC_UNIT_MM);
     const std::string liveMm = AnalysisTableText();
     EXPECT_NE(livePx.find("n                              120\n"), std::string::npos) << livePx;
-    // the live set's limits: 512 +- 100 px, 6.4 .. 8.9 mm through 12.5 um/px
+    // the live set's limits: 512 +- 100 px, 5.150 .. 7.650 mm through 12.5 um/px
     EXPECT_NE(livePx.find("LSL [px]                       412\n"), std::string::npos) << livePx;
+    EXPECT_NE(liveMm.find("LSL [mm]                       5.150\n"), std::string::npos) << liveMm;
     EXPECT_NE(liveMm.find("USL [mm]                       7.650\n"), std::string::npos) << liveMm;
 
     ASSERT_EQ(AnalysisOpenFile(path.c_str()), 0) << rt_GetCtrlText(pAnalysis, ANALYSIS_TEXTSpcStatus);
@@ -382,39 +397,20 @@ TEST(AnalysisLive, RecordingShowsTheSameNumbersLiveAndFromTheFile) {
     AnalysisSetUnit(SPC_UNIT_MM);
     EXPECT_EQ(AnalysisTableText(), liveMm);
     AnalysisSetSource(SPC_SOURCE_LIVE);
-    HidePanel(pAnalysis);
 }
 
 // The run loop feeds the live series at full speed; the window redraws a
 // few times a second at most, never once per frame.
-TEST(AnalysisLive, RedrawsAFewTimesASecondInRunMode) {
-    ASSERT_TRUE(StartRidarForTest());
-    ASSERT_GT(AnalysisLoadPanel(), 0);
-    InitAnalysis();
-    SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--fast", "--noise", "2", "--exit-on-eof"}));
-    CloseCom(1);
-    rt_SetPortTable({sim.Device()});
-    com = 1;
-    ASSERT_GE(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
-    SetComTime(1, TIMEOUT);
-    InstallComCallback(1, eventMask, 36, sync, RX_Receive_Function, nullptr);
-    for (int i = 0; i < PNUM; ++i) pp[i] = 0;
-    CopyVarsToPP();
-    rt_UserClick(pHandle, PANEL_BTNStatsReset);
-    AnalysisSetSource(SPC_SOURCE_LIVE);
-    AnalysisShow();
+TEST_F(LiveSensor, RedrawsAFewTimesASecondInRunMode) {
+    Connect({"--fast", "--noise", "2", "--exit-on-eof"});
     const long redraws0 = AnalysisLiveRedraws();
     const double seconds = 3.0;
     rt_After(seconds, [] { stop_flag = 1; });
     rt_UserClick(pHandle, PANEL_BTNRun);
-    CloseCom(1);
-    sim.Stop();
     const long redraws = AnalysisLiveRedraws() - redraws0;
     EXPECT_GT(anaLive.total, 300);   // frames fed to the series
     EXPECT_GE(redraws, 2);
     EXPECT_LE(redraws, static_cast<long>(seconds / SPC_LIVE_MIN_REDRAW) + 1);
-    HidePanel(pAnalysis);
 }
 
 } // namespace
