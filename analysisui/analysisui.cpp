@@ -633,7 +633,7 @@ int AnalysisWritePdf(const char *path) {
     for (const std::string &l : SourceLines()) rep.lines.push_back(l);
     rep.panel = pAnalysis;
     rep.charts = {ANALYSIS_GRAPHSpcIndiv, ANALYSIS_GRAPHSpcMR, ANALYSIS_GRAPHSpcHist};
-    rep.chartHeights = {250, 170, 250};
+    rep.chartHeights = {290, 180, 260};
     rep.table.push_back({"Capability", "value"});
     for (const AnaRow &r : Rows()) rep.table.push_back({r.name, r.value});
     const AnaResult &r = g.result;

@@ -34,6 +34,7 @@ void SetupChart(Ctrl *c) {
     p->legend->setBorderPen(Qt::NoPen);
     p->legend->setBrush(Qt::NoBrush);
     p->legend->setFillOrder(QCPLegend::foColumnsFirst);
+    p->legend->setWrap(2);   // two a row: the page of a report is narrower than the window
     p->legend->setColumnSpacing(14);
     p->legend->setMargins(QMargins(4, 0, 4, 0));
     p->legend->setVisible(true);
