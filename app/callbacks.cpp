@@ -1,5 +1,6 @@
 // The callback table: the run-time layer binds each control to CC_ + its name.
 #include "app/panels.h"
+#include "analysisui/analysisui.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "display/display.h"
@@ -48,4 +49,5 @@ static const RtCallbackEntry kCallbacks[] = {
 
 void RegisterRidarCallbacks(void) {
     RegisterCallbacks(kCallbacks, static_cast<int>(sizeof kCallbacks / sizeof kCallbacks[0]));
+    RegisterAnalysisCallbacks();
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analysisui/analysisui.h"
 #include "link/frame.h"
 
 // Set when the main panel was closed; a close that comes while start-up
@@ -45,6 +46,7 @@ static int PanelLoadFailed(const char *file) {
 
 static const char kHelp[] =
     "Usage: kvex-ridar [--port DEVICE] [--simulate [SIMULATOR OPTIONS]]\n"
+    "       kvex-ridar --analyse FILE [--export OUT.pdf [--lsl X] [--usl Y] [--unit px|mm]]\n"
     "Operator tool for K-VEX-XC CCD line sensors.\n"
     "\n"
     "  --port DEVICE    use the serial device DEVICE as port 1 (e.g. /dev/ttyUSB0)\n"
@@ -52,9 +54,14 @@ static const char kHelp[] =
     "                   connect to it; every option after it goes to kvex-sim\n"
     "  --help           show this help and exit\n"
     "  --version        show the version and exit\n"
+    "  --analyse FILE   open the recorder file FILE in the Analysis window only\n"
+    "  --export OUT.pdf with --analyse: write the analysis report to OUT.pdf without\n"
+    "                   a window and print the capability table; --lsl and --usl\n"
+    "                   give the tolerance limits, --unit the unit (default px)\n"
     "\n"
     "Keys on the main panel: F5 run, F6 video, Esc stop, Ctrl+G get, Ctrl+S send,\n"
-    "Ctrl+P picture of the panel. Right-click a graph to save it as PNG.\n";
+    "Ctrl+P picture of the panel, F7 the Analysis window. Right-click a graph to\n"
+    "save it as PNG.\n";
 
 // --help and --version answer before any window; 1 when one of them did.
 static int AnswerInfoOption(int argc, char **argv) {
@@ -105,7 +112,8 @@ struct RidarOptions {
 
 static int UsageError(const std::string &what) {
     std::fprintf(stderr, "kvex-ridar: %s\n", what.c_str());
-    std::fprintf(stderr, "Usage: kvex-ridar [--port DEVICE] [--simulate [SIMULATOR OPTIONS]]\n");
+    std::fprintf(stderr, "Usage: kvex-ridar [--port DEVICE] [--simulate [SIMULATOR OPTIONS]]\n"
+                         "       kvex-ridar --analyse FILE [--export OUT.pdf [--lsl X] [--usl Y] [--unit px|mm]]\n");
     return 2;
 }
 
@@ -124,6 +132,10 @@ static int ParseOptions(int argc, char **argv, RidarOptions *opt) {
             opt->portDevice = argv[++i];
         } else if (std::strncmp(a, "--port=", 7) == 0 && a[7] != '\0') {
             opt->portDevice = a + 7;
+        } else if (std::strcmp(a, "--lsl") == 0 || std::strcmp(a, "--usl") == 0 || std::strcmp(a, "--unit") == 0) {
+            // the analysis report's; without --analyse they change nothing
+            if (i + 1 >= argc) return UsageError(std::string(a) + " needs a value");
+            ++i;
         } else if (a[0] == '-') {
             return UsageError(std::string("unknown option ") + a);
         } else {
@@ -143,6 +155,9 @@ static int NoDisplay(void) {
 
 int WinMain(int argc, char **argv) {
     if (AnswerInfoOption(argc, argv)) return 0;
+    int analyseOnly = 0;
+    const int analyseExit = AnalysisCommandLine(argc, argv, &analyseOnly);
+    if (analyseOnly) return analyseExit;
     RidarOptions opt;
     if (const int rc = ParseOptions(argc, argv, &opt)) return rc;
     if (InitCVIRTE(argc, argv) == 0) return NoDisplay();
@@ -189,6 +204,7 @@ int WinMain(int argc, char **argv) {
     GetProjectDir(proj_dir, sizeof proj_dir);
     InitVars();
     InitComforts();
+    InitAnalysis();
     InitRS232(com);
     InitGUI();
     if (!mainPanelClosed) {
@@ -201,6 +217,7 @@ int WinMain(int argc, char **argv) {
     DiscardPanel(pPopup);
     DiscardPanel(pHandle);
     DiscardPanel(pRecord);
+    if (pAnalysis > 0) DiscardPanel(pAnalysis);
     if (simulate) rt_StopSimulator();
     return 0;
 }

@@ -293,6 +293,54 @@ void rt_UserOpenRing(int panel, int control);  // opens the list (and closes it 
 void rt_SetPortLostHook(void (*hook)(int port));
 int rt_PortLost(int port);  // 1 while a port stays closed because its device went away
 
+// ---- charts and reports ------------------------------------------------------------
+// A chart drawn whole from a description: series of values, straight lines
+// with labels, titles and ranges. For graph controls whose resource entry
+// has ctrlKind "chart" (no cursors, nothing kept between calls).
+enum { RT_SERIES_LINE = 0, RT_SERIES_POINTS = 1, RT_SERIES_BARS = 2 };
+enum { RT_LINE_SOLID = 0, RT_LINE_DASHED = 1, RT_LINE_DOTTED = 2 };
+struct RtChartSeries {
+    int kind = RT_SERIES_LINE;
+    std::vector<double> x, y;      // bars: x the centres, barWidth their width
+    double xStart = 0.0, xStep = 1.0;  // x empty: x[i] = xStart + i * xStep
+    int color = VAL_BLACK;
+    double width = 1.0;            // pen width, or the size of a point
+    double barWidth = 1.0;
+    std::string name;              // in the legend when not empty
+};
+struct RtChartLine {
+    int vertical = 0;              // 0: horizontal at y = at, 1: vertical at x = at
+    double at = 0.0;
+    int color = VAL_BLACK;
+    int style = RT_LINE_SOLID;
+    double width = 1.0;
+    std::string label;             // written at the line's end (right, or top)
+    int labelOtherEnd = 0;         // 1: at the other end (left, or bottom)
+};
+struct RtChart {
+    std::string title, xLabel, yLabel;
+    std::vector<RtChartSeries> series;
+    std::vector<RtChartLine> lines;
+    double xMin = 0.0, xMax = 1.0, yMin = 0.0, yMax = 1.0;
+    int legend = 0;
+};
+int rt_DrawChart(int panel, int control, const RtChart &chart);
+
+// A report as PDF (A4 portrait, pages added as needed): a title, lines of
+// text, the charts of a panel as vector drawings, and a table of rows
+// (the first row is the heading).
+struct RtReport {
+    std::string title;
+    std::vector<std::string> lines;
+    int panel = 0;
+    std::vector<int> charts;               // controls of `panel`, in order
+    std::vector<int> chartHeights;         // in points of 1/72 inch, per chart (0: 260)
+    std::vector<std::vector<std::string>> table;
+    std::vector<std::string> notes;        // lines after the table
+};
+// 0 when written; negative when the file cannot be written.
+int rt_WritePdfReport(const char *file, const RtReport &report);
+
 // ---- fuzzing and fault injection --------------------------------------------------
 // Bytes that arrive on an open port as if the device had sent them.
 int rt_InjectInput(int port, const char *bytes, int count);

@@ -228,7 +228,10 @@ public:
 static int Classify(QWidget *w, int *numType) {
     QString kind = w->property("ctrlKind").toString();
     QString dt = w->property("dataType").toString();
-    if (qobject_cast<QCustomPlot *>(w)) return kind == QLatin1String("strip") ? K_STRIP : K_GRAPH;
+    if (qobject_cast<QCustomPlot *>(w)) {
+        if (kind == QLatin1String("chart")) return K_CHART;
+        return kind == QLatin1String("strip") ? K_STRIP : K_GRAPH;
+    }
     if (qobject_cast<QDoubleSpinBox *>(w)) {
         *numType = dt == QLatin1String("float") ? NT_FLOAT : NT_DOUBLE;
         return K_DBL_NUM;
@@ -357,6 +360,7 @@ static void Bind(int h, Ctrl *c) {
     }
     case K_GRAPH: SetupGraph(c); break;
     case K_STRIP: SetupStrip(c); break;
+    case K_CHART: SetupChart(c); break;
     default: break;
     }
 }

@@ -24,6 +24,7 @@ namespace rtui {
 enum Kind {
     K_OTHER, K_INT_NUM, K_DBL_NUM, K_RING, K_RADIO, K_TOGGLE, K_CHECK, K_SWITCH,
     K_BUTTON, K_TEXTBOX, K_STRING, K_LABEL, K_CONTAINER, K_DECO, K_PICTURE, K_GRAPH, K_STRIP,
+    K_CHART,
 };
 // storage type of an integer numeric
 enum NumType { NT_U16, NT_INT, NT_FLOAT, NT_DOUBLE };
@@ -121,5 +122,6 @@ void SetupGraph(Ctrl *c);
 void SetupStrip(Ctrl *c);
 int SetStripAttribute(Ctrl *c, int attribute, int value);
 int GetStripAttribute(Ctrl *c, int attribute, int *value);
+void SetupChart(Ctrl *c);   // rt_chart.cpp
 
 } // namespace rtui

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "analysis/live.h"
 #include "app/panels.h"
 #include "params/vars.h"
 
@@ -187,12 +188,14 @@ void StatsShow(void) {
 void StatsAddSample(void) {
     StatsAdd(&statsPx, static_cast<int64_t>(Mvalue));
     StatsAdd(&statsUm, static_cast<int64_t>(umValue));
+    AnalysisLiveAdd(Mvalue, umValue);
     StatsShow();
 }
 
 void StatsReset(void) {
     StatsResetTotal(&statsPx);
     StatsResetTotal(&statsUm);
+    AnalysisLiveReset();
     StatsShow();
 }
 

@@ -636,7 +636,9 @@ TEST(CommandLine, NoDisplayAndBadOptionsSayWhatIsWrong) {
     const std::string noDisplay =
         "kvex-ridar: no display: set DISPLAY (X11) or WAYLAND_DISPLAY, run it under xvfb-run, "
         "or set QT_QPA_PLATFORM=offscreen for a headless run\n";
-    const std::string usage = "Usage: kvex-ridar [--port DEVICE] [--simulate [SIMULATOR OPTIONS]]\n";
+    const std::string usage =
+        "Usage: kvex-ridar [--port DEVICE] [--simulate [SIMULATOR OPTIONS]]\n"
+        "       kvex-ridar --analyse FILE [--export OUT.pdf [--lsl X] [--usl Y] [--unit px|mm]]\n";
     struct Case {
         const char *env;      // what the environment holds besides no display
         const char *args;
