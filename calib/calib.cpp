@@ -227,16 +227,9 @@ RIDAR_CALLBACK(CC_ButtonReset) {
 static void RefuseFit(const char *message) {
     SetCtrlVal(pPopup, POPUP_NUMFitSlope, 0.0);
     SetCtrlVal(pPopup, POPUP_NUMFitIntercept, 0.0);
-    Dim(pPopup, POPUP_ButtonDoFit, 1);
-    Dim(pPopup, POPUP_ButtonSaveCalValues, 1);
-    Dim(pPopup, POPUP_ButtonAcceptObject1, 1);
-    Dim(pPopup, POPUP_ButtonAcceptObject2, 1);
-    SetCtrlVal(pPopup, POPUP_CheckStep1, 0);
-    SetCtrlVal(pPopup, POPUP_CheckStep2, 0);
+    ResetSteps();
     Dim(pPopup, POPUP_CheckStep1, 0);
     Dim(pPopup, POPUP_CheckStep2, 0);
-    flagstep1 = 0;
-    flagstep2 = 0;
     MessagePopup("Calibration", message);
 }
 
