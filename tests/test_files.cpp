@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <functional>
+#include <memory>
 #include <grp.h>
 #include <string>
 #include <sys/mount.h>
@@ -19,7 +20,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTest>
+
 #include "tests/rel_support.h"
+#include "tests/support/drive.h"
 #include "recorder/recorder.h"
 
 using namespace rel;
@@ -286,6 +293,67 @@ TEST_F(Files, ParaFileTooLongAPathSaysSoAndWritesNothing) {
     struct stat st;
     EXPECT_NE(stat(cut.c_str(), &st), 0);
     EXPECT_NE(StatusLine(), "Line Ok!");
+}
+
+// The save dialog itself, as the operator fills it in: the name typed into
+// its file name field, then Enter. Its filter "*.dat" is restricted, so a
+// name that does not match it gets ".dat", and the load dialog lists the file.
+TEST_F(Files, ParaFileSaveDialogAddsTheExtension) {
+    const struct { const char *typed, *written; } cases[] = {
+        {"mypara", "mypara.dat"},
+        {"mypara.dat", "mypara.dat"},
+        {"OTHER.DAT", "OTHER.DAT"},
+        {"para.v2", "para.v2.dat"},
+        {"dotted.", "dotted.dat"},
+        {"mypara", "mypara.dat"},   // again: the file just written is replaced
+    };
+    char oldProj[sizeof proj_dir];
+    std::memcpy(oldProj, proj_dir, sizeof proj_dir);
+    std::snprintf(proj_dir, sizeof proj_dir, "%s", scratch_.Dir().c_str());
+    rt_SetPopupHook({});   // the real dialogs
+    std::vector<std::string> expected;
+    int vThdShown = 600;
+    // the radio button toggles: clicked once, it stays on
+    ASSERT_TRUE(drive::Click(pHandle, "RBTFile"));
+    ASSERT_EQ(target, DATFILE);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.typed);
+        std::string title, filters, failed;
+        auto done = std::make_shared<bool>(false);
+        const std::string typed = c.typed;
+        rt_After(0.3, [&, typed, done] {
+            auto *dlg = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QLineEdit *edit = dlg ? dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
+            if (!edit) {
+                failed = "no file dialog with a name field";
+                return;
+            }
+            title = dlg->windowTitle().toStdString();
+            filters = dlg->nameFilters().join(QLatin1Char('|')).toStdString();
+            edit->setFocus(Qt::OtherFocusReason);
+            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(edit, QString::fromStdString(typed));
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        // a safety net: a dialog still open is cancelled
+        rt_After(5.0, [done] {
+            if (*done) return;
+            if (auto *dlg = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) dlg->reject();
+        });
+        SetCtrlVal(pHandle, PANEL_NUMVideoThreshold, ++vThdShown);
+        ASSERT_TRUE(drive::Click(pHandle, "BTNSend"));
+        *done = true;
+        ASSERT_EQ(failed, "");
+        EXPECT_EQ(title, "K-VEX-XC-Series Parameter File");
+        EXPECT_EQ(filters, "Files (*.dat)");
+        const std::string path = scratch_.Dir() + "/" + c.written;
+        EXPECT_EQ(std::string(file_name), path);
+        EXPECT_EQ(ReadFile(path).substr(12, 6), "  " + std::to_string(vThdShown) + "\n");
+        if (std::find(expected.begin(), expected.end(), c.written) == expected.end()) expected.push_back(c.written);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(Entries(scratch_.Dir()), expected);
+    }
+    std::memcpy(proj_dir, oldProj, sizeof proj_dir);
 }
 
 // ---- the parameter file and file permissions -------------------------------------
