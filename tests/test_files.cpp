@@ -313,8 +313,14 @@ TEST_F(Files, ParaFileSaveDialogAddsTheExtension) {
     rt_SetPopupHook({});   // the real dialogs
     std::vector<std::string> expected;
     int vThdShown = 600;
-    // the radio button toggles: clicked once, it stays on
-    ASSERT_TRUE(drive::Click(pHandle, "RBTFile"));
+    // the target "File", chosen as the operator does; a click on the button
+    // when it is on already would switch it off
+    int fileOn = 0;
+    GetCtrlVal(pHandle, PANEL_RBTFile, &fileOn);
+    if (!fileOn || target != DATFILE) {
+        SetCtrlVal(pHandle, PANEL_RBTFile, 0);
+        ASSERT_TRUE(drive::Click(pHandle, "RBTFile"));
+    }
     ASSERT_EQ(target, DATFILE);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.typed);
