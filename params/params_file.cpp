@@ -103,7 +103,7 @@ int WriteParaFile(const char *path, const uint16_t *words) {
         const TempResult r = WriteViaTemp(path, exists ? &st : nullptr, words);
         if (r != TEMP_NOT_SAFE) return r == TEMP_DONE ? 0 : -1;
     }
-    return exists ? WriteInPlace(path, words) : -1;
+    return WriteInPlace(path, words);
 }
 
 static int IsSpace(int c) {
