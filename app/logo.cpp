@@ -36,8 +36,9 @@ void ShowLogo(int style) {
         SetCtrlAttribute(pHandle, PANEL_DECOLogo, ATTR_FRAME_COLOR, VAL_BLUE);
         PlacePicture(300, 10, "korvane.bmp");
         ShowInfoText(VAL_BLUE, VAL_WHITE, "Korvane GmbH", 15, 10, 11);
-        ShowInfoText(VAL_BLUE, VAL_WHITE, "Tel. +49 (0)7031 4187-0", 15, 25, 11);
-        ShowInfoText(VAL_BLUE, VAL_WHITE, "www.korvane-sensorik.de", 15, 40, 11);
+        // contact lines of no real firm: a reserved domain, numbers that cannot be dialled
+        ShowInfoText(VAL_BLUE, VAL_WHITE, "Tel. +00 (0)0000 0000-0", 15, 25, 11);
+        ShowInfoText(VAL_BLUE, VAL_WHITE, "www.korvane.example", 15, 40, 11);
         ShowInfoText(VAL_BLUE, VAL_WHITE, szSoftName, 300, 35, 18);
         ShowInfoText(VAL_BLUE, VAL_WHITE, szSoftVersion, 450, 40, 11);
         break;
@@ -45,8 +46,8 @@ void ShowLogo(int style) {
         SetCtrlAttribute(pHandle, PANEL_DECOLogo, ATTR_FRAME_COLOR, VAL_WHITE);
         PlacePicture(670, 7, "tessaro.bmp");
         ShowInfoText(VAL_WHITE, VAL_BLACK, "Tessaro Strumenti Ottici S.r.l.", 15, 10, 11);
-        ShowInfoText(VAL_WHITE, VAL_BLACK, "Via dell'Artigianato 14, I-35010 Vigonza (PD)", 15, 25, 11);
-        ShowInfoText(VAL_WHITE, VAL_BLACK, "Tel. +39 049 8096 210", 15, 40, 11);
+        ShowInfoText(VAL_WHITE, VAL_BLACK, "Via Esempio 0, I-00000 Esempio (XX)", 15, 25, 11);
+        ShowInfoText(VAL_WHITE, VAL_BLACK, "Tel. +00 000 0000 000", 15, 40, 11);
         ShowInfoText(VAL_WHITE, VAL_GRAY, szSoftName, 300, 22, 18);
         ShowInfoText(VAL_WHITE, VAL_GRAY, szSoftVersion, 450, 28, 11);
         break;

@@ -2,6 +2,8 @@
 // steps, the least-squares line and storing it in the sensor's RAM.
 #include "calib/calib.h"
 
+#include <cstdio>
+
 #include "app/panels.h"
 #include "params/vars.h"
 
@@ -220,31 +222,59 @@ RIDAR_CALLBACK(CC_ButtonReset) {
     return 0;
 }
 
+// A fit that cannot be stored: nothing is shown or sent, and both steps are
+// open again for new points.
+static void RefuseFit(const char *message) {
+    SetCtrlVal(pPopup, POPUP_NUMFitSlope, 0.0);
+    SetCtrlVal(pPopup, POPUP_NUMFitIntercept, 0.0);
+    ResetSteps();
+    Dim(pPopup, POPUP_CheckStep1, 0);
+    Dim(pPopup, POPUP_CheckStep2, 0);
+    MessagePopup("Calibration", message);
+}
+
+// The sensor holds the line as two unsigned words, slope times the slope
+// scale and offset plus YOFFSET, each truncated toward zero. A line outside
+// them would wrap into another one (swapped object sizes give a negative
+// slope, stored as a positive one). NaN fails every comparison.
+static int FitsCalibrationWords(double slopeUm, double offsetUm) {
+    const double s = static_cast<double>(SlopeScale()) * slopeUm;
+    const double o = static_cast<double>(YOFFSET) + offsetUm;
+    return s >= 1.0 && s < 65536.0 && o > -1.0 && o < 65536.0;
+}
+
+static void RefuseUnstorableFit(double slopeUm, double offsetUm) {
+    char text[400];
+    snprintf(text, sizeof text,
+             "The fitted line cannot be stored in the sensor - not saved!\n"
+             "Slope %.4f µm/pixel (possible: above 0 up to %.4f),\n"
+             "offset %.1f µm (possible: -30000 to 35535).\n"
+             "Check the sizes of both objects and take both objects again.",
+             slopeUm, 65535.0 / static_cast<double>(SlopeScale()), offsetUm);
+    RefuseFit(text);
+}
+
 RIDAR_CALLBACK(CC_ButtonDoFit) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     // Two equal pixel values leave the line undetermined (the fit would
-    // divide by zero and its result would reach the sensor). Refuse it and
-    // open both steps again for new points.
+    // divide by zero and its result would reach the sensor).
     if (!(pixel[0] != pixel[1])) {
-        SetCtrlVal(pPopup, POPUP_NUMFitSlope, 0.0);
-        SetCtrlVal(pPopup, POPUP_NUMFitIntercept, 0.0);
-        Dim(pPopup, POPUP_ButtonDoFit, 1);
-        Dim(pPopup, POPUP_ButtonSaveCalValues, 1);
-        Dim(pPopup, POPUP_ButtonAcceptObject1, 1);
-        Dim(pPopup, POPUP_ButtonAcceptObject2, 1);
-        SetCtrlVal(pPopup, POPUP_CheckStep1, 0);
-        SetCtrlVal(pPopup, POPUP_CheckStep2, 0);
-        Dim(pPopup, POPUP_CheckStep1, 0);
-        Dim(pPopup, POPUP_CheckStep2, 0);
-        flagstep1 = 0;
-        flagstep2 = 0;
-        MessagePopup("Calibration",
-                     "Both objects gave the same pixel value - no fit possible!\n"
-                     "The two objects must differ in size. Please take both objects again.");
+        RefuseFit("Both objects gave the same pixel value - no fit possible!\n"
+                  "The two objects must differ in size. Please take both objects again.");
         return 0;
     }
-    LinFit(pixel, umeter, 2, zarray, &slopeval, &interval, &mse);
+    double z[2], k = 0.0, b = 0.0, e = 0.0;
+    LinFit(pixel, umeter, 2, z, &k, &b, &e);
+    if (!FitsCalibrationWords(k, b)) {
+        RefuseUnstorableFit(k, b);
+        return 0;
+    }
+    zarray[0] = z[0];
+    zarray[1] = z[1];
+    slopeval = k;
+    interval = b;
+    mse = e;
     SetCtrlVal(pPopup, POPUP_NUMFitSlope, slopeval);
     SetCtrlVal(pPopup, POPUP_NUMFitIntercept, interval);
     Dim(pPopup, POPUP_ButtonSaveCalValues, 0);
@@ -255,6 +285,11 @@ RIDAR_CALLBACK(CC_ButtonDoFit) {
 RIDAR_CALLBACK(CC_ButtonSaveCalValues) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
+    // the slope scale belongs to the sensor, which may have changed since the fit
+    if (!FitsCalibrationWords(slopeval, interval)) {
+        RefuseUnstorableFit(slopeval, interval);
+        return 0;
+    }
     WaitForPendingReply();
     FlushInQ(com);
     FlushOutQ(com);

@@ -26,16 +26,18 @@ extern uint16_t pp[PNUM];
 extern int rx_flag, graphrefresh, graph_flag, stop_flag;
 extern double tstart, tdiff;
 extern int nBytesW, nBytesR;
-extern char szStatus[80];          // status text, at most 72 characters shown
+// Texts are UTF-8. The sensor's 8-bit texts take up to two bytes a
+// character so; 72 characters fit the buffers either way.
+extern char szStatus[160];         // status text, at most 72 characters shown
 
 // sensor description (hardware information, order 10)
 extern uint16_t ccdtype, ccdmaxpixel, ccdresolution, pcbtype, ccdvirtpixel, ccdsubpixel,
     ccdpixB, ccdpixE, softversion, hwtype, adcmax;
 extern double xArray8[256];
 extern uint16_t pixB, pixE, YMAXADC;
-extern char szVersion[80];         // firmware text, at most 72 characters
+extern char szVersion[160];        // firmware text, at most 72 characters
 
-// Copies text into szStatus, truncated to 72 characters.
+// Copies text into szStatus, truncated to 72 characters (never within one).
 void SetStatus(const char *text);
 // Shows szStatus in the status line.
 void ShowStatus(void);

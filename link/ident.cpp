@@ -219,6 +219,24 @@ static const SeriesEntry kSeries[] = {
     {"K-VEX-XF", 8, -6},
 };
 
+// The sensor's texts are 8-bit, Latin-1 (0xB5 is the micro sign); the
+// program's texts are UTF-8. The text ends at the first NUL.
+static void Latin1ToUtf8(const char *in, size_t n, char *out, size_t size) {
+    size_t o = 0;
+    for (size_t i = 0; i < n && in[i] != '\0'; ++i) {
+        const unsigned char c = static_cast<unsigned char>(in[i]);
+        if (c < 0x80) {
+            if (o + 1 >= size) break;
+            out[o++] = static_cast<char>(c);
+        } else {
+            if (o + 2 >= size) break;
+            out[o++] = static_cast<char>(0xC0 | (c >> 6));
+            out[o++] = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    out[o] = '\0';
+}
+
 int GetVERSIONInfo(void) {
     InstallComCallback(com, 0, FRAME_BYTES, sync, nullptr, nullptr);
     FlushInQ(com);
@@ -251,11 +269,11 @@ int GetVERSIONInfo(void) {
     if (nBytesR == 72) {
         if (pcbtype == 0) {
             // 36 words, one character each in the low byte
-            for (int i = 0; i < 36; ++i) szVersion[i] = szReadBuf[2 * i + 1];
-            szVersion[36] = '\0';
+            char text[36];
+            for (int i = 0; i < 36; ++i) text[i] = szReadBuf[2 * i + 1];
+            Latin1ToUtf8(text, 36, szVersion, sizeof szVersion);
         } else {
-            std::memcpy(szVersion, szReadBuf, 72);
-            szVersion[72] = '\0';
+            Latin1ToUtf8(szReadBuf, 72, szVersion, sizeof szVersion);
         }
         SetStatus(szVersion);
     }

@@ -8,8 +8,15 @@
 
 void SetStatus(const char *text) {
     if (text == nullptr) text = "";
-    std::strncpy(szStatus, text, 72);
-    szStatus[72] = '\0';
+    size_t n = 0;
+    for (int chars = 0; text[n] != '\0' && chars < 72; ++chars) {
+        size_t len = 1;
+        while ((static_cast<unsigned char>(text[n + len]) & 0xC0) == 0x80) ++len;  // continuation bytes
+        if (n + len >= sizeof szStatus) break;
+        n += len;
+    }
+    std::memcpy(szStatus, text, n);
+    szStatus[n] = '\0';
 }
 
 void ShowStatus(void) { SetCtrlVal(pHandle, PANEL_TEXTStatus, szStatus); }

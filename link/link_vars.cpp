@@ -9,10 +9,10 @@ uint16_t pp[PNUM];
 int rx_flag, graphrefresh, graph_flag, stop_flag = 1;
 double tstart, tdiff;
 int nBytesW, nBytesR;
-char szStatus[80];
+char szStatus[160];
 
 uint16_t ccdtype, ccdmaxpixel = 1024, ccdresolution, pcbtype = 100, ccdvirtpixel = 2048,
     ccdsubpixel, ccdpixB, ccdpixE, softversion, hwtype, adcmax = 256;
 double xArray8[256];
 uint16_t pixB = 1, pixE = 1024, YMAXADC = 256;
-char szVersion[80];
+char szVersion[160];

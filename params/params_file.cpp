@@ -1,36 +1,109 @@
 // The parameter file: the 16 words of the parameter frame, one per line.
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/panels.h"
 #include "params/vars.h"
 
-int WriteParaFile(const char *path, const uint16_t *words) {
-    if (path == nullptr || path[0] == '\0') return -1;
-    // The new set goes to a file beside the old one and takes its place only
-    // when complete: a full disk must not cost the set already stored. Only a
-    // plain file is replaced so; anything else (a device, a link) is written
-    // where it is.
-    struct stat st;
-    const int plain = lstat(path, &st) == 0 ? S_ISREG(st.st_mode) : errno == ENOENT;
-    char tmp[600];
-    const int n = snprintf(tmp, sizeof tmp, "%s.tmp", path);
-    const int viaTemp = plain && n > 0 && n < static_cast<int>(sizeof tmp);
-    FILE *f = fopen(viaTemp ? tmp : path, "w");
-    if (f == nullptr) return -1;
+// Writes the 16 lines to an open stream; 0 when every byte reached the file.
+static int WriteWords(FILE *f, const uint16_t *words) {
     int bad = 0;
     for (int i = 0; i < PNUM; ++i)
         if (fprintf(f, "%5u\n", static_cast<unsigned>(words[i])) < 0) bad = 1;
     // a full disk often shows only when the buffer is flushed
     if (fflush(f) != 0 || ferror(f)) bad = 1;
+    return bad;
+}
+
+static int WriteInPlace(const char *path, const uint16_t *words) {
+    FILE *f = fopen(path, "w");
+    if (f == nullptr) return -1;
+    int bad = WriteWords(f, words);
     if (fclose(f) != 0) bad = 1;
-    if (viaTemp) {
-        if (!bad && rename(tmp, path) != 0) bad = 1;
-        if (bad) remove(tmp);
-    }
     return bad ? -1 : 0;
+}
+
+static int MayWrite(const char *path) { return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0; }
+
+enum TempResult { TEMP_DONE, TEMP_FAILED, TEMP_NOT_SAFE };
+
+// Writes the set to a new file of a unique name beside path, gives it the
+// old file's owner and mode (old is null for a new file) and renames it over
+// path when complete. TEMP_NOT_SAFE, before anything is written, where the
+// new file could not be made to look like the old one.
+static TempResult WriteViaTemp(const char *path, const struct stat *old, const uint16_t *words) {
+    char tmp[PATH_MAX];
+    const int n = snprintf(tmp, sizeof tmp, "%s.XXXXXX", path);
+    if (n < 0 || n >= static_cast<int>(sizeof tmp)) return TEMP_FAILED;
+    const int fd = mkstemp(tmp);
+    if (fd < 0) return errno == ENAMETOOLONG ? TEMP_NOT_SAFE : TEMP_FAILED;
+    mode_t mode;
+    int same = 1;
+    if (old != nullptr) {
+        if ((old->st_uid != geteuid() || old->st_gid != getegid()) && fchown(fd, old->st_uid, old->st_gid) != 0)
+            same = 0;
+        mode = old->st_mode & 0777;
+    } else {
+        // what creating the file by name would have given it
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (same && fchmod(fd, mode) != 0) same = 0;
+    if (!same) {
+        close(fd);
+        unlink(tmp);
+        return TEMP_NOT_SAFE;
+    }
+    FILE *f = fdopen(fd, "w");
+    if (f == nullptr) {
+        close(fd);
+        unlink(tmp);
+        return TEMP_FAILED;
+    }
+    int bad = WriteWords(f, words);
+    if (!bad && fsync(fd) != 0 && errno != EINVAL) bad = 1;
+    if (fclose(f) != 0) bad = 1;
+    if (!bad && rename(tmp, path) != 0) bad = 1;
+    if (bad) unlink(tmp);
+    return bad ? TEMP_FAILED : TEMP_DONE;
+}
+
+int WriteParaFile(const char *path, const uint16_t *words) {
+    if (path == nullptr || path[0] == '\0') return -1;
+    struct stat st;
+    const int exists = lstat(path, &st) == 0;
+    if (!exists && errno != ENOENT) return -1;
+    // a file the operator may not write stays as it is
+    if (exists && !MayWrite(path)) return -1;
+    // Anything but a plain file of one name (a device, a link, a file with
+    // other names) is written where it is: replacing it would change what
+    // it is.
+    if (exists && (!S_ISREG(st.st_mode) || st.st_nlink > 1)) return WriteInPlace(path, words);
+    // Otherwise the new set goes to a file beside the old one and takes its
+    // place only when complete, so that a full disk does not cost the set
+    // already stored. That needs a directory the operator may write, and a
+    // new file that can be given the old one's owner and mode.
+    char dir[PATH_MAX];
+    const char *slash = strrchr(path, '/');
+    const size_t len = slash == nullptr ? 0 : (slash == path ? 1 : static_cast<size_t>(slash - path));
+    if (len >= sizeof dir) return -1;
+    if (len == 0) strcpy(dir, ".");
+    else {
+        memcpy(dir, path, len);
+        dir[len] = '\0';
+    }
+    if (faccessat(AT_FDCWD, dir, W_OK | X_OK, AT_EACCESS) == 0) {
+        const TempResult r = WriteViaTemp(path, exists ? &st : nullptr, words);
+        if (r != TEMP_NOT_SAFE) return r == TEMP_DONE ? 0 : -1;
+    }
+    return WriteInPlace(path, words);
 }
 
 static int IsSpace(int c) {

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <cstring>
@@ -66,6 +67,28 @@ static int Deliver(int result, const std::string &chosen, char *path, int bufSiz
     return result;
 }
 
+// A file saved under a restricted filter must match it, or the dialog that
+// loads it (same filter) does not list it: a name that matches none of the
+// patterns gets the extension of the first ("*.dat": "para" becomes
+// "para.dat", "para.v2" becomes "para.v2.dat"). Letter case does not count,
+// as in the dialog's list.
+static QString WithFilterExtension(const QString &chosen, const QStringList &pats) {
+    if (pats.isEmpty()) return chosen;
+    const QString name = QFileInfo(chosen).fileName();
+    if (name.isEmpty()) return chosen;
+    for (const QString &p : pats) {
+        const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(p.trimmed()),
+                                    QRegularExpression::CaseInsensitiveOption);
+        if (re.match(name).hasMatch()) return chosen;
+    }
+    const QString first = pats.first().trimmed();
+    const QString ext = first.mid(1);  // ".dat"
+    if (!first.startsWith(QLatin1String("*.")) || ext.size() < 2 ||
+        ext.contains(QRegularExpression(QStringLiteral("[*?\\[]"))))
+        return chosen;
+    return name.endsWith(QLatin1Char('.')) ? chosen + ext.mid(1) : chosen + ext;
+}
+
 int FileSelectPopup(const char *defaultDir, const char *defaultName, const char *filter,
                     const char *title, const char *buttonLabel, int restrictDir,
                     int restrictExt, int allowCancel, int allowMakeDir, char *path,
@@ -94,9 +117,9 @@ int FileSelectPopup(const char *defaultDir, const char *defaultName, const char 
                 label.contains(QLatin1String("Open"), Qt::CaseInsensitive);
     dlg.setAcceptMode(load ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dlg.setFileMode(load ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    QString f = QStr(filter).trimmed();
-    if (!f.isEmpty()) {
-        QStringList pats = f.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    const QString f = QStr(filter).trimmed();
+    const QStringList pats = f.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    if (!pats.isEmpty()) {
         QStringList filters{QStringLiteral("Files (%1)").arg(pats.join(QLatin1Char(' ')))};
         if (!restrictExt) filters << QStringLiteral("All files (*)");
         dlg.setNameFilters(filters);
@@ -105,6 +128,7 @@ int FileSelectPopup(const char *defaultDir, const char *defaultName, const char 
     if (defaultName && *defaultName) dlg.selectFile(QStr(defaultName));
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return VAL_NO_FILE_SELECTED;
     QString chosen = dlg.selectedFiles().first();
+    if (!load && restrictExt) chosen = WithFilterExtension(chosen, pats);
     int result = QFileInfo::exists(chosen) ? VAL_EXISTING_FILE_SELECTED : VAL_NEW_FILE_SELECTED;
     return Deliver(result, chosen.toLocal8Bit().toStdString(), path, bufSize);
 }

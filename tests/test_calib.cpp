@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/peer_responder.h"
+#include "tests/support/drive.h"
 #include "tests/support/support.h"
 #include "app/panels.h"
 #include "calib/calib.h"
@@ -152,7 +153,9 @@ class CalibPeer : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(StartRidarForTest());
-        // a fresh popup, as the resource file has it
+        // a fresh popup for each case: offscreen, a popup hidden by the
+        // discard and shown again never becomes the active window, and keys
+        // go to the active window only
         DiscardPanel(pPopup);
         pPopup = LoadPanel(0, KVEX_UIR_PATH, POPUP);
         ASSERT_GT(pPopup, 0);
@@ -466,16 +469,12 @@ TEST_F(CalibPeer, DecodingOfReportedWords) {
 
 // The encoding of a fit into the two words, as they go out with order 12.
 TEST_F(CalibPeer, SavedWordsOnTheWire) {
-    const double nan = std::nan("");
     struct Case { uint16_t ccd, soft; double k, b; int slopeWord, offsetWord; } cases[] = {
         {0, 250, 14000.0 / 421.0, 7960.0 - 241.0 * 14000.0 / 421.0, 34052, 29945},
         {104, 249, 14000.0 / 421.0, -54.2518, 17026, 29945},
-        {0, 250, 33254.9 / 1024.0, -30000.5, 33254, 0},
-        {0, 250, 64.0, 35536.0, 0, 0},               // one past the top wraps
-        {0, 250, 64.5, -30001.0, 512, 65535},        // 66048 -> 512; -1 -> 65535
-        {0, 250, -0.5, 0.9, 65024, 30000},           // -512 wraps
-        {0, 250, nan, nan, 0, 0},
-        {0, 250, INFINITY, -INFINITY, 0, 0},
+        {0, 250, 33254.9 / 1024.0, -30000.5, 33254, 0},   // truncated toward zero
+        {0, 250, 65535.99 / 1024.0, 35535.99, 65535, 65535},
+        {0, 250, 1.0 / 1024.0, -29999.9, 1, 0},
         {104, 249, 127.99, 35535.0, 65530, 65535},
     };
     for (const auto &c : cases) {
@@ -494,6 +493,49 @@ TEST_F(CalibPeer, SavedWordsOnTheWire) {
         EXPECT_EQ(slope, c.slopeWord);
         EXPECT_EQ(intersect, c.offsetWord);
         EXPECT_EQ(Dimmed(pPopup, POPUP_ButtonSaveCalValues), 1);
+    }
+    EXPECT_TRUE(popups.empty());
+}
+
+// A line the two words cannot hold would wrap into another one; the save
+// refuses it even when the fit was made for another slope scale.
+TEST_F(CalibPeer, SaveRefusesALineOutsideTheWords) {
+    const double nan = std::nan("");
+    struct Case { uint16_t ccd, soft; double k, b; } cases[] = {
+        {0, 250, 64.0, 0.0},               // 65536: one past the top
+        {104, 249, 128.0, 0.0},
+        {0, 250, 100.0, 0.0},              // fitted with scale 512, sent with 1024
+        {0, 250, -33.25, 29974.0},         // swapped objects
+        {0, 250, 0.0, 0.0},
+        {0, 250, 0.5 / 1024.0, 0.0},       // a slope word of 0
+        {0, 250, 30.0, -30001.0},
+        {0, 250, 30.0, 35536.0},
+        {0, 250, nan, 0.0},
+        {0, 250, 30.0, nan},
+        {0, 250, INFINITY, 0.0},
+        {0, 250, 30.0, -INFINITY},
+    };
+    for (const auto &c : cases) {
+        ccdtype = c.ccd;
+        softversion = c.soft;
+        slopeval = c.k;
+        interval = c.b;
+        slope = 1111;
+        intersect = 2222;
+        flagstep1 = flagstep2 = 1;
+        popups.clear();
+        SetCtrlAttribute(pPopup, POPUP_ButtonSaveCalValues, ATTR_DIMMED, 0);
+        peer.ClearLog();
+        Click(POPUP_ButtonSaveCalValues);
+        EXPECT_EQ(peer.Requests(12).size(), 0u) << c.k << " " << c.b;
+        EXPECT_EQ(slope, 1111);
+        EXPECT_EQ(intersect, 2222);
+        ASSERT_EQ(popups.size(), 1u);
+        EXPECT_NE(popups[0].message.find("cannot be stored"), std::string::npos) << popups[0].message;
+        // both steps to be taken again
+        EXPECT_EQ(PopupState(), "chk1=E0 chk2=E0 acc1=D acc2=D fit=D save=D");
+        EXPECT_EQ(flagstep1, 0);
+        EXPECT_EQ(flagstep2, 0);
     }
 }
 
@@ -604,6 +646,85 @@ TEST_F(CalibSim, FullCalibration) {
     PushGET(RAM);
     EXPECT_EQ(slope, 30720);
     EXPECT_EQ(intersect, 29000);
+}
+
+// Object sizes whose line the sensor's words cannot hold, taken as an
+// operator takes them: the popup's controls clicked and typed into, the
+// simulator measuring the objects. The fit is refused with a message, the
+// save cannot be pressed, and the sensor keeps its calibration.
+TEST_F(CalibSim, FitOutsideTheWordsIsRefused) {
+    struct Case {
+        const char *name;
+        int l1, r1, size1, l2, r2, size2;   // objects (virtual pixels) and their sizes (um)
+        int slopeWord, offsetWord;          // 0 0: refused
+    } cases[] = {
+        {"swapped sizes", 400, 600, 21960, 300, 900, 7960, 0, 0},        // -35 um/px
+        {"too steep", 400, 600, 1000, 300, 900, 30000, 0, 0},            // 72.5 um/px
+        {"offset too low", 100, 1100, 19000, 100, 1200, 24000, 0, 0},    // 50 um/px, -31000 um
+        {"offset too high", 400, 600, 40000, 300, 900, 45000, 0, 0},     // 12.5 um/px, +37500 um
+        {"steepest here", 400, 600, 12880, 300, 900, 38440, 65433, 30100},  // 63.9 um/px, +100 um
+    };
+    std::vector<RtPopup> seen;
+    rt_SetPopupHook([&seen](const RtPopup &p) {
+        seen.push_back(p);
+        return RtPopupAnswer{};
+    });
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        seen.clear();
+        // a fresh popup for each case: offscreen, a popup hidden by the
+        // discard and shown again never becomes the active window, and keys
+        // go to the active window only
+        DiscardPanel(pPopup);
+        pPopup = LoadPanel(0, KVEX_UIR_PATH, POPUP);
+        ASSERT_GT(pPopup, 0);
+        DisplayPanel(pPopup);
+        std::string afterFit;
+        bool saveReachable = true;
+        auto take = [&](const char *check, const char *size, const char *accept, int um) {
+            EXPECT_TRUE(drive::Click(pPopup, check));
+            EXPECT_TRUE(drive::Type(pPopup, size, std::to_string(um)));
+            EXPECT_TRUE(drive::Key(pPopup, size, "Tab"));
+            EXPECT_TRUE(drive::Click(pPopup, accept));
+        };
+        Steps({
+            [&] { sim.Command("object " + std::to_string(c.l1) + " " + std::to_string(c.r1)); },
+            [&] {
+                take("CheckStep1", "NUMUmObject1", "ButtonAcceptObject1", c.size1);
+                sim.Command("object " + std::to_string(c.l2) + " " + std::to_string(c.r2));
+            },
+            [&] {
+                take("CheckStep2", "NUMUmObject2", "ButtonAcceptObject2", c.size2);
+                EXPECT_TRUE(drive::Click(pPopup, "ButtonDoFit"));
+                afterFit = PopupState();
+                saveReachable = drive::Click(pPopup, "ButtonSaveCalValues");
+            },
+            [&] { EXPECT_TRUE(drive::Click(pPopup, "DiscardCalibration")); },
+        });
+        EXPECT_TRUE(drive::Click(pPopup, "ActivateCalibration"));
+        EXPECT_EQ(pixel[0], c.r1 - c.l1);
+        EXPECT_EQ(pixel[1], c.r2 - c.l2);
+        EXPECT_EQ(umeter[0], c.size1);
+        EXPECT_EQ(umeter[1], c.size2);
+        slope = intersect = 0;
+        PushGET(RAM);
+        if (c.slopeWord == 0) {
+            ASSERT_EQ(seen.size(), 1u);
+            EXPECT_EQ(seen[0].kind, 1);
+            EXPECT_NE(seen[0].message.find("cannot be stored"), std::string::npos) << seen[0].message;
+            EXPECT_EQ(afterFit, "chk1=E0 chk2=E0 acc1=D acc2=D fit=D save=D");
+            EXPECT_FALSE(saveReachable);
+            // the sensor keeps the calibration it had
+            EXPECT_EQ(slope, 12800);
+            EXPECT_EQ(intersect, 30000);
+        } else {
+            EXPECT_TRUE(seen.empty());
+            EXPECT_EQ(afterFit, "chk1=D0 chk2=D0 acc1=D acc2=D fit=D save=E");
+            EXPECT_TRUE(saveReachable);
+            EXPECT_EQ(slope, c.slopeWord);
+            EXPECT_EQ(intersect, c.offsetWord);
+        }
+    }
 }
 
 TEST_F(CalibSim, SilentSimulator) {

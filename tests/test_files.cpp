@@ -4,18 +4,29 @@
 // already written, for the parameter file and for recordings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <functional>
+#include <memory>
+#include <grp.h>
 #include <string>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTest>
+
 #include "tests/rel_support.h"
+#include "tests/support/drive.h"
 #include "recorder/recorder.h"
 
 using namespace rel;
@@ -48,6 +59,20 @@ void WriteAll(const std::string &path, const std::string &bytes) {
     ASSERT_NE(f, nullptr) << path;
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     ASSERT_EQ(std::fclose(f), 0);
+}
+
+// The names in a directory, sorted.
+std::vector<std::string> Entries(const std::string &dir) {
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(n);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 // A scratch directory; optionally a tmpfs of the given size mounted on it.
@@ -198,6 +223,7 @@ TEST_P(ParaFileWrite, SaysSoAndKeepsTheOldSet) {
         path = scratch_.Dir() + "/missing/KVEXpara.dat";
         break;
     }
+    const std::vector<std::string> before = Entries(scratch_.Dir());
     SendToFile(path);
     limit.reset();
     EXPECT_EQ(StatusLine(), kParaFail);
@@ -213,7 +239,7 @@ TEST_P(ParaFileWrite, SaysSoAndKeepsTheOldSet) {
         EXPECT_EQ(ReadFile(path), kOldSet);
     }
     // no half-written file is left beside it
-    EXPECT_NE(stat((path + ".tmp").c_str(), &st), 0);
+    EXPECT_EQ(Entries(scratch_.Dir()), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ParaFileWrite,
@@ -233,8 +259,7 @@ TEST_F(Files, ParaFileWrittenWholeReplacesTheOldOne) {
     EXPECT_NE(now, kOldSet);
     EXPECT_EQ(now.size(), 16u * 6u) << now;
     EXPECT_NE(now.find("  777\n"), std::string::npos) << now;
-    struct stat st;
-    EXPECT_NE(stat((path + ".tmp").c_str(), &st), 0);
+    EXPECT_EQ(Entries(scratch_.Dir()), std::vector<std::string>{"KVEXpara.dat"});
 }
 
 TEST_F(Files, ParaFileOnADeviceOrThroughALinkIsWrittenWhereItIs) {
@@ -269,6 +294,227 @@ TEST_F(Files, ParaFileTooLongAPathSaysSoAndWritesNothing) {
     EXPECT_NE(stat(cut.c_str(), &st), 0);
     EXPECT_NE(StatusLine(), "Line Ok!");
 }
+
+// The save dialog itself, as the operator fills it in: the name typed into
+// its file name field, then Enter. Its filter "*.dat" is restricted, so a
+// name that does not match it gets ".dat", and the load dialog lists the file.
+TEST_F(Files, ParaFileSaveDialogAddsTheExtension) {
+    const struct { const char *typed, *written; } cases[] = {
+        {"mypara", "mypara.dat"},
+        {"mypara.dat", "mypara.dat"},
+        {"OTHER.DAT", "OTHER.DAT"},
+        {"para.v2", "para.v2.dat"},
+        {"dotted.", "dotted.dat"},
+        {"mypara", "mypara.dat"},   // again: the file just written is replaced
+    };
+    char oldProj[sizeof proj_dir];
+    std::memcpy(oldProj, proj_dir, sizeof proj_dir);
+    std::snprintf(proj_dir, sizeof proj_dir, "%s", scratch_.Dir().c_str());
+    rt_SetPopupHook({});   // the real dialogs
+    std::vector<std::string> expected;
+    int vThdShown = 600;
+    // the target "File", chosen as the operator does; a click on the button
+    // when it is on already would switch it off
+    int fileOn = 0;
+    GetCtrlVal(pHandle, PANEL_RBTFile, &fileOn);
+    if (!fileOn || target != DATFILE) {
+        SetCtrlVal(pHandle, PANEL_RBTFile, 0);
+        ASSERT_TRUE(drive::Click(pHandle, "RBTFile"));
+    }
+    ASSERT_EQ(target, DATFILE);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.typed);
+        std::string title, filters, failed;
+        auto done = std::make_shared<bool>(false);
+        const std::string typed = c.typed;
+        rt_After(0.3, [&, typed, done] {
+            auto *dlg = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QLineEdit *edit = dlg ? dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
+            if (!edit) {
+                failed = "no file dialog with a name field";
+                return;
+            }
+            title = dlg->windowTitle().toStdString();
+            filters = dlg->nameFilters().join(QLatin1Char('|')).toStdString();
+            edit->setFocus(Qt::OtherFocusReason);
+            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(edit, QString::fromStdString(typed));
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        // a safety net: a dialog still open is cancelled
+        rt_After(5.0, [done] {
+            if (*done) return;
+            if (auto *dlg = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) dlg->reject();
+        });
+        SetCtrlVal(pHandle, PANEL_NUMVideoThreshold, ++vThdShown);
+        ASSERT_TRUE(drive::Click(pHandle, "BTNSend"));
+        *done = true;
+        ASSERT_EQ(failed, "");
+        EXPECT_EQ(title, "K-VEX-XC-Series Parameter File");
+        EXPECT_EQ(filters, "Files (*.dat)");
+        const std::string path = scratch_.Dir() + "/" + c.written;
+        EXPECT_EQ(std::string(file_name), path);
+        EXPECT_EQ(ReadFile(path).substr(12, 6), "  " + std::to_string(vThdShown) + "\n");
+        if (std::find(expected.begin(), expected.end(), c.written) == expected.end()) expected.push_back(c.written);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(Entries(scratch_.Dir()), expected);
+    }
+    std::memcpy(proj_dir, oldProj, sizeof proj_dir);
+}
+
+// ---- the parameter file and file permissions -------------------------------------
+
+// Root writes any file whatever its mode; the operator does not. The cases
+// of an operator's rights run in a child that has dropped to nobody, with
+// the panel and the file dialog it inherited.
+const uid_t kNobody = 65534;
+const gid_t kNogroup = 65534;
+
+// Runs body as nobody in a child; what it returns comes back, or a text
+// starting "child:" when the child could not drop or ended badly.
+std::string AsNobody(const std::function<std::string()> &body) {
+    int fds[2];
+    if (pipe(fds) != 0) return "child: no pipe";
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) return "child: no fork";
+    if (pid == 0) {
+        close(fds[0]);
+        std::string out = "child: cannot drop to nobody";
+        if (setgroups(0, nullptr) == 0 && setgid(kNogroup) == 0 && setuid(kNobody) == 0 && geteuid() == kNobody) {
+            umask(022);
+            out = body();
+        }
+        const char *p = out.data();
+        size_t left = out.size();
+        while (left > 0) {
+            const ssize_t n = write(fds[1], p, left);
+            if (n <= 0) break;
+            p += n;
+            left -= static_cast<size_t>(n);
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child: ended with status " + std::to_string(status);
+    return out;
+}
+
+enum Who { AS_ROOT, AS_NOBODY };
+enum Dir { DIR_OPERATORS, DIR_LOCKED };  // nobody may write the directory, or not
+enum How { REFUSED, REPLACED, IN_PLACE };  // REPLACED: a new file took the name
+
+struct ParaRights {
+    const char *name;
+    Who who;
+    Dir dir;
+    bool exists;
+    uid_t owner;
+    gid_t group;
+    mode_t mode;
+    How how;
+};
+
+class ParaFileRights : public Files, public ::testing::WithParamInterface<ParaRights> {};
+
+TEST_P(ParaFileRights, RefusedWrittenInPlaceOrReplacedKeepingOwnerAndMode) {
+    const ParaRights &c = GetParam();
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make files of other users";
+    // nobody may look into the scratch directory; the case's directory is
+    // nobody's own or root's
+    ASSERT_EQ(chmod(scratch_.Dir().c_str(), 0755), 0);
+    const std::string dir = scratch_.Dir() + "/d";
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    if (c.dir == DIR_OPERATORS) {
+        ASSERT_EQ(chown(dir.c_str(), kNobody, kNogroup), 0);
+    }
+    const std::string path = dir + "/KVEXpara.dat";
+    // an operator's own file of the name an earlier mend wrote through
+    const std::string own = dir + "/KVEXpara.dat.tmp";
+    const std::string ownText = "notes of the operator\n";
+    WriteAll(own, ownText);
+    ASSERT_EQ(chown(own.c_str(), kNobody, kNogroup), 0);
+    struct stat st {};
+    ino_t inode = 0;
+    if (c.exists) {
+        WriteAll(path, kOldSet);
+        ASSERT_EQ(chown(path.c_str(), c.owner, c.group), 0);
+        ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        inode = st.st_ino;
+    }
+    const std::vector<std::string> before = Entries(dir);
+    SetCtrlVal(pHandle, PANEL_NUMVideoThreshold, 777);
+    std::string status;
+    if (c.who == AS_NOBODY) {
+        status = AsNobody([&] {
+            SendToFile(path);
+            return StatusLine();
+        });
+    } else {
+        SendToFile(path);
+        status = StatusLine();
+    }
+    ASSERT_EQ(status.rfind("child:", 0), std::string::npos) << status;
+    if (c.how == REFUSED) {
+        EXPECT_EQ(status, kParaFail);
+        EXPECT_EQ(ReadFile(path), c.exists ? kOldSet : "");
+    } else {
+        EXPECT_NE(status, kParaFail);
+        const std::string now = ReadFile(path);
+        EXPECT_EQ(now.size(), 16u * 6u) << now;
+        EXPECT_EQ(now.substr(12, 6), "  777\n") << now;
+    }
+    // the file is what it was, or looks like it; a new one as any new file
+    struct stat now {};
+    const bool there = stat(path.c_str(), &now) == 0;
+    EXPECT_EQ(there, c.exists || c.how != REFUSED);
+    if (there) {
+        EXPECT_EQ(now.st_uid, c.exists ? c.owner : (c.who == AS_NOBODY ? kNobody : 0u));
+        EXPECT_EQ(now.st_gid, c.exists ? c.group : (c.who == AS_NOBODY ? kNogroup : 0u));
+        EXPECT_EQ(now.st_mode & 07777, c.exists ? c.mode : 0644u);
+        if (c.exists && c.how != REFUSED) {
+            EXPECT_EQ(now.st_ino == inode, c.how == IN_PLACE) << "written in place";
+        }
+    }
+    // nothing left beside it, and the operator's own file untouched
+    std::vector<std::string> after = before;
+    if (!c.exists && c.how != REFUSED) after.push_back("KVEXpara.dat");
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(Entries(dir), after);
+    EXPECT_EQ(ReadFile(own), ownText);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParaFileRights,
+    ::testing::Values(
+        // the operator's file, read-only: refused, in a directory of theirs or not
+        ParaRights{"ReadOnlyFile", AS_NOBODY, DIR_OPERATORS, true, kNobody, kNogroup, 0444, REFUSED},
+        ParaRights{"ReadOnlyFileLockedDir", AS_NOBODY, DIR_LOCKED, true, kNobody, kNogroup, 0444, REFUSED},
+        // another user's file the operator may not write
+        ParaRights{"OthersFile", AS_NOBODY, DIR_OPERATORS, true, 0, 0, 0644, REFUSED},
+        // replaced whole, with its mode
+        ParaRights{"OwnFile", AS_NOBODY, DIR_OPERATORS, true, kNobody, kNogroup, 0640, REPLACED},
+        ParaRights{"OwnFileGroupWritable", AS_NOBODY, DIR_OPERATORS, true, kNobody, kNogroup, 0664, REPLACED},
+        // a writable file in a directory the operator may not write
+        ParaRights{"OwnFileLockedDir", AS_NOBODY, DIR_LOCKED, true, kNobody, kNogroup, 0600, IN_PLACE},
+        ParaRights{"OthersWritableFileLockedDir", AS_NOBODY, DIR_LOCKED, true, 0, 0, 0666, IN_PLACE},
+        // another user's writable file: a new file would be the operator's
+        ParaRights{"OthersWritableFile", AS_NOBODY, DIR_OPERATORS, true, 0, 0, 0666, IN_PLACE},
+        // new files
+        ParaRights{"NewFile", AS_NOBODY, DIR_OPERATORS, false, 0, 0, 0, REPLACED},
+        ParaRights{"NewFileLockedDir", AS_NOBODY, DIR_LOCKED, false, 0, 0, 0, REFUSED},
+        // root replaces a user's file, which stays the user's, with its mode
+        ParaRights{"RootOnUsersFile", AS_ROOT, DIR_OPERATORS, true, kNobody, kNogroup, 0604, REPLACED},
+        ParaRights{"RootOnReadOnlyFile", AS_ROOT, DIR_LOCKED, true, kNobody, kNogroup, 0444, REPLACED}),
+    [](const ::testing::TestParamInfo<ParaRights> &i) { return std::string(i.param.name); });
 
 struct ParaRead {
     const char *name;

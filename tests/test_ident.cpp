@@ -351,6 +351,40 @@ TEST_F(Ident, SeventyTwoCharacterTextIsTerminated) {
     EXPECT_EQ(StatusLine(), text);
 }
 
+// The sensor's texts are 8-bit Latin-1: 0xB5 is the micro sign, 0xC4 an
+// A with umlaut. The status line shows them as those characters.
+TEST_F(Ident, FirmwareTextIsLatin1) {
+    const struct {
+        std::string sent;     // bytes on the wire
+        int pcb;
+        std::string shown;    // UTF-8, before the padding
+        int popupsSeen;
+    } cases[] = {
+        {"K-VEX-XC \xB5m-Sensor \xC4\xD6\xDC\xDF 20\xB0""C", 100, "K-VEX-XC µm-Sensor ÄÖÜß 20°C", 0},
+        {"K-VEX-XC 2\xB5m \xE9t\xE9", 0, "K-VEX-XC 2µm été", 0},
+        {"K-VEX-XC-" + std::string(63, '\xB5'), 100, "K-VEX-XC-" + [] {
+             std::string m;
+             for (int i = 0; i < 63; ++i) m += "µ";
+             return m;
+         }(), 0},
+        {"\xFF\xA0\x80 K-VEX-XC", 100, "ÿ\xC2\xA0\xC2\x80 K-VEX-XC", 0},
+        {"K-VEX-XD \xB5", 100, "K-VEX-XD µ", 1},   // still known as another series
+    };
+    for (const auto &c : cases) {
+        SetUp();
+        SimProcess sim;
+        ASSERT_TRUE(Identify(sim, {"--firmware", c.sent, "--pcbtype", std::to_string(c.pcb)}));
+        SCOPED_TRACE(c.shown);
+        const size_t width = c.pcb == 0 ? 36 : 72;
+        const std::string text = c.shown + std::string(width - c.sent.size(), ' ');
+        EXPECT_EQ(std::string(szVersion), text);
+        EXPECT_EQ(StatusLine(), text);
+        EXPECT_EQ(StatusLine().find("\xEF\xBF\xBD"), std::string::npos);   // no replacement character
+        EXPECT_EQ(static_cast<int>(popups.size()), c.popupsSeen);
+        CloseCom(1);
+    }
+}
+
 TEST_F(Ident, FirmwareBelowAndAbove240LayOutThePanel) {
     const struct { const char *version; int trig; size_t items; const char *item2; } cases[] = {
         {"239", 0, 8, "MAX. int. trigg."},

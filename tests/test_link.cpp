@@ -122,6 +122,13 @@ TEST(FrameCodec, StatusTextIsCutAt72) {
     EXPECT_EQ(std::strlen(szStatus), 72u);
     SetStatus("Line Ok!");
     EXPECT_STREQ(szStatus, "Line Ok!");
+    // 72 characters, not bytes, and never half a character
+    std::string micros;
+    for (int i = 0; i < 100; ++i) micros += "\xC2\xB5";
+    SetStatus(micros.c_str());
+    EXPECT_EQ(std::string(szStatus), micros.substr(0, 144));
+    SetStatus(("x" + micros).c_str());
+    EXPECT_EQ(std::string(szStatus), "x" + micros.substr(0, 142));
 }
 
 TEST(FrameCodec, CallbackActsOnlyOnTheNotifyEvent) {

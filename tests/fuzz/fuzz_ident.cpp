@@ -21,6 +21,20 @@ static std::string Segment(const uint8_t *&data, size_t &size, size_t scale) {
     return FuzzTake(data, size, n);
 }
 
+// Characters of a UTF-8 text; a byte that cannot stand where it is breaks it.
+static size_t Chars(const char *s) {
+    size_t n = 0;
+    for (size_t i = 0; s[i] != '\0'; ++n) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
+        for (size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) __builtin_trap();
+        if (c >= 0x80 && (c & 0xC0) == 0x80) __builtin_trap();
+        i += len;
+    }
+    return n;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzStart();
     FuzzClearReplies();
@@ -38,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     pcbtype = board & 1 ? 0 : pcbtype;
     const int r = GetVERSIONInfo();
     if (r < 0) SeriesRefusedText(r);
-    if (std::strlen(szVersion) > 72 || std::strlen(szStatus) > 72) __builtin_trap();
+    if (Chars(szVersion) > 72 || Chars(szStatus) > 72) __builtin_trap();
     InitGUI();
     FlushInQ(com);
     return 0;
