@@ -10,6 +10,8 @@
 
 #define CVICALLBACK
 
+class QWidget;  // only tests reach the widgets (rt_Widget)
+
 // ---- events -------------------------------------------------------------
 enum {
     EVENT_COMMIT = 1,
@@ -267,6 +269,9 @@ std::string rt_GetCtrlText(int panel, int control);  // text, label or on/off te
 std::vector<std::string> rt_GetListItems(int panel, int control);
 int rt_IsShown(int panel);
 int rt_Find(int panel, const char *name);  // control id by name, -1 when absent
+// The widget of a control (control 0: the panel's window), nullptr when
+// absent: for tests that drive the real widgets with QTest.
+QWidget *rt_Widget(int panel, int control);
 // Saves a picture of a panel (or of one control when control > 0) as PNG.
 int rt_SavePanelImage(int panel, int control, const char *file);
 // Statistics of the serial layer since start.

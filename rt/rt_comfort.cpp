@@ -168,6 +168,8 @@ std::vector<std::string> rt_GetMenuItems(int panel, int control) {
     return out;
 }
 
+QWidget *rt_Widget(int panel, int control) { return WidgetOf(panel, control); }
+
 std::string rt_GetToolTip(int panel, int control) {
     QWidget *w = WidgetOf(panel, control);
     return w ? w->toolTip().toStdString() : std::string();

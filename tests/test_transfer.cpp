@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/drive.h"
 #include "tests/support/support.h"
 #include "app/panels.h"
 #include "display/display.h"
@@ -19,16 +20,7 @@ namespace {
 
 using namespace ptest;
 
-// Reads from the peer while the program's event loop keeps running.
-std::string ReadWire(PtyPeer &peer, size_t n, double seconds) {
-    std::string got;
-    auto t0 = Clock::now();
-    while (got.size() < n && Since(t0) < seconds) {
-        ProcessSystemEvents();
-        got += peer.Read(n - got.size(), 0.01);
-    }
-    return got;
-}
+using drive::ReadWire;
 
 // Plays the sensor on a thread: for each step reads one request and
 // answers it (after a delay) unless the answer is empty.
