@@ -30,6 +30,7 @@
 
 #include <cfloat>
 #include <climits>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -481,6 +482,11 @@ int InitCVIRTE(int argc, char **argv) {
         new QApplication(s_argc, s_argv);
     }
     if (!qApp) return 0;
+    // Qt took the whole locale from the environment. Files, the wire and
+    // whatever the program parses must not change with the desktop's
+    // language (a decimal comma in the recorder file), so numbers in the C
+    // library stay C; the panels format through QLocale and still follow it.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setQuitOnLastWindowClosed(false);
     if (QStyle *st = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(st);
     g_wake = new QTimer(qApp);
