@@ -25,6 +25,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QUiLoader>
+#include <QWheelEvent>
 
 #include <qcustomplot.h>
 
@@ -170,14 +171,43 @@ static bool EnterPressed(QWidget *w) {
     return w->hasFocus();
 }
 
-// A ring that tells the program when its list is about to open.
+// A ring that tells the program when its list is about to open, and that
+// may be changed by a choice from that list only.
 class RtComboBox : public QComboBox {
 public:
     explicit RtComboBox(QWidget *parent) : QComboBox(parent) {}
     void (*onOpen)(void) = nullptr;
+    bool choiceOnly = false;
     void showPopup() override {
         if (onOpen) onOpen();
         QComboBox::showPopup();
+    }
+protected:
+    void wheelEvent(QWheelEvent *e) override {
+        if (choiceOnly) e->ignore();
+        else QComboBox::wheelEvent(e);
+    }
+    void keyPressEvent(QKeyEvent *e) override {
+        if (!choiceOnly || (e->modifiers() & Qt::AltModifier)) {
+            QComboBox::keyPressEvent(e);
+            return;
+        }
+        switch (e->key()) {
+        case Qt::Key_Up: case Qt::Key_Down:
+            showPopup();
+            return;
+        case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End:
+            e->ignore();
+            return;
+        case Qt::Key_F4: case Qt::Key_Space:
+            QComboBox::keyPressEvent(e);
+            return;
+        default:
+            // typed letters would pick an item by its name
+            if (!e->text().isEmpty() && e->text().at(0).isPrint()) e->ignore();
+            else QComboBox::keyPressEvent(e);
+            return;
+        }
     }
 };
 
@@ -913,6 +943,17 @@ int InsertListItem(int panel, int control, int index, const char *label, int val
     return 0;
 }
 
+int DeleteListItem(int panel, int control, int index, int count) {
+    int rc;
+    QComboBox *cb = Ring(panel, control, &rc);
+    if (!cb) return rc;
+    if (index < 0 || index >= cb->count() || count < -1) return RT_UIE_BAD_VALUE;
+    const int n = count < 0 ? cb->count() - index : std::min(count, cb->count() - index);
+    QSignalBlocker block(cb);
+    for (int i = 0; i < n; ++i) cb->removeItem(index);
+    return 0;
+}
+
 int GetNumListItems(int panel, int control, int *count) {
     int rc;
     QComboBox *cb = Ring(panel, control, &rc);
@@ -981,6 +1022,10 @@ static Ctrl *Reachable(int panel, int control) {
 void rt_UserClick(int panel, int control) {
     Ctrl *c = Reachable(panel, control);
     if (!c) return;
+    // A mouse click takes the focus first, which finishes the edit in the
+    // field that had it; the button must not act on the old value.
+    if (c->w->focusPolicy() & Qt::ClickFocus) c->w->setFocus(Qt::MouseFocusReason);
+    if (!FindCtrl(panel, control)) return;  // the edit's callback may have dimmed or removed it
     if (auto *b = qobject_cast<QAbstractButton *>(c->w)) b->click();
 }
 
@@ -1036,6 +1081,15 @@ void rt_SetRingOpenHook(int panel, int control, void (*hook)(void)) {
     Ctrl *c = FindCtrl(panel, control);
     if (!c) return;
     if (auto *rc = dynamic_cast<RtComboBox *>(c->w.data())) rc->onOpen = hook;
+}
+
+int rt_SetRingChoiceOnly(int panel, int control, int on) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    auto *rc = dynamic_cast<RtComboBox *>(c->w.data());
+    if (!rc) return RT_UIE_BAD_TYPE;
+    rc->choiceOnly = on != 0;
+    return 0;
 }
 
 void rt_UserOpenRing(int panel, int control) {
