@@ -1025,7 +1025,8 @@ void rt_UserClick(int panel, int control) {
     // A mouse click takes the focus first, which finishes the edit in the
     // field that had it; the button must not act on the old value.
     if (c->w->focusPolicy() & Qt::ClickFocus) c->w->setFocus(Qt::MouseFocusReason);
-    if (!FindCtrl(panel, control)) return;  // the edit's callback may have dimmed or removed it
+    c = Reachable(panel, control);  // the edit's callback may have dimmed or removed it
+    if (!c) return;
     if (auto *b = qobject_cast<QAbstractButton *>(c->w)) b->click();
 }
 
