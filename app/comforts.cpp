@@ -121,8 +121,9 @@ int SavePicture(int control) {
     return rc == 0 ? 0 : -1;
 }
 
-// A shortcut is the operator pressing the button: the same events, and
-// nothing at all while the button is dimmed.
+// A shortcut is the operator pressing the button: the same events (the
+// edit in progress is finished first, as the click's focus change does),
+// and nothing at all while the button is dimmed.
 static void Press(int control) { rt_UserClick(pHandle, control); }
 
 void InitComforts(void) {

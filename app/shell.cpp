@@ -16,10 +16,14 @@
 static void ComRingOpened(void) {
     rt_RefreshPortTable();
     FillComRing();
+    KeepIdentStart();
 }
 
 void FillComRing(void) {
     rt_SetRingOpenHook(pHandle, PANEL_DropDCom, ComRingOpened);
+    // every change of port closes the line and identifies anew: a wheel
+    // notch or an arrow key passing over the ring must not do that
+    rt_SetRingChoiceOnly(pHandle, PANEL_DropDCom, 1);
     ClearListCtrl(pHandle, PANEL_DropDCom);
     const std::vector<std::string> ports = rt_PortTable();
     for (size_t i = 0; i < ports.size(); ++i) {
@@ -107,7 +111,7 @@ void InitGUI(void) {
     }
     // The refilled ring starts at its first item; show the mode the sensor
     // holds, or the next send would quietly change it.
-    SetCtrlVal(pHandle, PANEL_RINGanaMode, static_cast<int>(anaMode));
+    ShowRingValue(PANEL_RINGanaMode, anaMode);
 
     SetCtrlVal(pHandle, PANEL_TOGGBTN_Recorder, 0);
 

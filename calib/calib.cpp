@@ -8,6 +8,19 @@
 #include "params/vars.h"
 
 static const char kWaitText[] = "Reset Max/Min values...";
+
+// 1 while oldMode holds the mode an activation of this cycle saved.
+static int modeSaved = 0;
+
+// Gives eMode back the mode saved on activation, and shows it: that is the
+// mode the next frames carry. Without an activation oldMode is 0 or a mode
+// of an earlier cycle, so nothing is restored then.
+static void RestoreMode(void) {
+    if (!modeSaved) return;
+    eMode = oldMode;
+    SetCtrlVal(pHandle, PANEL_NUMEvalMode, static_cast<unsigned>(eMode));
+    modeSaved = 0;
+}
 static const char kTimeoutText[] = "Timeout-RS-232...";
 
 static void Status(const char *text) {
@@ -112,6 +125,7 @@ RIDAR_CALLBACK(CC_ActivateCalibration) {
     Status("Calibration activated!");
     ShowCalibration();
     oldMode = eMode;
+    modeSaved = 1;
     SetCtrlVal(pHandle, PANEL_NUMEvalMode, 2);
     ProcessSystemEvents();
     Dim(pPopup, POPUP_CheckStep1, 0);
@@ -131,8 +145,7 @@ RIDAR_CALLBACK(CC_DiscardCalibration) {
     if (CalibrationExchange()) {
         Status("Calibration stopped successfully!");
         ShowCalibration();
-        eMode = oldMode;
-        SetCtrlVal(pHandle, PANEL_NUMEvalMode, static_cast<unsigned>(eMode));
+        RestoreMode();
         ProcessSystemEvents();
     }
     ResetSteps();
@@ -303,8 +316,7 @@ RIDAR_CALLBACK(CC_ButtonSaveCalValues) {
     if (CalibrationExchange()) {
         Status("New Calibration values in activated in RAM!");
         ShowCalibration();
-        eMode = oldMode;
-        SetCtrlVal(pHandle, PANEL_NUMEvalMode, 2);
+        RestoreMode();
         ResetSteps();
     }
     Dim(pPopup, POPUP_ButtonSaveCalValues, 1);

@@ -108,10 +108,7 @@ RIDAR_CALLBACK(CC_BTNVideo) {
     SetCtrlAttribute(pHandle, PANEL_GRAPHVideo, ATTR_VISIBLE, 1);
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockB, ATTR_DIMMED, 1);
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockA, ATTR_DIMMED, 1);
-    SetCtrlVal(pHandle, PANEL_RBTRam, 1);
-    target = RAM;
-    SetCtrlVal(pHandle, PANEL_RBTEeprom, 0);
-    SetCtrlVal(pHandle, PANEL_RBTFile, 0);
+    SetTarget(RAM);
     SetAxisScalingMode(pHandle, PANEL_GRAPHVideo, VAL_XAXIS, VAL_MANUAL, 1.0, ccdvirtpixel);
 
     stop_flag = 0;

@@ -50,6 +50,9 @@ void RX_Receive_Function(int port, int events, void *callbackData);
 int CheckComLine(int port);
 void InitRS232(int port);
 int GetHARDWAREInfo(void);
+// Notes how the resource file left the controls that the sensor type shows,
+// hides or dims; each identification starts from that state again.
+void KeepIdentStart(void);
 int GetVERSIONInfo(void);
 // The message for an OpenComConfig error code.
 const char *ComErrorText(int code);

@@ -18,6 +18,25 @@ static void SetSensorInfo(const char *line0, const char *line1) {
     ReplaceTextBoxLine(pPopup, POPUP_TEXTSensorInfo, 1, line1);
 }
 
+// The controls whose state the sensor type sets, as the resource file has
+// them. Several rows of the type table leave them alone; a sensor of such a
+// type must not inherit what the previous sensor's row did.
+static const int kIdentControls[] = {PANEL_RINGTrigMode, PANEL_NUMDeltaTol, PANEL_RINGRs232Mode};
+static const int kIdentAttrs[] = {ATTR_VISIBLE, ATTR_VISIBLE, ATTR_DIMMED};
+static int identStartPanel = -1;
+static int identStart[3];
+
+void KeepIdentStart(void) {
+    if (identStartPanel == pHandle) return;
+    identStartPanel = pHandle;
+    for (int i = 0; i < 3; ++i) GetCtrlAttribute(pHandle, kIdentControls[i], kIdentAttrs[i], &identStart[i]);
+}
+
+static void RestoreIdentStart(void) {
+    if (identStartPanel != pHandle) return;
+    for (int i = 0; i < 3; ++i) SetCtrlAttribute(pHandle, kIdentControls[i], kIdentAttrs[i], identStart[i]);
+}
+
 // Word 15 of the parameter frame changes meaning at firmware 240.
 static void RuleV(void) {
     const int newFirmware = softversion >= 240;
@@ -330,6 +349,7 @@ void InitRS232(int port) {
         // The first failure of the sequence stays in the status line; the
         // later steps would otherwise replace it with an empty or stale text.
         const char *fault = nullptr;
+        RestoreIdentStart();
         Delay(0.1);
         if (GetHARDWAREInfo() == 0) {
             SetStatus("Error reading HARDWARE-info!");
@@ -350,7 +370,7 @@ void InitRS232(int port) {
             SetCtrlAttribute(pHandle, PANEL_CTRLSeriesLockB, ATTR_DIMMED, 0);
             SetCtrlAttribute(pHandle, PANEL_CTRLSeriesLockA, ATTR_DIMMED, 0);
             Delay(0.1);
-            target = RAM;
+            SetTarget(RAM);
             PushGET(RAM);
             if (fault == nullptr && std::strcmp(szStatus, "Timeout-RS-232...") == 0)
                 fault = "Timeout-RS-232...";

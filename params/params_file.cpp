@@ -150,11 +150,29 @@ int ReadParaFile(const char *path, uint16_t *words) {
     return 0;
 }
 
+static const char kNotWritten[] = "Parameter-file could not be written!";
+static const char kNotLoaded[] = "Parameter-file not loaded - unreadable or incomplete!";
+
+// The text of the last exchange, kept while a file failure covers it: a good
+// load shows it again (the failure is over) instead of the stale failure.
+static char exchangeText[sizeof szStatus];
+
+static void FileFailure(const char *text) {
+    if (std::strcmp(szStatus, kNotWritten) != 0 && std::strcmp(szStatus, kNotLoaded) != 0)
+        std::memcpy(exchangeText, szStatus, sizeof exchangeText);
+    SetStatus(text);
+}
+
+static void FileSuccess(void) {
+    if (std::strcmp(szStatus, kNotWritten) == 0 || std::strcmp(szStatus, kNotLoaded) == 0)
+        SetStatus(exchangeText);
+}
+
 void SendParaToFile(void) {
     GetPanelValues();
     CopyVarsToPP();
     if (WriteParaFile(file_name, pp) != 0) {
-        SetStatus("Parameter-file could not be written!");
+        FileFailure(kNotWritten);
         ShowStatus();
     }
 }
@@ -169,9 +187,10 @@ void ReadParaFromFile(void) {
     uint16_t words[PNUM];
     if (ReadParaFile(file_name, words) != 0) {
         // a half-read set would mix two parameter sets; keep the old one
-        SetStatus("Parameter-file not loaded - unreadable or incomplete!");
+        FileFailure(kNotLoaded);
         return;
     }
+    FileSuccess();
     memcpy(pp, words, sizeof words);
     CopyPPtoVars();
 }

@@ -1,5 +1,8 @@
 // The parameter set on the main panel and the calibration popup, and the
 // controls that act at once when edited.
+#include <cstdio>
+#include <cstring>
+
 #include "app/panels.h"
 #include "display/display.h"
 #include "params/vars.h"
@@ -15,6 +18,35 @@ static void ShowAnaControls(int show) {
 static double ToleranceMm(uint16_t t) {
     return static_cast<double>(slope) * static_cast<double>(t) /
            (static_cast<double>(SlopeScale()) * 1000.0);
+}
+
+// Label of an item added for a value the ring has no item for.
+static const char kAddedItem[] = "mode ";
+
+static int IsAddedItem(const char *label) {
+    const size_t n = sizeof kAddedItem - 1;
+    if (std::strncmp(label, kAddedItem, n) != 0 || label[n] == '\0') return 0;
+    for (const char *c = label + n; *c; ++c)
+        if (*c < '0' || *c > '9') return 0;
+    return 1;
+}
+
+void ShowRingValue(int control, int value) {
+    // an item added for an earlier value goes again
+    int n = 0;
+    GetNumListItems(pHandle, control, &n);
+    for (int i = n - 1; i >= 0; --i) {
+        char label[64] = "";
+        GetLabelFromIndex(pHandle, control, i, label, static_cast<int>(sizeof label));
+        if (IsAddedItem(label)) DeleteListItem(pHandle, control, i, 1);
+    }
+    if (SetCtrlVal(pHandle, control, value) == 0) return;
+    // Shown as another mode, the next send would change the sensor's
+    // setting although the operator picked nothing.
+    char label[32];
+    std::snprintf(label, sizeof label, "%s%d", kAddedItem, value);
+    InsertListItem(pHandle, control, -1, label, value);
+    SetCtrlVal(pHandle, control, value);
 }
 
 void GetPanelValues(void) {
@@ -76,7 +108,7 @@ void SetPanelValues(void) {
     SetCtrlVal(pHandle, PANEL_NUMPower, power);
     SetCtrlVal(pHandle, PANEL_RINGRs232Mode, rs232Mode);
     SetCtrlVal(pHandle, PANEL_NUMVideoThreshold, vThd);
-    SetCtrlVal(pHandle, PANEL_RINGanaMode, anaMode);
+    ShowRingValue(PANEL_RINGanaMode, anaMode);
     SetCtrlVal(pHandle, PANEL_NUMPolarity, polarity);
     SetCtrlVal(pHandle, PANEL_NUMEvalMode, eMode);
     SetCtrlVal(pHandle, PANEL_NEDITEdgeLeft, eBeg);
@@ -86,7 +118,7 @@ void SetPanelValues(void) {
     SetCtrlVal(pHandle, PANEL_DROPHardware, eHardware);
     SetCtrlVal(pHandle, PANEL_NUMAverage, average);
     SetCtrlVal(pHandle, PANEL_SWITCHOpMode, opMode);
-    SetCtrlVal(pHandle, PANEL_RINGTrigMode, trigMode);
+    ShowRingValue(PANEL_RINGTrigMode, trigMode);
     SetCtrlVal(pHandle, PANEL_NUMDeltaTol, deltaTol);
 
     SetCtrlVal(pPopup, POPUP_NUMCalSlope, static_cast<double>(slopeShown));

@@ -8,7 +8,7 @@
 #include "stats/stats.h"
 
 // Exactly one of the three target buttons is on, and it matches target.
-static void SelectTarget(int t) {
+void SetTarget(int t) {
     target = t;
     SetCtrlVal(pHandle, PANEL_RBTRam, t == RAM ? 1 : 0);
     SetCtrlVal(pHandle, PANEL_RBTEeprom, t == EEPROM ? 1 : 0);
@@ -19,7 +19,7 @@ static void SelectTarget(int t) {
 static void RadioChanged(int panel, int control, int mine) {
     int on = 0;
     GetCtrlVal(panel, control, &on);
-    SelectTarget(on ? mine : RAM);
+    SetTarget(on ? mine : RAM);
 }
 
 RIDAR_CALLBACK(CC_RBTRam) {
@@ -131,7 +131,7 @@ void PushRUN(void) {
     SetCtrlAttribute(pHandle, PANEL_GRAPHVideo, ATTR_VISIBLE, 0);
     SetCtrlAttribute(pHandle, PANEL_STRIPRaw, ATTR_VISIBLE, 1);
     RunLock(1);
-    SelectTarget(RAM);
+    SetTarget(RAM);
 
     // the variables as they stand: unsent panel edits are not part of a run
     CopyVarsToPP();

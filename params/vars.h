@@ -34,6 +34,12 @@ uint16_t DoubleToWord(double value);
 
 void GetPanelValues(void);
 void SetPanelValues(void);
+// Shows value in a ring of PANEL; a value the ring has no item for gets an
+// item of its own ("mode 6") instead of showing as another mode.
+void ShowRingValue(int control, int value);
+
+// Sets target and the three radio buttons that show it.
+void SetTarget(int t);
 
 void PushGET(int t);
 void PushRUN(void);

@@ -141,6 +141,7 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value);
 int NewCtrl(int panel, int style, const char *label, int top, int left); // returns new id
 int ClearListCtrl(int panel, int control);
 int InsertListItem(int panel, int control, int index, const char *label, int value); // -1 appends
+int DeleteListItem(int panel, int control, int index, int count); // count -1: to the end
 int GetNumListItems(int panel, int control, int *count);
 int GetLabelFromIndex(int panel, int control, int index, char *label, int bufSize);
 int ResetTextBox(int panel, int control, const char *text);
@@ -219,7 +220,7 @@ struct RtPopupAnswer {
 void rt_SetPopupHook(std::function<RtPopupAnswer(const RtPopup &)> hook);
 
 // Operator actions, raising the events a real operator would raise.
-void rt_UserClick(int panel, int control);               // button: 3 then 1; toggle: flips, 2 then 1
+void rt_UserClick(int panel, int control);               // focus, then button: 3 then 1; toggle: flips, 2 then 1
 void rt_UserSetVal(int panel, int control, double value); // numerics, rings (item value), toggles: 2 then 1
 void rt_UserSetText(int panel, int control, const char *text);
 void rt_UserClosePanel(int panel);                        // 11 to the panel callback
@@ -292,6 +293,10 @@ void rt_RefreshPortTable(void);
 // Called when the operator opens the list of a ring, before the list shows.
 void rt_SetRingOpenHook(int panel, int control, void (*hook)(void));
 void rt_UserOpenRing(int panel, int control);  // opens the list (and closes it again)
+// A ring whose value changes only by a choice from its opened list: the
+// wheel, the arrow keys and typed letters do not move it while it is
+// closed (the arrow keys open the list instead).
+int rt_SetRingChoiceOnly(int panel, int control, int on);
 // Called from RunUserInterface's idle loop (no callback or wait loop running)
 // once an open port was closed because its device went away (a pulled USB
 // adapter).

@@ -26,11 +26,13 @@
 #include <QDeadlineTimer>
 #include <QTimer>
 #include <QUiLoader>
+#include <QWheelEvent>
 
 #include <qcustomplot.h>
 
 #include <cfloat>
 #include <climits>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -200,14 +202,43 @@ static bool EnterPressed(QWidget *w) {
     return w->hasFocus();
 }
 
-// A ring that tells the program when its list is about to open.
+// A ring that tells the program when its list is about to open, and that
+// may be changed by a choice from that list only.
 class RtComboBox : public QComboBox {
 public:
     explicit RtComboBox(QWidget *parent) : QComboBox(parent) {}
     void (*onOpen)(void) = nullptr;
+    bool choiceOnly = false;
     void showPopup() override {
         if (onOpen) onOpen();
         QComboBox::showPopup();
+    }
+protected:
+    void wheelEvent(QWheelEvent *e) override {
+        if (choiceOnly) e->ignore();
+        else QComboBox::wheelEvent(e);
+    }
+    void keyPressEvent(QKeyEvent *e) override {
+        if (!choiceOnly || (e->modifiers() & Qt::AltModifier)) {
+            QComboBox::keyPressEvent(e);
+            return;
+        }
+        switch (e->key()) {
+        case Qt::Key_Up: case Qt::Key_Down:
+            showPopup();
+            return;
+        case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End:
+            e->ignore();
+            return;
+        case Qt::Key_F4: case Qt::Key_Space:
+            QComboBox::keyPressEvent(e);
+            return;
+        default:
+            // typed letters would pick an item by its name
+            if (!e->text().isEmpty() && e->text().at(0).isPrint()) e->ignore();
+            else QComboBox::keyPressEvent(e);
+            return;
+        }
     }
 };
 
@@ -530,6 +561,11 @@ int InitCVIRTE(int argc, char **argv) {
         new QApplication(s_argc, s_argv);
     }
     if (!qApp) return 0;
+    // Qt took the whole locale from the environment. Files, the wire and
+    // whatever the program parses must not change with the desktop's
+    // language (a decimal comma in the recorder file), so numbers in the C
+    // library stay C; the panels format through QLocale and still follow it.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setQuitOnLastWindowClosed(false);
     if (QStyle *st = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(st);
     g_wake = new QTimer(qApp);
@@ -974,6 +1010,17 @@ int InsertListItem(int panel, int control, int index, const char *label, int val
     return 0;
 }
 
+int DeleteListItem(int panel, int control, int index, int count) {
+    int rc;
+    QComboBox *cb = Ring(panel, control, &rc);
+    if (!cb) return rc;
+    if (index < 0 || index >= cb->count() || count < -1) return RT_UIE_BAD_VALUE;
+    const int n = count < 0 ? cb->count() - index : std::min(count, cb->count() - index);
+    QSignalBlocker block(cb);
+    for (int i = 0; i < n; ++i) cb->removeItem(index);
+    return 0;
+}
+
 int GetNumListItems(int panel, int control, int *count) {
     int rc;
     QComboBox *cb = Ring(panel, control, &rc);
@@ -1042,6 +1089,11 @@ static Ctrl *Reachable(int panel, int control) {
 void rt_UserClick(int panel, int control) {
     Ctrl *c = Reachable(panel, control);
     if (!c) return;
+    // A mouse click takes the focus first, which finishes the edit in the
+    // field that had it; the button must not act on the old value.
+    if (c->w->focusPolicy() & Qt::ClickFocus) c->w->setFocus(Qt::MouseFocusReason);
+    c = Reachable(panel, control);  // the edit's callback may have dimmed or removed it
+    if (!c) return;
     if (auto *b = qobject_cast<QAbstractButton *>(c->w)) b->click();
 }
 
@@ -1097,6 +1149,15 @@ void rt_SetRingOpenHook(int panel, int control, void (*hook)(void)) {
     Ctrl *c = FindCtrl(panel, control);
     if (!c) return;
     if (auto *rc = dynamic_cast<RtComboBox *>(c->w.data())) rc->onOpen = hook;
+}
+
+int rt_SetRingChoiceOnly(int panel, int control, int on) {
+    Ctrl *c = FindCtrl(panel, control);
+    if (!c) return Bad(panel);
+    auto *rc = dynamic_cast<RtComboBox *>(c->w.data());
+    if (!rc) return RT_UIE_BAD_TYPE;
+    rc->choiceOnly = on != 0;
+    return 0;
 }
 
 void rt_UserOpenRing(int panel, int control) {

@@ -21,6 +21,17 @@ inline uint16_t *const kParamVars[16] = {&power, &rs232Mode, &vThd, &anaMode, &p
                                          &eBeg, &eEnd, &tVal, &tTol, &opMode, &eHardware,
                                          &slope, &intersect, &average, &deltaTol};
 
+// As if a type 2 sensor on firmware 252 with 2048 virtual pixels had been
+// identified; no loop running.
+inline void IdentifiedAsType2() {
+    ccdtype = 2;
+    softversion = 252;
+    ccdvirtpixel = 2048;
+    pixB = 1;
+    pixE = 2048;
+    stop_flag = 1;
+}
+
 inline void SetParamVars(const std::vector<int> &w, int trig) {
     for (int i = 0; i < 16; ++i) *kParamVars[i] = static_cast<uint16_t>(w[i]);
     trigMode = static_cast<uint16_t>(trig);

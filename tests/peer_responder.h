@@ -1,5 +1,6 @@
 // A scripted sensor on a pseudo-terminal for the calibration and recorder
-// tests: answers orders 8, 11 and 12 from a thread, logs every request with
+// tests: answers orders 8, 11 and 12 (and 2 and 4 once given a parameter
+// set) from a thread, logs every request with
 // its arrival time, and can be told to stay silent for chosen orders.
 #pragma once
 
@@ -45,6 +46,12 @@ public:
         std::lock_guard<std::mutex> g(mu_);
         slope_ = slopeWord;
         offset_ = offsetWord;
+    }
+    // the parameter set a get from RAM or EEPROM (order 2, 4) returns;
+    // empty: those orders get no answer
+    void SetParameterSet(const std::vector<int> &words) {
+        std::lock_guard<std::mutex> g(mu_);
+        params_ = words;
     }
     void Silent(int orderCode, bool on) { silent_[orderCode & 15] = on; }
     void SilentAll(bool on) {
@@ -94,6 +101,8 @@ private:
                     reply = MakeFrame(0xAA, 12, {slope_, offset_});
                 } else if (rq.order == 11) {
                     reply = MakeFrame(0xAA, 11, {});
+                } else if ((rq.order == 2 || rq.order == 4) && !params_.empty()) {
+                    reply = MakeFrame(0xAA, rq.order, params_);
                 }
             }
             if (!reply.empty() && !silent_[rq.order & 15]) peer_.Write(reply);
@@ -107,5 +116,6 @@ private:
     std::mutex mu_;
     std::vector<int> meas_ = {100, 341, 241, 7960, 0, 241, 50, 2};
     int slope_ = 20480, offset_ = 29500;
+    std::vector<int> params_;
     std::vector<PeerRequest> log_;
 };

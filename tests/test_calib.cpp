@@ -251,7 +251,8 @@ TEST_F(CalibPeer, StateTableThroughACycle) {
             EXPECT_FLOAT_EQ(DblVal(pPopup, POPUP_NUMCalOffset), -55.0);
             EXPECT_EQ(flagstep1, 0);
             EXPECT_EQ(flagstep2, 0);
-            EXPECT_EQ(IntVal(pHandle, PANEL_NUMEvalMode), 2);
+            EXPECT_EQ(eMode, 1);
+            EXPECT_EQ(IntVal(pHandle, PANEL_NUMEvalMode), 1);   // the mode that goes out
             EXPECT_EQ(stop_flag, 0);   // the live loop runs on
         },
         [&] {
@@ -461,9 +462,9 @@ TEST_F(CalibPeer, DecodingOfReportedWords) {
         EXPECT_EQ(intersect, c.offsetWord);
         EXPECT_FLOAT_EQ(DblVal(pPopup, POPUP_NUMCalSlope), c.s) << c.slopeWord;
         EXPECT_FLOAT_EQ(DblVal(pPopup, POPUP_NUMCalOffset), c.o) << c.offsetWord;
-        EXPECT_EQ(eMode, 3);
-        EXPECT_EQ(IntVal(pHandle, PANEL_NUMEvalMode), 3);
-        eMode = 1;
+        // no activation in this cycle: the mode left in oldMode is not taken
+        EXPECT_EQ(eMode, 1);
+        EXPECT_EQ(IntVal(pHandle, PANEL_NUMEvalMode), 1);
     }
 }
 

@@ -25,12 +25,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(StartRidarForTest());
         ASSERT_TRUE(OpenTestLine(peer.Device()));
-        ccdtype = 2;
-        softversion = 252;
-        ccdvirtpixel = 2048;
-        pixB = 1;
-        pixE = 2048;
-        stop_flag = 1;
+        IdentifiedAsType2();
         SetParamVars({500, 0, 512, 2, 1, 1, 3, 1024, 700, 100, 1, 1, 34048, 29879, 16, 9}, 2);
         SetPanelValues();
         SelectTarget(RAM);

@@ -1,6 +1,7 @@
 #include "tests/support/drive.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
@@ -57,11 +58,22 @@ bool Focus(int panel, const char *name) {
 static bool Press(QWidget *target, const char *keys) {
     QKeySequence seq(QString::fromLatin1(keys ? keys : ""));
     if (seq.isEmpty()) return false;
+    // an open list (a popup) takes every key, wherever the focus was
+    if (QWidget *pop = QApplication::activePopupWidget())
+        target = pop->focusWidget() ? pop->focusWidget() : pop;
     for (int i = 0; i < seq.count(); ++i) {
         const QKeyCombination kc = seq[i];
+        const Qt::KeyboardModifiers mods = kc.keyboardModifiers();
+        // the text a printable key types (QTest's own table knows few keys)
+        QString text;
+        const int k = kc.key();
+        if (k >= 0x20 && k < 0x7F && !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+            const QChar ch(k);
+            text = (mods & Qt::ShiftModifier) ? QString(ch) : QString(ch.toLower());
+        }
         // QTest offers the key to the shortcut map first, as the window
         // system's key press would
-        QTest::keyClick(target, kc.key(), kc.keyboardModifiers());
+        QTest::sendKeyEvent(QTest::Click, target, kc.key(), text, mods);
     }
     return true;
 }
@@ -75,7 +87,7 @@ bool Type(int panel, const char *name, const std::string &text) {
 }
 
 bool Key(int panel, const char *name, const char *keys) {
-    if (!Focus(panel, name)) return false;
+    if (!QApplication::activePopupWidget() && !Focus(panel, name)) return false;
     return Press(Widget(panel, name), keys);
 }
 
@@ -104,6 +116,39 @@ bool Wheel(int panel, const char *name, int notches) {
     QWheelEvent ev(at, QPointF(w->mapToGlobal(at.toPoint())), QPoint(), QPoint(0, 120 * notches),
                    Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(w, &ev);
+    return true;
+}
+
+static QComboBox *Ring(int panel, const char *name) {
+    return qobject_cast<QComboBox *>(Widget(panel, name));
+}
+
+bool ListOpen(int panel, const char *name) {
+    QComboBox *cb = Ring(panel, name);
+    return cb && cb->view() && cb->view()->isVisible();
+}
+
+bool Choose(int panel, const char *name, const std::string &label) {
+    QComboBox *cb = Ring(panel, name);
+    if (!cb || !Click(panel, name)) return false;
+    if (!ListOpen(panel, name)) return false;
+    // the list may have been filled anew as it opened
+    QAbstractItemView *view = cb->view();
+    const QString want = QString::fromStdString(label);
+    int row = -1;
+    for (int i = 0; i < cb->count(); ++i)
+        if (cb->itemText(i).startsWith(want)) {
+            row = i;
+            break;
+        }
+    if (row < 0) {
+        QTest::keyClick(view, Qt::Key_Escape);
+        return false;
+    }
+    int at = view->currentIndex().isValid() ? view->currentIndex().row() : cb->currentIndex();
+    for (; at < row; ++at) QTest::keyClick(view, Qt::Key_Down);
+    for (; at > row; --at) QTest::keyClick(view, Qt::Key_Up);
+    QTest::keyClick(view, Qt::Key_Return);
     return true;
 }
 

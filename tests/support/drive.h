@@ -36,7 +36,8 @@ bool Type(int panel, const char *name, const std::string &text);
 
 // Presses keys ("Return", "Tab", "Down", "Space", "Ctrl+S") on the control;
 // the focus moves there first. Shortcuts of the window see the keys first,
-// as with a real keyboard.
+// as with a real keyboard; while a ring's list is open the keys go to it
+// (here and in PanelKey).
 bool Key(int panel, const char *name, const char *keys);
 
 // Presses keys on the panel: they go to whatever control has the focus
@@ -51,6 +52,14 @@ bool Click(int panel, const char *name);
 // Mouse-wheel notches over the control: positive turns away from the
 // operator (up), negative towards him (down). No focus change.
 bool Wheel(int panel, const char *name, int notches);
+
+// Chooses an entry of a ring as an operator does: a click opens the list,
+// the arrow keys move to the first entry whose text starts with `label`,
+// Enter takes it. False (and the list closed with Esc) when there is none.
+bool Choose(int panel, const char *name, const std::string &label);
+
+// Whether the ring's list is open.
+bool ListOpen(int panel, const char *name);
 
 // Text the control shows (spin box text, ring item, label, line edit).
 std::string Shown(int panel, const char *name);
