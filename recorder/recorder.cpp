@@ -123,6 +123,7 @@ RIDAR_CALLBACK(CC_CBTNStartRecord) {
     FlushInQ(com);
     FlushOutQ(com);
     FillTxBuf(8, pp);
+    AskFrame(8);
     nBytesW = ComWrt(com, szWriteBuf, 2 * PNUM + 4);
     double tStartRec = Timer();
     double tRequest = tStartRec, tLastSample = tStartRec, tPaced = tStartRec;
@@ -166,6 +167,7 @@ RIDAR_CALLBACK(CC_CBTNStartRecord) {
             FillTxBuf(8, pp);
             rx_flag = 0;
             tRequest = Timer();
+            AskFrame(8);
             nBytesW = ComWrt(com, szWriteBuf, 2 * PNUM + 4);
             ProcessSystemEvents();
             tPaced = Timer();
