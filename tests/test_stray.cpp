@@ -588,6 +588,7 @@ TEST_F(StrayPeer, ShortWriteOfSendSaysItFailed) {
     // a line that takes no more bytes: the sensor side stops reading and
     // the line is filled up beside the program
     sensor.Deaf(true);
+    rel::Pump(0.1);   // the sensor's read under way ends
     SetComTime(com, 0.1);
     const int fd = open(sensor.Device().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);

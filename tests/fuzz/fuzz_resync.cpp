@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         FuzzInject(bytes.substr(cut1, cut2 - cut1));
         ProcessSystemEvents();
         FuzzInject(bytes.substr(cut2));
-        for (int i = 0; i < 4; ++i) ProcessSystemEvents();
+        ProcessSystemEvents();
+        for (int i = 0; i < 2 && rx_flag == 0; ++i) ProcessSystemEvents();
 
         if (damaged) {
             Check(rx_flag == 0 && graphrefresh == 0 && graph_flag == 0, "a reply without its sync word was taken");
