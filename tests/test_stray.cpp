@@ -593,11 +593,20 @@ TEST_F(StrayPeer, ShortWriteOfSendSaysItFailed) {
     const int fd = open(sensor.Device().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
     std::vector<char> lots(4096, '\x33');
+    // the kernel moves bytes on behind the writer: fill until a round takes nothing
     long filled = 0;
-    for (int i = 0; i < 10000; ++i) {
-        const ssize_t w = write(fd, lots.data(), lots.size());
-        if (w <= 0) break;
-        filled += w;
+    for (int round = 0; round < 50; ++round) {
+        long now = 0;
+        for (size_t chunk : {lots.size(), size_t(64), size_t(1)}) {
+            for (int i = 0; i < 100000; ++i) {
+                const ssize_t w = write(fd, lots.data(), chunk);
+                if (w <= 0) break;
+                now += w;
+            }
+        }
+        filled += now;
+        if (now == 0 && round > 0) break;
+        usleep(20000);
     }
     ASSERT_GT(filled, 0);
     rt_UserClick(pHandle, PANEL_BTNSend);
