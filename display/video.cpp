@@ -162,6 +162,7 @@ RIDAR_CALLBACK(CC_BTNVideo) {
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockA, ATTR_DIMMED, 0);
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockC, ATTR_DIMMED, 0);
     InstallComCallback(com, eventMask, 36, 0x55, RX_Receive_Function, nullptr);
+    AskFrame(0);   // a reply still on its way is nobody's now
     FlushOutQ(com);
     FlushInQ(com);
     return 0;

@@ -72,10 +72,10 @@ int RawRead(char *buf, int count);
 // frame (the echo check judges a line that never sends the sync word by them).
 int UnframedBytes(char *buf, int count);
 // An operator action with an exchange of its own while a loop (run, video,
-// recorder) is running: HoldLoop lets what the loop has outstanding come in
-// first, within that request's own time-out (0 when it did not: the action
-// then sends nothing), and keeps the loop's reply for the loop; ReleaseLoop
-// gives it back once the action's exchange is over.
+// recorder) or another exchange is running: HoldLoop lets what is
+// outstanding come in first, within that request's own time-out (0 when it
+// did not: the action then sends nothing), and keeps that reply for its
+// asker; ReleaseLoop gives it back once the action's exchange is over.
 int HoldLoop(void);
 void ReleaseLoop(void);
 

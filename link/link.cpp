@@ -179,13 +179,17 @@ static struct {
     int held;
     int rx;
     uint16_t words[PNUM];
+    char frame[FRAME_BYTES];
     int rawAsked;     // the loop's raw block, read meanwhile into rawHeld
     double rawAskedAt;
 } loop;
 
 int HoldLoop(void) {
     loop.held = 0;
-    if (stop_flag != 0) return 1;
+    // a single exchange (a get, a teach) that this action interrupts is
+    // held the same way as a loop; an ask whose time passed is nobody's
+    const int waiting = rxAsked != 0 && Timer() - rxAskedAt <= TIMEOUT;
+    if (stop_flag != 0 && !waiting) return 1;
     while (rxAsked != 0 && Timer() - rxAskedAt <= TIMEOUT) ProcessSystemEvents();
     if (rxAsked != 0) return 0;
     loop.rawAsked = 0;
@@ -211,6 +215,7 @@ int HoldLoop(void) {
     loop.held = 1;
     loop.rx = rx_flag;
     std::memcpy(loop.words, pp, sizeof loop.words);
+    std::memcpy(loop.frame, szReadBuf, sizeof loop.frame);
     return 1;
 }
 
@@ -220,6 +225,7 @@ void ReleaseLoop(void) {
     rxAsked = 0;
     rx_flag = loop.rx;
     std::memcpy(pp, loop.words, sizeof loop.words);
+    std::memcpy(szReadBuf, loop.frame, sizeof loop.frame);
     if (loop.rawAsked > 0) {
         // back to the loop's raw block, which its reader takes from rawHeld
         InstallComCallback(com, 0, FRAME_BYTES, sync, nullptr, nullptr);

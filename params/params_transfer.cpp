@@ -176,6 +176,7 @@ void PushRUN(void) {
     } while (stop_flag == 0);
 
     rx_flag = 0;
+    AskFrame(0);   // a reply still on its way is nobody's now
     FlushInQ(com);
     FlushOutQ(com);
     graphrefresh = 0;

@@ -64,6 +64,7 @@ void CalcRecTime(int seconds) {
 static void EndRecording(int writeFailed) {
     rx_flag = 0;
     graph_flag = 0;
+    AskFrame(0);   // a reply still on its way is nobody's now
     FlushInQ(com);
     FlushOutQ(com);
     LockMainPanel(0);

@@ -488,6 +488,22 @@ TEST_F(StrayPeer, RepliesToResetAndCalibrationAreNotDrawnInRunMode) {
     rt_UserClick(pPopup, POPUP_DiscardCalibration);
 }
 
+TEST_F(StrayPeer, ResetDuringAGetLeavesTheGetItsReply) {
+    ConnectClean();
+    sensor.Delay(2, 0.3);
+    InitVars();
+    target = RAM;
+    SetCtrlVal(pHandle, PANEL_RBTRam, 1);
+    ClickAfter(0.1, pHandle, PANEL_ButtonReset);
+    rt_UserClick(pHandle, PANEL_BTNGet);
+    EXPECT_EQ(RTrim(szStatus), "Parameter-frame received! - Line Ok!");
+    EXPECT_EQ(VarsAsWords(), kRam) << "the reset's reply taken as the parameter set";
+    const auto gets = sensor.Requests(2), resets = sensor.Requests(11);
+    ASSERT_EQ(resets.size(), 1u);
+    EXPECT_GE(resets[0].t - gets.back().t, 0.29) << "order 11 went out while the get waited";
+    sensor.Delay(2, 0);
+}
+
 // ---- one time-out for what a loop has outstanding ---------------------------------------
 
 TEST_F(StrayPeer, SilentSensorDuringRunModeCalibrationWaitsOneTimeout) {
