@@ -57,6 +57,7 @@ int GetRxBuf(int count) {
 // ---- receive path -------------------------------------------------------------
 
 static const unsigned char kSensorSyncHi = 0x00, kSensorSyncLo = 0xAA;
+static const int kOrderMeasure = 8;   // the only order whose reply is a measurement
 
 int rxAsked = 0;
 static double rxAskedAt = 0.0;
@@ -125,14 +126,15 @@ static int SyncAt(const char *b, int n) {
     return n;
 }
 
-// Takes n stray bytes off the head of the queue.
-static void DropStray(int n) {
+// Takes n stray bytes off the head of the queue; the number taken.
+static int DropStray(int n) {
     char b[sizeof szReadBuf];
     const int got = ComRd(com, b, n);
-    if (got <= 0) return;
+    if (got <= 0) return 0;
     for (int i = 0; i < got && unframedCount < FRAME_BYTES; ++i) unframed[unframedCount++] = b[i];
     droppedBeforeFrame = 1;
     LinkCountDropped(got);
+    return got;
 }
 
 // A frame starts with the sensor's sync word. Bytes before it (a sensor
@@ -149,7 +151,7 @@ void RX_Receive_Function(int port, int events, void *callbackData) {
         if (n < FRAME_BYTES) return;
         const int at = SyncAt(head, n);
         if (at == 0) break;
-        DropStray(at);
+        if (DropStray(at) == 0) return;   // a failing port: nothing more to look at
     }
     char frame[FRAME_BYTES];
     if (ComRd(com, frame, FRAME_BYTES) != FRAME_BYTES) {
@@ -167,7 +169,7 @@ void RX_Receive_Function(int port, int events, void *callbackData) {
     std::memcpy(szReadBuf, frame, FRAME_BYTES);
     GetRxBuf(PNUM);
     rx_flag = 1;
-    if (answered == 8) {
+    if (answered == kOrderMeasure) {
         graph_flag = 1;
         graphrefresh = 1;
     }
