@@ -5,8 +5,8 @@
 // at all, and nothing else may pass for a reply.
 //
 // Input, per exchange: a head byte (bits 0-5 the number of stray bytes,
-// bit 6 a damaged sync word), a byte that picks where the bytes are split,
-// the stray bytes, then the 32 payload bytes of the reply.
+// bit 6 a damaged sync word), two bytes that say where the bytes are split
+// (byte offsets), the stray bytes, then the 32 payload bytes of the reply.
 #include "tests/fuzz/fuzz_support.h"
 
 #include <cstdio>
@@ -26,11 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzStart();
     FuzzClearReplies();
     int exchanges = 0;
-    while (size >= 2 && exchanges < 16) {
+    while (size >= 3 && exchanges < 16) {
         const int head = data[0];
-        const int split = data[1];
-        data += 2;
-        size -= 2;
+        const size_t split1 = data[1], split2 = data[2];
+        data += 3;
+        size -= 3;
         std::string stray = FuzzTake(data, size, static_cast<size_t>(head & 0x3F));
         // noise that holds the sync word cannot be told from a frame
         for (size_t i = 1; i < stray.size(); ++i)
@@ -47,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const long resyncs = linkResyncs, dropped = linkBytesDropped;
         AskFrame(8);
         // in up to three pieces, the event pump running between them
-        const size_t cut1 = bytes.size() * (split & 0x0F) / 16;
-        const size_t cut2 = cut1 + (bytes.size() - cut1) * (split >> 4) / 16;
+        const size_t cut1 = split1 % (bytes.size() + 1);
+        const size_t cut2 = cut1 + split2 % (bytes.size() - cut1 + 1);
         FuzzInject(bytes.substr(0, cut1));
         ProcessSystemEvents();
         FuzzInject(bytes.substr(cut1, cut2 - cut1));
