@@ -53,8 +53,9 @@ void ShowLinkHealth(void) {
         else std::snprintf(age, sizeof age, "%.1f h ago", a / 3600.0);
     }
     char text[200];
-    std::snprintf(text, sizeof text, "Frames %ld   Time-outs %ld   Open failures %ld   Last frame %s",
-                  linkFrames, linkTimeouts, linkOpenFailures, age);
+    std::snprintf(text, sizeof text,
+                  "Frames %ld   Time-outs %ld   Resyncs %ld (bytes dropped %ld)   Open failures %ld   Last frame %s",
+                  linkFrames, linkTimeouts, linkResyncs, linkBytesDropped, linkOpenFailures, age);
     SetCtrlVal(pHandle, PANEL_TEXTLinkHealth, text);
     const int talking = linkFrames > 0 && a < kTalking;
     SetCtrlAttribute(pHandle, PANEL_TEXTLinkHealth, ATTR_TEXT_BGCOLOR, talking ? kTalkingColor : VAL_WHITE);

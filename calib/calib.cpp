@@ -32,41 +32,47 @@ static void Dim(int panel, int control, int dimmed) {
     SetCtrlAttribute(panel, control, ATTR_DIMMED, dimmed);
 }
 
-// A loop that is running (run or video mode) may have a request on the line
-// whose reply has not come yet. Let that reply in first, or it would be
-// taken for the answer to our own order.
-static void WaitForPendingReply(void) {
-    if (stop_flag != 0 || rx_flag != 0) return;
-    double t0 = Timer();
-    while (rx_flag == 0 && Timer() - t0 < TIMEOUT) ProcessSystemEvents();
+// A loop that is running (run or video mode, a recording) may have a
+// request on the line whose reply has not come yet. Let it in first, or it
+// would be taken for the answer to our own order; when it does not come in
+// its time-out the sensor is silent: the action then ends as by its own
+// time-out, without sending anything. 1 when the action may send.
+static int WaitForPendingReply(void) { return HoldLoop(); }
+
+// Sends pp with the order and waits for the reply, "Reset Max/Min values..."
+// in the status line meanwhile; 1 when it came in time.
+static int SendAndWait(int orderCode) {
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    order = orderCode;
+    FillTxBuf(order, pp);
+    AskFrame(order);
+    nBytesW = ComWrt(com, szWriteBuf, 2 * PNUM + 4);
+    Status(kWaitText);
+    tstart = Timer();
+    do {
+        ProcessSystemEvents();
+        if (rx_flag == 1) return 1;
+        tdiff = Timer() - tstart;
+    } while (tdiff < TIMEOUT);
+    LinkCountTimeout();
+    return 0;
 }
 
 // Sends order 12 with the payload words already set in pp (the others go
 // out as they are) and waits for the reply. 1 when it came in time; then
-// slope and intersect hold the calibration the sensor reports.
-static int CalibrationExchange(void) {
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
-    order = 12;
-    FillTxBuf(order, pp);
-    nBytesW = ComWrt(com, szWriteBuf, 2 * PNUM + 4);
-    Status(kWaitText);
-
-    tstart = Timer();
-    do {
-        ProcessSystemEvents();
-        if (rx_flag == 1) {
-            GetRxBuf(PNUM);
-            slope = pp[0];
-            intersect = pp[1];
-            return 1;
-        }
-        tdiff = Timer() - tstart;
-    } while (tdiff < TIMEOUT);
-    Status(kTimeoutText);
-    LinkCountTimeout();
-    return 0;
+// slope and intersect hold the calibration the sensor reports. Nothing is
+// sent when a loop's reply never came (held 0).
+static int CalibrationExchange(int held) {
+    if (!held || !SendAndWait(12)) {
+        Status(kTimeoutText);
+        return 0;
+    }
+    GetRxBuf(PNUM);
+    slope = pp[0];
+    intersect = pp[1];
+    return 1;
 }
 
 // Shows the calibration words in micrometres per pixel and micrometres.
@@ -119,9 +125,11 @@ int LinFit(const double *x, const double *y, int n, double *z, double *slopeOut,
 RIDAR_CALLBACK(CC_ActivateCalibration) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
-    WaitForPendingReply();
+    const int held = WaitForPendingReply();
     pp[0] = 1;
-    if (!CalibrationExchange()) return 0;
+    const int ok = CalibrationExchange(held);
+    ReleaseLoop();
+    if (!ok) return 0;
     Status("Calibration activated!");
     ShowCalibration();
     oldMode = eMode;
@@ -139,10 +147,12 @@ RIDAR_CALLBACK(CC_ActivateCalibration) {
 RIDAR_CALLBACK(CC_DiscardCalibration) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
-    WaitForPendingReply();
+    const int held = WaitForPendingReply();
     stop_flag = 1;
     pp[0] = 0;
-    if (CalibrationExchange()) {
+    const int ok = CalibrationExchange(held);
+    ReleaseLoop();
+    if (ok) {
         Status("Calibration stopped successfully!");
         ShowCalibration();
         RestoreMode();
@@ -208,30 +218,20 @@ RIDAR_CALLBACK(CC_ButtonAcceptObject2) {
 RIDAR_CALLBACK(CC_ButtonReset) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
-    WaitForPendingReply();
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
-    // An all-zero payload asks order 11 for the video line instead of the
-    // reset; before any frame went through pp it may still be all zero, so
-    // send the parameter set then, as the measuring orders do.
-    int zero = 1;
-    for (int i = 0; i < PNUM; ++i)
-        if (pp[i] != 0) zero = 0;
-    if (zero) CopyVarsToPP();
-    order = 11;
-    FillTxBuf(order, pp);
-    nBytesW = ComWrt(com, szWriteBuf, 2 * PNUM + 4);
-    Status(kWaitText);
-
-    tstart = Timer();
-    do {
-        if (rx_flag == 1) break;
-        ProcessSystemEvents();
-        tdiff = Timer() - tstart;
-    } while (tdiff < TIMEOUT);
-    Status(rx_flag == 1 ? "Reset of analog-output Max/Min OK!" : kTimeoutText);
-    if (rx_flag != 1) LinkCountTimeout();
+    const int held = WaitForPendingReply();
+    int ok = 0;
+    if (held) {
+        // An all-zero payload asks order 11 for the video line instead of the
+        // reset; before any frame went through pp it may still be all zero, so
+        // send the parameter set then, as the measuring orders do.
+        int zero = 1;
+        for (int i = 0; i < PNUM; ++i)
+            if (pp[i] != 0) zero = 0;
+        if (zero) CopyVarsToPP();
+        ok = SendAndWait(11);
+    }
+    ReleaseLoop();
+    Status(ok ? "Reset of analog-output Max/Min OK!" : kTimeoutText);
     return 0;
 }
 
@@ -303,17 +303,16 @@ RIDAR_CALLBACK(CC_ButtonSaveCalValues) {
         RefuseUnstorableFit(slopeval, interval);
         return 0;
     }
-    WaitForPendingReply();
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
+    const int held = WaitForPendingReply();
     double scale = static_cast<double>(static_cast<uint16_t>(SlopeScale() & 0xFFFF));
     slope = DoubleToWord(scale * slopeval);
     intersect = DoubleToWord(static_cast<double>(YOFFSET) + interval);
     pp[0] = 2;
     pp[1] = slope;
     pp[2] = intersect;
-    if (CalibrationExchange()) {
+    const int ok = CalibrationExchange(held);
+    ReleaseLoop();
+    if (ok) {
         Status("New Calibration values in activated in RAM!");
         ShowCalibration();
         RestoreMode();

@@ -28,6 +28,7 @@ static int FetchBlock(int orderCode, int word0, int word1, int expect, const cha
         szWriteBuf[4 + 2 * i] = static_cast<char>(words[i] >> 8);
         szWriteBuf[5 + 2 * i] = static_cast<char>(words[i] & 0xFF);
     }
+    AskRaw(expect);
     nBytesW = ComWrt(com, szWriteBuf, PNUM * 2 + 4);
     SetCtrlVal(pHandle, PANEL_TEXTStatus, waitText);
 
@@ -35,7 +36,8 @@ static int FetchBlock(int orderCode, int word0, int word1, int expect, const cha
     tstart = Timer();
     for (;;) {
         ProcessSystemEvents();
-        n = GetInQLen(com);
+        // an operator action that ran meanwhile keeps the block aside for us
+        n = RawInQLen();
         tdiff = Timer() - tstart;
         if (tdiff > TIMEOUT) {
             SetStatusText(timeoutText);
@@ -49,10 +51,11 @@ static int FetchBlock(int orderCode, int word0, int word1, int expect, const cha
     // the next flush.
     if (n > static_cast<int>(sizeof szReadBuf)) n = static_cast<int>(sizeof szReadBuf);
     if (n > 0) {
-        nBytesR = ComRd(com, szReadBuf, n);
+        nBytesR = RawRead(szReadBuf, n);
     } else {
         nBytesR = 0;
     }
+    AskRaw(0);
     if (nBytesR == expect) SetStatusText(okText);
     return nBytesR;
 }
@@ -118,6 +121,7 @@ RIDAR_CALLBACK(CC_BTNVideo) {
         rx_flag = 0;
         FillTxBuf(8, pp);
         tstart = Timer();
+        AskFrame(8);
         nBytesW = ComWrt(com, szWriteBuf, PNUM * 2 + 4);
         // stop_flag is not looked at here: a stop lets this pass finish.
         while (rx_flag != 1) {
@@ -155,6 +159,7 @@ RIDAR_CALLBACK(CC_BTNVideo) {
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockA, ATTR_DIMMED, 0);
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockC, ATTR_DIMMED, 0);
     InstallComCallback(com, eventMask, 36, 0x55, RX_Receive_Function, nullptr);
+    AskFrame(0);   // a reply still on its way is nobody's now
     FlushOutQ(com);
     FlushInQ(com);
     return 0;

@@ -43,6 +43,8 @@ void SetStatus(const char *text);
 void ShowStatus(void);
 // Shows a literal text in the status line without storing it.
 void ShowStatusText(const char *text);
+// Status text of a request whose 36 bytes did not all go out.
+extern const char kNotSentText[];
 
 void FillTxBuf(int orderCode, const uint16_t *words);
 int GetRxBuf(int count);
@@ -59,12 +61,38 @@ const char *ComErrorText(int code);
 // Message of a refused series (GetVERSIONInfo result < 0).
 const char *SeriesRefusedText(int r);
 
-// Link health since start: frames received, time-outs, failed opens.
-extern long linkFrames, linkTimeouts, linkOpenFailures;
+// What the outstanding request asked for. A sender names it just before it
+// writes; a frame that comes is only ever taken as the reply to that order,
+// and only the reply to a measurement request (order 8) raises graph_flag
+// and graphrefresh. A frame nobody asked for raises nothing.
+extern int rxAsked;                // order whose frame reply is awaited, 0: none
+void AskFrame(int orderCode);
+// A raw block of `bytes` is awaited (video data, callback suspended); 0: none.
+void AskRaw(int bytes);
+// The awaited raw block as queued, with what an operator action that ran
+// meanwhile put aside for it (RawInQLen may be negative on a port fault).
+int RawInQLen(void);
+int RawRead(char *buf, int count);
+// Up to `count` bytes that came since the last request without forming a
+// frame (the echo check judges a line that never sends the sync word by them).
+int UnframedBytes(char *buf, int count);
+// An operator action with an exchange of its own while a loop (run, video,
+// recorder) or another exchange is running: HoldLoop lets what is
+// outstanding come in first, within that request's own time-out (0 when it
+// did not: the action then sends nothing), and keeps that reply for its
+// asker; ReleaseLoop gives it back once the action's exchange is over.
+int HoldLoop(void);
+void ReleaseLoop(void);
+
+// Link health since start: frames received, time-outs, failed opens, frames
+// found again after stray bytes and the bytes dropped before them.
+extern long linkFrames, linkTimeouts, linkOpenFailures, linkResyncs, linkBytesDropped;
 extern double linkLastFrame;       // Timer() of the last frame
 void LinkCountFrame(void);
 void LinkCountTimeout(void);       // every place that reports a time-out calls this
 void LinkCountOpenFailure(void);
+void LinkCountDropped(int bytes);
+void LinkCountResync(void);
 
 RIDAR_CALLBACK(CC_DropDCom);
 RIDAR_CALLBACK(CC_DROPHardware);

@@ -176,6 +176,7 @@ int GetHARDWAREInfo(void) {
     FlushOutQ(com);
     FlushInQ(com);
     rx_flag = 0;
+    AskFrame(10);
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
     tstart = Timer();
     do {

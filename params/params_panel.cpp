@@ -225,17 +225,33 @@ RIDAR_CALLBACK(CC_ButtonTeach) {
     rx_flag = 0;
     // the sensor takes the object it sees, so the payload does not matter
     FillTxBuf(6, pp);
+    AskFrame(6);
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+    if (nBytesW != FRAME_BYTES) {
+        // a torn request teaches nothing
+        AskFrame(0);
+        SetStatus(kNotSentText);
+        ShowStatus();
+        return 0;
+    }
     SetStatus("New setpoint value teached!");
     ShowStatus();
     tstart = Timer();
     do {
         if (rx_flag == 1) {
             PushGET(RAM);
-            break;
+            return 0;
         }
         ProcessSystemEvents();
         tdiff = Timer() - tstart;
     } while (tdiff < TIMEOUT);
+    if (rx_flag == 1) {
+        PushGET(RAM);
+        return 0;
+    }
+    // the sensor never confirmed: the set-point was not taught
+    SetStatus("Timeout-RS-232...");
+    ShowStatus();
+    LinkCountTimeout();
     return 0;
 }

@@ -62,9 +62,14 @@ RIDAR_CALLBACK(CC_BTNSend) {
     GetPanelValues();
     CopyVarsToPP();
     FillTxBuf(order, pp);
+    AskFrame(0);
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
     // the sensor does not confirm a store; this only says the frame left
     if (nBytesW == FRAME_BYTES) ShowStatusText("Line Ok!");
+    else {
+        SetStatus(kNotSentText);
+        ShowStatus();
+    }
     return 0;
 }
 
@@ -88,6 +93,7 @@ void PushGET(int t) {
         FlushOutQ(com);
         FillTxBuf(order, pp);
         rx_flag = 0;
+        AskFrame(order);
         nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
         if (nBytesW == FRAME_BYTES) ShowStatusText("Waiting for parameter-frame ...");
         tstart = Timer();
@@ -124,6 +130,7 @@ static void SendMeasureRequest(void) {
     FillTxBuf(8, pp);
     rx_flag = 0;
     tstart = Timer();
+    AskFrame(8);
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
 }
 
@@ -139,6 +146,7 @@ void PushRUN(void) {
     FlushOutQ(com);
     rx_flag = 0;
     FillTxBuf(8, pp);
+    AskFrame(8);
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
     if (nBytesW == FRAME_BYTES) ShowStatusText("Line Ok!");
     tstart = Timer();
@@ -168,6 +176,7 @@ void PushRUN(void) {
     } while (stop_flag == 0);
 
     rx_flag = 0;
+    AskFrame(0);   // a reply still on its way is nobody's now
     FlushInQ(com);
     FlushOutQ(com);
     graphrefresh = 0;

@@ -64,6 +64,7 @@ void CalcRecTime(int seconds) {
 static void EndRecording(int writeFailed) {
     rx_flag = 0;
     graph_flag = 0;
+    AskFrame(0);   // a reply still on its way is nobody's now
     FlushInQ(com);
     FlushOutQ(com);
     LockMainPanel(0);
@@ -123,6 +124,7 @@ RIDAR_CALLBACK(CC_CBTNStartRecord) {
     FlushInQ(com);
     FlushOutQ(com);
     FillTxBuf(8, pp);
+    AskFrame(8);
     nBytesW = ComWrt(com, szWriteBuf, 2 * PNUM + 4);
     double tStartRec = Timer();
     double tRequest = tStartRec, tLastSample = tStartRec, tPaced = tStartRec;
@@ -166,6 +168,7 @@ RIDAR_CALLBACK(CC_CBTNStartRecord) {
             FillTxBuf(8, pp);
             rx_flag = 0;
             tRequest = Timer();
+            AskFrame(8);
             nBytesW = ComWrt(com, szWriteBuf, 2 * PNUM + 4);
             ProcessSystemEvents();
             tPaced = Timer();

@@ -184,6 +184,9 @@ int FlushOutQ(int port);
 int ComWrt(int port, const char *buf, int count);
 int ComRd(int port, char *buf, int count); // never more than count bytes
 int GetInQLen(int port);                   // sees bytes even without pumping events
+// Copies up to count bytes from the head of the input queue without taking
+// them out; returns the number copied (a receive path that looks before it reads).
+int rt_PeekInQ(int port, char *buf, int count);
 int CloseCom(int port);
 
 // ---- files and time ---------------------------------------------------------

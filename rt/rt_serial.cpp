@@ -585,6 +585,17 @@ int GetInQLen(int port) {
     return static_cast<int>(p->inq.size());
 }
 
+int rt_PeekInQ(int port, char *buf, int count) {
+    auto p = Find(port);
+    if (!p) return RT_ERR_PORT_NOT_OPEN;
+    if (count < 0 || (!buf && count > 0)) return RT_ERR_INVALID_PARAM;
+    Pull(port, p);
+    if (!p->open) return RT_ERR_PORT_NOT_OPEN;
+    int n = static_cast<int>(std::min<qsizetype>(count, p->inq.size()));
+    if (n > 0) std::memcpy(buf, p->inq.constData(), static_cast<size_t>(n));
+    return n;
+}
+
 int CloseCom(int port) {
     auto p = Find(port);
     if (!p) return RT_ERR_PORT_NOT_OPEN;

@@ -287,6 +287,18 @@ std::vector<Option> &Options() {
         {"garbage", "P", 1, 1, false,
          "with probability P, send 1 to 8 random bytes before an answer, as line noise would (0: off)",
          [](const Args &a) { return Real(a[0], 0, 1, g.faults.garbage); }},
+        {"stray", "K|off [EVERY]", 1, 2, false,
+         "send K random bytes (never the sync word 0x00 0xAA) before every EVERY-th frame answer "
+         "(default every one), counted from this command; raw blocks are left alone",
+         [](const Args &a) {
+             long long k, every = 1;
+             if (!Num(a[0], 0, 4096, k, true)) return false;
+             if (a.size() > 1 && !Num(a[1], 1, 1 << 30, every)) return false;
+             g.faults.strayBytes = k < 0 ? 0 : static_cast<int>(k);
+             g.faults.strayEvery = static_cast<int>(every);
+             g.faults.strayFrames = 0;
+             return true;
+         }},
         {"silent-after", "N|off", 1, 1, false, "answer nothing once N more answers were sent",
          [](const Args &a) {
              long long v;
@@ -302,7 +314,7 @@ std::vector<Option> &Options() {
              return true;
          }},
         {"fault-order", "ORDER|all", 1, 1, false,
-         "limit late, short, extra, bad-sync and garbage to the answers of one order (default all)",
+         "limit late, short, extra, bad-sync, stray and garbage to the answers of one order (default all)",
          [](const Args &a) {
              long long v;
              if (a[0] == "all") v = -1;
@@ -381,7 +393,8 @@ void PrintStats() {
       << " bytes=" << s.bytesOut << '\n';
     o << "stats received bytes=" << s.bytesIn << '\n';
     o << "stats faults not-answered=" << s.suppressed << " garbage-bursts=" << s.garbageBursts
-      << " garbage-bytes=" << s.garbageBytes << '\n';
+      << " garbage-bytes=" << s.garbageBytes << " stray-bursts=" << s.strayBursts
+      << " stray-bytes=" << s.strayBytes << '\n';
     o << "stats errors dropped-bytes=" << s.dropped << " bad-sync=" << s.badSync
       << " unknown-order=" << s.unknown << " write-errors=" << s.writeErrors
       << " overflow=" << s.overflow << '\n';
@@ -503,6 +516,18 @@ size_t Pending() {
     return n;
 }
 
+// Line noise that a receiver cannot take for the start of a frame: random
+// bytes in which 0x00 is never followed by the sync word's 0xAA.
+std::vector<uint8_t> StrayBytes(int n) {
+    std::vector<uint8_t> out(static_cast<size_t>(n));
+    for (size_t i = 0; i < out.size(); ++i) {
+        uint8_t c = static_cast<uint8_t>(g.sensor.rng() & 0xFF);
+        if (i > 0 && out[i - 1] == (kSensorSync >> 8) && c == (kSensorSync & 0xFF)) c = 0xFF;
+        out[i] = c;
+    }
+    return out;
+}
+
 bool InScope(int order) { return g.faults.scopeOrder < 0 || g.faults.scopeOrder == order; }
 
 void Queue(Answer &a, double tFirst, double now) {
@@ -525,6 +550,12 @@ void Queue(Answer &a, double tFirst, double now) {
         }
         if (f.shortBytes >= 0 && static_cast<size_t>(f.shortBytes) < b.size()) b.resize(f.shortBytes);
         b.insert(b.end(), static_cast<size_t>(f.extraBytes), 0xEE);
+        if (a.frame && f.strayBytes > 0 && ++f.strayFrames % static_cast<unsigned>(f.strayEvery) == 0) {
+            std::vector<uint8_t> stray = StrayBytes(f.strayBytes);
+            b.insert(b.begin(), stray.begin(), stray.end());
+            g.stats.strayBursts++;
+            g.stats.strayBytes += stray.size();
+        }
         if (f.garbage > 0 && std::uniform_real_distribution<double>(0, 1)(g.sensor.rng) < f.garbage) {
             int n = std::uniform_int_distribution<int>(1, 8)(g.sensor.rng);
             std::vector<uint8_t> junk(n);

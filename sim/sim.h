@@ -57,6 +57,9 @@ struct Faults {
     int badSync = -1;           // -1 off, else the sync word sent in frames
     int hwHeader = -1;          // -1 off, else header word of the order 10 answer
     double garbage = 0;         // probability of a noise burst before an answer
+    int strayBytes = 0;         // stray bytes before every strayEvery-th frame answer (0 off)
+    int strayEvery = 1;
+    unsigned long long strayFrames = 0;   // frame answers in scope since stray was set
     long long silentAt = -1;    // answers count at which the sensor falls silent
     long long closeAt = -1;     // answers count after which the line is closed
 };
@@ -67,6 +70,7 @@ struct Stats {
     unsigned long long bytesOut = 0, bytesIn = 0;
     unsigned long long dropped = 0, badSync = 0, unknown = 0, suppressed = 0;
     unsigned long long garbageBursts = 0, garbageBytes = 0, writeErrors = 0, overflow = 0;
+    unsigned long long strayBursts = 0, strayBytes = 0;
 };
 
 struct Measurement {

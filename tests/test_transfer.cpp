@@ -218,13 +218,19 @@ TEST_F(Transfer, TeachSendsOrder6ThenGetsTheNewSetpoint) {
     EXPECT_EQ(Status(), "Parameter-frame received! - Line Ok!");
 }
 
-TEST_F(Transfer, TeachWithoutSensorKeepsItsMessage) {
+TEST_F(Transfer, TeachWithoutSensorEndsWithTheTimeoutText) {
     tVal = 700;
+    const long timeouts = linkTimeouts;
+    std::string during;
+    rt_After(0.05, [&] { during = Status(); });
     auto t0 = Clock::now();
     rt_UserClick(pHandle, PANEL_ButtonTeach);
     const double took = Since(t0);
     EXPECT_NEAR(took, 1.5, 0.1);
-    EXPECT_EQ(Status(), "New setpoint value teached!");
+    // the set-point was never confirmed: no success stays behind
+    EXPECT_EQ(during, "New setpoint value teached!");
+    EXPECT_EQ(Status(), "Timeout-RS-232...");
+    EXPECT_EQ(linkTimeouts, timeouts + 1);
     const std::string wire = ReadWire(peer, 72, 0.3);
     ASSERT_EQ(wire.size(), 36u);   // no get follows
     EXPECT_EQ(static_cast<unsigned char>(wire[3]), 6);

@@ -5,7 +5,7 @@
 // Input: 36 bytes answer the hardware information (the sensor
 // description), 36 bytes answer a get (the parameter set), then chunks of
 // a length byte and that many bytes arrive one after another while the
-// run loop's body handles each frame.
+// run loop's body handles each frame (stray bytes between them included).
 #include "tests/fuzz/fuzz_support.h"
 
 #include "app/panels.h"
@@ -26,6 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         size_t n = data[0];
         ++data;
         --size;
+        // the run loop asks again once its reply was taken
+        if (rxAsked == 0) AskFrame(8);
         FuzzInject(FuzzTake(data, size, n));
         ProcessSystemEvents();
         if (graphrefresh == 1) {
@@ -37,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
     }
     FlushInQ(com);
+    AskFrame(0);
     rx_flag = graphrefresh = graph_flag = 0;
     // the fixed rectangles of each panel redraw stay until a measurement
     // is drawn; clear them as the next one would
