@@ -99,8 +99,8 @@ protected:
 // driver shows one, and says how to lower it when it would delay replies.
 TEST_F(LinkHealth, TooltipNamesTheAdapterLatency) {
     const std::string base =
-        "Link health since start: frames received, time-outs, failed port opens, and the age of the last "
-        "frame (green while the sensor talks)";
+        "Link health since start: frames received, time-outs, resyncs (frames found again after stray bytes) "
+        "and the bytes dropped, failed port opens, and the age of the last frame (green while the sensor talks)";
     char dirTemplate[] = "/tmp/ridar-sysfs-XXXXXX";
     ASSERT_NE(mkdtemp(dirTemplate), nullptr);
     const std::string dir = dirTemplate;
