@@ -27,30 +27,11 @@
 
 namespace {
 
-std::string TempDir() {
-    static std::string dir;
-    if (dir.empty()) {
-        char tmpl[] = "/tmp/ridar-analysis-XXXXXX";
-        dir = mkdtemp(tmpl);
-    }
-    return dir;
-}
+std::string TempDir() { return testfs::TempDir("ridar-analysis"); }
 std::string TempPath(const std::string &name) { return TempDir() + "/" + name; }
-
-std::string ReadFile(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-void WriteFile(const std::string &path, const std::string &text) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << text;
-}
-bool Exists(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
+using testfs::Exists;
+using testfs::ReadFile;
+using testfs::WriteFile;
 
 // Pages of a PDF: page objects ("/Type /Page", not "/Pages").
 int PdfPages(const std::string &pdf) {

@@ -27,30 +27,11 @@
 
 namespace {
 
-std::string TempDir() {
-    static std::string dir;
-    if (dir.empty()) {
-        char tmpl[] = "/tmp/ridar-rec-XXXXXX";
-        dir = mkdtemp(tmpl);
-    }
-    return dir;
-}
+std::string TempDir() { return testfs::TempDir("ridar-rec"); }
 std::string TempPath(const std::string &name) { return TempDir() + "/" + name; }
-
-std::string ReadFile(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-void WriteFile(const std::string &path, const std::string &text) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << text;
-}
-bool Exists(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
+using testfs::Exists;
+using testfs::ReadFile;
+using testfs::WriteFile;
 
 // Splits after each CR LF; a trailing piece without CR LF is kept as it is.
 std::vector<std::string> Lines(const std::string &text) {

@@ -1,5 +1,10 @@
 #include "tests/support/support.h"
 
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/stat.h>
+#include <vector>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -180,4 +185,35 @@ bool StartRidarForTest() {
     InitVars();
     ok = true;
     return ok;
+}
+
+// ---- files of a test -----------------------------------------------------------------------
+
+std::string testfs::TempDir(const std::string &prefix) {
+    static std::map<std::string, std::string> dirs;
+    std::string &dir = dirs[prefix];
+    if (dir.empty()) {
+        std::string tmpl = "/tmp/" + prefix + "-XXXXXX";
+        std::vector<char> buf(tmpl.begin(), tmpl.end());
+        buf.push_back('\0');
+        if (mkdtemp(buf.data())) dir = buf.data();
+    }
+    return dir;
+}
+
+std::string testfs::ReadFile(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void testfs::WriteFile(const std::string &path, const std::string &bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << bytes;
+}
+
+bool testfs::Exists(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
 }

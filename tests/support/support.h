@@ -57,3 +57,12 @@ std::string MakeFrame(int syncWord, int orderCode, const std::vector<int> &words
 // the three panels; installs a popup hook that answers every popup with 0
 // unless a test sets its own. Returns false when something failed.
 bool StartRidarForTest();
+
+// Files of a test, read and written as bytes.
+namespace testfs {
+// A directory of this process under /tmp, made once per prefix.
+std::string TempDir(const std::string &prefix);
+std::string ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &bytes);
+bool Exists(const std::string &path);
+}  // namespace testfs
