@@ -69,13 +69,16 @@ int LoadParamFile(const std::string &path, Words &w) {
     return kExitFile;
 }
 
-// Lines "index name a b" for each differing word; the count.
-int PrintDifferences(const Words &a, const Words &b, uint16_t soft, FILE *to) {
+// Lines "index name a b" for each differing word; the count. Without a
+// sensor nothing tells which word 15 is.
+int PrintDifferences(const Words &a, const Words &b, const Sensor &s, FILE *to) {
     int n = 0;
     for (int i = 0; i < proto::kWords; ++i) {
         if (a[i] == b[i]) continue;
         ++n;
-        std::fprintf(to, "%2d %-10s %5u %5u\n", i, proto::ParamWordName(i, soft),
+        const char *name = (i == proto::kWord15 && !s.haveModel) ? "deltaTol/trigMode"
+                                                                 : proto::ParamWordName(i, s.Softversion());
+        std::fprintf(to, "%2d %-10s %5u %5u\n", i, name,
                      static_cast<unsigned>(a[i]), static_cast<unsigned>(b[i]));
     }
     return n;
@@ -149,7 +152,7 @@ int CmdSend(Sensor &s, const std::string &file, bool eeprom, bool verify) {
         Complain(s.status);
         return kExitSensor;
     }
-    const int n = PrintDifferences(w, back, s.Softversion(), stdout);
+    const int n = PrintDifferences(w, back, s, stdout);
     std::fflush(stdout);
     if (n > 0) {
         Complain("verify: " + std::to_string(n) + " word(s) differ from " + file + " (index, name, file, sensor)");
@@ -179,7 +182,7 @@ int CmdDiff(Sensor &s, const Options &o, const std::string &a, const std::string
             if (rc != kExitOk) return rc;
         }
     }
-    const int n = PrintDifferences(sets[0], sets[1], s.Softversion(), stdout);
+    const int n = PrintDifferences(sets[0], sets[1], s, stdout);
     std::fflush(stdout);
     return n > 0 ? kExitDiffer : kExitOk;
 }

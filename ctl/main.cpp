@@ -79,6 +79,7 @@ int main(int argc, char **argv) {
     app.set_version_flag("--version", "kvex-ctl (K-VEX-XC-Ridar) " RIDAR_VERSION);
     app.add_option("--port", o.port, "serial device of the sensor, e.g. /dev/serial/by-id/...");
     app.require_subcommand(1);
+    app.fallthrough();   // --port may follow the subcommand
 
     bool json = false;
     auto *identify = app.add_subcommand("identify", "echo check, hardware and firmware information");
