@@ -54,6 +54,7 @@ public:
     int Fd() const { return fd_; }
 
 private:
+    bool CheckHangup();
     int fd_ = -1;
     bool lost_ = false;
 };

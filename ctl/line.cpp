@@ -103,10 +103,18 @@ void Line::Flush() {
         ssize_t r = read(fd_, junk, sizeof junk);
         if (r > 0) continue;
         if (r < 0 && errno == EINTR) continue;
-        // with VMIN 0 a read of nothing gives 0, not end of file
         if (r < 0 && errno != EAGAIN) lost_ = true;
         break;
     }
+    if (!lost_) CheckHangup();
+}
+
+// With VMIN 0 a read of nothing gives 0 both on a quiet line and on one
+// that hung up; poll tells them apart.
+bool Line::CheckHangup() {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) lost_ = true;
+    return lost_;
 }
 
 bool Line::Write(const uint8_t *bytes, size_t n) {
@@ -149,10 +157,18 @@ size_t Line::Read(uint8_t *buf, size_t n, double deadline) {
             lost_ = true;
             break;
         }
+        // nothing came: a hung-up line says so at once, a quiet one waits
+        if (Now() >= deadline) break;
         pollfd p{fd_, POLLIN, 0};
         int k = WaitFds(&p, 1, deadline);
         if (k <= 0) break;   // time-out or a stop signal
-        if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN)) {
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            // what was still queued is read first
+            ssize_t last = read(fd_, buf + got, n - got);
+            if (last > 0) {
+                got += static_cast<size_t>(last);
+                continue;
+            }
             lost_ = true;
             break;
         }

@@ -104,7 +104,7 @@ int Publisher::Start(const MqttOptions &o, const Sensor &s) {
                 ",\"virtualPixels\":" + std::to_string(s.model.hw.ccdvirtpixel) +
                 ",\"boardType\":" + std::to_string(s.model.hw.pcbtype) +
                 ",\"firmwareVersion\":" + std::to_string(s.model.hw.softversion) +
-                ",\"firmware\":" + JsonString(s.firmware) + "}";
+                ",\"firmware\":" + JsonString(s.firmware.substr(0, s.firmware.find_last_not_of(' ') + 1)) + "}";
 
     int rc = mosquitto_connect(m_, host.c_str(), port, kKeepAlive);
     if (rc != MOSQ_ERR_SUCCESS) {
@@ -219,6 +219,7 @@ void Publisher::Stop() {
         inflight_.insert(mid);
         const double end = Now() + 1.0;
         while (connected_ && inflight_.count(mid) && Now() < end) mosquitto_loop(m_, 50, 1);
+        started_ = false;   // our own disconnect is no broker going away
         mosquitto_disconnect(m_);
         while (connected_ && Now() < end + 1.0) mosquitto_loop(m_, 50, 1);
     }

@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -192,6 +193,8 @@ bool Broker::Start() {
     if (dir_.empty()) {
         char tmpl[] = "/tmp/ridar-broker-XXXXXX";
         dir_ = mkdtemp(tmpl);
+        // started as root, mosquitto drops to its own user: it must be able to save here
+        chmod(dir_.c_str(), 0777);
         port_ = FreePort();
     }
     const std::string conf = dir_ + "/mosquitto.conf";

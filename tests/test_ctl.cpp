@@ -297,12 +297,21 @@ TEST(CtlWatch, SigintAndSigtermEndCleanly) {
         EXPECT_EQ(c.rc, 0) << c.err;
         // every line complete
         ASSERT_EQ(c.out.back(), '\n');
-        for (const auto &l : SplitLines(c.out).size() > 1 ? std::vector<std::string>(SplitLines(c.out).begin() + 1, SplitLines(c.out).end()) : std::vector<std::string>{})
-            EXPECT_TRUE(std::regex_match(l, std::regex(".*,[0-9]+,400,600,600,7500,2,512,100"))) << l;
+        auto lines = SplitLines(c.out);
+        ASSERT_GE(lines.size(), 4u);
+        for (size_t i = 1; i < lines.size(); ++i)
+            EXPECT_TRUE(std::regex_match(lines[i], std::regex(".*," + std::to_string(i) + ",400,600,600,7500,2,512,100"))) << lines[i];
     }
 }
 
-TEST(CtlWatch, LineSpeedWaitsWithoutBurningACore) {
+double ChildrenCpu() {
+    rusage ru{};
+    getrusage(RUSAGE_CHILDREN, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
+}
+
+TEST(CtlWatch, TimingLineSpeedWaitsWithoutBurningACore) {
+    const double cpu0 = ChildrenCpu();
     CtlChild c;
     ASSERT_TRUE(c.Start({"watch", "--count", "40", "--simulate"}));
     auto t0 = rel::Clock::now();
@@ -312,10 +321,9 @@ TEST(CtlWatch, LineSpeedWaitsWithoutBurningACore) {
     EXPECT_EQ(SplitLines(c.out).size(), 41u);
     // two 36-byte frames at 19200 baud: about 37 ms a measurement
     EXPECT_GT(took, 40 * 0.035);
-    rusage ru{};
-    getrusage(RUSAGE_CHILDREN, &ru);
-    double cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
-    EXPECT_LT(cpu, 0.5 * took) << "children cpu " << cpu << " s in " << took << " s";
+    // kvex-ctl and its simulator together
+    const double cpu = ChildrenCpu() - cpu0;
+    EXPECT_LT(cpu, 0.25 * took) << "children cpu " << cpu << " s in " << took << " s";
 }
 
 // The adapter is pulled: the device path goes away with the simulator's
@@ -331,7 +339,7 @@ TEST(CtlWatch, PulledAdapterWaitsAndGoesOn) {
         ASSERT_EQ(rename(tmp.c_str(), link.c_str()), 0);
     };
     SimProcess sim1;
-    ASSERT_TRUE(sim1.Start({"--noise", "0", "--fast"}));
+    ASSERT_TRUE(sim1.Start({"--noise", "0"}));
     point(sim1.Device());
     CtlChild c;
     ASSERT_TRUE(c.Start({"watch", "--count", "40", "--format", "jsonl", "--port", link}));
@@ -416,12 +424,13 @@ TEST_F(CtlRecord, ExistingFileNeedsForceAndAStopKeepsCompleteLines) {
     CtlChild c;
     ASSERT_TRUE(c.Start({"record", "--samples", "100", "--increment", "0", "-o", f, "--force", "--simulate",
                          "--noise", "0"}));
-    const double end = rel::Since(rel::Clock::now()) + 10;
-    (void)end;
     auto t0 = rel::Clock::now();
-    while (std::count_if(ReadFile(f).begin(), ReadFile(f).end(), [](char ch) { return ch == '\n'; }) < 9 &&
-           rel::Since(t0) < 10)
-        c.Wait(0.1);
+    auto lineCount = [&] {
+        const std::string t = ReadFile(f);
+        return std::count(t.begin(), t.end(), '\n');
+    };
+    while (lineCount() < 9 && rel::Since(t0) < 10) c.Wait(0.1);
+    ASSERT_GE(lineCount(), 9) << c.err;
     c.Signal(SIGTERM);
     ASSERT_TRUE(c.Wait(5.0));
     EXPECT_EQ(c.rc, 0);
@@ -489,11 +498,12 @@ TEST(CtlMqtt, BrokerAwayFiveSecondsNothingLost) {
     broker.Stop();
     std::this_thread::sleep_for(std::chrono::seconds(5));
     ASSERT_TRUE(broker.Start());
-    ASSERT_TRUE(c.Wait(30.0)) << c.err;
+    ASSERT_TRUE(c.Wait(30.0)) << c.err << c.out.size();
     EXPECT_EQ(c.rc, 0) << c.err;
     EXPECT_NE(c.err.find("broker away"), std::string::npos) << c.err;
     EXPECT_NE(c.err.find("broker back after"), std::string::npos) << c.err;
-    ASSERT_TRUE(sub->WaitCount("plant/measurement", 400, 15.0)) << sub->Messages("plant/measurement").size();
+    ASSERT_TRUE(sub->WaitCount("plant/measurement", 400, 15.0))
+        << sub->Messages("plant/measurement").size() << " " << c.err << sub->Messages("plant/measurement")[200];
     // QoS 1 may bring a message twice; each sequence number once after the duplicates go, in order
     std::vector<long> seqs;
     for (const auto &m : sub->Messages("plant/measurement")) {
