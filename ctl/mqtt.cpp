@@ -130,6 +130,11 @@ void Publisher::OnConnect(int rc) {
         return;
     }
     connected_ = true;
+    if (dropped_ != droppedReported_) {
+        Complain(std::to_string(dropped_ - droppedReported_) +
+                 " measurement(s) dropped while the broker was away: the queue was full");
+        droppedReported_ = dropped_;
+    }
     PublishStatus("online");
     mosquitto_publish(m_, nullptr, Topic("identity").c_str(), static_cast<int>(identity_.size()),
                       identity_.data(), 1, true);
@@ -155,7 +160,8 @@ void Publisher::OnPublish(int mid) { inflight_.erase(mid); }
 
 int Publisher::PublishStatus(const char *state) {
     std::string text = state;
-    if (dropped_ > 0) text += " dropped=" + std::to_string(dropped_);
+    // "offline" stays plain: it must read the same as the last will
+    if (dropped_ > 0 && text == "online") text += " dropped=" + std::to_string(dropped_);
     int mid = 0;
     mosquitto_publish(m_, &mid, Topic("status").c_str(), static_cast<int>(text.size()), text.data(), 1, true);
     return mid;
@@ -195,11 +201,6 @@ void Publisher::Service() {
     }
     mosquitto_loop(m_, 0, 1);
     Flush();
-    if (dropped_ != droppedReported_) {
-        Complain(std::to_string(dropped_) + " measurement(s) dropped: the broker queue was full");
-        droppedReported_ = dropped_;
-        if (connected_) PublishStatus("online");
-    }
 }
 
 void Publisher::Stop() {
@@ -213,6 +214,7 @@ void Publisher::Stop() {
     }
     if (!queue_.empty() || !inflight_.empty())
         Complain(std::to_string(queue_.size() + inflight_.size()) + " measurement(s) not delivered to the broker");
+    if (dropped_ > 0) Complain(std::to_string(dropped_) + " measurement(s) dropped in all: the broker queue was full");
     if (connected_) {
         // "offline" is acknowledged before we go, so no will follows it
         const int mid = PublishStatus("offline");

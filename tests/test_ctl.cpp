@@ -6,6 +6,7 @@
 #include <csignal>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -326,6 +327,23 @@ TEST(CtlWatch, TimingLineSpeedWaitsWithoutBurningACore) {
     EXPECT_LT(cpu, 0.25 * took) << "children cpu " << cpu << " s in " << took << " s";
 }
 
+TEST(CtlWatch, ASilentSensorIsAskedAgain) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--noise", "0"}));
+    CtlChild c;
+    ASSERT_TRUE(c.Start({"watch", "--count", "20", "--port", sim.Device()}));
+    ASSERT_TRUE(c.WaitFor(",5,", 10.0)) << c.err;
+    ASSERT_TRUE(rel::SimDo(sim, "silent on"));
+    c.Wait(2.5);
+    ASSERT_TRUE(rel::SimDo(sim, "silent off"));
+    ASSERT_TRUE(c.Wait(15.0)) << c.err;
+    EXPECT_EQ(c.rc, 0);
+    auto lines = SplitLines(c.out);
+    EXPECT_EQ(lines.size(), 21u);
+    EXPECT_NE(c.err.find("Timeout RS232-Line! - asking again"), std::string::npos) << c.err;
+    EXPECT_NE(c.err.find("the sensor answers again after"), std::string::npos) << c.err;
+}
+
 // The adapter is pulled: the device path goes away with the simulator's
 // line and comes back pointing at a new one.
 TEST(CtlWatch, PulledAdapterWaitsAndGoesOn) {
@@ -513,6 +531,39 @@ TEST(CtlMqtt, BrokerAwayFiveSecondsNothingLost) {
     }
     ASSERT_EQ(seqs.size(), 400u);
     for (size_t i = 0; i < seqs.size(); ++i) EXPECT_EQ(seqs[i], static_cast<long>(i + 1));
+}
+
+TEST(CtlMqtt, FullQueueDropsTheOldestAndSaysSo) {
+    Broker broker;
+    ASSERT_TRUE(broker.Start());
+    auto sub = std::make_unique<Subscriber>(broker.Port(), "q/#", "test-queue");
+    ASSERT_TRUE(sub->Connected());
+    CtlChild c;
+    ASSERT_TRUE(c.Start({"watch", "--count", "150", "--format", "jsonl", "--mqtt", broker.Url(), "--topic", "q",
+                         "--queue", "10", "--simulate"}));
+    ASSERT_TRUE(c.WaitFor("\"seq\":20,", 10.0)) << c.err;
+    broker.Stop();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    ASSERT_TRUE(broker.Start());
+    ASSERT_TRUE(c.Wait(30.0)) << c.err;
+    EXPECT_EQ(c.rc, 0) << c.err;
+    // stdout has them all; the broker all but the dropped ones
+    EXPECT_EQ(SplitLines(c.out).size(), 150u);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(c.err, m, std::regex("([0-9]+) measurement\\(s\\) dropped in all"))) << c.err;
+    EXPECT_NE(c.err.find("dropped while the broker was away"), std::string::npos) << c.err;
+    const long dropped = std::stol(m[1].str());
+    EXPECT_GT(dropped, 20);
+    ASSERT_TRUE(sub->WaitCount("q/measurement", 150 - static_cast<size_t>(dropped), 10.0));
+    std::set<long> got;
+    for (const auto &msg : sub->Messages("q/measurement")) got.insert(std::stol(msg.substr(msg.find("\"seq\":") + 6)));
+    EXPECT_EQ(static_cast<long>(got.size()), 150 - dropped);
+    EXPECT_EQ(*got.rbegin(), 150);
+    bool statusSaysIt = false;
+    for (const auto &st : sub->Messages("q/status"))
+        if (st.rfind("online dropped=", 0) == 0) statusSaysIt = true;
+    EXPECT_TRUE(statusSaysIt);
+    EXPECT_EQ(sub->Last("q/status"), "offline");
 }
 
 TEST(CtlMqtt, LastWillWhenKilled) {
