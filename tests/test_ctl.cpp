@@ -579,6 +579,17 @@ TEST(CtlMqtt, LastWillWhenKilled) {
     c.Wait(5.0);
     ASSERT_TRUE(sub.WaitCount("kvex/status", 2, 10.0));
     EXPECT_EQ(sub.Last("kvex/status"), "offline");
+
+    // SIGTERM: a clean end says offline itself
+    CtlChild t;
+    ASSERT_TRUE(t.Start({"watch", "--mqtt", broker.Url(), "--simulate"}));
+    ASSERT_TRUE(sub.WaitCount("kvex/status", 3, 10.0));
+    EXPECT_EQ(sub.Last("kvex/status"), "online");
+    t.Signal(SIGTERM);
+    ASSERT_TRUE(t.Wait(5.0));
+    EXPECT_EQ(t.rc, 0) << t.err;
+    ASSERT_TRUE(sub.WaitCount("kvex/status", 4, 5.0));
+    EXPECT_EQ(sub.Last("kvex/status"), "offline");
 }
 
 TEST(CtlMqtt, CredentialsFromAFileNeverTheCommandLine) {
