@@ -2,7 +2,9 @@
 // pseudo-terminal, a scripted sensor, and a real mosquitto broker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <csignal>
 #include <fstream>
 #include <regex>
@@ -601,6 +603,84 @@ TEST(CtlMqtt, CredentialsFromAFileNeverTheCommandLine) {
     EXPECT_NE(r.err.find("user:password"), std::string::npos);
     r = RunCtl({"watch", "--count", "1", "--mqtt", "mqtt://127.0.0.1:1", "--password", "x", "--simulate"});
     EXPECT_EQ(r.rc, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// A long logging run with the broker restarted once and the adapter pulled
+// once; nothing may be lost. Runs only when KVEX_CTL_SOAK_SECONDS is set.
+TEST(CtlSoak, BrokerRestartAndPulledAdapterLoseNothing) {
+    const char *env = getenv("KVEX_CTL_SOAK_SECONDS");
+    if (!env) GTEST_SKIP() << "set KVEX_CTL_SOAK_SECONDS to run";
+    const double total = std::max(30.0, atof(env));
+    char tmpl[] = "/tmp/ridar-soak-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    const std::string link = dir + "/ttyKVEX0";
+    auto point = [&](const std::string &target) {
+        std::string tmp = link + ".new";
+        unlink(tmp.c_str());
+        ASSERT_EQ(symlink(target.c_str(), tmp.c_str()), 0);
+        ASSERT_EQ(rename(tmp.c_str(), link.c_str()), 0);
+    };
+    Broker broker;
+    ASSERT_TRUE(broker.Start());
+    Subscriber sub(broker.Port(), "soak/#", "test-soak");
+    ASSERT_TRUE(sub.Connected());
+    SimProcess sim1, sim2;
+    ASSERT_TRUE(sim1.Start({"--motion", "50", "7"}));
+    point(sim1.Device());
+    const double cpu0 = ChildrenCpu();
+    auto t0 = rel::Clock::now();
+    CtlChild c;
+    ASSERT_TRUE(c.Start({"watch", "--format", "jsonl", "--mqtt", broker.Url(), "--topic", "soak", "--qos", "1",
+                         "--port", link}));
+    auto until = [&](double s) {
+        while (rel::Since(t0) < s && c.rc < 0) c.Wait(0.2);
+    };
+    until(total / 3);
+    broker.Stop();
+    const double brokerDown = rel::Since(t0);
+    until(brokerDown + 5);
+    ASSERT_TRUE(broker.Start());
+    until(2 * total / 3);
+    ASSERT_TRUE(rel::SimDo(sim1, "close-after 1"));
+    unlink(link.c_str());
+    const double pulled = rel::Since(t0);
+    until(pulled + 3);
+    ASSERT_TRUE(sim2.Start({"--motion", "50", "7"}));
+    point(sim2.Device());
+    until(total);
+    c.Signal(SIGTERM);
+    ASSERT_TRUE(c.Wait(10.0));
+    const double took = rel::Since(t0);
+    EXPECT_EQ(c.rc, 0) << c.err;
+    auto lines = SplitLines(c.out);
+    for (size_t i = 0; i < lines.size(); ++i)
+        ASSERT_NE(lines[i].find("\"seq\":" + std::to_string(i + 1) + ","), std::string::npos) << lines[i];
+    ASSERT_TRUE(sub.WaitCount("soak/measurement", lines.size(), 20.0));
+    std::set<long> seen;
+    long last = 0, outOfOrder = 0, duplicates = 0;
+    for (const auto &m : sub.Messages("soak/measurement")) {
+        long s = std::stol(m.substr(m.find("\"seq\":") + 6));
+        if (!seen.insert(s).second) ++duplicates;
+        else if (s < last) ++outOfOrder;
+        last = std::max(last, s);
+    }
+    EXPECT_EQ(seen.size(), lines.size());
+    EXPECT_EQ(outOfOrder, 0);
+    EXPECT_EQ(sub.Last("soak/status"), "offline");
+    EXPECT_EQ(c.err.find("dropped"), std::string::npos) << c.err;
+    const double cpu = ChildrenCpu() - cpu0;
+    std::printf("soak: %.0f s, %zu measurements (%.1f/s) on stdout, %zu unique at the broker (%ld duplicates, "
+                "%ld out of order); broker down at %.0f s for 5 s, adapter pulled at %.0f s for 3 s; "
+                "kvex-ctl %.2f s CPU (%.2f%%)\n",
+                took, lines.size(), lines.size() / took, seen.size(), duplicates, outOfOrder, brokerDown, pulled, cpu,
+                100.0 * cpu / took);
+    std::printf("soak: kvex-ctl said:\n%s", c.err.c_str());
+    unlink(link.c_str());
+    rmdir(dir.c_str());
 }
 
 }  // namespace
