@@ -346,33 +346,50 @@ TEST(CtlWatch, ASilentSensorIsAskedAgain) {
     EXPECT_NE(c.err.find("the sensor answers again after"), std::string::npos) << c.err;
 }
 
+// A stable device name, as /dev/serial/by-id/... is: it goes away with the
+// adapter and comes back pointing at the new line.
+class DeviceLink {
+public:
+    DeviceLink() {
+        char tmpl[] = "/tmp/ridar-ctl-link-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        path_ = dir_ + "/ttyKVEX0";
+    }
+    ~DeviceLink() {
+        unlink(path_.c_str());
+        rmdir(dir_.c_str());
+    }
+    bool PointAt(const std::string &target) {
+        const std::string tmp = path_ + ".new";
+        unlink(tmp.c_str());
+        return symlink(target.c_str(), tmp.c_str()) == 0 && rename(tmp.c_str(), path_.c_str()) == 0;
+    }
+    void Pull() { unlink(path_.c_str()); }
+    const std::string &Path() const { return path_; }
+
+private:
+    std::string dir_, path_;
+};
+
 // The adapter is pulled: the device path goes away with the simulator's
 // line and comes back pointing at a new one.
 TEST(CtlWatch, PulledAdapterWaitsAndGoesOn) {
-    char tmpl[] = "/tmp/ridar-ctl-link-XXXXXX";
-    const std::string dir = mkdtemp(tmpl);
-    const std::string link = dir + "/ttyKVEX0";
-    auto point = [&](const std::string &target) {
-        std::string tmp = link + ".new";
-        unlink(tmp.c_str());
-        ASSERT_EQ(symlink(target.c_str(), tmp.c_str()), 0);
-        ASSERT_EQ(rename(tmp.c_str(), link.c_str()), 0);
-    };
+    DeviceLink link;
     SimProcess sim1;
     ASSERT_TRUE(sim1.Start({"--noise", "0"}));
-    point(sim1.Device());
+    ASSERT_TRUE(link.PointAt(sim1.Device()));
     CtlChild c;
-    ASSERT_TRUE(c.Start({"watch", "--count", "40", "--format", "jsonl", "--port", link}));
+    ASSERT_TRUE(c.Start({"watch", "--count", "40", "--format", "jsonl", "--port", link.Path()}));
     ASSERT_TRUE(c.WaitFor("\"seq\":5,", 10.0)) << c.err;
     ASSERT_TRUE(rel::SimDo(sim1, "close-after 10"));
     ASSERT_NE(sim1.Output(5.0, "line closed").find("line closed"), std::string::npos);
-    unlink(link.c_str());
+    link.Pull();
     c.Wait(1.5);
     EXPECT_EQ(c.rc, -1) << "ended on a pulled adapter: " << c.err;
     const size_t before = SplitLines(c.out).size();
     SimProcess sim2;
     ASSERT_TRUE(sim2.Start({"--noise", "0", "--fast", "--object", "400", "700"}));
-    point(sim2.Device());
+    ASSERT_TRUE(link.PointAt(sim2.Device()));
     ASSERT_TRUE(c.Wait(15.0)) << c.err;
     EXPECT_EQ(c.rc, 0) << c.err;
     auto lines = SplitLines(c.out);
@@ -383,8 +400,6 @@ TEST(CtlWatch, PulledAdapterWaitsAndGoesOn) {
     EXPECT_NE(lines.back().find("\"Redge\":700"), std::string::npos) << lines.back();
     EXPECT_NE(c.err.find("RS-232 port lost!"), std::string::npos) << c.err;
     EXPECT_NE(c.err.find("is back after"), std::string::npos) << c.err;
-    unlink(link.c_str());
-    rmdir(dir.c_str());
 }
 
 // ---------------------------------------------------------------- record
@@ -615,27 +630,19 @@ TEST(CtlSoak, BrokerRestartAndPulledAdapterLoseNothing) {
     const char *env = getenv("KVEX_CTL_SOAK_SECONDS");
     if (!env) GTEST_SKIP() << "set KVEX_CTL_SOAK_SECONDS to run";
     const double total = std::max(30.0, atof(env));
-    char tmpl[] = "/tmp/ridar-soak-XXXXXX";
-    const std::string dir = mkdtemp(tmpl);
-    const std::string link = dir + "/ttyKVEX0";
-    auto point = [&](const std::string &target) {
-        std::string tmp = link + ".new";
-        unlink(tmp.c_str());
-        ASSERT_EQ(symlink(target.c_str(), tmp.c_str()), 0);
-        ASSERT_EQ(rename(tmp.c_str(), link.c_str()), 0);
-    };
+    DeviceLink link;
     Broker broker;
     ASSERT_TRUE(broker.Start());
     Subscriber sub(broker.Port(), "soak/#", "test-soak");
     ASSERT_TRUE(sub.Connected());
     SimProcess sim1, sim2;
     ASSERT_TRUE(sim1.Start({"--motion", "50", "7"}));
-    point(sim1.Device());
+    ASSERT_TRUE(link.PointAt(sim1.Device()));
     const double cpu0 = ChildrenCpu();
     auto t0 = rel::Clock::now();
     CtlChild c;
     ASSERT_TRUE(c.Start({"watch", "--format", "jsonl", "--mqtt", broker.Url(), "--topic", "soak", "--qos", "1",
-                         "--port", link}));
+                         "--port", link.Path()}));
     auto until = [&](double s) {
         while (rel::Since(t0) < s && c.rc < 0) c.Wait(0.2);
     };
@@ -646,11 +653,11 @@ TEST(CtlSoak, BrokerRestartAndPulledAdapterLoseNothing) {
     ASSERT_TRUE(broker.Start());
     until(2 * total / 3);
     ASSERT_TRUE(rel::SimDo(sim1, "close-after 1"));
-    unlink(link.c_str());
+    link.Pull();
     const double pulled = rel::Since(t0);
     until(pulled + 3);
     ASSERT_TRUE(sim2.Start({"--motion", "50", "7"}));
-    point(sim2.Device());
+    ASSERT_TRUE(link.PointAt(sim2.Device()));
     until(total);
     c.Signal(SIGTERM);
     ASSERT_TRUE(c.Wait(10.0));
@@ -679,8 +686,6 @@ TEST(CtlSoak, BrokerRestartAndPulledAdapterLoseNothing) {
                 took, lines.size(), lines.size() / took, seen.size(), duplicates, outOfOrder, brokerDown, pulled, cpu,
                 100.0 * cpu / took);
     std::printf("soak: kvex-ctl said:\n%s", c.err.c_str());
-    unlink(link.c_str());
-    rmdir(dir.c_str());
 }
 
 }  // namespace
