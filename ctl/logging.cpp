@@ -130,8 +130,13 @@ int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &mo) {
         const std::string line = w.jsonl ? json : MeasurementCsv(stamp, seq, m);
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fputc('\n', stdout);
-        std::fflush(stdout);
-        pub.Measurement(seq, json);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            // the reader went away (a closed pipe): nobody takes the lines any more
+            Complain("standard output closed");
+            exitCode = kExitFile;
+            break;
+        }
+        pub.Measurement(json);
     }
     pub.Stop();
     return exitCode;
@@ -236,7 +241,7 @@ int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &mo) {
             }
             ++count;
             tLastSample = at;
-            pub.Measurement(seq, MeasurementJson(UtcStamp(), seq, m));
+            pub.Measurement(MeasurementJson(UtcStamp(), seq, m));
         }
     }
     pub.Stop();

@@ -167,8 +167,7 @@ int Publisher::PublishStatus(const char *state) {
     return mid;
 }
 
-void Publisher::Measurement(unsigned long long seq, const std::string &json) {
-    (void)seq;
+void Publisher::Measurement(const std::string &json) {
     if (!m_) return;
     if (queue_.size() >= opt_.queue) {
         // the oldest goes: the newest tell most about the line now

@@ -21,8 +21,9 @@ public:
     // Connects (first attempt must succeed, else kExitBroker and a message),
     // publishes the identity and "online".
     int Start(const MqttOptions &o, const Sensor &s);
-    // Queues one measurement message; it goes out in order.
-    void Measurement(unsigned long long seq, const std::string &json);
+    // Queues one measurement message (it carries its sequence number); it
+    // goes out in order.
+    void Measurement(const std::string &json);
     // Network traffic, reconnects, and handing queued messages on. Cheap.
     void Service();
     // Publishes "offline", waits a little for the queue, disconnects.
