@@ -1,0 +1,149 @@
+// kvex-ctl: the sensor from the command line. A serial line on plain POSIX
+// termios, the exchanges and identification on the protocol core, and the
+// commands. One thread; every wait sleeps in poll.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "proto/proto.h"
+
+namespace ctl {
+
+// Exit codes, as --help and the README list them.
+enum Exit {
+    kExitOk = 0,
+    kExitDiffer = 1,    // diff, send --verify: a difference found
+    kExitUsage = 2,
+    kExitSensor = 3,    // sensor or line failure, refused series
+    kExitFile = 4,
+    kExitBroker = 5,
+};
+
+// ---------------------------------------------------------------- time, signals
+
+double Now();   // monotonic seconds
+// SIGINT and SIGTERM are blocked except inside the waits, which end early
+// when one came.
+void InstallSignals();
+bool StopRequested();
+// Sleeps until `until` (monotonic) or a signal; no busy waiting.
+void SleepUntil(double until);
+// poll() that a stop signal interrupts; returns as poll does.
+int WaitFds(struct pollfd *fds, int n, double until);
+
+// ---------------------------------------------------------------- serial line
+
+// 19200 8N1, raw, no handshake.
+class Line {
+public:
+    ~Line() { Close(); }
+    // false and a message when the device cannot be opened or set up.
+    bool Open(const std::string &path, std::string &err);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    // The device went away (adapter pulled, other side hung up).
+    bool Lost() const { return lost_; }
+    // Discards input and output still queued.
+    void Flush();
+    bool Write(const uint8_t *bytes, size_t n);
+    // Reads until n bytes came or `deadline` passed; the count read.
+    size_t Read(uint8_t *buf, size_t n, double deadline);
+    int Fd() const { return fd_; }
+
+private:
+    bool CheckHangup();
+    int fd_ = -1;
+    bool lost_ = false;
+};
+
+// ---------------------------------------------------------------- the sensor
+
+enum class Reply { Ok, Timeout, Lost };
+
+struct Sensor {
+    Line line;
+    std::string device;
+    proto::SensorModel model;
+    bool haveModel = false;
+    std::string firmware;       // the firmware text, may be empty
+    int series = 0;             // 0 accepted, -1..-6 refused
+    proto::Words pp{};          // payload of the last frame sent or received
+    std::string status;         // the text of the last exchange, as the windows say it
+
+    // Flush, request, and wait for one 36-byte frame (1.5 s from the write).
+    Reply Exchange(proto::Order order, const proto::Words &words, proto::Frame &reply);
+    // Writes one frame and awaits nothing.
+    bool Send(proto::Order order, const proto::Words &words);
+    uint16_t Softversion() const { return haveModel ? model.hw.softversion : 0; }
+};
+
+// Opens the device and identifies the sensor: echo check, hardware and
+// firmware information. kExitOk when it answers and its series is
+// accepted; otherwise the exit code, with the reason in s.status.
+int OpenAndIdentify(Sensor &s, const std::string &device);
+// Parameter set from RAM or EEPROM; false with s.status on failure.
+bool GetParams(Sensor &s, bool eeprom, proto::Words &out);
+
+// ---------------------------------------------------------------- simulator child
+
+// Starts kvex-sim (beside this program, else on PATH) on a pseudo-terminal;
+// returns its device, or "" when it could not be started.
+std::string StartSimulator(const std::vector<std::string> &args);
+void StopSimulator();
+
+// ---------------------------------------------------------------- files
+
+// Whole file; false with a message when it cannot be read.
+bool ReadWholeFile(const std::string &path, std::string &out, std::string &err);
+// Replaces the file through a temporary beside it.
+bool WriteWholeFile(const std::string &path, const std::string &text, std::string &err);
+// Appends in one write, so a line is in the file whole or not at all.
+bool AppendLine(const std::string &path, const std::string &line);
+
+// ---------------------------------------------------------------- commands
+
+struct Options {
+    std::string port;
+    bool simulate = false;
+    std::vector<std::string> simArgs;
+};
+
+struct MqttOptions {
+    std::string url;            // empty: no broker
+    std::string topic = "kvex";
+    int qos = 1;
+    size_t queue = 100000;      // measurements held while the broker is away
+    std::string credentials;    // file with "user:password"; else the environment
+};
+
+int CmdIdentify(Sensor &s, bool json);
+int CmdGet(Sensor &s, bool eeprom, const std::string &outFile);
+int CmdSend(Sensor &s, const std::string &file, bool eeprom, bool verify);
+int CmdDiff(Sensor &s, const Options &o, const std::string &a, const std::string &b);
+
+struct WatchOptions {
+    long long count = 0;        // 0: until stopped
+    bool jsonl = false;
+};
+int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &m);
+
+struct RecordOptions {
+    unsigned samples = 0, increment = 0;
+    std::string file;
+    bool force = false;
+};
+int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &m);
+
+// Opens the sensor on the port of the options; prints why not.
+int Connect(Sensor &s, const Options &o);
+
+// A JSON string; the sensor's Latin-1 bytes become UTF-8.
+std::string JsonString(const std::string &s);
+
+// "kvex-ctl: " + text on stderr.
+void Complain(const std::string &text);
+
+}  // namespace ctl

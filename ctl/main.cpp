@@ -1,0 +1,171 @@
+// kvex-ctl entry: the command line and the connection to the sensor.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <cstring>
+
+#include "ctl/ctl.h"
+
+namespace ctl {
+
+int Connect(Sensor &s, const Options &o) {
+    std::string device = o.port;
+    if (o.simulate) {
+        device = StartSimulator(o.simArgs);
+        if (device.empty()) {
+            Complain("the sensor simulator kvex-sim could not be started");
+            return kExitSensor;
+        }
+    }
+    if (device.empty()) {
+        Complain("no sensor: give --port DEVICE or --simulate");
+        return kExitUsage;
+    }
+    int rc = OpenAndIdentify(s, device);
+    if (rc != kExitOk) Complain(s.status);
+    return rc;
+}
+
+}  // namespace ctl
+
+namespace {
+
+const char kExitCodes[] =
+    "Exit codes: 0 success, 1 a difference found (diff, send --verify), 2 usage,\n"
+    "3 sensor or line failure (also a refused series), 4 file failure, 5 broker failure.";
+
+const char kMqttHelp[] =
+    "MQTT: --mqtt mqtt://host[:port] publishes each measurement as JSON on PREFIX/measurement\n"
+    "(with a sequence number), the identity retained on PREFIX/identity and \"online\" retained on\n"
+    "PREFIX/status (\"offline\" as last will and at a clean end). User and password come from\n"
+    "KVEX_MQTT_USER and KVEX_MQTT_PASSWORD or from --mqtt-credentials FILE (one line user:password),\n"
+    "never from the command line.";
+
+void AddMqtt(CLI::App *cmd, ctl::MqttOptions &m) {
+    cmd->add_option("--mqtt", m.url, "publish to this broker, mqtt://host[:port]");
+    cmd->add_option("--topic", m.topic, "topic prefix")->capture_default_str();
+    cmd->add_option("--qos", m.qos, "0 or 1")->check(CLI::IsMember({0, 1}))->capture_default_str();
+    cmd->add_option("--queue", m.queue, "measurements kept while the broker is away; beyond it the oldest go")
+        ->check(CLI::Range(static_cast<size_t>(1), static_cast<size_t>(100000000)))
+        ->capture_default_str();
+    cmd->add_option("--mqtt-credentials", m.credentials, "file with one line user:password");
+    cmd->footer(kMqttHelp);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    using namespace ctl;
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    InstallSignals();
+
+    // everything after --simulate belongs to the simulator
+    Options o;
+    int ownArgs = argc;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--simulate") == 0) {
+            o.simulate = true;
+            ownArgs = i;
+            for (int k = i + 1; k < argc; ++k) o.simArgs.push_back(argv[k]);
+            break;
+        }
+    }
+
+    CLI::App app{"kvex-ctl: a K-VEX-XC line sensor from the command line (19200 8N1, as kvex-ridar)",
+                 "kvex-ctl"};
+    app.footer(std::string("--simulate [SIMULATOR OPTIONS] (last on the line) starts kvex-sim on a\n"
+                           "pseudo-terminal and uses it; the options after it go to the simulator.\n\n") +
+               kExitCodes);
+    app.set_version_flag("--version", "kvex-ctl (K-VEX-XC-Ridar) " RIDAR_VERSION);
+    app.add_option("--port", o.port, "serial device of the sensor, e.g. /dev/serial/by-id/...");
+    app.require_subcommand(1);
+    app.fallthrough();   // --port may follow the subcommand
+
+    bool json = false;
+    auto *identify = app.add_subcommand("identify", "echo check, hardware and firmware information");
+    identify->add_flag("--json", json, "one JSON object");
+    identify->footer(kExitCodes);
+
+    std::string from = "ram", to = "ram", out, file, diffA, diffB;
+    auto *get = app.add_subcommand("get", "the parameter set, as the parameter file the windows write");
+    get->add_option("--from", from, "ram or eeprom")->check(CLI::IsMember({"ram", "eeprom"}))->capture_default_str();
+    get->add_option("-o,--output", out, "file (default: standard output)");
+    get->footer(kExitCodes);
+
+    bool verify = false;
+    auto *send = app.add_subcommand("send", "write a parameter file into the sensor");
+    send->add_option("FILE", file, "parameter file")->required();
+    send->add_option("--to", to, "ram or eeprom")->check(CLI::IsMember({"ram", "eeprom"}))->capture_default_str();
+    send->add_flag("--verify", verify, "read the set back from the same place; exit 1 listing each differing word");
+    send->footer(kExitCodes);
+
+    auto *diff = app.add_subcommand("diff", "compare two parameter sets: ram, eeprom or a file each");
+    diff->add_option("A", diffA, "ram, eeprom or FILE")->required();
+    diff->add_option("B", diffB, "ram, eeprom or FILE")->required();
+    diff->footer(std::string("One line per differing word: index, name, value in A, value in B.\n") + kExitCodes);
+
+    WatchOptions wo;
+    std::string format = "csv";
+    MqttOptions mw, mr;
+    auto *watch = app.add_subcommand("watch", "run mode: one line per measurement on standard output");
+    watch->add_option("--count", wo.count, "stop after N measurements (default: until SIGINT/SIGTERM)")
+        ->check(CLI::NonNegativeNumber);
+    watch->add_option("--format", format, "csv or jsonl")->check(CLI::IsMember({"csv", "jsonl"}))->capture_default_str();
+    AddMqtt(watch, mw);
+
+    RecordOptions ro;
+    auto *record = app.add_subcommand("record", "the recorder run: the recorder file the windows write");
+    record->add_option("--samples", ro.samples, "number of samples")->required()->check(CLI::Range(0, 65535));
+    record->add_option("--increment", ro.increment, "seconds at least between samples")
+        ->required()
+        ->check(CLI::Range(0, 65535));
+    record->add_option("-o,--output", ro.file, "recorder file")->required();
+    record->add_flag("--force", ro.force, "overwrite an existing file");
+    AddMqtt(record, mr);
+
+    try {
+        app.parse(ownArgs, argv);
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        std::string what = e.what();
+        Complain(what + " (see kvex-ctl --help)");
+        return kExitUsage;
+    }
+    if (!o.port.empty() && o.simulate) {
+        Complain("--port and --simulate exclude each other");
+        return kExitUsage;
+    }
+
+    Sensor s;
+    int rc;
+    if (*diff) {
+        rc = CmdDiff(s, o, diffA, diffB);
+    } else {
+        // a file that cannot be read is found before the sensor is touched
+        if (*send) {
+            std::string text, err;
+            if (!ReadWholeFile(file, text, err)) {
+                Complain(err);
+                StopSimulator();
+                return kExitFile;
+            }
+        }
+        rc = Connect(s, o);
+        if (*identify && s.haveModel && (rc == kExitOk || s.series < 0)) rc = CmdIdentify(s, json);
+        else if (rc != kExitOk) {
+        } else if (*get) rc = CmdGet(s, from == "eeprom", out);
+        else if (*send) rc = CmdSend(s, file, to == "eeprom", verify);
+        else if (*watch) {
+            wo.jsonl = format == "jsonl";
+            rc = CmdWatch(s, wo, mw);
+        } else if (*record) rc = CmdRecord(s, ro, mr);
+    }
+    s.line.Close();
+    StopSimulator();
+    return rc;
+}

@@ -1,0 +1,297 @@
+// Helpers of the kvex-ctl tests (see ctl_support.h).
+#include "tests/ctl_support.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+double Now() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+}  // namespace
+
+CtlChild::~CtlChild() {
+    if (pid > 0 && rc < 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    if (outFd_ >= 0) close(outFd_);
+    if (errFd_ >= 0) close(errFd_);
+}
+
+bool CtlChild::Start(const std::vector<std::string> &args, const std::vector<std::string> &env) {
+    int o[2], e[2];
+    if (pipe(o) != 0 || pipe(e) != 0) return false;
+    pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        dup2(o[1], 1);
+        dup2(e[1], 2);
+        close(o[0]);
+        close(e[0]);
+        for (const auto &kv : env) putenv(const_cast<char *>(kv.c_str()));
+        std::vector<char *> argv;
+        argv.push_back(const_cast<char *>(KVEX_CTL_PATH));
+        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(KVEX_CTL_PATH, argv.data());
+        _exit(127);
+    }
+    close(o[1]);
+    close(e[1]);
+    outFd_ = o[0];
+    errFd_ = e[0];
+    fcntl(outFd_, F_SETFL, O_NONBLOCK);
+    fcntl(errFd_, F_SETFL, O_NONBLOCK);
+    return true;
+}
+
+void CtlChild::Drain(double seconds) {
+    pollfd p[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+    poll(p, 2, static_cast<int>(seconds * 1000));
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(outFd_, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    while ((n = read(errFd_, buf, sizeof buf)) > 0) err.append(buf, static_cast<size_t>(n));
+}
+
+bool CtlChild::Wait(double seconds) {
+    const double end = Now() + seconds;
+    while (rc < 0) {
+        Drain(0.02);
+        int st = 0;
+        if (waitpid(pid, &st, WNOHANG) == pid) {
+            rc = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+            Drain(0);
+            Drain(0);
+            break;
+        }
+        if (Now() > end) return false;
+    }
+    return true;
+}
+
+bool CtlChild::WaitFor(const std::string &text, double seconds) {
+    const double end = Now() + seconds;
+    while (out.find(text) == std::string::npos && Now() < end && rc < 0) Wait(0.05);
+    return out.find(text) != std::string::npos;
+}
+
+void CtlChild::Signal(int sig) {
+    if (pid > 0 && rc < 0) kill(pid, sig);
+}
+
+CtlResult RunCtl(const std::vector<std::string> &args, double timeout, const std::vector<std::string> &env) {
+    CtlChild c;
+    if (!c.Start(args, env)) return {-1, "", "cannot start"};
+    if (!c.Wait(timeout)) {
+        c.Signal(SIGKILL);
+        c.Wait(5);
+        return {-2, c.out, c.err + "[timed out]"};
+    }
+    return {c.rc, c.out, c.err};
+}
+
+// ---------------------------------------------------------------- scripted sensor
+
+ScriptedSensor::ScriptedSensor() {
+    params_ = {500, 0, 512, 0, 0, 1, 1, 2048, 512, 100, 0, 1, 12800, 30000, 0, 0};
+    thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedSensor::~ScriptedSensor() {
+    quit_ = true;
+    thread_.join();
+}
+
+void ScriptedSensor::SetParams(const std::vector<int> &words) {
+    std::lock_guard<std::mutex> g(mu_);
+    params_ = words;
+}
+
+void ScriptedSensor::SetFirmware(const std::string &text) {
+    std::lock_guard<std::mutex> g(mu_);
+    firmware_ = text;
+}
+
+std::vector<std::string> ScriptedSensor::Requests() {
+    std::lock_guard<std::mutex> g(mu_);
+    return log_;
+}
+
+void ScriptedSensor::Run() {
+    std::string buf;
+    while (!quit_) {
+        buf += peer_.Read(36 - buf.size(), 0.02);
+        if (buf.size() < 36) continue;
+        const int order = static_cast<unsigned char>(buf[2]) * 256 + static_cast<unsigned char>(buf[3]);
+        std::string reply;
+        {
+            std::lock_guard<std::mutex> g(mu_);
+            log_.push_back(buf);
+            switch (order) {
+            case 5: reply = MakeFrame(0xAA, 5, {}); break;
+            case 10: reply = MakeFrame(0xAA, 10, {2, 1024, 0, 100, 2048, 2, 1, 2048, 252, 0, 1024}); break;
+            case 7: reply = firmware_; reply.resize(72, ' '); break;
+            case 2: case 4: reply = MakeFrame(0xAA, order, params_); break;
+            case 8: reply = MakeFrame(0xAA, 8, {400, 600, 600, 7500, 0, 512, 100, 2}); break;
+            default: break;
+            }
+        }
+        buf.clear();
+        if (!reply.empty()) peer_.Write(reply);
+    }
+}
+
+// ---------------------------------------------------------------- broker
+
+namespace {
+int FreePort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+bool PortOpen(int port) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    bool ok = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    close(s);
+    return ok;
+}
+}  // namespace
+
+Broker::~Broker() { Stop(); }
+
+bool Broker::Start() {
+    if (dir_.empty()) {
+        char tmpl[] = "/tmp/ridar-broker-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        // started as root, mosquitto drops to its own user: it must be able to save here
+        chmod(dir_.c_str(), 0777);
+        port_ = FreePort();
+    }
+    const std::string conf = dir_ + "/mosquitto.conf";
+    FILE *f = fopen(conf.c_str(), "w");
+    if (!f) return false;
+    fprintf(f, "listener %d 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %s/\n"
+               "autosave_interval 1\nlog_dest none\n",
+            port_, dir_.c_str());
+    fclose(f);
+    pid_ = fork();
+    if (pid_ == 0) {
+        int devnull = open("/dev/null", O_RDWR);
+        dup2(devnull, 0);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        execl("/usr/sbin/mosquitto", "mosquitto", "-c", conf.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    const double end = Now() + 5;
+    while (Now() < end) {
+        if (PortOpen(port_)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+void Broker::Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+// ---------------------------------------------------------------- subscriber
+
+namespace {
+void SubOnMessage(mosquitto *, void *p, const mosquitto_message *m) {
+    static_cast<Subscriber *>(p)->OnMessage(m->topic,
+                                            std::string(static_cast<const char *>(m->payload),
+                                                        static_cast<size_t>(m->payloadlen)));
+}
+void SubOnConnect(mosquitto *, void *p, int rc) {
+    if (rc == 0) static_cast<Subscriber *>(p)->OnConnect();
+}
+}  // namespace
+
+Subscriber::Subscriber(int port, const std::string &topic, const std::string &clientId) : topic_(topic) {
+    mosquitto_lib_init();
+    // a lasting session: what is published while we are away waits for us
+    m_ = mosquitto_new(clientId.c_str(), false, this);
+    mosquitto_message_callback_set(m_, SubOnMessage);
+    mosquitto_connect_callback_set(m_, SubOnConnect);
+    mosquitto_reconnect_delay_set(m_, 1, 1, false);
+    mosquitto_connect(m_, "127.0.0.1", port, 10);
+    mosquitto_loop_start(m_);
+}
+
+Subscriber::~Subscriber() {
+    mosquitto_disconnect(m_);
+    mosquitto_loop_stop(m_, true);
+    mosquitto_destroy(m_);
+}
+
+void Subscriber::OnConnect() {
+    mosquitto_subscribe(m_, nullptr, topic_.c_str(), 1);
+    connected_ = true;
+}
+
+bool Subscriber::Connected() {
+    const double end = Now() + 5;
+    while (!connected_ && Now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // the subscription itself takes a moment more
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return connected_;
+}
+
+void Subscriber::OnMessage(const std::string &topic, const std::string &payload) {
+    std::lock_guard<std::mutex> g(mu_);
+    msgs_[topic].push_back(payload);
+}
+
+std::vector<std::string> Subscriber::Messages(const std::string &topic) {
+    std::lock_guard<std::mutex> g(mu_);
+    return msgs_[topic];
+}
+
+std::string Subscriber::Last(const std::string &topic) {
+    std::lock_guard<std::mutex> g(mu_);
+    auto &v = msgs_[topic];
+    return v.empty() ? "" : v.back();
+}
+
+bool Subscriber::WaitCount(const std::string &topic, size_t n, double seconds) {
+    const double end = Now() + seconds;
+    while (Now() < end) {
+        if (Messages(topic).size() >= n) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return Messages(topic).size() >= n;
+}

@@ -1,0 +1,99 @@
+// kvex-ctl as a child process for the tests: arguments in, exit code,
+// standard output and standard error out; a scripted sensor on a
+// pseudo-terminal; a mosquitto broker on a free port.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+#include <sys/types.h>
+
+#include "tests/support/support.h"
+
+class CtlChild {
+public:
+    ~CtlChild();
+    bool Start(const std::vector<std::string> &args, const std::vector<std::string> &env = {});
+    // Reads what came until `seconds` passed or the child ended; true when it ended.
+    bool Wait(double seconds);
+    // Reads until stdout holds `text` or `seconds` passed.
+    bool WaitFor(const std::string &text, double seconds);
+    void Signal(int sig);
+    int rc = -1;   // exit code; 128 + signal when killed
+    std::string out, err;
+    pid_t pid = -1;
+
+private:
+    void Drain(double seconds);
+    int outFd_ = -1, errFd_ = -1;
+};
+
+struct CtlResult {
+    int rc;
+    std::string out, err;
+};
+CtlResult RunCtl(const std::vector<std::string> &args, double timeout = 30.0,
+                 const std::vector<std::string> &env = {});
+
+// A sensor on a pseudo-terminal that answers from a script: echo,
+// hardware and firmware information, gets and measurements; logs every
+// request's 36 bytes.
+class ScriptedSensor {
+public:
+    ScriptedSensor();
+    ~ScriptedSensor();
+    const std::string &Device() const { return peer_.Device(); }
+    void SetParams(const std::vector<int> &words);   // what a get answers
+    void SetFirmware(const std::string &text);
+    std::vector<std::string> Requests();             // raw 36-byte requests
+
+private:
+    void Run();
+    PtyPeer peer_;
+    std::thread thread_;
+    std::atomic<bool> quit_{false};
+    std::mutex mu_;
+    std::vector<int> params_;
+    std::string firmware_ = "K-VEX-XC-SCRIPT";
+    std::vector<std::string> log_;
+};
+
+// mosquitto on 127.0.0.1 at a free port, persistent sessions in a temp dir.
+class Broker {
+public:
+    ~Broker();
+    bool Start();
+    void Stop();   // SIGTERM and wait; sessions are saved
+    int Port() const { return port_; }
+    std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string dir_;
+};
+
+// A subscriber on libmosquitto (its own thread): every message by topic.
+class Subscriber {
+public:
+    Subscriber(int port, const std::string &topic, const std::string &clientId);
+    ~Subscriber();
+    bool Connected();
+    std::vector<std::string> Messages(const std::string &topic);
+    std::string Last(const std::string &topic);
+    // true once `pred` holds on the messages, within `seconds`
+    bool WaitCount(const std::string &topic, size_t n, double seconds);
+
+    void OnMessage(const std::string &topic, const std::string &payload);
+    void OnConnect();
+
+private:
+    struct mosquitto *m_ = nullptr;
+    std::string topic_;
+    std::mutex mu_;
+    std::map<std::string, std::vector<std::string>> msgs_;
+    std::atomic<bool> connected_{false};
+};

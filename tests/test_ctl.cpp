@@ -1,0 +1,691 @@
+// kvex-ctl end to end: the program as a user runs it, against kvex-sim on a
+// pseudo-terminal, a scripted sensor, and a real mosquitto broker.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <csignal>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/ctl_support.h"
+#include "tests/rel_support.h"
+#include "proto/proto.h"
+#include "recorder/recorder.h"
+
+using rel::ReadFile;
+
+namespace {
+
+std::string TempPath(const std::string &name) {
+    static std::string dir;
+    if (dir.empty()) {
+        char tmpl[] = "/tmp/ridar-ctl-XXXXXX";
+        dir = mkdtemp(tmpl);
+    }
+    return dir + "/" + name;
+}
+
+void WriteFile(const std::string &path, const std::string &text) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << text;
+}
+
+std::vector<std::string> SplitLines(const std::string &text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    std::string l;
+    while (std::getline(in, l)) out.push_back(l);
+    return out;
+}
+
+// the simulator's factory set, as its documentation gives it
+const char kFactoryFile[] =
+    "  500\n    0\n  512\n    0\n    0\n    1\n    1\n 2048\n  512\n  100\n    0\n    1\n12800\n30000\n    0\n    0\n";
+
+long SimRequests(SimProcess &sim, int orderCode) {
+    sim.Command("stats");
+    std::string out = sim.Output(2.0, "stats end");
+    size_t p = out.rfind("stats requests");
+    if (p == std::string::npos) return -1;
+    std::string key = " " + std::to_string(orderCode) + "=";
+    size_t k = out.find(key, p);
+    return k == std::string::npos ? -1 : std::stol(out.substr(k + key.size()));
+}
+
+// ---------------------------------------------------------------- usage and bad input
+
+TEST(CtlUsage, BadCommandLinesSayOneLineAndExit2) {
+    const std::vector<std::vector<std::string>> cases = {
+        {}, {"frobnicate"}, {"get", "--from", "flash", "--port", "/dev/null"}, {"send"},
+        {"diff", "ram"}, {"record", "-o", "x.dat", "--increment", "1"}, {"watch", "--format", "xml"},
+        {"watch", "--qos", "2"}, {"get", "--port", "/dev/null", "--simulate"},
+        {"record", "--samples", "70000", "--increment", "0", "-o", "x"}, {"get"},
+    };
+    for (const auto &args : cases) {
+        std::string joined;
+        for (auto &a : args) joined += a + " ";
+        CtlResult r = RunCtl(args);
+        EXPECT_EQ(r.rc, 2) << joined << r.err;
+        EXPECT_EQ(r.out, "") << joined;
+        EXPECT_EQ(r.err.rfind("kvex-ctl: ", 0), 0u) << joined << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << joined << r.err;
+    }
+}
+
+TEST(CtlUsage, HelpOnEverySubcommandNamesTheExitCodes) {
+    for (const char *sub : {"identify", "get", "send", "diff", "watch", "record"}) {
+        CtlResult r = RunCtl({sub, "--help"});
+        EXPECT_EQ(r.rc, 0) << sub;
+        if (std::string(sub) == "watch" || std::string(sub) == "record")
+            EXPECT_NE(r.out.find("KVEX_MQTT_PASSWORD"), std::string::npos) << sub;
+        else
+            EXPECT_NE(r.out.find("3 sensor or line failure"), std::string::npos) << sub << r.out;
+    }
+    CtlResult r = RunCtl({"--help"});
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_NE(r.out.find("5 broker failure"), std::string::npos);
+    EXPECT_EQ(RunCtl({"--version"}).out, "kvex-ctl (K-VEX-XC-Ridar) 2.52\n");
+}
+
+TEST(CtlUsage, BadFilesExit4BeforeTheSensorIsTouched) {
+    const std::string bad = TempPath("bad.dat"), shortf = TempPath("short.dat"), good = TempPath("good.dat");
+    WriteFile(bad, "500\n0\n512\nabc\n");
+    WriteFile(shortf, "1 2 3\n");
+    WriteFile(good, kFactoryFile);
+    struct Case { std::vector<std::string> args; const char *says; } cases[] = {
+        {{"send", TempPath("missing.dat"), "--simulate"}, "No such file"},
+        {{"send", bad, "--simulate"}, "not a parameter file"},
+        {{"send", shortf, "--to", "eeprom", "--simulate"}, "fewer than 16"},
+        {{"diff", good, bad}, "not a parameter file"},
+        {{"diff", TempPath("none.dat"), good}, "No such file"},
+        {{"get", "-o", "/nonexistent-dir/x.dat", "--simulate"}, "/nonexistent-dir/x.dat"},
+    };
+    for (const auto &c : cases) {
+        CtlResult r = RunCtl(c.args);
+        EXPECT_EQ(r.rc, 4) << c.args[0] << " " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+}
+
+TEST(CtlUsage, NoSensorExit3WithTheWindowsTexts) {
+    const std::string missing = TempPath("ttyNONE");
+    struct Case { std::vector<std::string> args; const char *says; } cases[] = {
+        {{"identify", "--port", missing}, "Cannot open port"},
+        {{"identify", "--port", "/dev/null"}, "not a serial line"},
+        {{"get", "--simulate", "--silent"}, "Timeout-RS-232..."},
+        {{"identify", "--simulate", "--bad-sync", "0x0055"}, "read error - not sync byte 0xAA!"},
+        {{"identify", "--simulate", "--hw-header", "7"}, "Error reading HARDWARE-info!"},
+        {{"get", "--simulate", "--no-answer", "2"}, "Timeout-RS-232..."},
+    };
+    for (const auto &c : cases) {
+        auto t0 = rel::Clock::now();
+        CtlResult r = RunCtl(c.args);
+        EXPECT_EQ(r.rc, 3) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_LT(rel::Since(t0), 5.0);
+    }
+}
+
+// ---------------------------------------------------------------- identify
+
+TEST(CtlIdentify, TextAndJson) {
+    CtlResult r = RunCtl({"identify", "--simulate", "--ccdtype", "104", "--softversion", "249",
+                          "--ccdmaxpixel", "1536", "--ccdvirtpixel", "3072", "--pcbtype", "1"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("sensor type:      104\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("pixels:           1536 (virtual 3072)\n"), std::string::npos);
+    EXPECT_NE(r.out.find("board type:       1\n"), std::string::npos);
+    EXPECT_NE(r.out.find("firmware version: 249\n"), std::string::npos);
+    EXPECT_NE(r.out.find("firmware text:    K-VEX-XC-SIM Firmware V2.49\n"), std::string::npos) << r.out;
+    // the sensor's Latin-1 micro sign reaches the terminal as UTF-8
+    EXPECT_NE(r.out.find("Working-Range: 97,5mm, Resolution: 63.5\xC2\xB5m"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("series:           accepted\n"), std::string::npos);
+
+    r = RunCtl({"identify", "--json", "--simulate", "--pcbtype", "0"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    std::regex want(R"(\{"device":"/dev/pts/[0-9]+","ccdtype":2,"pixels":1024,"virtualPixels":2048,)"
+                    R"("boardType":0,"firmwareVersion":252,"firmware":"K-VEX-XC-SIM Firmware V2.52",)"
+                    R"("description":"","range":"","accepted":true\}\n)");
+    EXPECT_TRUE(std::regex_match(r.out, want)) << r.out;
+}
+
+TEST(CtlIdentify, RefusedSeriesReadNothingWriteNothing) {
+    struct Case { const char *firmware; const char *message; } cases[] = {
+        {"K-VEX-XD V1", "K-VEX-XD-series hardware detected!\nUSE K-VEX-XD-Ridar Software!"},
+        {"K-VEX-XG-XC 3", "K-VEX-XJ-XC-series hardware detected!\nUSE K-VEX-XJ-XC-Ridar Software!"},
+        {"K-VEX-XH-XD", "K-VEX-XJ-XD-series hardware detected!\nUSE K-VEX-XJ-XD-Ridar Software!"},
+        {"K-VEX-XF 9", "K-VEX-XF-series hardware detected!\nUSE K-VEX-XF-Ridar Software!"},
+    };
+    const std::string file = TempPath("refused.dat");
+    WriteFile(file, kFactoryFile);
+    for (const auto &c : cases) {
+        SimProcess sim;
+        ASSERT_TRUE(sim.Start({"--firmware", c.firmware}));
+        CtlResult id = RunCtl({"identify", "--port", sim.Device()});
+        EXPECT_EQ(id.rc, 3);
+        EXPECT_NE(id.out.find("series:           refused"), std::string::npos) << id.out;
+        EXPECT_NE(id.err.find(c.message), std::string::npos) << id.err;
+        EXPECT_EQ(RunCtl({"get", "--port", sim.Device()}).rc, 3);
+        EXPECT_EQ(RunCtl({"send", file, "--to", "eeprom", "--port", sim.Device()}).rc, 3);
+        EXPECT_EQ(RunCtl({"watch", "--count", "1", "--port", sim.Device()}).rc, 3);
+        for (int order : {1, 2, 3, 4, 8}) EXPECT_EQ(SimRequests(sim, order), 0) << c.firmware << " order " << order;
+    }
+}
+
+// ---------------------------------------------------------------- get, send, diff
+
+TEST(CtlParams, GetWritesTheWindowsFileAndTheWindowsReadIt) {
+    CtlResult r = RunCtl({"get", "--simulate"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out, kFactoryFile);
+
+    const std::string f = TempPath("get.dat");
+    r = RunCtl({"get", "--from", "eeprom", "-o", f, "--simulate", "--ccdvirtpixel", "1024"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    uint16_t words[PNUM];
+    ASSERT_EQ(ReadParaFile(f.c_str(), words), 0);
+    EXPECT_EQ(words[7], 1024);   // eEnd: the whole line of this sensor
+    EXPECT_EQ(words[12], 12800);
+}
+
+TEST(CtlParams, RoundTripVerifyAndDiff) {
+    SimProcess sim;
+    const std::string eeprom = TempPath("sim-eeprom.dat");
+    remove(eeprom.c_str());
+    ASSERT_TRUE(sim.Start({"--eeprom", eeprom}));
+    const std::string a = TempPath("a.dat"), b = TempPath("b.dat");
+    ASSERT_EQ(RunCtl({"get", "-o", a, "--port", sim.Device()}).rc, 0);
+
+    // a file the windows wrote, one word changed, goes into RAM and back
+    uint16_t words[PNUM];
+    ASSERT_EQ(ReadParaFile(a.c_str(), words), 0);
+    words[2] = 600;    // vThd
+    words[15] = 3;     // trigMode on firmware 252
+    ASSERT_EQ(WriteParaFile(b.c_str(), words), 0);
+    CtlResult r = RunCtl({"send", b, "--verify", "--port", sim.Device()});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(SimRequests(sim, 1), 1);
+
+    r = RunCtl({"diff", a, "ram", "--port", sim.Device()});
+    EXPECT_EQ(r.rc, 1) << r.err;
+    EXPECT_EQ(r.out, " 2 vThd         512   600\n15 trigMode       0     3\n");
+    r = RunCtl({"diff", "ram", b, "--port", sim.Device()});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    // RAM changed, EEPROM not
+    r = RunCtl({"diff", "eeprom", "ram", "--port", sim.Device()});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(SplitLines(r.out).size(), 2u) << r.out;
+
+    // to EEPROM: it survives the sensor's restart
+    r = RunCtl({"send", b, "--to", "eeprom", "--verify", "--port", sim.Device()});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    sim.Stop();
+    r = RunCtl({"diff", "eeprom", b, "--simulate", "--eeprom", eeprom});
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    // two files only: word 15 cannot be named by a firmware
+    r = RunCtl({"diff", a, b});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, " 2 vThd         512   600\n15 deltaTol/trigMode     0     3\n");
+}
+
+TEST(CtlParams, SendPutsTheFileOnTheWireAndVerifyListsWhatTheSensorHolds) {
+    ScriptedSensor sensor;
+    const std::string f = TempPath("wire.dat");
+    WriteFile(f, "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n65535\n60000\n1024\n43981\n");
+    // the sensor keeps a different slope than it was sent
+    sensor.SetParams({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 1024, 60000, 1024, 43981});
+    CtlResult r = RunCtl({"send", f, "--to", "eeprom", "--verify", "--port", sensor.Device()});
+    EXPECT_EQ(r.rc, 1) << r.err;
+    EXPECT_EQ(r.out, "12 slope      65535  1024\n");
+    EXPECT_NE(r.err.find("1 word(s) differ"), std::string::npos) << r.err;
+    // echo, hardware, firmware, then the store with the file's words, then the read-back
+    auto req = sensor.Requests();
+    ASSERT_EQ(req.size(), 5u);
+    EXPECT_EQ(req[3], std::string("\x00\x55\x00\x03"
+                                  "\x00\x01\x00\x02\x00\x03\x00\x04\x00\x05\x00\x06\x00\x07\x00\x08"
+                                  "\x00\x09\x00\x0A\x00\x0B\x00\x0C\xFF\xFF\xEA\x60\x04\x00\xAB\xCD",
+                                  36));
+    EXPECT_EQ(req[4].substr(0, 4), std::string("\x00\x55\x00\x04", 4));
+    EXPECT_EQ(req[0].substr(0, 4), std::string("\x00\x55\x00\x05", 4));
+    EXPECT_EQ(req[1].substr(0, 4), std::string("\x00\x55\x00\x0A", 4));
+    EXPECT_EQ(req[2].substr(0, 4), std::string("\x00\x55\x00\x07", 4));
+}
+
+// ---------------------------------------------------------------- watch
+
+TEST(CtlWatch, CsvAndJsonLines) {
+    CtlResult r = RunCtl({"watch", "--count", "5", "--simulate", "--noise", "0", "--fast"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    auto lines = SplitLines(r.out);
+    ASSERT_EQ(lines.size(), 6u) << r.out;
+    EXPECT_EQ(lines[0], "time,seq,Ledge,Redge,Mvalue,umValue,edcnt,tVal,tol");
+    const std::regex stamp(R"(20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\.[0-9]{3}Z)");
+    for (int i = 1; i <= 5; ++i) {
+        // eMode 1: the right edge; 600 pixels at 12.5 um a pixel, no offset
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(lines[i], m, std::regex("(.*)," + std::to_string(i) +
+                                                             ",400,600,600,7500,2,512,100")))
+            << lines[i];
+        EXPECT_TRUE(std::regex_match(m[1].str(), stamp)) << lines[i];
+    }
+    r = RunCtl({"watch", "--count", "3", "--format", "jsonl", "--simulate", "--noise", "0",
+                "--object", "100", "300", "--fast"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    lines = SplitLines(r.out);
+    ASSERT_EQ(lines.size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(R"(\{"time":"[-0-9T:.]+Z","seq":)" + std::to_string(i + 1) +
+                                                          R"(,"Ledge":100,"Redge":300,"Mvalue":300,"umValue":3750,)"
+                                                          R"("edcnt":2,"tVal":512,"tol":100\})")))
+            << lines[i];
+}
+
+TEST(CtlWatch, SigintAndSigtermEndCleanly) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        CtlChild c;
+        ASSERT_TRUE(c.Start({"watch", "--simulate", "--noise", "0"}));
+        ASSERT_TRUE(c.WaitFor(",3,", 10.0)) << c.err;
+        c.Signal(sig);
+        ASSERT_TRUE(c.Wait(5.0));
+        EXPECT_EQ(c.rc, 0) << c.err;
+        // every line complete
+        ASSERT_EQ(c.out.back(), '\n');
+        auto lines = SplitLines(c.out);
+        ASSERT_GE(lines.size(), 4u);
+        for (size_t i = 1; i < lines.size(); ++i)
+            EXPECT_TRUE(std::regex_match(lines[i], std::regex(".*," + std::to_string(i) + ",400,600,600,7500,2,512,100"))) << lines[i];
+    }
+}
+
+double ChildrenCpu() {
+    rusage ru{};
+    getrusage(RUSAGE_CHILDREN, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
+}
+
+TEST(CtlWatch, TimingLineSpeedWaitsWithoutBurningACore) {
+    const double cpu0 = ChildrenCpu();
+    CtlChild c;
+    ASSERT_TRUE(c.Start({"watch", "--count", "40", "--simulate"}));
+    auto t0 = rel::Clock::now();
+    ASSERT_TRUE(c.Wait(20.0));
+    double took = rel::Since(t0);
+    EXPECT_EQ(c.rc, 0);
+    EXPECT_EQ(SplitLines(c.out).size(), 41u);
+    // two 36-byte frames at 19200 baud: about 37 ms a measurement
+    EXPECT_GT(took, 40 * 0.035);
+    // kvex-ctl and its simulator together
+    const double cpu = ChildrenCpu() - cpu0;
+    EXPECT_LT(cpu, 0.25 * took) << "children cpu " << cpu << " s in " << took << " s";
+}
+
+TEST(CtlWatch, ASilentSensorIsAskedAgain) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--noise", "0"}));
+    CtlChild c;
+    ASSERT_TRUE(c.Start({"watch", "--count", "20", "--port", sim.Device()}));
+    ASSERT_TRUE(c.WaitFor(",5,", 10.0)) << c.err;
+    ASSERT_TRUE(rel::SimDo(sim, "silent on"));
+    c.Wait(2.5);
+    ASSERT_TRUE(rel::SimDo(sim, "silent off"));
+    ASSERT_TRUE(c.Wait(15.0)) << c.err;
+    EXPECT_EQ(c.rc, 0);
+    auto lines = SplitLines(c.out);
+    EXPECT_EQ(lines.size(), 21u);
+    EXPECT_NE(c.err.find("Timeout RS232-Line! - asking again"), std::string::npos) << c.err;
+    EXPECT_NE(c.err.find("the sensor answers again after"), std::string::npos) << c.err;
+}
+
+// A stable device name, as /dev/serial/by-id/... is: it goes away with the
+// adapter and comes back pointing at the new line.
+class DeviceLink {
+public:
+    DeviceLink() {
+        char tmpl[] = "/tmp/ridar-ctl-link-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        path_ = dir_ + "/ttyKVEX0";
+    }
+    ~DeviceLink() {
+        unlink(path_.c_str());
+        rmdir(dir_.c_str());
+    }
+    bool PointAt(const std::string &target) {
+        const std::string tmp = path_ + ".new";
+        unlink(tmp.c_str());
+        return symlink(target.c_str(), tmp.c_str()) == 0 && rename(tmp.c_str(), path_.c_str()) == 0;
+    }
+    void Pull() { unlink(path_.c_str()); }
+    const std::string &Path() const { return path_; }
+
+private:
+    std::string dir_, path_;
+};
+
+// The adapter is pulled: the device path goes away with the simulator's
+// line and comes back pointing at a new one.
+TEST(CtlWatch, PulledAdapterWaitsAndGoesOn) {
+    DeviceLink link;
+    SimProcess sim1;
+    ASSERT_TRUE(sim1.Start({"--noise", "0"}));
+    ASSERT_TRUE(link.PointAt(sim1.Device()));
+    CtlChild c;
+    ASSERT_TRUE(c.Start({"watch", "--count", "40", "--format", "jsonl", "--port", link.Path()}));
+    ASSERT_TRUE(c.WaitFor("\"seq\":5,", 10.0)) << c.err;
+    ASSERT_TRUE(rel::SimDo(sim1, "close-after 10"));
+    ASSERT_NE(sim1.Output(5.0, "line closed").find("line closed"), std::string::npos);
+    link.Pull();
+    c.Wait(1.5);
+    EXPECT_EQ(c.rc, -1) << "ended on a pulled adapter: " << c.err;
+    const size_t before = SplitLines(c.out).size();
+    SimProcess sim2;
+    ASSERT_TRUE(sim2.Start({"--noise", "0", "--fast", "--object", "400", "700"}));
+    ASSERT_TRUE(link.PointAt(sim2.Device()));
+    ASSERT_TRUE(c.Wait(15.0)) << c.err;
+    EXPECT_EQ(c.rc, 0) << c.err;
+    auto lines = SplitLines(c.out);
+    ASSERT_EQ(lines.size(), 40u);
+    EXPECT_LT(before, 40u);
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_NE(lines[i].find("\"seq\":" + std::to_string(i + 1) + ","), std::string::npos) << lines[i];
+    EXPECT_NE(lines.back().find("\"Redge\":700"), std::string::npos) << lines.back();
+    EXPECT_NE(c.err.find("RS-232 port lost!"), std::string::npos) << c.err;
+    EXPECT_NE(c.err.find("is back after"), std::string::npos) << c.err;
+}
+
+// ---------------------------------------------------------------- record
+
+class CtlRecord : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(StartRidarForTest()); }
+};
+
+// The same scene recorded by the windows and by kvex-ctl: the same file,
+// but for the date and time.
+TEST_F(CtlRecord, SameFileAsTheWindows) {
+    const std::vector<std::string> scene = {"--noise", "0", "--object", "300", "650", "--ccdtype", "104",
+                                            "--softversion", "249", "--ccdvirtpixel", "3072"};
+    SimProcess sim;
+    std::vector<std::string> simArgs = scene;
+    simArgs.push_back("--exit-on-eof");
+    ASSERT_TRUE(sim.Start(simArgs));
+    rel::Connect(sim.Device());
+    ASSERT_EQ(std::string(szVersion).rfind("K-VEX-XC-SIM", 0), 0u) << szStatus;
+    const std::string gui = TempPath("gui.dat"), cli = TempPath("cli.dat");
+    remove(gui.c_str());
+    snprintf(rec_fname, sizeof rec_fname, "%s", gui.c_str());
+    SetCtrlVal(pRecord, RECORD_NUMsample, 3u);
+    SetCtrlVal(pRecord, RECORD_NUMinctime, 0u);
+    rt_UserClick(pRecord, RECORD_CBTNStartRecord);
+    CloseCom(com);
+
+    std::vector<std::string> args = {"record", "--samples", "3", "--increment", "0", "-o", cli, "--simulate"};
+    args.insert(args.end(), scene.begin(), scene.end());
+    auto t0 = rel::Clock::now();
+    CtlResult r = RunCtl(args);
+    const double took = rel::Since(t0);
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.err.find("DATA-RECORDER COMPLETED SUCCESSFULLY"), std::string::npos);
+    // one request a second: the third sample about two seconds in
+    EXPECT_GT(took, 1.9);
+    EXPECT_LT(took, 5.0);
+
+    const std::string a = ReadFile(gui), b = ReadFile(cli);
+    auto afterTime = [](const std::string &s) { return s.substr(s.find("\r\nTime-Increment")); };
+    ASSERT_EQ(std::count(a.begin(), a.end(), '\n'), 10) << a;
+    EXPECT_EQ(afterTime(b), afterTime(a));
+    EXPECT_TRUE(std::regex_search(b, std::regex("^Date:\t[01][0-9]-[0-3][0-9]-20[0-9]{2}\r\nTime:\t[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\r\n")));
+    // scale 512 on this sensor: the slope reads as the factory 12.5
+    EXPECT_NE(b.find("Slope-Value [\xB5m/pixel]:\t12.5000\r\n"), std::string::npos) << b;
+    EXPECT_NE(b.find("\r\n300\t650\t650\t2\t8125\r\n"), std::string::npos) << b;
+}
+
+TEST_F(CtlRecord, ExistingFileNeedsForceAndAStopKeepsCompleteLines) {
+    const std::string f = TempPath("keep.dat");
+    WriteFile(f, "precious");
+    CtlResult r = RunCtl({"record", "--samples", "2", "--increment", "0", "-o", f, "--simulate"});
+    EXPECT_EQ(r.rc, 4);
+    EXPECT_EQ(ReadFile(f), "precious");
+
+    CtlChild c;
+    ASSERT_TRUE(c.Start({"record", "--samples", "100", "--increment", "0", "-o", f, "--force", "--simulate",
+                         "--noise", "0"}));
+    auto t0 = rel::Clock::now();
+    auto lineCount = [&] {
+        const std::string t = ReadFile(f);
+        return std::count(t.begin(), t.end(), '\n');
+    };
+    while (lineCount() < 9 && rel::Since(t0) < 10) c.Wait(0.1);
+    ASSERT_GE(lineCount(), 9) << c.err;
+    c.Signal(SIGTERM);
+    ASSERT_TRUE(c.Wait(5.0));
+    EXPECT_EQ(c.rc, 0);
+    EXPECT_NE(c.err.find("DATA-RECORDER INTERRUPTED!"), std::string::npos) << c.err;
+    std::string text = ReadFile(f);
+    ASSERT_GE(text.size(), 2u);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    auto lines = SplitLines(text);
+    ASSERT_GE(lines.size(), 9u);
+    for (size_t i = 7; i < lines.size(); ++i) EXPECT_EQ(lines[i], "400\t600\t600\t2\t7500\r");
+}
+
+// ---------------------------------------------------------------- broker
+
+TEST(CtlMqtt, UnreachableBrokerExit5) {
+    CtlResult r = RunCtl({"watch", "--count", "1", "--mqtt", "mqtt://127.0.0.1:1", "--simulate"});
+    EXPECT_EQ(r.rc, 5) << r.err;
+    EXPECT_NE(r.err.find("broker mqtt://127.0.0.1:1"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    r = RunCtl({"watch", "--count", "1", "--mqtt", "http://x", "--simulate"});
+    EXPECT_EQ(r.rc, 2) << r.err;
+}
+
+TEST(CtlMqtt, Qos1EverySequenceNumberInOrderAndRetainedState) {
+    Broker broker;
+    ASSERT_TRUE(broker.Start());
+    Subscriber sub(broker.Port(), "line7/#", "test-qos1");
+    ASSERT_TRUE(sub.Connected());
+    CtlResult r = RunCtl({"watch", "--count", "300", "--format", "jsonl", "--mqtt", broker.Url(), "--topic",
+                          "line7", "--qos", "1", "--simulate", "--fast"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    ASSERT_TRUE(sub.WaitCount("line7/measurement", 300, 10.0));
+    auto msgs = sub.Messages("line7/measurement");
+    ASSERT_EQ(msgs.size(), 300u);
+    for (size_t i = 0; i < msgs.size(); ++i)
+        ASSERT_NE(msgs[i].find("\"seq\":" + std::to_string(i + 1) + ","), std::string::npos) << i << msgs[i];
+    // the same messages as on stdout
+    auto lines = SplitLines(r.out);
+    ASSERT_EQ(lines.size(), 300u);
+    EXPECT_EQ(msgs[0], lines[0]);
+    EXPECT_EQ(msgs[299], lines[299]);
+    ASSERT_TRUE(sub.WaitCount("line7/status", 2, 3.0));
+    EXPECT_EQ(sub.Messages("line7/status").front(), "online");
+    EXPECT_EQ(sub.Last("line7/status"), "offline");
+    EXPECT_NE(sub.Last("line7/identity").find("\"firmware\":\"K-VEX-XC-SIM Firmware V2.52\""), std::string::npos);
+
+    // retained: a late subscriber gets the identity and the status at once
+    Subscriber late(broker.Port(), "line7/+", "test-late");
+    ASSERT_TRUE(late.Connected());
+    ASSERT_TRUE(late.WaitCount("line7/status", 1, 3.0));
+    EXPECT_EQ(late.Last("line7/status"), "offline");
+    EXPECT_TRUE(late.WaitCount("line7/identity", 1, 3.0));
+    EXPECT_TRUE(late.Messages("line7/measurement").empty());
+}
+
+TEST(CtlMqtt, BrokerAwayFiveSecondsNothingLost) {
+    Broker broker;
+    ASSERT_TRUE(broker.Start());
+    auto sub = std::make_unique<Subscriber>(broker.Port(), "plant/#", "test-restart");
+    ASSERT_TRUE(sub->Connected());
+    CtlChild c;
+    ASSERT_TRUE(c.Start({"watch", "--count", "400", "--format", "jsonl", "--mqtt", broker.Url(), "--topic",
+                         "plant", "--qos", "1", "--simulate"}));
+    ASSERT_TRUE(c.WaitFor("\"seq\":40,", 10.0)) << c.err;
+    broker.Stop();
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    ASSERT_TRUE(broker.Start());
+    ASSERT_TRUE(c.Wait(30.0)) << c.err << c.out.size();
+    EXPECT_EQ(c.rc, 0) << c.err;
+    EXPECT_NE(c.err.find("broker away"), std::string::npos) << c.err;
+    EXPECT_NE(c.err.find("broker back after"), std::string::npos) << c.err;
+    ASSERT_TRUE(sub->WaitCount("plant/measurement", 400, 15.0))
+        << sub->Messages("plant/measurement").size() << " " << c.err << sub->Messages("plant/measurement")[200];
+    // QoS 1 may bring a message twice; each sequence number once after the duplicates go, in order
+    std::vector<long> seqs;
+    for (const auto &m : sub->Messages("plant/measurement")) {
+        long s = std::stol(m.substr(m.find("\"seq\":") + 6));
+        if (seqs.empty() || s > seqs.back()) seqs.push_back(s);
+        else EXPECT_LE(s, seqs.back());
+    }
+    ASSERT_EQ(seqs.size(), 400u);
+    for (size_t i = 0; i < seqs.size(); ++i) EXPECT_EQ(seqs[i], static_cast<long>(i + 1));
+}
+
+TEST(CtlMqtt, FullQueueDropsTheOldestAndSaysSo) {
+    Broker broker;
+    ASSERT_TRUE(broker.Start());
+    auto sub = std::make_unique<Subscriber>(broker.Port(), "q/#", "test-queue");
+    ASSERT_TRUE(sub->Connected());
+    CtlChild c;
+    ASSERT_TRUE(c.Start({"watch", "--count", "150", "--format", "jsonl", "--mqtt", broker.Url(), "--topic", "q",
+                         "--queue", "10", "--simulate"}));
+    ASSERT_TRUE(c.WaitFor("\"seq\":20,", 10.0)) << c.err;
+    broker.Stop();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    ASSERT_TRUE(broker.Start());
+    ASSERT_TRUE(c.Wait(30.0)) << c.err;
+    EXPECT_EQ(c.rc, 0) << c.err;
+    // stdout has them all; the broker all but the dropped ones
+    EXPECT_EQ(SplitLines(c.out).size(), 150u);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(c.err, m, std::regex("([0-9]+) measurement\\(s\\) dropped in all"))) << c.err;
+    EXPECT_NE(c.err.find("dropped while the broker was away"), std::string::npos) << c.err;
+    const long dropped = std::stol(m[1].str());
+    EXPECT_GT(dropped, 20);
+    ASSERT_TRUE(sub->WaitCount("q/measurement", 150 - static_cast<size_t>(dropped), 10.0));
+    std::set<long> got;
+    for (const auto &msg : sub->Messages("q/measurement")) got.insert(std::stol(msg.substr(msg.find("\"seq\":") + 6)));
+    EXPECT_EQ(static_cast<long>(got.size()), 150 - dropped);
+    EXPECT_EQ(*got.rbegin(), 150);
+    bool statusSaysIt = false;
+    for (const auto &st : sub->Messages("q/status"))
+        if (st.rfind("online dropped=", 0) == 0) statusSaysIt = true;
+    EXPECT_TRUE(statusSaysIt);
+    EXPECT_EQ(sub->Last("q/status"), "offline");
+}
+
+TEST(CtlMqtt, LastWillWhenKilled) {
+    Broker broker;
+    ASSERT_TRUE(broker.Start());
+    Subscriber sub(broker.Port(), "kvex/status", "test-will");
+    ASSERT_TRUE(sub.Connected());
+    CtlChild c;
+    ASSERT_TRUE(c.Start({"watch", "--mqtt", broker.Url(), "--simulate", "--fast"}));
+    ASSERT_TRUE(sub.WaitCount("kvex/status", 1, 10.0));
+    EXPECT_EQ(sub.Last("kvex/status"), "online");
+    c.Signal(SIGKILL);
+    c.Wait(5.0);
+    ASSERT_TRUE(sub.WaitCount("kvex/status", 2, 10.0));
+    EXPECT_EQ(sub.Last("kvex/status"), "offline");
+
+    // SIGTERM: a clean end says offline itself
+    CtlChild t;
+    ASSERT_TRUE(t.Start({"watch", "--mqtt", broker.Url(), "--simulate"}));
+    ASSERT_TRUE(sub.WaitCount("kvex/status", 3, 10.0));
+    EXPECT_EQ(sub.Last("kvex/status"), "online");
+    t.Signal(SIGTERM);
+    ASSERT_TRUE(t.Wait(5.0));
+    EXPECT_EQ(t.rc, 0) << t.err;
+    ASSERT_TRUE(sub.WaitCount("kvex/status", 4, 5.0));
+    EXPECT_EQ(sub.Last("kvex/status"), "offline");
+}
+
+TEST(CtlMqtt, CredentialsFromAFileNeverTheCommandLine) {
+    const std::string bad = TempPath("cred.txt");
+    WriteFile(bad, "no colon here\n");
+    CtlResult r = RunCtl({"watch", "--count", "1", "--mqtt", "mqtt://127.0.0.1:1", "--mqtt-credentials", bad,
+                          "--simulate"});
+    EXPECT_EQ(r.rc, 4) << r.err;
+    EXPECT_NE(r.err.find("user:password"), std::string::npos);
+    r = RunCtl({"watch", "--count", "1", "--mqtt", "mqtt://127.0.0.1:1", "--password", "x", "--simulate"});
+    EXPECT_EQ(r.rc, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// A long logging run with the broker restarted once and the adapter pulled
+// once; nothing may be lost. Runs only when KVEX_CTL_SOAK_SECONDS is set.
+TEST(CtlSoak, BrokerRestartAndPulledAdapterLoseNothing) {
+    const char *env = getenv("KVEX_CTL_SOAK_SECONDS");
+    if (!env) GTEST_SKIP() << "set KVEX_CTL_SOAK_SECONDS to run";
+    const double total = std::max(30.0, atof(env));
+    DeviceLink link;
+    Broker broker;
+    ASSERT_TRUE(broker.Start());
+    Subscriber sub(broker.Port(), "soak/#", "test-soak");
+    ASSERT_TRUE(sub.Connected());
+    SimProcess sim1, sim2;
+    ASSERT_TRUE(sim1.Start({"--motion", "50", "7"}));
+    ASSERT_TRUE(link.PointAt(sim1.Device()));
+    const double cpu0 = ChildrenCpu();
+    auto t0 = rel::Clock::now();
+    CtlChild c;
+    ASSERT_TRUE(c.Start({"watch", "--format", "jsonl", "--mqtt", broker.Url(), "--topic", "soak", "--qos", "1",
+                         "--port", link.Path()}));
+    auto until = [&](double s) {
+        while (rel::Since(t0) < s && c.rc < 0) c.Wait(0.2);
+    };
+    until(total / 3);
+    broker.Stop();
+    const double brokerDown = rel::Since(t0);
+    until(brokerDown + 5);
+    ASSERT_TRUE(broker.Start());
+    until(2 * total / 3);
+    ASSERT_TRUE(rel::SimDo(sim1, "close-after 1"));
+    link.Pull();
+    const double pulled = rel::Since(t0);
+    until(pulled + 3);
+    ASSERT_TRUE(sim2.Start({"--motion", "50", "7"}));
+    ASSERT_TRUE(link.PointAt(sim2.Device()));
+    until(total);
+    c.Signal(SIGTERM);
+    ASSERT_TRUE(c.Wait(10.0));
+    const double took = rel::Since(t0);
+    EXPECT_EQ(c.rc, 0) << c.err;
+    auto lines = SplitLines(c.out);
+    for (size_t i = 0; i < lines.size(); ++i)
+        ASSERT_NE(lines[i].find("\"seq\":" + std::to_string(i + 1) + ","), std::string::npos) << lines[i];
+    ASSERT_TRUE(sub.WaitCount("soak/measurement", lines.size(), 20.0));
+    std::set<long> seen;
+    long last = 0, outOfOrder = 0, duplicates = 0;
+    for (const auto &m : sub.Messages("soak/measurement")) {
+        long s = std::stol(m.substr(m.find("\"seq\":") + 6));
+        if (!seen.insert(s).second) ++duplicates;
+        else if (s < last) ++outOfOrder;
+        last = std::max(last, s);
+    }
+    EXPECT_EQ(seen.size(), lines.size());
+    EXPECT_EQ(outOfOrder, 0);
+    EXPECT_EQ(sub.Last("soak/status"), "offline");
+    EXPECT_EQ(c.err.find("dropped"), std::string::npos) << c.err;
+    const double cpu = ChildrenCpu() - cpu0;
+    std::printf("soak: %.0f s, %zu measurements (%.1f/s) on stdout, %zu unique at the broker (%ld duplicates, "
+                "%ld out of order); broker down at %.0f s for 5 s, adapter pulled at %.0f s for 3 s; "
+                "kvex-ctl %.2f s CPU (%.2f%%)\n",
+                took, lines.size(), lines.size() / took, seen.size(), duplicates, outOfOrder, brokerDown, pulled, cpu,
+                100.0 * cpu / took);
+    std::printf("soak: kvex-ctl said:\n%s", c.err.c_str());
+}
+
+}  // namespace
