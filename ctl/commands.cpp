@@ -84,6 +84,13 @@ int PrintDifferences(const Words &a, const Words &b, const Sensor &s, FILE *to) 
     return n;
 }
 
+std::string LatencyTimerText(int ms) {
+    if (ms < 0) return "no USB adapter latency timer";
+    std::string t = "USB adapter latency timer " + std::to_string(ms) + " ms";
+    if (ms > 2) t += " - every reply may wait that long; lower it to 1 ms (README, Performance)";
+    return t;
+}
+
 }  // namespace
 
 int CmdIdentify(Sensor &s, bool json) {
@@ -92,11 +99,12 @@ int CmdIdentify(Sensor &s, bool json) {
     if (json) {
         std::printf("{\"device\":%s,\"ccdtype\":%u,\"pixels\":%u,\"virtualPixels\":%u,\"boardType\":%u,"
                     "\"firmwareVersion\":%u,\"firmware\":%s,\"description\":%s,\"range\":%s,"
-                    "\"accepted\":%s",
+                    "\"accepted\":%s,\"lowLatency\":%s,\"latencyTimerMs\":%s",
                     JsonString(s.device).c_str(), m.hw.ccdtype, m.hw.ccdmaxpixel, m.hw.ccdvirtpixel,
                     m.hw.pcbtype, m.hw.softversion, JsonString(Trim(s.firmware)).c_str(),
                     JsonString(m.line0).c_str(), JsonString(Trim(m.line1)).c_str(),
-                    accepted ? "true" : "false");
+                    accepted ? "true" : "false", s.line.LowLatency() ? "true" : "false",
+                    s.line.LatencyTimerMs() < 0 ? "null" : std::to_string(s.line.LatencyTimerMs()).c_str());
         if (!accepted) std::printf(",\"refused\":%s", JsonString(s.status).c_str());
         std::printf("}\n");
     } else {
@@ -109,6 +117,8 @@ int CmdIdentify(Sensor &s, bool json) {
         if (!m.line0.empty()) std::printf("description:      %s\n", Utf8(m.line0).c_str());
         if (!Trim(m.line1).empty()) std::printf("                  %s\n", Utf8(m.line1).c_str());
         std::printf("series:           %s\n", accepted ? "accepted" : "refused");
+        std::printf("latency:          low-latency mode %s; %s\n", s.line.LowLatency() ? "on" : "refused by the driver",
+                    LatencyTimerText(s.line.LatencyTimerMs()).c_str());
     }
     std::fflush(stdout);
     // the refusal itself was said when the sensor was identified

@@ -52,11 +52,17 @@ public:
     // Reads until n bytes came or `deadline` passed; the count read.
     size_t Read(uint8_t *buf, size_t n, double deadline);
     int Fd() const { return fd_; }
+    // The driver took the low-latency request made at open.
+    bool LowLatency() const { return lowLatency_ != 0; }
+    // The USB adapter's latency timer in ms, -1 where there is none.
+    int LatencyTimerMs() const { return latencyTimerMs_; }
 
 private:
     bool CheckHangup();
     int fd_ = -1;
     bool lost_ = false;
+    int lowLatency_ = 0;
+    int latencyTimerMs_ = -1;
 };
 
 // ---------------------------------------------------------------- the sensor

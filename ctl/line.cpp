@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "ctl/ctl.h"
+#include "rt/serial_latency.h"
 
 namespace ctl {
 
@@ -85,6 +86,8 @@ bool Line::Open(const std::string &path, std::string &err) {
         return false;
     }
     fd_ = fd;
+    lowLatency_ = serlat::RequestLowLatency(fd);
+    latencyTimerMs_ = serlat::AdapterLatencyTimer(path);
     Flush();
     return true;
 }

@@ -24,15 +24,11 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <fstream>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <time.h>
-#ifdef __linux__
-#include <linux/serial.h>
-#endif
 
 #include "rt/rt_ui_internal.h"
+#include "rt/serial_latency.h"
 
 namespace {
 
@@ -285,42 +281,6 @@ void CloseAll() {
     g_hub = nullptr;
 }
 
-// USB-serial adapters hold received bytes until their latency timer runs
-// out (16 ms on FTDI chips): every reply would come that much late. Ask the
-// driver for low latency; a pseudo-terminal or a driver without it refuses,
-// and the port works as before. 1 when the driver took it.
-int RequestLowLatency(int fd) {
-#if defined(TIOCGSERIAL) && defined(TIOCSSERIAL) && defined(ASYNC_LOW_LATENCY)
-    serial_struct ss{};
-    if (ioctl(fd, TIOCGSERIAL, &ss) != 0) return 0;
-    if (!(ss.flags & ASYNC_LOW_LATENCY)) {
-        ss.flags |= ASYNC_LOW_LATENCY;
-        if (ioctl(fd, TIOCSSERIAL, &ss) != 0) return 0;
-        if (ioctl(fd, TIOCGSERIAL, &ss) != 0) return 0;
-    }
-    return (ss.flags & ASYNC_LOW_LATENCY) ? 1 : 0;
-#else
-    (void)fd;
-    return 0;
-#endif
-}
-
-// The adapter's latency timer in ms as its driver shows it in sysfs, -1
-// where the device has none. RIDAR_USB_SERIAL_SYSFS stands in for
-// /sys/bus/usb-serial/devices in tests.
-int AdapterLatencyTimer(const std::string &device) {
-    const char *env = std::getenv("RIDAR_USB_SERIAL_SYSFS");
-    const std::string dir = env && *env ? env : "/sys/bus/usb-serial/devices";
-    QString canon = QFileInfo(QString::fromStdString(device)).canonicalFilePath();
-    if (canon.isEmpty()) canon = QString::fromStdString(device);
-    const std::string tty = QFileInfo(canon).fileName().toStdString();
-    if (tty.empty()) return -1;
-    std::ifstream f(dir + "/" + tty + "/latency_timer");
-    long ms = -1;
-    if (!(f >> ms) || ms < 0 || ms > 10000) return -1;
-    return static_cast<int>(ms);
-}
-
 bool ValidSettings(long baud, int parity, int dataBits, int stopBits) {
     if (baud <= 0 || baud > 4000000) return false;
     if (parity < 0 || parity > 4) return false;
@@ -444,8 +404,8 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     }
     p->sp = sp;
     p->open = true;
-    p->latency.lowLatency = RequestLowLatency(static_cast<int>(sp->handle()));
-    p->latency.timerMs = AdapterLatencyTimer(device);
+    p->latency.lowLatency = serlat::RequestLowLatency(static_cast<int>(sp->handle()));
+    p->latency.timerMs = serlat::AdapterLatencyTimer(device);
     ComPort *raw = p.get();
     QObject::connect(sp, &QSerialPort::readyRead, Hub(), [port, raw] {
         auto q = Find(port);

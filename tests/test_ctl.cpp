@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/ctl_support.h"
@@ -148,13 +149,50 @@ TEST(CtlIdentify, TextAndJson) {
     // the sensor's Latin-1 micro sign reaches the terminal as UTF-8
     EXPECT_NE(r.out.find("Working-Range: 97,5mm, Resolution: 63.5\xC2\xB5m"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("series:           accepted\n"), std::string::npos);
+    // a pseudo-terminal refuses low latency and has no adapter timer
+    EXPECT_NE(r.out.find("latency:          low-latency mode refused by the driver; no USB adapter latency timer\n"),
+              std::string::npos) << r.out;
 
     r = RunCtl({"identify", "--json", "--simulate", "--pcbtype", "0"});
     ASSERT_EQ(r.rc, 0) << r.err;
     std::regex want(R"(\{"device":"/dev/pts/[0-9]+","ccdtype":2,"pixels":1024,"virtualPixels":2048,)"
                     R"("boardType":0,"firmwareVersion":252,"firmware":"K-VEX-XC-SIM Firmware V2.52",)"
-                    R"("description":"","range":"","accepted":true\}\n)");
+                    R"("description":"","range":"","accepted":true,"lowLatency":false,"latencyTimerMs":null\}\n)");
     EXPECT_TRUE(std::regex_match(r.out, want)) << r.out;
+}
+
+// The adapter's latency timer as its driver shows it (a fake sysfs here).
+TEST(CtlIdentify, NamesTheAdapterLatencyTimer) {
+    char dirTemplate[] = "/tmp/ctl-sysfs-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = dirTemplate;
+    struct Case {
+        const char *timer;
+        std::string line, json;
+    } cases[] = {
+        {"16\n", "latency:          low-latency mode refused by the driver; USB adapter latency timer 16 ms - every "
+                 "reply may wait that long; lower it to 1 ms (README, Performance)\n",
+         "\"latencyTimerMs\":16}"},
+        {"1\n", "latency:          low-latency mode refused by the driver; USB adapter latency timer 1 ms\n",
+         "\"latencyTimerMs\":1}"},
+    };
+    for (const Case &c : cases) {
+        // every pseudo-terminal the simulator may get has the same timer
+        std::system(("rm -rf '" + dir + "'/*").c_str());
+        for (int i = 0; i < 256; ++i) {
+            const std::string d = dir + "/" + std::to_string(i);
+            mkdir(d.c_str(), 0755);
+            std::ofstream(d + "/latency_timer") << c.timer;
+        }
+        setenv("RIDAR_USB_SERIAL_SYSFS", dir.c_str(), 1);
+        CtlResult r = RunCtl({"identify", "--simulate"});
+        EXPECT_EQ(r.rc, 0) << r.err;
+        EXPECT_NE(r.out.find(c.line), std::string::npos) << r.out;
+        r = RunCtl({"identify", "--json", "--simulate"});
+        EXPECT_NE(r.out.find(c.json), std::string::npos) << r.out;
+        unsetenv("RIDAR_USB_SERIAL_SYSFS");
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(CtlIdentify, RefusedSeriesReadNothingWriteNothing) {
