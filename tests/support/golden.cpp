@@ -41,6 +41,21 @@ int Trace::Count(int order) const {
     return it == counts_.end() ? 0 : it->second;
 }
 
+void Trace::KeepWrites(const std::string &step, int n) {
+    const size_t at = text_.find("# " + step + "\n");
+    if (at == std::string::npos) return;
+    std::string out = text_.substr(0, at), rest = text_.substr(at);
+    int writes = 0;
+    for (size_t pos = 0; pos < rest.size();) {
+        size_t end = rest.find('\n', pos);
+        end = end == std::string::npos ? rest.size() : end + 1;
+        const std::string line = rest.substr(pos, end - pos);
+        if (line[0] != '>' || ++writes <= n) out += line;
+        pos = end;
+    }
+    text_ = out + "# writes after the first " + std::to_string(n) + " left out\n";
+}
+
 void Trace::OnWrite(const char *bytes, int count) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string line = ">";

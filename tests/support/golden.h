@@ -41,6 +41,10 @@ public:
     // request, never between a request and its reply.
     void At(int order, int n, std::function<void()> fn);
     int Count(int order) const;
+    // Leaves out the writes after the first n that follow step `step`, and
+    // says so: used where the sensor closes the line and whether the next
+    // write still reached it depends on timing.
+    void KeepWrites(const std::string &step, int n);
     const std::string &Text() const { return text_; }
 
 private:
