@@ -109,6 +109,13 @@ bool WriteWholeFile(const std::string &path, const std::string &text, std::strin
 // Appends in one write, so a line is in the file whole or not at all.
 bool AppendLine(const std::string &path, const std::string &line);
 
+// ---------------------------------------------------------------- broker address
+
+// "mqtt://host[:port][/]": the host and the port (1883 when none).
+bool ParseUrl(const std::string &url, std::string &host, int &port);
+// The credentials file's text: one line "user:password" (line end optional).
+bool ParseCredentials(std::string text, std::string &user, std::string &pass);
+
 // ---------------------------------------------------------------- commands
 
 struct Options {

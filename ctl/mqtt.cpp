@@ -21,37 +21,15 @@ void OnConnectCb(mosquitto *, void *p, int rc) { static_cast<Publisher *>(p)->On
 void OnDisconnectCb(mosquitto *, void *p, int rc) { static_cast<Publisher *>(p)->OnDisconnect(rc); }
 void OnPublishCb(mosquitto *, void *p, int mid) { static_cast<Publisher *>(p)->OnPublish(mid); }
 
-bool ParseUrl(const std::string &url, std::string &host, int &port) {
-    const std::string scheme = "mqtt://";
-    if (url.compare(0, scheme.size(), scheme) != 0) return false;
-    std::string rest = url.substr(scheme.size());
-    if (!rest.empty() && rest.back() == '/') rest.pop_back();
-    port = 1883;
-    const size_t colon = rest.rfind(':');
-    if (colon != std::string::npos) {
-        const std::string p = rest.substr(colon + 1);
-        rest = rest.substr(0, colon);
-        if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos) return false;
-        port = std::atoi(p.c_str());
-        if (port < 1 || port > 65535) return false;
-    }
-    host = rest;
-    return !host.empty() && host.find_first_of("/@") == std::string::npos;
-}
-
 // "user:password" from the file, else KVEX_MQTT_USER / KVEX_MQTT_PASSWORD.
 bool Credentials(const std::string &file, std::string &user, std::string &pass, std::string &err) {
     if (!file.empty()) {
         std::string text;
         if (!ReadWholeFile(file, text, err)) return false;
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        const size_t colon = text.find(':');
-        if (colon == std::string::npos || text.find('\n') != std::string::npos) {
+        if (!ParseCredentials(text, user, pass)) {
             err = file + ": one line \"user:password\" expected";
             return false;
         }
-        user = text.substr(0, colon);
-        pass = text.substr(colon + 1);
         return true;
     }
     const char *u = std::getenv("KVEX_MQTT_USER");

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ctl/ctl.h"
 #include "tests/ctl_support.h"
 #include "tests/rel_support.h"
 #include "proto/proto.h"
@@ -727,3 +728,56 @@ TEST(CtlSoak, BrokerRestartAndPulledAdapterLoseNothing) {
 }
 
 }  // namespace
+
+// The broker address and the credentials line, parsed without a broker.
+TEST(CtlMqttText, UrlAcceptsHostAndPortOnly) {
+    struct Case { const char *url; bool ok; const char *host; int port; };
+    const Case cases[] = {
+        {"mqtt://localhost", true, "localhost", 1883},
+        {"mqtt://broker.local:8883/", true, "broker.local", 8883},
+        {"mqtt://10.0.0.2:1", true, "10.0.0.2", 1},
+        {"mqtt://h:65535", true, "h", 65535},
+        {"mqtt://h:65536", false, "", 0},
+        {"mqtt://h:0", false, "", 0},
+        {"mqtt://h:", false, "", 0},
+        {"mqtt://h:018830", false, "", 0},
+        {"mqtt://h:-1", false, "", 0},
+        {"mqtt://user@h", false, "", 0},
+        {"mqtt://h/topic", false, "", 0},
+        {"mqtt://", false, "", 0},
+        {"mqtt://:1883", false, "", 0},
+        {"tcp://h", false, "", 0},
+        {"MQTT://h", false, "", 0},
+        {"", false, "", 0},
+    };
+    for (const Case &c : cases) {
+        std::string host;
+        int port = 0;
+        EXPECT_EQ(ctl::ParseUrl(c.url, host, port), c.ok) << c.url;
+        if (c.ok) {
+            EXPECT_EQ(host, c.host) << c.url;
+            EXPECT_EQ(port, c.port) << c.url;
+        }
+    }
+}
+
+TEST(CtlMqttText, CredentialsOneLineUserColonPassword) {
+    struct Case { const char *text; bool ok; const char *user; const char *pass; };
+    const Case cases[] = {
+        {"operator:s3cret\n", true, "operator", "s3cret"},
+        {"operator:s3:cr:et\r\n", true, "operator", "s3:cr:et"},
+        {"u:", true, "u", ""},
+        {":p", true, "", "p"},
+        {"nocolon\n", false, "", ""},
+        {"u:p\nsecond:line\n", false, "", ""},
+        {"", false, "", ""},
+    };
+    for (const Case &c : cases) {
+        std::string user, pass;
+        EXPECT_EQ(ctl::ParseCredentials(c.text, user, pass), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(user, c.user) << c.text;
+            EXPECT_EQ(pass, c.pass) << c.text;
+        }
+    }
+}
