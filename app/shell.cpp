@@ -69,6 +69,7 @@ void InitVars(void) {
     ShowLogo(2);
 
     GetPanelValues();
+    InitMarks();
 
     DeleteGraphPlot(pHandle, PANEL_GRAPHBar, VAL_DELETE_ALL, VAL_IMMEDIATE_DRAW);
     SetGraphCursor(pHandle, PANEL_GRAPHBar, 1, tVal, 1.0);

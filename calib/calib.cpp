@@ -72,6 +72,8 @@ static int CalibrationExchange(int held) {
     GetRxBuf(PNUM);
     slope = pp[0];
     intersect = pp[1];
+    NoteSensorRamWord(12, slope);
+    NoteSensorRamWord(13, intersect);
     return 1;
 }
 

@@ -333,6 +333,8 @@ static void LineLost(int port) {
 
 void InitRS232(int port) {
     rt_SetPortLostHook(LineLost);
+    // another port may be another sensor: nothing is known of its RAM yet
+    ForgetSensorRam();
     const int rc = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
     if (rc < 0) {
         LinkCountOpenFailure();

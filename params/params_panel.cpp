@@ -138,6 +138,7 @@ void SetPanelValues(void) {
     const int left = static_cast<int>(tVal) - static_cast<int>(tTol);
     const int right = static_cast<int>(tVal) + static_cast<int>(tTol);
     PlotRectangle(pHandle, PANEL_GRAPHBar, left, 0.0, right, 0.25, VAL_GREEN, VAL_GREEN);
+    UpdateMarks();
 }
 
 RIDAR_CALLBACK(CC_NEDITTolerance) {

@@ -65,8 +65,10 @@ RIDAR_CALLBACK(CC_BTNSend) {
     AskFrame(0);
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
     // the sensor does not confirm a store; this only says the frame left
-    if (nBytesW == FRAME_BYTES) ShowStatusText("Line Ok!");
-    else {
+    if (nBytesW == FRAME_BYTES) {
+        ShowStatusText("Line Ok!");
+        NoteSensorRam(pp);
+    } else {
         SetStatus(kNotSentText);
         ShowStatus();
     }
@@ -101,6 +103,7 @@ void PushGET(int t) {
             ProcessSystemEvents();
             if (rx_flag == 1) {
                 GetRxBuf(PNUM);
+                if (order == 2) NoteSensorRam(pp);
                 CopyPPtoVars();
                 SetStatus("Parameter-frame received! - Line Ok!");
                 break;

@@ -23,6 +23,31 @@ extern uint32_t umValue;
 extern int target;
 extern char file_name[260];
 
+// Parameter frame words 0..15: the name the protocol calls each word by and
+// the label of its control on the panel.
+struct ParamWordInfo {
+    const char *name;
+    const char *label;
+};
+extern const ParamWordInfo kParamWords[PNUM];
+// Name of word i; word 15 is deltaTol or, from firmware 240, trigMode.
+const char *ParamWordName(int i);
+
+// The set last exchanged with the sensor's RAM (sent with order 1 or 3,
+// received with order 2); panel controls that differ from it are marked.
+void NoteSensorRam(const uint16_t *words);
+void ForgetSensorRam(void);
+// One word the sensor reported outside a parameter frame (calibration).
+void NoteSensorRamWord(int i, uint16_t word);
+// 0 when no set has been exchanged with this sensor yet.
+int SensorRamKnown(const uint16_t **words);
+// The 16 words Send would put on the wire now, read from the panel; the
+// variables stay as they are.
+void PanelWords(uint16_t *words);
+void UpdateMarks(void);
+// Installs the hook that keeps the marks up to date with every edit.
+void InitMarks(void);
+
 void CopyVarsToPP(void);
 void CopyPPtoVars(void);
 void CopyPPtoRAWVars(void);

@@ -249,6 +249,12 @@ int rt_UserMenuItem(int panel, int control, const char *label);
 std::vector<std::string> rt_GetMenuItems(int panel, int control);
 std::string rt_GetToolTip(int panel, int control);
 int rt_SetToolTip(int panel, int control, const char *text);
+// Marks a control as holding a value the device does not have: its field
+// takes an amber tint of its own colours, readable in light and dark palettes.
+int rt_SetCtrlMark(int panel, int control, int on);
+int rt_GetCtrlMark(int panel, int control);  // 1 marked, 0 not, negative error
+// Called after every event a control raises (after its callback, if any).
+void rt_SetEventHook(std::function<void(int panel, int control, int event)> hook);
 // Size of a control on screen (control 0: the whole panel).
 int rt_GetCtrlSize(int panel, int control, int *width, int *height);
 // 0 when the file decodes as an image; gives its size.

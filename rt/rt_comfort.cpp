@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
+#include <QPalette>
 #include <QShortcut>
 #include <QTimer>
 
@@ -199,4 +200,42 @@ int rt_ReadImageSize(const char *file, int *width, int *height) {
     if (width) *width = img.width();
     if (height) *height = img.height();
     return 0;
+}
+
+// ---- marks ------------------------------------------------------------------
+
+static QColor Tint(const QColor &c) {
+    // amber over the field's own colour: light fields turn pale amber, dark
+    // ones dark amber, so the text colour of either palette stays readable
+    const QColor amber(255, 170, 0);
+    const double a = 0.45;
+    return QColor(static_cast<int>(c.red() * (1 - a) + amber.red() * a),
+                  static_cast<int>(c.green() * (1 - a) + amber.green() * a),
+                  static_cast<int>(c.blue() * (1 - a) + amber.blue() * a));
+}
+
+int rt_SetCtrlMark(int panel, int control, int on) {
+    QWidget *w = WidgetOf(panel, control);
+    if (!w || control <= 0) return FindPanel(panel) ? RT_UIE_BAD_CTRL : RT_UIE_BAD_PANEL;
+    const bool was = w->property("rtMark").toBool();
+    if (was == (on != 0)) return 0;
+    QPalette pal = w->palette();
+    if (on) {
+        w->setProperty("rtMarkPalette", QVariant::fromValue(pal));
+        for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            pal.setColor(g, QPalette::Base, Tint(pal.color(g, QPalette::Base)));
+            pal.setColor(g, QPalette::Button, Tint(pal.color(g, QPalette::Button)));
+        }
+    } else {
+        pal = w->property("rtMarkPalette").value<QPalette>();
+    }
+    w->setPalette(pal);
+    w->setProperty("rtMark", on != 0);
+    return 0;
+}
+
+int rt_GetCtrlMark(int panel, int control) {
+    QWidget *w = WidgetOf(panel, control);
+    if (!w || control <= 0) return FindPanel(panel) ? RT_UIE_BAD_CTRL : RT_UIE_BAD_PANEL;
+    return w->property("rtMark").toBool() ? 1 : 0;
 }

@@ -137,11 +137,16 @@ public:
 
 int CallbackDepth() { return g_callbackDepth; }
 
+static std::function<void(int, int, int)> g_eventHook;
+
+
 static void Raise(int panel, int control, int event) {
     Ctrl *c = FindCtrl(panel, control);
-    if (!c || !c->cb) return;
+    if (!c) return;
     ++g_callbackDepth;
-    c->cb(panel, control, event, nullptr, 0, 0);
+    if (c->cb) c->cb(panel, control, event, nullptr, 0, 0);
+    // after the callback, so the hook sees what the callback corrected
+    if (g_eventHook) g_eventHook(panel, control, event);
     --g_callbackDepth;
 }
 
@@ -525,6 +530,10 @@ static int SetText(Ctrl *c, const QString &t) {
 } // namespace rtui
 
 using namespace rtui;
+
+void rt_SetEventHook(std::function<void(int panel, int control, int event)> hook) {
+    g_eventHook = std::move(hook);
+}
 
 void rt_PumpCounts(long *passes, long *returns) {
     if (passes) *passes = g_pumpPasses;

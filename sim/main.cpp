@@ -142,6 +142,13 @@ bool SetObject(int k, const Args &a) {
     return true;
 }
 
+bool SetMemoryWord(uint16_t set[kWords], const Args &a) {
+    long long word, value;
+    if (!Num(a[0], 0, kWords - 1, word) || !Num(a[1], 0, 65535, value)) return false;
+    set[word] = static_cast<uint16_t>(value);
+    return true;
+}
+
 void PrintStats();
 
 std::vector<Option> &Options() {
@@ -231,6 +238,14 @@ std::vector<Option> &Options() {
              g.sensor.in0 = static_cast<uint16_t>(v);
              return true;
          }},
+        // memory, changed behind the host's back
+        {"ram", "WORD VALUE", 2, 2, false,
+         "set parameter word WORD (0..15) of the RAM set to VALUE, as a front-panel change would",
+         [](const Args &a) { return SetMemoryWord(g.sensor.ram, a); }},
+        {"eeprom-word", "WORD VALUE", 2, 2, false,
+         "set parameter word WORD (0..15) of the EEPROM set to VALUE (not written to the "
+         "--eeprom file)",
+         [](const Args &a) { return SetMemoryWord(g.sensor.eeprom, a); }},
         // faults
         {"silent", "[on|off]", 0, 1, false, "answer nothing",
          [](const Args &a) { return OnOff(a, g.faults.silent); }},
