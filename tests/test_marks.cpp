@@ -173,7 +173,7 @@ TEST_F(Marks, GetAfterTheSensorChangedBringsItsValuesUnmarked) {
 // A set loaded from a file is compared like an edit, dimmed controls
 // included; a time-out keeps the marks.
 TEST_F(Marks, AFileSetIsMarkedDimmedControlsIncluded) {
-    const std::string path = "/tmp/cmpt/marks.dat";
+    const std::string path = testfs::TempDir("ridar-marks") + "/marks.dat";
     FILE *f = std::fopen(path.c_str(), "w");
     ASSERT_NE(f, nullptr);
     // the simulator's defaults except tolerance 60 (dimmed: variant 1)
