@@ -64,8 +64,10 @@ RIDAR_CALLBACK(CC_BTNSend) {
     FillTxBuf(order, pp);
     AskFrame(0);
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-    // the sensor does not confirm a store; this only says the frame left
-    if (nBytesW == FRAME_BYTES) {
+    // The sensor does not confirm a store; this only says the frame left.
+    // It has left only once it is out on the line: the next request's flush
+    // would drop what the driver still holds.
+    if (nBytesW == FRAME_BYTES && rt_WaitOutQEmpty(com) == 0) {
         ShowStatusText("Line Ok!");
         NoteSensorRam(pp);
     } else {

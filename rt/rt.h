@@ -184,6 +184,12 @@ int FlushOutQ(int port);
 int ComWrt(int port, const char *buf, int count);
 int ComRd(int port, char *buf, int count); // never more than count bytes
 int GetInQLen(int port);                   // sees bytes even without pumping events
+// Bytes written but not yet out on the line (the driver's queue, or the
+// line time of the last write when the driver cannot tell).
+int GetOutQLen(int port);
+// Sleeps until GetOutQLen is 0, at most the port's time-out (then
+// RT_ERR_TIMEOUT); pumps no events.
+int rt_WaitOutQEmpty(int port);
 // Copies up to count bytes from the head of the input queue without taking
 // them out; returns the number copied (a receive path that looks before it reads).
 int rt_PeekInQ(int port, char *buf, int count);

@@ -25,6 +25,7 @@
 #include <map>
 #include <memory>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <time.h>
 
 #include "rt/rt_ui_internal.h"
@@ -50,6 +51,8 @@ struct ComPort {
     bool inCallback = false;
     bool recheck = false;
     RtPortLatency latency;
+    double charTime = 0.0;        // seconds one character takes on the line
+    double lineFreeAt = 0.0;      // when the last written byte has left the line
 };
 
 using PortPtr = std::shared_ptr<ComPort>;
@@ -404,6 +407,8 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     }
     p->sp = sp;
     p->open = true;
+    // start bit, data bits, parity bit, stop bits
+    p->charTime = (1.0 + dataBits + (parity != 0 ? 1 : 0) + stopBits) / static_cast<double>(baud);
     p->latency.lowLatency = serlat::RequestLowLatency(static_cast<int>(sp->handle()));
     p->latency.timerMs = serlat::AdapterLatencyTimer(device);
     ComPort *raw = p.get();
@@ -508,9 +513,54 @@ int ComWrt(int port, const char *buf, int count) {
         sp->clear(QSerialPort::Output);
     }
     g_stats.bytesOut += written;
+    if (written > 0)
+        p->lineFreeAt = std::max(p->lineFreeAt, Now()) + static_cast<double>(written) * p->charTime;
     if (g_writeHook && written > 0) g_writeHook(port, buf, static_cast<int>(written));
     if (ReapIfLost(p) && written == 0) return RT_ERR_PORT_NOT_OPEN;
     return static_cast<int>(written);
+}
+
+// Bytes the driver still holds, or that cannot have left the line yet at
+// its speed: a pseudo-terminal reports nothing queued, and a UART's FIFO is
+// not counted by the driver either.
+static int PendingOut(const PortPtr &p) {
+    if (!p->open || p->lost) return 0;
+    long queued = static_cast<long>(p->sp->bytesToWrite());
+    int driver = 0;
+    if (ioctl(static_cast<int>(p->sp->handle()), TIOCOUTQ, &driver) == 0 && driver > 0)
+        queued += driver;
+    const double left = p->lineFreeAt - Now();
+    long onLine = 0;
+    if (left > 0 && p->charTime > 0) onLine = static_cast<long>(std::ceil(left / p->charTime));
+    return static_cast<int>(std::min<long>(std::max(queued, onLine), 1L << 30));
+}
+
+int GetOutQLen(int port) {
+    auto p = Find(port);
+    if (!p) return RT_ERR_PORT_NOT_OPEN;
+    int n = PendingOut(p);
+    if (ReapIfLost(p)) return RT_ERR_PORT_NOT_OPEN;
+    return n;
+}
+
+int rt_WaitOutQEmpty(int port) {
+    auto p = Find(port);
+    if (!p) return RT_ERR_PORT_NOT_OPEN;
+    const double deadline = Now() + p->timeout;
+    for (;;) {
+        const int n = PendingOut(p);
+        if (n == 0) break;
+        const double left = deadline - Now();
+        if (left <= 0) return RT_ERR_TIMEOUT;
+        // sleep about as long as the queued bytes take, then look again
+        double nap = std::max(0.001, static_cast<double>(n) * p->charTime);
+        nap = std::min(nap, left);
+        timespec ts{static_cast<time_t>(nap), static_cast<long>((nap - std::floor(nap)) * 1e9)};
+        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+        }
+    }
+    if (ReapIfLost(p)) return RT_ERR_PORT_NOT_OPEN;
+    return 0;
 }
 
 int ComRd(int port, char *buf, int count) {

@@ -150,6 +150,8 @@ TEST_F(Serial, EveryCallOnAClosedPortSaysNotOpen) {
         EXPECT_EQ(ComWrt(port, "x", 1), RT_ERR_PORT_NOT_OPEN);
         EXPECT_EQ(ComRd(port, buf, 1), RT_ERR_PORT_NOT_OPEN);
         EXPECT_EQ(GetInQLen(port), RT_ERR_PORT_NOT_OPEN);
+        EXPECT_EQ(GetOutQLen(port), RT_ERR_PORT_NOT_OPEN);
+        EXPECT_EQ(rt_WaitOutQEmpty(port), RT_ERR_PORT_NOT_OPEN);
         EXPECT_EQ(FlushInQ(port), RT_ERR_PORT_NOT_OPEN);
         EXPECT_EQ(FlushOutQ(port), RT_ERR_PORT_NOT_OPEN);
         EXPECT_EQ(SetComTime(port, 1.0), RT_ERR_PORT_NOT_OPEN);
@@ -238,6 +240,39 @@ TEST_F(Serial, FlushInQDropsQueuedAndUnreadInput) {
     char buf[8];
     ASSERT_EQ(ComRd(1, buf, 8), 3);   // waits the time-out for the rest
     EXPECT_EQ(std::string(buf, 3), "xyz");
+}
+
+// A pseudo-terminal hands the bytes on at once, but a line needs its time
+// for them: until then a flush of the output queue would drop them.
+TEST_F(Serial, OutputQueueHoldsWhatTheLineHasNotSentYet) {
+    struct Case { long baud; int parity; int bits; int stop; int count; double lineTime; } cases[] = {
+        {19200, 0, 8, 1, 36, 36 * 10 / 19200.0},   // 18.75 ms, a frame
+        {9600, 0, 8, 1, 36, 36 * 10 / 9600.0},     // 37.5 ms
+        {38400, 0, 8, 1, 200, 200 * 10 / 38400.0},
+    };
+    for (const Case &c : cases) {
+        ASSERT_EQ(CloseCom(1), 0);
+        ASSERT_EQ(OpenComConfig(1, "", c.baud, c.parity, c.bits, c.stop, 4096, 4096), 0) << c.baud;
+        EXPECT_EQ(GetOutQLen(1), 0) << c.baud;
+        const std::string bytes(static_cast<size_t>(c.count), 'f');
+        const double t0 = Now();
+        ASSERT_EQ(ComWrt(1, bytes.data(), c.count), c.count);
+        const int queued = GetOutQLen(1);
+        EXPECT_GT(queued, c.count * 3 / 4) << c.baud;
+        EXPECT_LE(queued, c.count) << c.baud;
+        EXPECT_EQ(rt_WaitOutQEmpty(1), 0) << c.baud;
+        const double took = Now() - t0;
+        EXPECT_GE(took, c.lineTime * 0.95) << c.baud;
+        EXPECT_LT(took, c.lineTime + 0.1) << c.baud;
+        EXPECT_EQ(GetOutQLen(1), 0) << c.baud;
+        EXPECT_EQ(peer.Read(static_cast<size_t>(c.count) + 1, 0.2), bytes) << c.baud;
+    }
+    // a second write queues behind the first
+    ASSERT_EQ(ComWrt(1, "0123456789", 10), 10);
+    ASSERT_EQ(ComWrt(1, "0123456789", 10), 10);
+    EXPECT_GT(GetOutQLen(1), 15);
+    EXPECT_EQ(rt_WaitOutQEmpty(1), 0);
+    EXPECT_EQ(peer.Read(21, 0.2).size(), 20u);
 }
 
 TEST_F(Serial, BlockingReadWaitsForTheRestUpToTheTimeout) {

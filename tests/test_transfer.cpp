@@ -122,6 +122,38 @@ TEST_F(Transfer, SendPutsThePanelOnTheWire) {
     }
 }
 
+// An operator who sends and at once gets: the send's frame needs its 18.75 ms
+// on the line, and the get's flush must not drop what is still going out.
+// The sensor here takes the bytes at a line's pace, a few at a time.
+TEST_F(Transfer, SendThenGetAtOnceLosesNeitherFrame) {
+    const std::vector<int> sent = ParamVars(true);
+    std::string wire;
+    std::thread sensor([&] {
+        const auto t0 = Clock::now();
+        while (wire.size() < 72 && Since(t0) < 1.0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(4));
+            wire += peer.Read(72 - wire.size(), 0.001);
+        }
+        if (wire.size() == 72) peer.Write(MakeFrame(0xAA, 2, kOther));
+    });
+    const auto t0 = Clock::now();
+    rt_UserClick(pHandle, PANEL_BTNSend);
+    const double sendTook = Since(t0);
+    const std::string afterSend = Status();
+    rt_UserClick(pHandle, PANEL_BTNGet);
+    sensor.join();
+    EXPECT_EQ(afterSend, "Line Ok!");
+    EXPECT_GE(sendTook, 0.018);
+    EXPECT_LT(sendTook, 0.5);
+    // sync word 0x0055, order, then the 16 words of the panel
+    ASSERT_EQ(wire.size(), 72u);
+    EXPECT_EQ(wire.substr(0, 4), std::string("\x00\x55\x00\x01", 4));
+    EXPECT_EQ(wire.substr(36, 4), std::string("\x00\x55\x00\x02", 4));
+    EXPECT_EQ(wire, MakeFrame(0x55, 1, sent) + MakeFrame(0x55, 2, sent));
+    EXPECT_EQ(Status(), "Parameter-frame received! - Line Ok!");
+    EXPECT_EQ(*kParamVars[2], kOther[2]);
+}
+
 TEST_F(Transfer, SendActsOnLeftClickOnly) {
     CC_BTNSend(pHandle, PANEL_BTNSend, EVENT_COMMIT, nullptr, 0, 0);
     CC_BTNSend(pHandle, PANEL_BTNSend, EVENT_VAL_CHANGED, nullptr, 0, 0);
