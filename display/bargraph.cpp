@@ -126,6 +126,7 @@ void PlotVIDEOBarGraph(void) {
 
 static const int traceColor[6] = {VAL_DK_GREEN, VAL_DK_GREEN, VAL_BLACK, VAL_RED, VAL_RED, VAL_RED};
 
+// Draws the strip chart: the newest measurement appended to the six traces.
 void PlotRAWGraphX8(void) {
     const int vp = ccdvirtpixel;
     const int mv = Mvalue;

@@ -29,16 +29,16 @@ static void RecStatus(const char *text) {
 }
 
 // Signed 16-bit value of an int, wrapping as the sensor's arithmetic does.
-static int Wrap16(int v) {
+static int SignedWord(int v) {
     v &= 0xFFFF;
     return v >= 0x8000 ? v - 0x10000 : v;
 }
 
 // Red outside the tolerance band around the set-point, dark green inside.
 static void ToleranceColour(void) {
-    int upper = Wrap16(static_cast<int>(tVal) + static_cast<int>(tol));
+    int upper = SignedWord(static_cast<int>(tVal) + static_cast<int>(tol));
     if (upper > static_cast<int>(ccdvirtpixel)) upper = ccdvirtpixel;
-    int lower = Wrap16(static_cast<int>(tVal) - static_cast<int>(tol));
+    int lower = SignedWord(static_cast<int>(tVal) - static_cast<int>(tol));
     if (lower < 0) lower = 0;
     int v = Mvalue;
     int colour = (v > upper || v < lower) ? VAL_RED : VAL_DK_GREEN;
