@@ -204,6 +204,12 @@ int CompareShow(void) {
         std::memcpy(seen, file_name, sizeof seen);
         std::memcpy(cmpFile, file_name, sizeof cmpFile);
     }
+    // none used yet: the file the parameter dialogs propose, when it is there
+    char def[sizeof cmpFile + 16] = "";
+    long size = 0;
+    if (!cmpFile[0] && MakePathname(proj_dir, "KVEXpara.dat", def, static_cast<int>(sizeof def)) == 0 &&
+        std::strlen(def) < sizeof cmpFile && GetFileInfo(def, &size) == 1)
+        std::memcpy(cmpFile, def, sizeof cmpFile);
     SetCtrlVal(pCompare, COMPARE_STRINGCmpFile, cmpFile);
     DisplayPanel(pCompare);
     SetActivePanel(pCompare);

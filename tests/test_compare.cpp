@@ -100,14 +100,11 @@ protected:
     SimProcess sim;
     std::string wire;   // every byte the program wrote
     void SetUp() override {
-        ASSERT_TRUE(StartRidarForTest());
-        InitComforts();
-        ASSERT_TRUE(sim.Start({"--fast", "--softversion", "252"}));
-        rel::Connect(sim.Device());
-        DisplayPanel(pHandle);
-        ASSERT_TRUE(drive::Activate(pHandle));
+        ASSERT_EQ(rel::StartConnected(sim, {"--fast", "--softversion", "252"}), "");
         ASSERT_EQ(rel::StatusLine().rfind("K-VEX-XC-SIM Firmware V2.52", 0), 0u) << rel::StatusLine();
         file_name[0] = '\0';
+        std::snprintf(savedProjDir, sizeof savedProjDir, "%s", proj_dir);
+        std::snprintf(proj_dir, sizeof proj_dir, "%s", testfs::TempDir("ridar-compare-proj").c_str());
         rt_SetWriteHook([this](int, const char *b, int n) { wire.append(b, static_cast<size_t>(n)); });
         rt_After(30.0, [] { stop_flag = 1; });
     }
@@ -122,7 +119,9 @@ protected:
         }
         CloseCom(com);
         sim.Stop();
+        std::snprintf(proj_dir, sizeof proj_dir, "%s", savedProjDir);
     }
+    char savedProjDir[sizeof proj_dir] = "";
     void AnswerFileDialog(const std::string &path) {
         rt_SetPopupHook([path](const RtPopup &p) {
             RtPopupAnswer a;
@@ -142,8 +141,15 @@ protected:
 } // namespace
 
 // Names and labels come from the protocol's table and the panel's labels.
+// No file used yet: the default parameter file beside the program is
+// proposed (first in this file: later tests choose files of their own).
 TEST_F(Compare, RowsNameEveryWordAsThePanelLabelsIt) {
+    const std::string def = std::string(proj_dir) + "/KVEXpara.dat";
+    testfs::WriteFile(def, std::string("  500\n    0\n  512\n    0\n    0\n    1\n    1\n 2048\n  512\n  100\n") +
+                               "    0\n    1\n12800\n30000\n    0\n    0\n");
     OpenWithCtrlD();
+    EXPECT_EQ(drive::Shown(pCompare, "STRINGCmpFile"), def);
+    EXPECT_EQ(Cell(7, kColFile), "2048");
     const struct { const char *label, *name; } want[16] = {
         {"Light power", "power"},           {"RS-232 mode", "rs232Mode"},
         {"Video threshold", "vThd"},        {"Analog output", "anaMode"},
