@@ -279,21 +279,12 @@ static RIDAR_CALLBACK(CC_BTNCmpFile) {
     return 0;
 }
 
-static RIDAR_CALLBACK(CC_BTNCmpRamToPanel) {
+// The three copy buttons: the column is the button's.
+static RIDAR_CALLBACK(CC_BTNCmpColumnToPanel) {
     UNUSED_ARGS;
-    if (event == EVENT_COMMIT) CopyToPanel(kRam);
-    return 0;
-}
-
-static RIDAR_CALLBACK(CC_BTNCmpEepromToPanel) {
-    UNUSED_ARGS;
-    if (event == EVENT_COMMIT) CopyToPanel(kEeprom);
-    return 0;
-}
-
-static RIDAR_CALLBACK(CC_BTNCmpFileToPanel) {
-    UNUSED_ARGS;
-    if (event == EVENT_COMMIT) CopyToPanel(kFile);
+    if (event != EVENT_COMMIT) return 0;
+    for (int s = kRam; s < kSources; ++s)
+        if (kCopyButtons[s] == control) CopyToPanel(s);
     return 0;
 }
 
@@ -310,9 +301,9 @@ void RegisterCompareCallbacks(void) {
         {"CC_BTNCmpRefresh", CC_BTNCmpRefresh},
         {"CC_CHECKCmpOnlyDiff", CC_CHECKCmpOnlyDiff},
         {"CC_BTNCmpFile", CC_BTNCmpFile},
-        {"CC_BTNCmpRamToPanel", CC_BTNCmpRamToPanel},
-        {"CC_BTNCmpEepromToPanel", CC_BTNCmpEepromToPanel},
-        {"CC_BTNCmpFileToPanel", CC_BTNCmpFileToPanel},
+        {"CC_BTNCmpRamToPanel", CC_BTNCmpColumnToPanel},
+        {"CC_BTNCmpEepromToPanel", CC_BTNCmpColumnToPanel},
+        {"CC_BTNCmpFileToPanel", CC_BTNCmpColumnToPanel},
         {"CC_BTNCmpClose", CC_BTNCmpClose},
     };
     RegisterCallbacks(callbacks, static_cast<int>(sizeof callbacks / sizeof callbacks[0]));
