@@ -425,3 +425,59 @@ TEST_F(Compare, NotAvailableWhileRunVideoOrRecording) {
     OpenWithCtrlD();
     EXPECT_EQ(Cell(0, kColRam), "500");
 }
+
+// Firmware below 2.40: word 15 is deltaTol, shown by its own field.
+TEST_F(Compare, WordFifteenIsNamedByTheFirmware) {
+    SimProcess older;   // a sensor of firmware 2.39
+    ASSERT_TRUE(older.Start({"--fast", "--softversion", "239"}));
+    rel::Connect(older.Device());
+    ASSERT_EQ(softversion, 239);
+    ASSERT_TRUE(rel::SimDo(older, "eeprom-word 15 33"));
+    OpenWithCtrlD();
+    EXPECT_EQ(Cell(15, kColName), "deltaTol");
+    EXPECT_EQ(Cell(15, kColLabel), "Trigger / delta tol.");
+    EXPECT_EQ(Cell(15, kColEeprom), "33");
+    EXPECT_EQ(MarkedCells().count("15:5"), 1u);
+    CloseCom(com);
+}
+
+// The table and label functions of the run-time layer refuse what is not
+// there, and never touch a cell outside the table.
+TEST(CompareTable, BadAddressesAreRefused) {
+    ASSERT_TRUE(StartRidarForTest());
+    const int p = LoadPanel(0, rt_FindDataFile(COMPARE_UI_FILE).c_str(), COMPARE);
+    ASSERT_GT(p, 0);
+    const int t = COMPARE_TABLECmpWords;
+    ASSERT_EQ(rt_SetTableSize(p, t, 3, 2), 0);
+    const struct { const char *what; int rc, want; } cases[] = {
+        {"no panel", rt_SetTableCell(9999, t, 0, 0, "x"), RT_UIE_BAD_PANEL},
+        {"no control", rt_SetTableCell(p, 999, 0, 0, "x"), RT_UIE_BAD_CTRL},
+        {"not a table", rt_SetTableCell(p, COMPARE_BTNCmpRefresh, 0, 0, "x"), RT_UIE_BAD_TYPE},
+        {"row -1", rt_SetTableCell(p, t, -1, 0, "x"), RT_UIE_BAD_VALUE},
+        {"row past the end", rt_SetTableCell(p, t, 3, 0, "x"), RT_UIE_BAD_VALUE},
+        {"column past the end", rt_SetTableCellMark(p, t, 0, 2, 1), RT_UIE_BAD_VALUE},
+        {"header past the end", rt_SetTableHeader(p, t, 2, "x"), RT_UIE_BAD_VALUE},
+        {"hidden row past the end", rt_SetTableRowHidden(p, t, 3, 1), RT_UIE_BAD_VALUE},
+        {"negative size", rt_SetTableSize(p, t, -1, 2), RT_UIE_BAD_VALUE},
+        {"mark of no cell", rt_GetTableCellMark(p, t, 5, 0), RT_UIE_BAD_VALUE},
+        {"hidden of no row", rt_GetTableRowHidden(p, t, -2), RT_UIE_BAD_VALUE},
+        {"a null text", rt_SetTableCell(p, t, 2, 1, nullptr), 0},
+    };
+    for (const auto &c : cases) EXPECT_EQ(c.rc, c.want) << c.what;
+    EXPECT_EQ(rt_GetTableCell(p, t, 2, 1), "");
+    EXPECT_EQ(rt_GetTableCell(p, t, 7, 7), "");
+    ASSERT_EQ(rt_SetTableCell(p, t, 1, 1, "\xC2\xB5m"), 0);
+    EXPECT_EQ(rt_GetTableCell(p, t, 1, 1), "\xC2\xB5m");
+    ASSERT_EQ(rt_SetTableCellMark(p, t, 1, 1, 1), 0);
+    EXPECT_EQ(rt_GetTableCellMark(p, t, 1, 1), 1);
+    ASSERT_EQ(rt_SetTableCellMark(p, t, 1, 1, 0), 0);
+    EXPECT_EQ(rt_GetTableCellMark(p, t, 1, 1), 0);
+    // labels: a grid row's label, a group box's title, none
+    EXPECT_EQ(rt_GetCtrlLabel(pHandle, PANEL_NEDITEdgeLeft), "Window left [pixel]");
+    EXPECT_EQ(rt_GetCtrlLabel(pHandle, PANEL_RINGanaMode), "Analog output");
+    EXPECT_EQ(rt_GetCtrlLabel(pHandle, PANEL_NUMDeltaTol), "Trigger / delta tol.");
+    EXPECT_EQ(rt_GetCtrlLabel(pPopup, POPUP_NUMCalOffset), "Offset [\xC2\xB5m]");
+    EXPECT_EQ(rt_GetCtrlLabel(p, COMPARE_STRINGCmpFile), "");
+    EXPECT_EQ(rt_GetCtrlLabel(9999, 1), "");
+    DiscardPanel(p);
+}
