@@ -223,6 +223,14 @@ void CompareFollowPanel(void) {
     ShowTable();
 }
 
+void CompareForgetSensor(void) {
+    for (int s = kRam; s <= kEeprom; ++s) {
+        sets[s].known = 0;
+        sets[s].missing = "not read yet: Refresh";
+    }
+    if (pCompare > 0 && !reading) ShowTable();
+}
+
 static void LockTick(void) {
     if (pCompare > 0 && rt_IsShown(pCompare)) ShowButtons();
 }

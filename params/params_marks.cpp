@@ -23,6 +23,7 @@ void NoteSensorRamWord(int i, uint16_t word) {
 
 void ForgetSensorRam(void) {
     ramKnown = 0;
+    CompareForgetSensor();
     UpdateMarks();
 }
 

@@ -89,6 +89,8 @@ int CompareShow(void);             // opens it and reads; negative when it canno
 void CompareRefresh(void);
 // Follows the panel's words while the window shows (called with the marks).
 void CompareFollowPanel(void);
+// A new connection: what was read belongs to the sensor before it.
+void CompareForgetSensor(void);
 RIDAR_CALLBACK(CC_BTNCompare);
 
 RIDAR_CALLBACK(CC_RBTRam);

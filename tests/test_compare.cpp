@@ -426,11 +426,21 @@ TEST_F(Compare, NotAvailableWhileRunVideoOrRecording) {
     EXPECT_EQ(Cell(0, kColRam), "500");
 }
 
-// Firmware below 2.40: word 15 is deltaTol, shown by its own field.
+// Firmware below 2.40: word 15 is deltaTol, shown by its own field. What
+// was read from the sensor before a new connection is not shown as the new
+// sensor's.
 TEST_F(Compare, WordFifteenIsNamedByTheFirmware) {
+    OpenWithCtrlD();
+    EXPECT_EQ(Cell(15, kColName), "trigMode");
     SimProcess older;   // a sensor of firmware 2.39
     ASSERT_TRUE(older.Start({"--fast", "--softversion", "239"}));
     rel::Connect(older.Device());
+    for (int r = 0; r < 16; ++r) {
+        EXPECT_EQ(Cell(r, kColRam), "not read yet: Refresh");
+        EXPECT_EQ(Cell(r, kColEeprom), "not read yet: Refresh");
+    }
+    EXPECT_EQ(rel::Dimmed(pCompare, COMPARE_BTNCmpEepromToPanel), 1);
+    ASSERT_TRUE(drive::Click(pCompare, "BTNCmpClose"));
     ASSERT_EQ(softversion, 239);
     ASSERT_TRUE(rel::SimDo(older, "eeprom-word 15 33"));
     OpenWithCtrlD();
@@ -439,6 +449,19 @@ TEST_F(Compare, WordFifteenIsNamedByTheFirmware) {
     EXPECT_EQ(Cell(15, kColEeprom), "33");
     EXPECT_EQ(MarkedCells().count("15:5"), 1u);
     CloseCom(com);
+}
+
+// An edit still in progress when Ctrl+D is pressed is part of the panel's
+// column, as it would be part of a Send.
+TEST_F(Compare, AnEditInProgressIsThePanels) {
+    ASSERT_TRUE(drive::Type(pHandle, "NUMSetpoint", "777"));
+    ASSERT_TRUE(drive::PanelKey(pHandle, "Ctrl+D"));
+    ASSERT_EQ(rt_IsShown(pCompare), 1);
+    EXPECT_EQ(Cell(8, kColPanel), "777");
+    EXPECT_EQ(Cell(8, kColRam), "512");
+    EXPECT_EQ(MarkedCells().count("8:3"), 1u);
+    EXPECT_EQ(MarkedCells().count("8:4"), 1u);
+    EXPECT_EQ(rt_GetCtrlMark(pHandle, PANEL_NUMSetpoint), 1);
 }
 
 // The table and label functions of the run-time layer refuse what is not
