@@ -185,7 +185,7 @@ void CompareRefresh(void) {
     ReadSensorColumn(kRam, 2);
     ReadSensorColumn(kEeprom, 4);
     reading = 0;
-    TakePanel();   // the RAM read may have changed what the marks compare with, not the panel
+    TakePanel();   // the operator may have edited the panel during the waits
     ShowTable();
     std::string m;
     for (int s = kRam; s <= kEeprom; ++s)
