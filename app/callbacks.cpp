@@ -50,4 +50,5 @@ static const RtCallbackEntry kCallbacks[] = {
 void RegisterRidarCallbacks(void) {
     RegisterCallbacks(kCallbacks, static_cast<int>(sizeof kCallbacks / sizeof kCallbacks[0]));
     RegisterAnalysisCallbacks();
+    RegisterCompareCallbacks();
 }

@@ -135,6 +135,21 @@
 #define RECORD_NUMRecCount 21
 #define RECORD_NUMRecSeconds 22
 
+// the main panel's button beside Get, and the Compare window
+#define PANEL_BTNCompare 121
+#define COMPARE 5
+#define COMPARE_TABLECmpWords 2
+#define COMPARE_CHECKCmpOnlyDiff 3
+#define COMPARE_BTNCmpRefresh 4
+#define COMPARE_STRINGCmpFile 5
+#define COMPARE_BTNCmpFile 6
+#define COMPARE_BTNCmpRamToPanel 7
+#define COMPARE_BTNCmpEepromToPanel 8
+#define COMPARE_BTNCmpFileToPanel 9
+#define COMPARE_TEXTCmpStatus 10
+#define COMPARE_BTNCmpClose 11
+#define COMPARE_UI_FILE "K-VEX-XCRidarCompare.ui"
+
 #define UIR_FILE "K-VEX-XCRidarV252.uir"
 
 extern int pHandle, pPopup, pRecord;

@@ -23,6 +23,7 @@ void NoteSensorRamWord(int i, uint16_t word) {
 
 void ForgetSensorRam(void) {
     ramKnown = 0;
+    CompareForgetSensor();
     UpdateMarks();
 }
 
@@ -49,12 +50,12 @@ void PanelWords(uint16_t *words) {
 }
 
 // The control that shows each word; word 15 has two, one per firmware.
-struct WordControl {
+struct WordCtrl {
     int word;
     int *panel;
     int control;
 };
-static const WordControl kControls[] = {
+static const WordCtrl kControls[] = {
     {0, &pHandle, PANEL_NUMPower},          {1, &pHandle, PANEL_RINGRs232Mode},
     {2, &pHandle, PANEL_NUMVideoThreshold}, {3, &pHandle, PANEL_RINGanaMode},
     {4, &pHandle, PANEL_NUMPolarity},       {5, &pHandle, PANEL_NUMEvalMode},
@@ -71,14 +72,24 @@ enum { kNumControls = sizeof kControls / sizeof kControls[0] };
 static std::string baseTips[kNumControls];
 static int tipsOf = 0;   // the main panel the tips were read from
 
-static bool CarriesWord(const WordControl &c) {
+static bool CarriesWord(const WordCtrl &c) {
     if (c.control == PANEL_NUMDeltaTol) return softversion < 240;
     if (c.control == PANEL_RINGTrigMode) return softversion >= 240;
     return true;
 }
 
-// The word as the control shows it.
-static std::string Shown(int word, uint16_t w) {
+void WordControl(int i, int *panel, int *control) {
+    *panel = 0;
+    *control = 0;
+    for (const WordCtrl &c : kControls)
+        if (c.word == i && CarriesWord(c)) {
+            *panel = *c.panel;
+            *control = c.control;
+            return;
+        }
+}
+
+std::string WordShown(int word, uint16_t w) {
     char text[48];
     if (word == 12)
         std::snprintf(text, sizeof text, "%g", static_cast<double>(w) / SlopeScale());
@@ -94,17 +105,18 @@ void UpdateMarks(void) {
     uint16_t panel[PNUM];
     if (ramKnown) PanelWords(panel);
     for (int i = 0; i < kNumControls; ++i) {
-        const WordControl &c = kControls[i];
+        const WordCtrl &c = kControls[i];
         const int word = c.word;
         const bool marked = ramKnown && CarriesWord(c) && panel[word] != ramWords[word];
         rt_SetCtrlMark(*c.panel, c.control, marked ? 1 : 0);
         std::string tip = baseTips[i];
         if (marked) {
-            const std::string line = "not in the sensor yet: sensor has " + Shown(word, ramWords[word]);
+            const std::string line = "not in the sensor yet: sensor has " + WordShown(word, ramWords[word]);
             tip = tip.empty() ? line : line + "\n\n" + tip;
         }
         rt_SetToolTip(*c.panel, c.control, tip.c_str());
     }
+    CompareFollowPanel();
 }
 
 static void AfterEvent(int panel, int control, int event) {
@@ -119,5 +131,6 @@ void InitMarks(void) {
         tipsOf = pHandle;
     }
     rt_SetEventHook(AfterEvent);
+    InitCompare();
     ForgetSensorRam();
 }

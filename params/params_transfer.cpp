@@ -88,35 +88,38 @@ RIDAR_CALLBACK(CC_BTNGet) {
     return 0;
 }
 
+int AskParamFrame(int orderCode) {
+    CopyVarsToPP();
+    FlushInQ(com);
+    FlushOutQ(com);
+    FillTxBuf(orderCode, pp);
+    rx_flag = 0;
+    AskFrame(orderCode);
+    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+    if (nBytesW == FRAME_BYTES) ShowStatusText("Waiting for parameter-frame ...");
+    tstart = Timer();
+    for (;;) {
+        ProcessSystemEvents();
+        if (rx_flag == 1) {
+            GetRxBuf(PNUM);
+            if (orderCode == 2) NoteSensorRam(pp);
+            SetStatus("Parameter-frame received! - Line Ok!");
+            return 1;
+        }
+        tdiff = Timer() - tstart;
+        if (tdiff > TIMEOUT) {
+            SetStatus("Timeout-RS-232...");
+            LinkCountTimeout();
+            return 0;
+        }
+    }
+}
+
 void PushGET(int t) {
     if (t != DATFILE) {
         if (t == RAM) order = 2;
         else if (t == EEPROM) order = 4;
-        CopyVarsToPP();
-        FlushInQ(com);
-        FlushOutQ(com);
-        FillTxBuf(order, pp);
-        rx_flag = 0;
-        AskFrame(order);
-        nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-        if (nBytesW == FRAME_BYTES) ShowStatusText("Waiting for parameter-frame ...");
-        tstart = Timer();
-        for (;;) {
-            ProcessSystemEvents();
-            if (rx_flag == 1) {
-                GetRxBuf(PNUM);
-                if (order == 2) NoteSensorRam(pp);
-                CopyPPtoVars();
-                SetStatus("Parameter-frame received! - Line Ok!");
-                break;
-            }
-            tdiff = Timer() - tstart;
-            if (tdiff > TIMEOUT) {
-                SetStatus("Timeout-RS-232...");
-                LinkCountTimeout();
-                break;
-            }
-        }
+        if (AskParamFrame(order)) CopyPPtoVars();
     }
     // also after a time-out: the panel goes back to what the variables hold
     SetPanelValues();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include "link/frame.h"
 
 #define RAM 1
@@ -23,14 +24,8 @@ extern uint32_t umValue;
 extern int target;
 extern char file_name[260];
 
-// Parameter frame words 0..15: the name the protocol calls each word by and
-// the label of its control on the panel.
-struct ParamWordInfo {
-    const char *name;
-    const char *label;
-};
-extern const ParamWordInfo kParamWords[PNUM];
-// Name of word i; word 15 is deltaTol or, from firmware 240, trigMode.
+// Name of parameter word i as the protocol core calls it; word 15 is
+// deltaTol or, from firmware 240, trigMode.
 const char *ParamWordName(int i);
 
 // The set last exchanged with the sensor's RAM (sent with order 1 or 3,
@@ -45,6 +40,10 @@ int SensorRamKnown(const uint16_t **words);
 // variables stay as they are.
 void PanelWords(uint16_t *words);
 void UpdateMarks(void);
+// The control that shows word i now (word 15 by firmware) and its panel.
+void WordControl(int i, int *panel, int *control);
+// Word i as its control shows it (slope and offset in their display form).
+std::string WordShown(int i, uint16_t word);
 // Installs the hook that keeps the marks up to date with every edit.
 void InitMarks(void);
 
@@ -67,6 +66,10 @@ void ShowRingValue(int control, int value);
 void SetTarget(int t);
 
 void PushGET(int t);
+// Asks for the parameter frame of order 2 (RAM) or 4 (EEPROM) and waits for
+// it as a get does, with its status texts; 1 when it came (in pp), 0 after
+// the time-out. The variables and the panel stay as they are.
+int AskParamFrame(int orderCode);
 void PushRUN(void);
 
 void SendParaToFile(void);
@@ -76,6 +79,19 @@ int WriteParaFile(const char *path, const uint16_t *words);
 // Reads 16 unsigned decimal numbers; 0 on success, -1 unreadable, -2 fewer than 16,
 // -3 something that is not an unsigned decimal number. words untouched on failure.
 int ReadParaFile(const char *path, uint16_t *words);
+
+// The Compare window: panel, sensor RAM, sensor EEPROM and a parameter file
+// side by side. RAM and EEPROM are read when it opens and on Refresh only.
+extern int pCompare;
+void RegisterCompareCallbacks(void);
+void InitCompare(void);            // the main panel's Ctrl+D
+int CompareShow(void);             // opens it and reads; negative when it cannot
+void CompareRefresh(void);
+// Follows the panel's words while the window shows (called with the marks).
+void CompareFollowPanel(void);
+// A new connection: what was read belongs to the sensor before it.
+void CompareForgetSensor(void);
+RIDAR_CALLBACK(CC_BTNCompare);
 
 RIDAR_CALLBACK(CC_RBTRam);
 RIDAR_CALLBACK(CC_RBTEeprom);

@@ -200,6 +200,10 @@ int GetFileInfo(const char *path, long *size); // 1 when the file exists
 int CVI_DeleteFile(const char *path);          // 0 on success, negative otherwise
 int GetProjectDir(char *dir, int bufSize);     // directory of the executable
 int MakePathname(const char *dir, const char *name, char *path, int bufSize);
+// A file the program ships (a form): beside the executable, in
+// ../share/kvex-ridar for an installed program, or in the working
+// directory; the first that exists, else the one beside the executable.
+std::string rt_FindDataFile(const char *name);
 double Timer(void);                             // monotonic seconds
 void Delay(double seconds);                     // pumps no events
 void Sleep(unsigned milliseconds);
@@ -259,6 +263,21 @@ int rt_SetToolTip(int panel, int control, const char *text);
 // takes an amber tint of its own colours, readable in light and dark palettes.
 int rt_SetCtrlMark(int panel, int control, int on);
 int rt_GetCtrlMark(int panel, int control);  // 1 marked, 0 not, negative error
+// Tables (a QTableWidget in the form): read-only text cells, UTF-8.
+int rt_SetTableSize(int panel, int control, int rows, int columns);
+int rt_SetTableHeader(int panel, int control, int column, const char *text);
+int rt_SetTableCell(int panel, int control, int row, int column, const char *text);
+// A cell that differs: the amber of rt_SetCtrlMark over the table's own
+// colours, and bold, so it shows without colour too.
+int rt_SetTableCellMark(int panel, int control, int row, int column, int on);
+int rt_SetTableRowHidden(int panel, int control, int row, int hidden);
+std::string rt_GetTableCell(int panel, int control, int row, int column);
+int rt_GetTableCellMark(int panel, int control, int row, int column);  // 1, 0, negative error
+int rt_GetTableRowHidden(int panel, int control, int row);            // 1, 0, negative error
+// The text an operator reads a control by: the label that names it as its
+// buddy, the label left of it in its grid row, or the title of the group
+// box around it; "" when there is none.
+std::string rt_GetCtrlLabel(int panel, int control);
 // Called after every event a control raises (after its callback, if any).
 void rt_SetEventHook(std::function<void(int panel, int control, int event)> hook);
 // Size of a control on screen (control 0: the whole panel).

@@ -5,13 +5,18 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHeaderView>
 #include <QImage>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMenu>
 #include <QPalette>
 #include <QShortcut>
+#include <QTableWidget>
 #include <QTimer>
 
 #include <cmath>
@@ -238,4 +243,158 @@ int rt_GetCtrlMark(int panel, int control) {
     QWidget *w = WidgetOf(panel, control);
     if (!w || control <= 0) return FindPanel(panel) ? RT_UIE_BAD_CTRL : RT_UIE_BAD_PANEL;
     return w->property("rtMark").toBool() ? 1 : 0;
+}
+
+// ---- tables -----------------------------------------------------------------
+
+static QTableWidget *TableOf(int panel, int control, int *err) {
+    QWidget *w = WidgetOf(panel, control);
+    *err = !w ? (FindPanel(panel) ? RT_UIE_BAD_CTRL : RT_UIE_BAD_PANEL) : RT_UIE_BAD_TYPE;
+    return qobject_cast<QTableWidget *>(w);
+}
+
+static QTableWidgetItem *CellOf(int panel, int control, int row, int column, int *err) {
+    QTableWidget *t = TableOf(panel, control, err);
+    if (!t) return nullptr;
+    *err = RT_UIE_BAD_VALUE;
+    if (row < 0 || column < 0 || row >= t->rowCount() || column >= t->columnCount()) return nullptr;
+    QTableWidgetItem *it = t->item(row, column);
+    if (!it) {
+        it = new QTableWidgetItem;
+        it->setFlags(Qt::ItemIsEnabled);
+        t->setItem(row, column, it);
+    }
+    return it;
+}
+
+int rt_SetTableSize(int panel, int control, int rows, int columns) {
+    int err = 0;
+    QTableWidget *t = TableOf(panel, control, &err);
+    if (!t) return err;
+    if (rows < 0 || columns < 0 || rows > 100000 || columns > 1000) return RT_UIE_BAD_VALUE;
+    t->setRowCount(rows);
+    t->setColumnCount(columns);
+    t->verticalHeader()->setVisible(false);
+    return 0;
+}
+
+int rt_SetTableHeader(int panel, int control, int column, const char *text) {
+    int err = 0;
+    QTableWidget *t = TableOf(panel, control, &err);
+    if (!t) return err;
+    if (column < 0 || column >= t->columnCount()) return RT_UIE_BAD_VALUE;
+    t->setHorizontalHeaderItem(column, new QTableWidgetItem(QString::fromUtf8(text ? text : "")));
+    t->horizontalHeader()->setSectionResizeMode(column, column + 1 == t->columnCount()
+                                                            ? QHeaderView::Stretch
+                                                            : QHeaderView::ResizeToContents);
+    return 0;
+}
+
+int rt_SetTableCell(int panel, int control, int row, int column, const char *text) {
+    int err = 0;
+    QTableWidgetItem *it = CellOf(panel, control, row, column, &err);
+    if (!it) return err;
+    const QString t = QString::fromUtf8(text ? text : "");
+    if (it->text() != t) it->setText(t);
+    return 0;
+}
+
+int rt_SetTableCellMark(int panel, int control, int row, int column, int on) {
+    int err = 0;
+    QTableWidgetItem *it = CellOf(panel, control, row, column, &err);
+    if (!it) return err;
+    if (it->data(Qt::UserRole).toBool() == (on != 0)) return 0;
+    it->setData(Qt::UserRole, on != 0);
+    QFont f = it->font();
+    f.setBold(on != 0);
+    it->setFont(f);
+    if (on) it->setBackground(Tint(it->tableWidget()->palette().color(QPalette::Base)));
+    else it->setData(Qt::BackgroundRole, QVariant());
+    return 0;
+}
+
+int rt_SetTableRowHidden(int panel, int control, int row, int hidden) {
+    int err = 0;
+    QTableWidget *t = TableOf(panel, control, &err);
+    if (!t) return err;
+    if (row < 0 || row >= t->rowCount()) return RT_UIE_BAD_VALUE;
+    t->setRowHidden(row, hidden != 0);
+    return 0;
+}
+
+std::string rt_GetTableCell(int panel, int control, int row, int column) {
+    int err = 0;
+    QTableWidget *t = TableOf(panel, control, &err);
+    if (!t || row < 0 || column < 0 || row >= t->rowCount() || column >= t->columnCount()) return std::string();
+    const QTableWidgetItem *it = t->item(row, column);
+    return it ? it->text().toStdString() : std::string();
+}
+
+int rt_GetTableCellMark(int panel, int control, int row, int column) {
+    int err = 0;
+    QTableWidget *t = TableOf(panel, control, &err);
+    if (!t) return err;
+    if (row < 0 || column < 0 || row >= t->rowCount() || column >= t->columnCount()) return RT_UIE_BAD_VALUE;
+    const QTableWidgetItem *it = t->item(row, column);
+    return it && it->data(Qt::UserRole).toBool() ? 1 : 0;
+}
+
+int rt_GetTableRowHidden(int panel, int control, int row) {
+    int err = 0;
+    QTableWidget *t = TableOf(panel, control, &err);
+    if (!t) return err;
+    if (row < 0 || row >= t->rowCount()) return RT_UIE_BAD_VALUE;
+    return t->isRowHidden(row) ? 1 : 0;
+}
+
+// ---- labels -------------------------------------------------------------------
+
+static bool LayoutHolds(QLayout *lay, QWidget *w) {
+    for (int i = 0; i < lay->count(); ++i) {
+        QLayoutItem *it = lay->itemAt(i);
+        if (it->widget() == w) return true;
+        if (it->layout() && LayoutHolds(it->layout(), w)) return true;
+    }
+    return false;
+}
+
+// The label left of w's cell in a grid somewhere inside lay.
+static QString GridLabel(QLayout *lay, QWidget *w) {
+    if (auto *g = qobject_cast<QGridLayout *>(lay)) {
+        for (int i = 0; i < g->count(); ++i) {
+            QLayoutItem *it = g->itemAt(i);
+            if (it->widget() != w && !(it->layout() && LayoutHolds(it->layout(), w))) continue;
+            int row = 0, col = 0, rs = 0, cs = 0;
+            g->getItemPosition(i, &row, &col, &rs, &cs);
+            QLayoutItem *left = col > 0 ? g->itemAtPosition(row, col - 1) : nullptr;
+            auto *l = left ? qobject_cast<QLabel *>(left->widget()) : nullptr;
+            if (l) return l->text();
+        }
+    }
+    for (int i = 0; i < lay->count(); ++i) {
+        QLayoutItem *it = lay->itemAt(i);
+        if (!it->layout()) continue;
+        const QString t = GridLabel(it->layout(), w);
+        if (!t.isEmpty()) return t;
+    }
+    return QString();
+}
+
+std::string rt_GetCtrlLabel(int panel, int control) {
+    QWidget *w = WidgetOf(panel, control);
+    Panel *p = FindPanel(panel);
+    if (!w || !p || control <= 0) return std::string();
+    QString text;
+    for (QLabel *l : p->w->findChildren<QLabel *>())
+        if (l->buddy() == w) text = l->text();
+    // branch: the child of `up` that w lies in
+    QWidget *branch = w;
+    for (QWidget *up = w->parentWidget(); text.isEmpty() && up; branch = up, up = up->parentWidget()) {
+        if (up->layout()) text = GridLabel(up->layout(), branch);
+        if (text.isEmpty())
+            if (auto *box = qobject_cast<QGroupBox *>(up)) text = box->title();
+        if (up == p->w) break;
+    }
+    text.remove(QLatin1Char('&'));
+    return text.toStdString();
 }

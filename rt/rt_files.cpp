@@ -126,3 +126,15 @@ const char *TimeStr(void) {
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", tmv.tm_hour, tmv.tm_min, tmv.tm_sec);
     return buf;
 }
+
+std::string rt_FindDataFile(const char *name) {
+    char dir[260] = "";
+    GetProjectDir(dir, sizeof dir);
+    const std::string n = name ? name : "";
+    const std::string candidates[3] = {std::string(dir) + "/" + n, std::string(dir) + "/../share/kvex-ridar/" + n, n};
+    for (const std::string &c : candidates) {
+        long size = 0;
+        if (GetFileInfo(c.c_str(), &size) == 1) return c;
+    }
+    return candidates[0];
+}

@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -554,6 +555,30 @@ int rt_HaveDisplay(void) {
     return 1;
 }
 
+// The palette of a dark desktop, for RIDAR_PALETTE=dark: Fusion follows no
+// desktop colour scheme here.
+static QPalette DarkPalette(void) {
+    QPalette p;
+    const QColor window(45, 45, 48), base(30, 30, 32), text(230, 230, 230), dim(130, 130, 130);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::ToolTipBase, window);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, window);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::red);
+    p.setColor(QPalette::Link, QColor(80, 160, 255));
+    p.setColor(QPalette::Highlight, QColor(60, 120, 200));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::PlaceholderText, dim);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, dim);
+    return p;
+}
+
 int InitCVIRTE(int argc, char **argv) {
     if (qApp) return 1;
     if (!rt_HaveDisplay()) return 0;
@@ -577,6 +602,8 @@ int InitCVIRTE(int argc, char **argv) {
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setQuitOnLastWindowClosed(false);
     if (QStyle *st = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(st);
+    const char *palette = std::getenv("RIDAR_PALETTE");
+    if (palette && std::strcmp(palette, "dark") == 0) QApplication::setPalette(DarkPalette());
     g_wake = new QTimer(qApp);
     g_wake->setSingleShot(true);
     g_wake->setTimerType(Qt::PreciseTimer);

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <vector>
 
+#include "tests/support/drive.h"
 #include "tests/support/support.h"
 #include "app/panels.h"
 #include "link/frame.h"
@@ -94,6 +95,19 @@ inline void Connect(const std::string &device) {
     stop_flag = 1;
     InitRS232(com);
     InitGUI();
+}
+
+// The program started, connected to `sim` (started with args) with its
+// start-up exchange done and the main panel the active window; "" when
+// all went well, else what failed.
+inline std::string StartConnected(SimProcess &sim, const std::vector<std::string> &args) {
+    if (!StartRidarForTest()) return "the program did not start";
+    InitComforts();
+    if (!sim.Start(args)) return "the simulator did not start";
+    Connect(sim.Device());
+    DisplayPanel(pHandle);
+    if (!drive::Activate(pHandle)) return "the main panel could not be activated";
+    return "";
 }
 
 inline std::string ReadFile(const std::string &path) {

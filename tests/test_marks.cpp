@@ -40,12 +40,7 @@ class Marks : public ::testing::Test {
 protected:
     SimProcess sim;
     void SetUp() override {
-        ASSERT_TRUE(StartRidarForTest());
-        InitComforts();
-        ASSERT_TRUE(sim.Start({"--fast", "--softversion", "252"}));
-        rel::Connect(sim.Device());
-        DisplayPanel(pHandle);
-        ASSERT_TRUE(drive::Activate(pHandle));
+        ASSERT_EQ(rel::StartConnected(sim, {"--fast", "--softversion", "252"}), "");
         ASSERT_EQ(rel::StatusLine().rfind("K-VEX-XC-SIM Firmware V2.52", 0), 0u) << rel::StatusLine();
         rt_After(30.0, [] { stop_flag = 1; });
     }

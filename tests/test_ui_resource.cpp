@@ -376,8 +376,9 @@ TEST(UiResourceFile, ContainersHoldNoOtherControls) {
         }
     };
     const std::map<std::string, std::set<std::string>> expect = {
-        {"CTRLRunLockA", {"RBTRam", "RBTEeprom", "RBTFile", "BTNSend", "BTNGet"}},
-        {"CTRLSeriesLockA", {"CTRLRunLockA", "RBTRam", "RBTEeprom", "RBTFile", "BTNSend", "BTNGet"}},
+        // Compare reads the sensor as Get does: dimmed with it
+        {"CTRLRunLockA", {"RBTRam", "RBTEeprom", "RBTFile", "BTNSend", "BTNGet", "BTNCompare"}},
+        {"CTRLSeriesLockA", {"CTRLRunLockA", "RBTRam", "RBTEeprom", "RBTFile", "BTNSend", "BTNGet", "BTNCompare"}},
         {"CTRLRunLockB", {"BTNRun", "BTNVideo", "ButtonTeach"}},
         {"CTRLSeriesLockB", {"CTRLRunLockB", "BTNRun", "BTNVideo", "ButtonTeach", "BTNStop"}},
         {"CTRLRunLockC", {"DropDCom"}},
