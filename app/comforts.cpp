@@ -59,6 +59,8 @@ void ShowLinkHealth(void) {
     SetCtrlVal(pHandle, PANEL_TEXTLinkHealth, text);
     const int talking = linkFrames > 0 && a < kTalking;
     SetCtrlAttribute(pHandle, PANEL_TEXTLinkHealth, ATTR_TEXT_BGCOLOR, talking ? kTalkingColor : VAL_WHITE);
+    // the field is always light: its text must not follow a dark desktop palette
+    SetCtrlAttribute(pHandle, PANEL_TEXTLinkHealth, ATTR_TEXT_COLOR, VAL_BLACK);
     ShowLatencyTip();
 }
 

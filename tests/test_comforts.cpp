@@ -3,6 +3,11 @@
 // loops, the installed program, --help and --version.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QColor>
+#include <QPalette>
+#include <QWidget>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -202,13 +207,23 @@ TEST_F(LinkHealth, AgeOfTheLastFrame) {
     };
     const double saved = linkLastFrame;
     const long frames = linkFrames;
+    // a dark desktop palette: light text by default, yet the field stays light
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Base, QColor(30, 30, 32));
+    QApplication::setPalette(dark);
     for (const Age &c : cases) {
         linkFrames = c.age < 0 ? 0 : frames + 1;
         linkLastFrame = Timer() - c.age;
         const std::string h = Health();
         EXPECT_EQ(h.substr(h.find("Last frame")), c.text) << c.age;
         EXPECT_EQ(HealthColour(), c.colour) << c.age;
+        const QWidget *field = rt_Widget(pHandle, PANEL_TEXTLinkHealth);
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(field->palette().color(QPalette::Text), QColor(Qt::black)) << c.age;
     }
+    QApplication::setPalette(before);
     // the line updates itself, twice a second, without anyone asking
     linkLastFrame = Timer() - 75;
     SetCtrlVal(pHandle, PANEL_TEXTLinkHealth, "");
