@@ -53,6 +53,11 @@ struct Sim {
     double adapterLastRelease = -1e9;
     bool exitOnEof = false;
     bool objectSet = false;
+    // memory words given on the command line: the factory set is made after
+    // the options are read, so they wait until then
+    bool memoryReady = false;
+    struct MemoryWord { bool eeprom; uint16_t word, value; };
+    std::vector<MemoryWord> startWords;
     std::string device;
     int line = -1, slave = -1;
     bool lineWantsOut = false;
@@ -142,10 +147,14 @@ bool SetObject(int k, const Args &a) {
     return true;
 }
 
-bool SetMemoryWord(uint16_t set[kWords], const Args &a) {
+bool SetMemoryWord(bool eeprom, const Args &a) {
     long long word, value;
     if (!Num(a[0], 0, kWords - 1, word) || !Num(a[1], 0, 65535, value)) return false;
-    set[word] = static_cast<uint16_t>(value);
+    if (!g.memoryReady) {
+        g.startWords.push_back({eeprom, static_cast<uint16_t>(word), static_cast<uint16_t>(value)});
+        return true;
+    }
+    (eeprom ? g.sensor.eeprom : g.sensor.ram)[word] = static_cast<uint16_t>(value);
     return true;
 }
 
@@ -241,11 +250,11 @@ std::vector<Option> &Options() {
         // memory, changed behind the host's back
         {"ram", "WORD VALUE", 2, 2, false,
          "set parameter word WORD (0..15) of the RAM set to VALUE, as a front-panel change would",
-         [](const Args &a) { return SetMemoryWord(g.sensor.ram, a); }},
+         [](const Args &a) { return SetMemoryWord(false, a); }},
         {"eeprom-word", "WORD VALUE", 2, 2, false,
          "set parameter word WORD (0..15) of the EEPROM set to VALUE (not written to the "
          "--eeprom file)",
-         [](const Args &a) { return SetMemoryWord(g.sensor.eeprom, a); }},
+         [](const Args &a) { return SetMemoryWord(true, a); }},
         // faults
         {"silent", "[on|off]", 0, 1, false, "answer nothing",
          [](const Args &a) { return OnOff(a, g.faults.silent); }},
@@ -761,6 +770,9 @@ int main(int argc, char **argv) {
         if (LoadEeprom(g.sensor, msg)) std::copy(g.sensor.eeprom, g.sensor.eeprom + kWords, g.sensor.ram);
         else fprintf(stderr, "kvex-sim: %s\n", msg.c_str());
     }
+    g.memoryReady = true;
+    for (const Sim::MemoryWord &m : g.startWords)
+        (m.eeprom ? g.sensor.eeprom : g.sensor.ram)[m.word] = m.value;
     BuildVideo(g.sensor, t0);
 
     if (!OpenLine()) return 1;

@@ -221,6 +221,28 @@ TEST(SimOrders, ParameterSetsInRamAndEeprom) {
     EXPECT_EQ(l.Ask(2, {}, 36), MakeFrame(0x00AA, 2, b));
 }
 
+// Memory words given at start stay: the factory set is made before them.
+TEST(SimOrders, MemoryWordsGivenAtStartOverTheFactorySet) {
+    Line l;
+    std::vector<std::string> args = kQuiet;
+    for (const char *a : {"--ram", "0", "650", "--eeprom-word", "2", "300", "--ram", "15", "65535"})
+        args.push_back(a);
+    ASSERT_TRUE(l.Start(args));
+    Words ram = kFactory, eeprom = kFactory;
+    ram[0] = 650;
+    ram[15] = 65535;
+    eeprom[2] = 300;
+    const std::string r = l.Ask(2, {}, 36), e = l.Ask(4, {}, 36);
+    EXPECT_EQ(r, MakeFrame(0x00AA, 2, ram));
+    EXPECT_EQ(e, MakeFrame(0x00AA, 4, eeprom));
+    EXPECT_EQ(r.substr(4, 2), std::string("\x02\x8A", 2));   // 650
+    EXPECT_EQ(e.substr(8, 2), std::string("\x01\x2C", 2));   // 300
+    // the console still changes them while it runs
+    ASSERT_TRUE(l.Cmd("ram 0 651"));
+    ram[0] = 651;
+    EXPECT_EQ(l.Ask(2, {}, 36), MakeFrame(0x00AA, 2, ram));
+}
+
 std::string ReadFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
