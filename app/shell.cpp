@@ -55,7 +55,7 @@ void InitVars(void) {
     order = 1;
     target = RAM;
     rx_flag = 0;
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     ccdmaxpixel = 1024;
     ccdvirtpixel = 2048;
     pcbtype = 100;

@@ -223,7 +223,7 @@ void Timeouts() {
 std::vector<long> rssSamples;
 
 void SampleRss() {
-    if (stop_flag != 0) return;
+    if (stop_flag != STOP_RUNNING) return;
     rssSamples.push_back(StatusKb("VmRSS"));
     rt_After(opt.sample, SampleRss);
 }

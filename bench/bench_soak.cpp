@@ -86,7 +86,7 @@ void Misbehave() {
             sim->Command("silent-after " + std::to_string(Rand(0, 200)));
             ++faultsApplied;
         } else if (pick < 17) {
-            if (stop_flag == 0) {
+            if (stop_flag == STOP_RUNNING) {
                 ++operatorStops;
                 rt_UserClick(pHandle, PANEL_BTNStop);
             }

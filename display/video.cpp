@@ -114,7 +114,7 @@ RIDAR_CALLBACK(CC_BTNVideo) {
     SetTarget(RAM);
     SetAxisScalingMode(pHandle, PANEL_GRAPHVideo, VAL_XAXIS, VAL_MANUAL, 1.0, ccdvirtpixel);
 
-    stop_flag = 0;
+    stop_flag = STOP_RUNNING;
     do {
         FlushInQ(com);
         FlushOutQ(com);
@@ -130,7 +130,7 @@ RIDAR_CALLBACK(CC_BTNVideo) {
             if (tdiff > TIMEOUT) {
                 SetCtrlVal(pHandle, PANEL_TEXTStatus, "Timeout RS232-Line!");
                 LinkCountTimeout();
-                stop_flag = 1;
+                stop_flag = STOP_ASKED;
                 break;
             }
         }
@@ -153,7 +153,7 @@ RIDAR_CALLBACK(CC_BTNVideo) {
             PlotVIDEOCurve(adcbuf, xArray8);
         }
         ProcessSystemEvents();
-    } while (stop_flag == 0);
+    } while (stop_flag == STOP_RUNNING);
 
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockB, ATTR_DIMMED, 0);
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockA, ATTR_DIMMED, 0);

@@ -387,7 +387,7 @@ void InitRS232(int port) {
 RIDAR_CALLBACK(CC_DropDCom) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     Sleep(100);
     CloseCom(com);
     Sleep(100);

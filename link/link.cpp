@@ -198,7 +198,7 @@ int HoldLoop(void) {
     // a single exchange (a get, a teach) that this action interrupts is
     // held the same way as a loop; an ask whose time passed is nobody's
     const int waiting = rxAsked != 0 && Timer() - rxAskedAt <= TIMEOUT;
-    if (stop_flag != 0 && !waiting) return 1;
+    if (stop_flag != STOP_RUNNING && !waiting) return 1;
     while (rxAsked != 0 && Timer() - rxAskedAt <= TIMEOUT) ProcessSystemEvents();
     if (rxAsked != 0) return 0;
     loop.rawAsked = 0;

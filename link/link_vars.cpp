@@ -6,7 +6,7 @@ int order = 1;
 char szWriteBuf[1024];
 char szReadBuf[1024];
 uint16_t pp[PNUM];
-int rx_flag, graphrefresh, graph_flag, stop_flag = 1;
+int rx_flag, graphrefresh, graph_flag, stop_flag = STOP_ASKED;
 double tstart, tdiff;
 int nBytesW, nBytesR;
 char szStatus[160];

@@ -153,7 +153,7 @@ void PushRUN(void) {
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
     if (nBytesW == FRAME_BYTES) ShowStatusText("Line Ok!");
     tstart = Timer();
-    stop_flag = 0;
+    stop_flag = STOP_RUNNING;
     graphrefresh = 0;
 
     // One request outstanding: each reply is unpacked and drawn before the
@@ -172,11 +172,11 @@ void PushRUN(void) {
         if (tdiff > TIMEOUT) {
             ShowStatusText("Timeout RS232-Line!");
             LinkCountTimeout();
-            stop_flag = 1;
+            stop_flag = STOP_ASKED;
             break;
         }
         ProcessSystemEvents();
-    } while (stop_flag == 0);
+    } while (stop_flag == STOP_RUNNING);
 
     rx_flag = 0;
     AskFrame(0);   // a reply still on its way is nobody's now
@@ -196,7 +196,7 @@ RIDAR_CALLBACK(CC_BTNRun) {
 RIDAR_CALLBACK(CC_BTNStop) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockA, ATTR_DIMMED, 0);
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockB, ATTR_DIMMED, 0);
     return 0;

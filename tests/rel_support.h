@@ -91,7 +91,7 @@ inline bool SimDo(SimProcess &sim, const std::string &cmd) {
 inline void Connect(const std::string &device) {
     rt_SetPortTable({device});
     com = 1;
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     InitRS232(com);
     InitGUI();
 }

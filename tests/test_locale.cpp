@@ -80,10 +80,10 @@ protected:
         rel::Connect(sim.Device());
         ASSERT_EQ(softversion, 252);
         DisplayPanel(pHandle);
-        rt_After(30.0, [] { stop_flag = 1; });
+        rt_After(30.0, [] { stop_flag = STOP_ASKED; });
     }
     void TearDown() override {
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         CloseCom(com);
         sim.Stop();
         rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; });

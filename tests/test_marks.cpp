@@ -47,7 +47,7 @@ protected:
         DisplayPanel(pHandle);
         ASSERT_TRUE(drive::Activate(pHandle));
         ASSERT_EQ(rel::StatusLine().rfind("K-VEX-XC-SIM Firmware V2.52", 0), 0u) << rel::StatusLine();
-        rt_After(30.0, [] { stop_flag = 1; });
+        rt_After(30.0, [] { stop_flag = STOP_ASKED; });
     }
     void TearDown() override {
         rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; });

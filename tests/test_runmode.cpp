@@ -71,7 +71,7 @@ protected:
         softversion = 252;
         ccdtype = 2;
         ccdvirtpixel = 2048;
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
     }
     void TearDown() override { CloseCom(1); }
 };
@@ -125,7 +125,7 @@ TEST_F(RunPeer, EachRequestCarriesTheLastReportedSetpoint) {
     const double quiet = std::chrono::duration<double>(tEnd - times.back()).count();
     EXPECT_NEAR(quiet, 1.5, 0.1);
     EXPECT_EQ(Status(), "Timeout RS232-Line!");
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     // the last reply was unpacked
     EXPECT_EQ(Ledge, 302);
     EXPECT_EQ(Redge, 602);
@@ -193,12 +193,12 @@ protected:
         ASSERT_TRUE(sim.Start({"--object", "400", "600", "--motion", "100", "1"}));
         rt_SetPortTable({sim.Device()});
         com = 1;
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         InitRS232(1);
         ASSERT_EQ(softversion, 252) << szStatus;
     }
     void TearDown() override {
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         CloseCom(1);
         sim.Stop();
     }
@@ -227,7 +227,7 @@ TEST_F(RunSim, PlotsFramesStopsAndRunsAgain) {
     EXPECT_LT(stopLag, 0.1);               // ends after the current pass
     EXPECT_LE(f1 - framesAtStop, 1);
     EXPECT_GT(f1 - f0, 25);
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_NE(Status(), "Timeout RS232-Line!");
     EXPECT_EQ(during.a, 1);
     EXPECT_EQ(during.b, 1);
@@ -270,7 +270,7 @@ TEST_F(RunSim, SensorFallingSilentEndsRunMode) {
     EXPECT_GT(quiet, 1.5 - 0.1 - 0.04);
     EXPECT_LT(quiet, 1.5 + 0.1);
     EXPECT_EQ(Status(), "Timeout RS232-Line!");
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_EQ(Attr(PANEL_CTRLRunLockA, ATTR_DIMMED), 0);
 }
 
@@ -324,7 +324,7 @@ TEST_F(RunSim, ClosingTheMainPanelEndsRunModeQuietly) {
     });
     rt_UserClick(pHandle, PANEL_BTNRun);
     EXPECT_LT(Since(closedAt), 0.5);
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_NE(Status(), "Timeout RS232-Line!");
     EXPECT_EQ(Attr(PANEL_CTRLRunLockA, ATTR_DIMMED), 0);
 }

@@ -247,7 +247,7 @@ protected:
         ASSERT_TRUE(sim.Start({"--object", "500", "800", "--motion", "0", "0"}));
         rt_SetPortTable({sim.Device()});
         com = 1;
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         InitRS232(1);
         ASSERT_EQ(softversion, 252) << szStatus;
     }
