@@ -1,5 +1,5 @@
 // The callback table: the run-time layer binds each control to CC_ + its name.
-#include "app/panels.h"
+#include "app/app.h"
 #include "analysisui/analysisui.h"
 #include "link/frame.h"
 #include "params/vars.h"

@@ -1,6 +1,6 @@
 // Operator comforts of the main panel: keyboard shortcuts, pictures of the
 // graphs, and the link-health line of the status area.
-#include "app/panels.h"
+#include "app/app.h"
 
 #include <cstdio>
 #include <cstring>

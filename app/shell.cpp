@@ -1,5 +1,5 @@
 // Variable defaults, the port ring and the main panel's mode-dependent layout.
-#include "app/panels.h"
+#include "app/app.h"
 
 #include <cstdio>
 #include <cstring>

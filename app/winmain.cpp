@@ -1,5 +1,5 @@
 // Process entry, start-up order and shutdown.
-#include "app/panels.h"
+#include "app/app.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "link/frame.h"
 #include "params/vars.h"

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "recorder/recorder.h"

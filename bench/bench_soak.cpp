@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 

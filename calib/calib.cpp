@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "params/vars.h"
 
 static const char kWaitText[] = "Reset Max/Min values...";

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "params/vars.h"
 
 static void SetStatusText(const char *text) { std::snprintf(szStatus, sizeof szStatus, "%s", text); }

@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#include "app/panels.h"
+#include "ui/panels.h"
+#include "app/app.h"   // InitGUI
 #include "display/display.h"
 #include "params/vars.h"
 

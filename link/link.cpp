@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "params/vars.h"
 
 const char kNotSentText[] = "Transmit error - frame not sent completely!";

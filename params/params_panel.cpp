@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "display/display.h"
 #include "params/vars.h"
 

@@ -2,7 +2,7 @@
 // the run mode.
 #include <cstring>
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "display/display.h"
 #include "params/vars.h"
 #include "stats/stats.h"

@@ -1,7 +1,7 @@
 // The recording loop and the recorder panel around it.
 #include "recorder/recorder.h"
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "display/display.h"
 #include "params/vars.h"
 #include "stats/stats.h"

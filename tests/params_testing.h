@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "params/vars.h"
 
 namespace ptest {

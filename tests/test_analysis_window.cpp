@@ -18,7 +18,7 @@
 
 #include "analysis/live.h"
 #include "analysisui/analysisui.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "recorder/recorder.h"

@@ -12,7 +12,7 @@
 #include "tests/peer_responder.h"
 #include "tests/support/drive.h"
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "calib/calib.h"
 #include "params/vars.h"
 #include "link/frame.h"

@@ -7,7 +7,7 @@
 
 #include "tests/support/drive.h"
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "params/vars.h"
 #include "tests/params_testing.h"
 

@@ -18,7 +18,7 @@
 
 #include "tests/support/drive.h"
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "recorder/recorder.h"

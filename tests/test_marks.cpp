@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "tests/rel_support.h"

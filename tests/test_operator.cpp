@@ -14,7 +14,7 @@
 
 #include "tests/support/drive.h"
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "calib/calib.h"
 #include "display/display.h"
 #include "link/frame.h"

@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"
 #include "tests/params_testing.h"

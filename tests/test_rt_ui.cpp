@@ -1102,7 +1102,7 @@ struct Def { std::string panel, name; int id; };
 
 std::vector<Def> ControlIdsOfPanelsHeader() {
     std::vector<Def> out;
-    std::string hdr = Dir() + "/../app/panels.h";
+    std::string hdr = Dir() + "/../ui/panels.h";
     FILE *f = fopen(hdr.c_str(), "r");
     if (!f) return out;
     char line[256];

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "params/vars.h"
 
 namespace {

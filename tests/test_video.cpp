@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "params/vars.h"
 
 static std::string TempPath(const char *name) {

@@ -6,7 +6,7 @@
 // bytes) and the bytes of each block reply.
 #include "tests/fuzz/fuzz_support.h"
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "link/frame.h"
 #include "params/vars.h"

@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "tests/rel_support.h"
 

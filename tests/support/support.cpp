@@ -16,7 +16,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "params/vars.h"
 
 static double Now() {
