@@ -8,8 +8,11 @@
 extern char szSoftName[72];
 extern char szSoftVersion[72];
 
-// Registers every CC_ callback with the run-time layer (by name).
+// Registers every CC_ callback with the run-time layer (by name), after
+// WireLayers.
 void RegisterRidarCallbacks(void);
+// Gives the link and parameter layers what they call in the layers above.
+void WireLayers(void);
 
 int WinMain(int argc, char **argv);
 void InitVars(void);

@@ -47,7 +47,24 @@ static const RtCallbackEntry kCallbacks[] = {
     {"CC_BTNStatsReset", CC_BTNStatsReset},
 };
 
+static void GetRamSet(void) {
+    SetTarget(RAM);
+    PushGET(RAM);
+}
+
+static void ShowRunMeasurement(void) {
+    PlotVIDEOBarGraph();
+    StatsAddSample();
+    PlotRAWGraphX8();
+}
+
+void WireLayers(void) {
+    linkUp = {CopyVarsToPP, ForgetSensorRam, GetRamSet, InitGUI};
+    paramsUp = {ShowRunMeasurement, PlotThreshold};
+}
+
 void RegisterRidarCallbacks(void) {
+    WireLayers();
     RegisterCallbacks(kCallbacks, static_cast<int>(sizeof kCallbacks / sizeof kCallbacks[0]));
     RegisterAnalysisCallbacks();
 }

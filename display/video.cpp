@@ -99,6 +99,11 @@ void PlotVIDEOCurve(const uint16_t *samples, const double *positions) {
            VAL_CONNECTED_POINTS, VAL_SIMPLE_DOT, VAL_SOLID, 1, VAL_DK_GREEN);
 }
 
+void PlotThreshold(uint16_t h) {
+    for (int i = 0; i < 256; ++i) thdArray[i] = h;
+    PlotVIDEOCurve(adcbuf, xArray8);
+}
+
 RIDAR_CALLBACK(CC_BTNVideo) {
     (void)panel;
     (void)control;

@@ -103,5 +103,15 @@ void LinkCountOpenFailure(void);
 void LinkCountDropped(int bytes);
 void LinkCountResync(void);
 
+// What opening the link asks of the layers above it, wired by the
+// application at start-up (WireLayers); each does nothing until then.
+struct LinkUpcalls {
+    void (*packParams)(void);        // the panel's set into pp (the echo check sends it)
+    void (*forgetSensorRam)(void);   // another port may be another sensor
+    void (*getRamSet)(void);         // the sensor's RAM set onto the panel
+    void (*initGui)(void);           // the panel rebuilt for the sensor (port change)
+};
+extern LinkUpcalls linkUp;
+
 RIDAR_CALLBACK(CC_DropDCom);
 RIDAR_CALLBACK(CC_DROPHardware);

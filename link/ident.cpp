@@ -5,9 +5,6 @@
 #include <cstring>
 
 #include "ui/panels.h"
-#include "app/app.h"   // InitGUI
-#include "display/display.h"
-#include "params/vars.h"
 
 static void SetSwitchTexts(const char *on, const char *off) {
     SetCtrlAttribute(pHandle, PANEL_SWITCHOpMode, ATTR_ON_TEXT, on);
@@ -335,7 +332,7 @@ static void LineLost(int port) {
 void InitRS232(int port) {
     rt_SetPortLostHook(LineLost);
     // another port may be another sensor: nothing is known of its RAM yet
-    ForgetSensorRam();
+    linkUp.forgetSensorRam();
     const int rc = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
     if (rc < 0) {
         LinkCountOpenFailure();
@@ -374,8 +371,7 @@ void InitRS232(int port) {
             SetCtrlAttribute(pHandle, PANEL_CTRLSeriesLockB, ATTR_DIMMED, 0);
             SetCtrlAttribute(pHandle, PANEL_CTRLSeriesLockA, ATTR_DIMMED, 0);
             Delay(0.1);
-            SetTarget(RAM);
-            PushGET(RAM);
+            linkUp.getRamSet();
             if (fault == nullptr && std::strcmp(szStatus, "Timeout-RS-232...") == 0)
                 fault = "Timeout-RS-232...";
             SetStatus(szVersion);
@@ -395,7 +391,7 @@ RIDAR_CALLBACK(CC_DropDCom) {
     GetCtrlVal(pHandle, PANEL_DropDCom, &com);
     ShowStatusText("Init COM-Port ...");
     InitRS232(com);
-    InitGUI();
+    linkUp.initGui();
     return 0;
 }
 

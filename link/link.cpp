@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "ui/panels.h"
-#include "params/vars.h"
 
 const char kNotSentText[] = "Transmit error - frame not sent completely!";
 
@@ -245,7 +244,7 @@ void ReleaseLoop(void) {
 
 int CheckComLine(int port) {
     int result = 0;
-    CopyVarsToPP();
+    linkUp.packParams();
     FillTxBuf(5, pp);
     FlushOutQ(port);
     FlushInQ(port);

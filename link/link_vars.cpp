@@ -11,6 +11,9 @@ double tstart, tdiff;
 int nBytesW, nBytesR;
 char szStatus[160];
 
+static void NoUpcall(void) {}
+LinkUpcalls linkUp = {NoUpcall, NoUpcall, NoUpcall, NoUpcall};
+
 uint16_t ccdtype, ccdmaxpixel = 1024, ccdresolution, pcbtype = 100, ccdvirtpixel = 2048,
     ccdsubpixel, ccdpixB, ccdpixE, softversion, hwtype, adcmax = 256;
 double xArray8[256];

@@ -3,9 +3,7 @@
 #include <cstring>
 
 #include "ui/panels.h"
-#include "display/display.h"
 #include "params/vars.h"
-#include "stats/stats.h"
 
 // Exactly one of the three target buttons is on, and it matches target.
 void SetTarget(int t) {
@@ -162,9 +160,7 @@ void PushRUN(void) {
     do {
         if (graphrefresh == 1) {
             CopyPPtoRAWVars();
-            PlotVIDEOBarGraph();
-            StatsAddSample();
-            PlotRAWGraphX8();
+            paramsUp.showMeasurement();
             graphrefresh = 0;
         }
         if (rx_flag == 1) SendMeasureRequest();
