@@ -8,6 +8,7 @@
 // Besides Google Benchmark's own report, prints "RESULT key value" lines
 // with the median and 95th percentile of single iterations.
 #include "bench/bench_common.h"
+#include "rt/rt_testing.h"
 
 #include <benchmark/benchmark.h>
 

@@ -10,6 +10,7 @@
 // simulator gone silent), footprint (peak RSS after start-up, then run
 // mode with RSS samples).
 #include "bench/bench_common.h"
+#include "rt/rt_testing.h"
 
 #include <QCoreApplication>
 #include <QEvent>

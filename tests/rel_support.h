@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/support.h"
+#include "rt/rt_testing.h"
 #include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"

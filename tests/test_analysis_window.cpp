@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "analysis/live.h"
+#include "rt/rt_testing.h"
 #include "analysisui/analysisui.h"
 #include "app/app.h"
 #include "link/frame.h"

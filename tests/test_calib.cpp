@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/peer_responder.h"
+#include "rt/rt_testing.h"
 #include "tests/support/drive.h"
 #include "tests/support/support.h"
 #include "app/app.h"

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/support/drive.h"
+#include "rt/rt_testing.h"
 #include "tests/support/support.h"
 #include "app/app.h"
 #include "params/vars.h"

@@ -26,6 +26,7 @@
 #include <QTest>
 
 #include "tests/rel_support.h"
+#include "rt/rt_testing.h"
 #include "tests/support/drive.h"
 #include "recorder/recorder.h"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/rel_support.h"
+#include "rt/rt_testing.h"
 #include "tests/support/drive.h"
 #include "tests/support/golden.h"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "recorder/recorder.h"
+#include "rt/rt_testing.h"
 #include "tests/fault_scenarios.h"
 #include "tests/rel_support.h"
 #include "tests/support/golden.h"

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "tests/support/support.h"
+#include "rt/rt_testing.h"
 #include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/support/drive.h"
+#include "rt/rt_testing.h"
 #include "tests/support/support.h"
 #include "app/app.h"
 #include "link/frame.h"

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "tests/support/support.h"
+#include "rt/rt_testing.h"
 #include "app/app.h"
 #include "rt/rt_ui_internal.h"
 

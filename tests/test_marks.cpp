@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/app.h"
+#include "rt/rt_testing.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "tests/rel_support.h"

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "tests/support/support.h"
+#include "rt/rt_testing.h"
 #include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "tests/support/support.h"
+#include "rt/rt_testing.h"
 #include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"

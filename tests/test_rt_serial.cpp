@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "rt/rt.h"
+#include "rt/rt_testing.h"
 #include "tests/support/support.h"
 
 namespace {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "rt/rt.h"
+#include "rt/rt_testing.h"
 
 namespace {
 

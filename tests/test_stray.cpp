@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "tests/rel_support.h"
+#include "rt/rt_testing.h"
 #include "calib/calib.h"
 #include "display/display.h"
 #include "recorder/recorder.h"

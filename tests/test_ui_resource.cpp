@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "rt/rt_testing.h"
 #include "params/vars.h"
 
 namespace {

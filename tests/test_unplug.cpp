@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "tests/rel_support.h"
+#include "rt/rt_testing.h"
 #include "recorder/recorder.h"
 
 using namespace rel;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/support/support.h"
+#include "rt/rt_testing.h"
 #include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"

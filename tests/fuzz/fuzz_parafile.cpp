@@ -2,6 +2,7 @@
 // come back unchanged after the panel round trip and a write; one that is
 // refused must leave the variables untouched.
 #include "tests/fuzz/fuzz_support.h"
+#include "rt/rt_testing.h"
 
 #include <cstdio>
 #include <cstdlib>

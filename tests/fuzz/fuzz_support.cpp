@@ -1,4 +1,5 @@
 #include "tests/fuzz/fuzz_support.h"
+#include "rt/rt_testing.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,5 @@
 #include "tests/support/golden.h"
+#include "rt/rt_testing.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -1,4 +1,5 @@
 #include "tests/support/support.h"
+#include "rt/rt_testing.h"
 
 #include <fstream>
 #include <map>
