@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <vector>
 
+#include "tests/support/clock.h"
 #include "tests/support/support.h"
 #include "rt/rt_testing.h"
 #include "app/app.h"
@@ -20,13 +21,6 @@ using Clock = std::chrono::steady_clock;
 
 inline double Since(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-inline double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec +
-           ru.ru_stime.tv_usec * 1e-6;
 }
 
 // What the status line shows.

@@ -16,6 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/clock.h"
 #include "tests/support/support.h"
 #include "rt/rt_testing.h"
 #include "app/app.h"
@@ -27,12 +28,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-double Now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
 
 struct RunResult {
     int status = -1000;    // exit status, or -signal

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/clock.h"
 #include "tests/support/support.h"
 #include "rt/rt_testing.h"
 #include "app/app.h"
@@ -21,13 +22,6 @@ namespace {
 
 using namespace ptest;
 
-
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec +
-           ru.ru_stime.tv_usec * 1e-6;
-}
 
 
 int Word(const std::string &frame, int i) {
