@@ -55,42 +55,22 @@ int SetCtrlVal(int panel, int control, const char *value) {
     return SetText(c, FromC(value));
 }
 
-int GetCtrlVal(int panel, int control, uint16_t *value) {
+// A numeric control's value converted for the caller's variable.
+template <typename T, typename Convert>
+static int GetConverted(int panel, int control, T *value, Convert convert) {
     Ctrl *c = FindCtrl(panel, control);
     if (!c) return Bad(panel);
     if (!value) return RT_UIE_BAD_VALUE;
     double v = 0;
     int rc = GetNum(c, &v);
-    *value = Wrap16(v);
+    *value = convert(v);
     return rc;
 }
-int GetCtrlVal(int panel, int control, int *value) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    if (!value) return RT_UIE_BAD_VALUE;
-    double v = 0;
-    int rc = GetNum(c, &v);
-    *value = ClampInt(v);
-    return rc;
-}
-int GetCtrlVal(int panel, int control, unsigned *value) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    if (!value) return RT_UIE_BAD_VALUE;
-    double v = 0;
-    int rc = GetNum(c, &v);
-    *value = Wrap32(v);
-    return rc;
-}
-int GetCtrlVal(int panel, int control, float *value) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    if (!value) return RT_UIE_BAD_VALUE;
-    double v = 0;
-    int rc = GetNum(c, &v);
-    *value = ClampFloat(v);
-    return rc;
-}
+
+int GetCtrlVal(int panel, int control, uint16_t *value) { return GetConverted(panel, control, value, Wrap16); }
+int GetCtrlVal(int panel, int control, int *value) { return GetConverted(panel, control, value, ClampInt); }
+int GetCtrlVal(int panel, int control, unsigned *value) { return GetConverted(panel, control, value, Wrap32); }
+int GetCtrlVal(int panel, int control, float *value) { return GetConverted(panel, control, value, ClampFloat); }
 int GetCtrlVal(int panel, int control, double *value) {
     Ctrl *c = FindCtrl(panel, control);
     if (!c) return Bad(panel);
