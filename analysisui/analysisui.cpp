@@ -12,7 +12,7 @@
 #include "analysis/live.h"
 #include "analysis/recfile.h"
 #include "analysis/table.h"
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "params/vars.h"
 #include "stats/stats.h"
 

@@ -1,5 +1,5 @@
 // The callback table: the run-time layer binds each control to CC_ + its name.
-#include "app/panels.h"
+#include "app/app.h"
 #include "analysisui/analysisui.h"
 #include "link/frame.h"
 #include "params/vars.h"
@@ -47,7 +47,24 @@ static const RtCallbackEntry kCallbacks[] = {
     {"CC_BTNStatsReset", CC_BTNStatsReset},
 };
 
+static void GetRamSet(void) {
+    SetTarget(RAM);
+    PushGET(RAM);
+}
+
+static void ShowRunMeasurement(void) {
+    PlotVIDEOBarGraph();
+    StatsAddSample();
+    PlotRAWGraphX8();
+}
+
+void WireLayers(void) {
+    linkUp = {CopyVarsToPP, ForgetSensorRam, GetRamSet, InitGUI};
+    paramsUp = {ShowRunMeasurement, PlotThreshold};
+}
+
 void RegisterRidarCallbacks(void) {
+    WireLayers();
     RegisterCallbacks(kCallbacks, static_cast<int>(sizeof kCallbacks / sizeof kCallbacks[0]));
     RegisterAnalysisCallbacks();
     RegisterCompareCallbacks();

@@ -1,6 +1,6 @@
 // Operator comforts of the main panel: keyboard shortcuts, pictures of the
 // graphs, and the link-health line of the status area.
-#include "app/panels.h"
+#include "app/app.h"
 
 #include <cstdio>
 #include <cstring>
@@ -92,7 +92,7 @@ int SavePicture(int control) {
     char name[64];
     PictureName(name, sizeof name, static_cast<long long>(std::time(nullptr)));
     char path[260] = "";
-    if (stop_flag == 0) {
+    if (stop_flag == STOP_RUNNING) {
         // A loop is measuring: a dialog would hold it up until its reply
         // timed out, so the picture goes straight to the proposed name.
         if (pictDir[0] != '\0') MakePathname(pictDir, name, path, sizeof path);

@@ -1,5 +1,5 @@
 // The logo strip at the top of the main panel.
-#include "app/panels.h"
+#include "app/app.h"
 
 void ShowInfoText(int bgColor, int textColor, const char *text, int left, int top, int pointSize) {
     const int id = NewCtrl(pHandle, CTRL_TEXT_MSG, "", top, left);

@@ -1,5 +1,5 @@
 // Variable defaults, the port ring and the main panel's mode-dependent layout.
-#include "app/panels.h"
+#include "app/app.h"
 
 #include <cstdio>
 #include <cstring>
@@ -55,7 +55,7 @@ void InitVars(void) {
     order = 1;
     target = RAM;
     rx_flag = 0;
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     ccdmaxpixel = 1024;
     ccdvirtpixel = 2048;
     pcbtype = 100;

@@ -1,5 +1,5 @@
 // Process entry, start-up order and shutdown.
-#include "app/panels.h"
+#include "app/app.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -227,7 +227,7 @@ int CVICALLBACK CC_PANEL(int panel, int control, int event, void *callbackData, 
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
     if (event != EVENT_CLOSE) return 0;
     mainPanelClosed = 1;
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     Sleep(200);
     CloseCom(com);
     QuitUserInterface(0);

@@ -8,6 +8,7 @@
 // Besides Google Benchmark's own report, prints "RESULT key value" lines
 // with the median and 95th percentile of single iterations.
 #include "bench/bench_common.h"
+#include "rt/rt_testing.h"
 
 #include <benchmark/benchmark.h>
 
@@ -26,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "link/frame.h"
 #include "params/vars.h"

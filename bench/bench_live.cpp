@@ -10,6 +10,7 @@
 // simulator gone silent), footprint (peak RSS after start-up, then run
 // mode with RSS samples).
 #include "bench/bench_common.h"
+#include "rt/rt_testing.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -23,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "recorder/recorder.h"
@@ -223,7 +224,7 @@ void Timeouts() {
 std::vector<long> rssSamples;
 
 void SampleRss() {
-    if (stop_flag != 0) return;
+    if (stop_flag != STOP_RUNNING) return;
     rssSamples.push_back(StatusKb("VmRSS"));
     rt_After(opt.sample, SampleRss);
 }

@@ -16,7 +16,8 @@
 #include <unistd.h>
 
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "rt/rt_testing.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 
@@ -86,7 +87,7 @@ void Misbehave() {
             sim->Command("silent-after " + std::to_string(Rand(0, 200)));
             ++faultsApplied;
         } else if (pick < 17) {
-            if (stop_flag == 0) {
+            if (stop_flag == STOP_RUNNING) {
                 ++operatorStops;
                 rt_UserClick(pHandle, PANEL_BTNStop);
             }

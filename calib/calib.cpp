@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "params/vars.h"
 
 static const char kWaitText[] = "Reset Max/Min values...";
@@ -142,7 +142,7 @@ RIDAR_CALLBACK(CC_ActivateCalibration) {
     Dim(pPopup, POPUP_CheckStep2, 0);
     // Live values are needed for the steps: start the run loop unless one
     // is running already (any non-zero stop_flag means none is).
-    if (stop_flag != 0) PushRUN();
+    if (stop_flag != STOP_RUNNING) PushRUN();
     return 0;
 }
 
@@ -150,7 +150,7 @@ RIDAR_CALLBACK(CC_DiscardCalibration) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     const int held = WaitForPendingReply();
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     pp[0] = 0;
     const int ok = CalibrationExchange(held);
     ReleaseLoop();

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "params/vars.h"
 
 enum { SHIFT_ERR_COUNT = -20003, SHIFT_ERR_RANGE = -20102 };

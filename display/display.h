@@ -11,6 +11,8 @@ extern double arrayNORM[600];
 int ReadData64(int start, int second);
 int ReadData256(void);
 void PlotVIDEOCurve(const uint16_t *samples, const double *positions);
+// Moves the threshold line to h and redraws the video curve.
+void PlotThreshold(uint16_t h);
 void PlotVIDEOBarGraph(void);
 void PlotRAWGraphX8(void);
 int Shift(const double *input, int count, int shift, double *output);

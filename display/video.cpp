@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "params/vars.h"
 
 static void SetStatusText(const char *text) { std::snprintf(szStatus, sizeof szStatus, "%s", text); }
@@ -99,6 +99,11 @@ void PlotVIDEOCurve(const uint16_t *samples, const double *positions) {
            VAL_CONNECTED_POINTS, VAL_SIMPLE_DOT, VAL_SOLID, 1, VAL_DK_GREEN);
 }
 
+void PlotThreshold(uint16_t h) {
+    for (int i = 0; i < 256; ++i) thdArray[i] = h;
+    PlotVIDEOCurve(adcbuf, xArray8);
+}
+
 RIDAR_CALLBACK(CC_BTNVideo) {
     (void)panel;
     (void)control;
@@ -114,7 +119,7 @@ RIDAR_CALLBACK(CC_BTNVideo) {
     SetTarget(RAM);
     SetAxisScalingMode(pHandle, PANEL_GRAPHVideo, VAL_XAXIS, VAL_MANUAL, 1.0, ccdvirtpixel);
 
-    stop_flag = 0;
+    stop_flag = STOP_RUNNING;
     do {
         FlushInQ(com);
         FlushOutQ(com);
@@ -130,7 +135,7 @@ RIDAR_CALLBACK(CC_BTNVideo) {
             if (tdiff > TIMEOUT) {
                 SetCtrlVal(pHandle, PANEL_TEXTStatus, "Timeout RS232-Line!");
                 LinkCountTimeout();
-                stop_flag = 1;
+                stop_flag = STOP_ASKED;
                 break;
             }
         }
@@ -153,7 +158,7 @@ RIDAR_CALLBACK(CC_BTNVideo) {
             PlotVIDEOCurve(adcbuf, xArray8);
         }
         ProcessSystemEvents();
-    } while (stop_flag == 0);
+    } while (stop_flag == STOP_RUNNING);
 
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockB, ATTR_DIMMED, 0);
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockA, ATTR_DIMMED, 0);

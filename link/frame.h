@@ -24,6 +24,15 @@ extern char szWriteBuf[1024];
 extern char szReadBuf[1024];
 extern uint16_t pp[PNUM];
 extern int rx_flag, graphrefresh, graph_flag, stop_flag;
+// What stop_flag holds. Every loop (run, video, recorder) runs while it is
+// STOP_RUNNING and ends on any other value; only the recorder tells the
+// other values apart.
+enum StopFlag : int {
+    STOP_RUNNING = 0,     // a loop runs
+    STOP_ASKED = 1,       // stopped (button, panel close, port change, time-out), or none runs
+    STOP_COMPLETED = 2,   // the recorder took all its samples
+    STOP_TIMEOUT = 3,     // the recorder's line timed out
+};
 extern double tstart, tdiff;
 extern int nBytesW, nBytesR;
 // Texts are UTF-8. The sensor's 8-bit texts take up to two bytes a
@@ -93,6 +102,16 @@ void LinkCountTimeout(void);       // every place that reports a time-out calls 
 void LinkCountOpenFailure(void);
 void LinkCountDropped(int bytes);
 void LinkCountResync(void);
+
+// What opening the link asks of the layers above it, wired by the
+// application at start-up (WireLayers); each does nothing until then.
+struct LinkUpcalls {
+    void (*packParams)(void);        // the panel's set into pp (the echo check sends it)
+    void (*forgetSensorRam)(void);   // another port may be another sensor
+    void (*getRamSet)(void);         // the sensor's RAM set onto the panel
+    void (*initGui)(void);           // the panel rebuilt for the sensor (port change)
+};
+extern LinkUpcalls linkUp;
 
 RIDAR_CALLBACK(CC_DropDCom);
 RIDAR_CALLBACK(CC_DROPHardware);

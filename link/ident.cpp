@@ -4,9 +4,7 @@
 
 #include <cstring>
 
-#include "app/panels.h"
-#include "display/display.h"
-#include "params/vars.h"
+#include "ui/panels.h"
 
 static void SetSwitchTexts(const char *on, const char *off) {
     SetCtrlAttribute(pHandle, PANEL_SWITCHOpMode, ATTR_ON_TEXT, on);
@@ -334,7 +332,7 @@ static void LineLost(int port) {
 void InitRS232(int port) {
     rt_SetPortLostHook(LineLost);
     // another port may be another sensor: nothing is known of its RAM yet
-    ForgetSensorRam();
+    linkUp.forgetSensorRam();
     const int rc = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
     if (rc < 0) {
         LinkCountOpenFailure();
@@ -373,8 +371,7 @@ void InitRS232(int port) {
             SetCtrlAttribute(pHandle, PANEL_CTRLSeriesLockB, ATTR_DIMMED, 0);
             SetCtrlAttribute(pHandle, PANEL_CTRLSeriesLockA, ATTR_DIMMED, 0);
             Delay(0.1);
-            SetTarget(RAM);
-            PushGET(RAM);
+            linkUp.getRamSet();
             if (fault == nullptr && std::strcmp(szStatus, "Timeout-RS-232...") == 0)
                 fault = "Timeout-RS-232...";
             SetStatus(szVersion);
@@ -387,14 +384,14 @@ void InitRS232(int port) {
 RIDAR_CALLBACK(CC_DropDCom) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     Sleep(100);
     CloseCom(com);
     Sleep(100);
     GetCtrlVal(pHandle, PANEL_DropDCom, &com);
     ShowStatusText("Init COM-Port ...");
     InitRS232(com);
-    InitGUI();
+    linkUp.initGui();
     return 0;
 }
 

@@ -3,8 +3,7 @@
 
 #include <cstring>
 
-#include "app/panels.h"
-#include "params/vars.h"
+#include "ui/panels.h"
 
 const char kNotSentText[] = "Transmit error - frame not sent completely!";
 
@@ -198,7 +197,7 @@ int HoldLoop(void) {
     // a single exchange (a get, a teach) that this action interrupts is
     // held the same way as a loop; an ask whose time passed is nobody's
     const int waiting = rxAsked != 0 && Timer() - rxAskedAt <= TIMEOUT;
-    if (stop_flag != 0 && !waiting) return 1;
+    if (stop_flag != STOP_RUNNING && !waiting) return 1;
     while (rxAsked != 0 && Timer() - rxAskedAt <= TIMEOUT) ProcessSystemEvents();
     if (rxAsked != 0) return 0;
     loop.rawAsked = 0;
@@ -245,7 +244,7 @@ void ReleaseLoop(void) {
 
 int CheckComLine(int port) {
     int result = 0;
-    CopyVarsToPP();
+    linkUp.packParams();
     FillTxBuf(5, pp);
     FlushOutQ(port);
     FlushInQ(port);

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "params/vars.h"
 
 int pCompare = -1;

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "params/vars.h"
 
 // Writes the 16 lines to an open stream; 0 when every byte reached the file.

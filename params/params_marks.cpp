@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "params/vars.h"
 
 static uint16_t ramWords[PNUM];

@@ -3,8 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/panels.h"
-#include "display/display.h"
+#include "ui/panels.h"
 #include "params/vars.h"
 
 // The five controls of the analogue output that only make sense for the
@@ -126,8 +125,7 @@ void SetPanelValues(void) {
 
     SetCtrlVal(pHandle, PANEL_NUMToleranceMm, ToleranceMm(tTol));
 
-    for (int i = 0; i < 256; ++i) thdArray[i] = vThd;
-    PlotVIDEOCurve(adcbuf, xArray8);
+    paramsUp.showThreshold(vThd);
 
     SetAxisScalingMode(pHandle, PANEL_GRAPHBar, VAL_XAXIS, VAL_MANUAL, 1.0,
                        static_cast<double>(vp));
@@ -192,8 +190,7 @@ RIDAR_CALLBACK(CC_NUMVideoThreshold) {
     uint16_t h = 0;
     GetCtrlVal(panel, control, &h);
     // only the line moves; vThd follows when the panel is next read
-    for (int i = 0; i < 256; ++i) thdArray[i] = h;
-    PlotVIDEOCurve(adcbuf, xArray8);
+    paramsUp.showThreshold(h);
     return 0;
 }
 

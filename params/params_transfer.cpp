@@ -2,10 +2,8 @@
 // the run mode.
 #include <cstring>
 
-#include "app/panels.h"
-#include "display/display.h"
+#include "ui/panels.h"
 #include "params/vars.h"
-#include "stats/stats.h"
 
 // Exactly one of the three target buttons is on, and it matches target.
 void SetTarget(int t) {
@@ -158,7 +156,7 @@ void PushRUN(void) {
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
     if (nBytesW == FRAME_BYTES) ShowStatusText("Line Ok!");
     tstart = Timer();
-    stop_flag = 0;
+    stop_flag = STOP_RUNNING;
     graphrefresh = 0;
 
     // One request outstanding: each reply is unpacked and drawn before the
@@ -167,9 +165,7 @@ void PushRUN(void) {
     do {
         if (graphrefresh == 1) {
             CopyPPtoRAWVars();
-            PlotVIDEOBarGraph();
-            StatsAddSample();
-            PlotRAWGraphX8();
+            paramsUp.showMeasurement();
             graphrefresh = 0;
         }
         if (rx_flag == 1) SendMeasureRequest();
@@ -177,11 +173,11 @@ void PushRUN(void) {
         if (tdiff > TIMEOUT) {
             ShowStatusText("Timeout RS232-Line!");
             LinkCountTimeout();
-            stop_flag = 1;
+            stop_flag = STOP_ASKED;
             break;
         }
         ProcessSystemEvents();
-    } while (stop_flag == 0);
+    } while (stop_flag == STOP_RUNNING);
 
     rx_flag = 0;
     AskFrame(0);   // a reply still on its way is nobody's now
@@ -201,7 +197,7 @@ RIDAR_CALLBACK(CC_BTNRun) {
 RIDAR_CALLBACK(CC_BTNStop) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockA, ATTR_DIMMED, 0);
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockB, ATTR_DIMMED, 0);
     return 0;

@@ -7,3 +7,7 @@ uint16_t Ledge, Redge, Mvalue, tol, edcnt, mvstart, mvend, freevar, anaMax, anaM
 uint32_t umValue;
 int target = RAM;
 char file_name[260];
+
+static void NoMeasurement(void) {}
+static void NoThreshold(uint16_t) {}
+ParamsUpcalls paramsUp = {NoMeasurement, NoThreshold};

@@ -107,3 +107,11 @@ RIDAR_CALLBACK(CC_NUMVideoThreshold);
 RIDAR_CALLBACK(CC_RINGanaMode);
 RIDAR_CALLBACK(CC_ButtonTeach);
 RIDAR_CALLBACK(CC_TOGGBTN_ParaII);
+
+// What the parameter layer asks of the layers above it, wired by the
+// application at start-up (WireLayers); each does nothing until then.
+struct ParamsUpcalls {
+    void (*showMeasurement)(void);       // run mode: bar graph, statistics, strip chart
+    void (*showThreshold)(uint16_t h);   // the threshold line on the video curve
+};
+extern ParamsUpcalls paramsUp;

@@ -1,13 +1,13 @@
 // The recording loop and the recorder panel around it.
 #include "recorder/recorder.h"
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "display/display.h"
 #include "params/vars.h"
 #include "stats/stats.h"
 
 static const double kPacing = 1.0;     // seconds between requests
-static const int kWriteFailed = 1;     // stop_flag of a recording ended by a failed write
+static const int kWriteFailed = STOP_ASKED;   // stop_flag of a recording ended by a failed write
 
 static const int kRecDisplays[] = {RECORD_TEXTRecDate, RECORD_NUMRecCount, RECORD_NUMRecDays,
                                    RECORD_NUMRecHours, RECORD_NUMRecMinutes,
@@ -73,12 +73,12 @@ static void EndRecording(int writeFailed) {
         RecStatus("DATA-RECORDER INTERRUPTED - CANNOT WRITE DATA-FILE!");
         SetStatus("DATA-RECORDER INTERRUPTED - CANNOT WRITE DATA-FILE!");
         ShowStatus();
-    } else if (stop_flag == 2) {
+    } else if (stop_flag == STOP_COMPLETED) {
         SetCtrlAttribute(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR, VAL_LT_GRAY);
         SetCtrlAttribute(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_COLOR, VAL_BLACK);
         SetCtrlAttribute(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BOLD, 0);
         RecStatus("DATA-RECORDER COMPLETED SUCCESSFULLY");
-    } else if (stop_flag == 3) {
+    } else if (stop_flag == STOP_TIMEOUT) {
         SetCtrlAttribute(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR, VAL_RED);
         RecStatus("DATA-RECORDER INTERRUPTED - TIMEOUT RS-232 LINE!");
     } else {
@@ -118,7 +118,7 @@ RIDAR_CALLBACK(CC_CBTNStartRecord) {
     int count = 0;
     // The flags are cleared before the first request goes out: its reply
     // may already come in the event pump right after the write.
-    stop_flag = 0;
+    stop_flag = STOP_RUNNING;
     graph_flag = 0;
     rx_flag = 0;
     FlushInQ(com);
@@ -176,13 +176,13 @@ RIDAR_CALLBACK(CC_CBTNStartRecord) {
         if (Timer() - tRequest > TIMEOUT) {
             ShowStatusText("Timeout RS232-Line!");
             LinkCountTimeout();
-            stop_flag = 3;
+            stop_flag = STOP_TIMEOUT;
             break;
         }
         CalcRecTime(static_cast<int>(Timer() - tStartRec));
-        if (count >= samples) stop_flag = 2;
+        if (count >= samples) stop_flag = STOP_COMPLETED;
         ProcessSystemEvents();
-    } while (stop_flag == 0);
+    } while (stop_flag == STOP_RUNNING);
 
     EndRecording(writeFailed);
     return 0;
@@ -191,7 +191,7 @@ RIDAR_CALLBACK(CC_CBTNStartRecord) {
 RIDAR_CALLBACK(CC_CBTNStopRecord) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     LockMainPanel(0);
     return 0;
 }

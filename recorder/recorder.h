@@ -5,6 +5,9 @@
 #include "link/frame.h"
 
 extern char rec_fname[260];
+// The recorder file proposed when none was chosen: RECORD.DAT in proj_dir,
+// or in the working directory when proj_dir cannot be written.
+void DefaultRecFile(char *path, int bufSize);
 
 void CalcRecTime(int seconds);
 // Both return 0 on success, -1 when the file could not be written.

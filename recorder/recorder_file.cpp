@@ -13,7 +13,7 @@
 
 #include "recorder/recorder.h"
 
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "params/vars.h"
 
 // Appends n bytes in one write, so a line is in the file whole or not at

@@ -10,7 +10,6 @@
 
 #define CVICALLBACK
 
-class QWidget;  // only tests reach the widgets (rt_Widget)
 
 // ---- events -------------------------------------------------------------
 enum {
@@ -220,22 +219,10 @@ std::string rt_PortDevice(int port);             // "" when out of range
 std::string rt_StartSimulator(const std::vector<std::string> &args);
 void rt_StopSimulator(void);
 
-// ---- hooks for tests and benchmarks -----------------------------------------
-struct RtPopup {
-    int kind;             // 1 message, 2 confirm, 3 file select
-    std::string title, message, defaultDir, defaultName, filter, buttonLabel;
-};
-struct RtPopupAnswer {
-    int result = 0;       // what the popup returns
-    std::string path;     // file select: the chosen path
-};
-// With a hook installed popups never show; the hook answers them.
-void rt_SetPopupHook(std::function<RtPopupAnswer(const RtPopup &)> hook);
-
-// Operator actions, raising the events a real operator would raise.
+// ---- operator actions -------------------------------------------------------
+// Operator actions, raising the events a real operator would raise (the
+// shortcuts and the panel close use them; the rest are in rt_testing.h).
 void rt_UserClick(int panel, int control);               // focus, then button: 3 then 1; toggle: flips, 2 then 1
-void rt_UserSetVal(int panel, int control, double value); // numerics, rings (item value), toggles: 2 then 1
-void rt_UserSetText(int panel, int control, const char *text);
 void rt_UserClosePanel(int panel);                        // 11 to the panel callback
 // Runs fn once from the event loop after `seconds` (QTimer::singleShot).
 void rt_After(double seconds, std::function<void()> fn);
@@ -252,17 +239,11 @@ int rt_SetShortcut(int panel, const char *keys, std::function<void()> fn);
 // Adds an item to the context menu (right mouse button) of a control.
 int rt_AddMenuItem(int panel, int control, const char *label, std::function<void()> fn);
 
-// Test hooks of the above: keys pressed with the panel active, an item
-// picked from a control's context menu (0 when it was there), its items.
-void rt_UserKey(int panel, const char *keys);
-int rt_UserMenuItem(int panel, int control, const char *label);
-std::vector<std::string> rt_GetMenuItems(int panel, int control);
 std::string rt_GetToolTip(int panel, int control);
 int rt_SetToolTip(int panel, int control, const char *text);
 // Marks a control as holding a value the device does not have: its field
 // takes an amber tint of its own colours, readable in light and dark palettes.
 int rt_SetCtrlMark(int panel, int control, int on);
-int rt_GetCtrlMark(int panel, int control);  // 1 marked, 0 not, negative error
 // Tables (a QTableWidget in the form): read-only text cells, UTF-8.
 int rt_SetTableSize(int panel, int control, int rows, int columns);
 int rt_SetTableHeader(int panel, int control, int column, const char *text);
@@ -271,49 +252,16 @@ int rt_SetTableCell(int panel, int control, int row, int column, const char *tex
 // colours, and bold, so it shows without colour too.
 int rt_SetTableCellMark(int panel, int control, int row, int column, int on);
 int rt_SetTableRowHidden(int panel, int control, int row, int hidden);
-std::string rt_GetTableCell(int panel, int control, int row, int column);
-int rt_GetTableCellMark(int panel, int control, int row, int column);  // 1, 0, negative error
-int rt_GetTableRowHidden(int panel, int control, int row);            // 1, 0, negative error
 // The text an operator reads a control by: the label that names it as its
 // buddy, the label left of it in its grid row, or the title of the group
 // box around it; "" when there is none.
 std::string rt_GetCtrlLabel(int panel, int control);
 // Called after every event a control raises (after its callback, if any).
 void rt_SetEventHook(std::function<void(int panel, int control, int event)> hook);
-// Size of a control on screen (control 0: the whole panel).
-int rt_GetCtrlSize(int panel, int control, int *width, int *height);
-// 0 when the file decodes as an image; gives its size.
-int rt_ReadImageSize(const char *file, int *width, int *height);
-
-struct RtPlot {
-    int handle = 0;
-    int kind = 0;                  // 1 rectangle, 2 xy
-    double x1 = 0, y1 = 0, x2 = 0, y2 = 0; // rectangle
-    int color = 0, fillColor = 0;
-    std::vector<double> x, y;      // xy
-};
-std::vector<RtPlot> rt_GetPlots(int panel, int control);
-int rt_GetCursor(int panel, int control, int cursor, double *x, double *y);
-int rt_GetAxisRange(int panel, int control, int axis, double *min, double *max);
-struct RtStrip {
-    int traces = 0;
-    int pointsPerScreen = 0;
-    std::vector<int> colors;                 // per trace
-    std::vector<std::vector<double>> points; // per trace, oldest first, the shown window
-};
-RtStrip rt_GetStrip(int panel, int control);
-std::string rt_GetCtrlText(int panel, int control);  // text, label or on/off text shown
-std::vector<std::string> rt_GetListItems(int panel, int control);
 int rt_IsShown(int panel);
 int rt_Find(int panel, const char *name);  // control id by name, -1 when absent
-// The widget of a control (control 0: the panel's window), nullptr when
-// absent: for tests that drive the real widgets with QTest.
-QWidget *rt_Widget(int panel, int control);
 // Saves a picture of a panel (or of one control when control > 0) as PNG.
 int rt_SavePanelImage(int panel, int control, const char *file);
-// Statistics of the serial layer since start.
-struct RtLinkStats { long framesNotified = 0, bytesIn = 0, bytesOut = 0, openFailures = 0; };
-RtLinkStats rt_LinkStats(void);
 // What the driver of an open port does about latency: lowLatency 1 when it
 // took the low-latency request made at open; timerMs the USB adapter's
 // latency timer as it reads after that request, -1 where there is none.
@@ -326,7 +274,6 @@ RtPortLatency rt_PortLatency(int port);
 void rt_RefreshPortTable(void);
 // Called when the operator opens the list of a ring, before the list shows.
 void rt_SetRingOpenHook(int panel, int control, void (*hook)(void));
-void rt_UserOpenRing(int panel, int control);  // opens the list (and closes it again)
 // A ring whose value changes only by a choice from its opened list: the
 // wheel, the arrow keys and typed letters do not move it while it is
 // closed (the arrow keys open the list instead).
@@ -335,7 +282,6 @@ int rt_SetRingChoiceOnly(int panel, int control, int on);
 // once an open port was closed because its device went away (a pulled USB
 // adapter).
 void rt_SetPortLostHook(void (*hook)(int port));
-int rt_PortLost(int port);  // 1 while a port stays closed because its device went away
 
 // ---- charts and reports ------------------------------------------------------------
 // A chart drawn whole from a description: series of values, straight lines
@@ -384,13 +330,3 @@ struct RtReport {
 };
 // 0 when written; negative when the file cannot be written.
 int rt_WritePdfReport(const char *file, const RtReport &report);
-
-// ---- fuzzing and fault injection --------------------------------------------------
-// Bytes that arrive on an open port as if the device had sent them.
-int rt_InjectInput(int port, const char *bytes, int count);
-// Called after every ComWrt with the bytes given to it (a sensor in-process).
-void rt_SetWriteHook(std::function<void(int port, const char *bytes, int count)> hook);
-// Passes of the event pump and its returns to the program since start.
-void rt_PumpCounts(long *passes, long *returns);
-// Makes Timer() run `rate` times faster (1: real time), so time-outs pass quickly.
-void rt_SetTimerRate(double rate);

@@ -1,6 +1,7 @@
 // Periodic timers, keyboard shortcuts and context menus of controls, with
 // the hooks tests use to press keys and pick menu items.
 #include "rt/rt_ui_internal.h"
+#include "rt/rt_testing.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,8 +41,6 @@ struct MenuItem {
     std::function<void()> fn;
 };
 std::map<std::pair<int, int>, std::vector<MenuItem>> g_menus;
-
-QString FromC(const char *s) { return s ? QString::fromLocal8Bit(s) : QString(); }
 
 QWidget *WidgetOf(int panel, int control) {
     Panel *p = FindPanel(panel);

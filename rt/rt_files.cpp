@@ -1,5 +1,6 @@
 // Files and time: plain POSIX, no event pumping anywhere.
 #include "rt/rt.h"
+#include "rt/rt_testing.h"
 
 #include <cerrno>
 #include <climits>

@@ -2,6 +2,7 @@
 // on QCustomPlot. Every change queues one replot, so the several calls of a
 // frame cost a single repaint.
 #include "rt/rt_ui_internal.h"
+#include "rt/rt_testing.h"
 
 #include <qcustomplot.h>
 

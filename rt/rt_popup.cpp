@@ -1,6 +1,7 @@
 // Modal popups. With a hook installed (tests, benchmarks) the hook answers
 // and nothing is shown.
 #include "rt/rt_ui_internal.h"
+#include "rt/rt_testing.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -7,6 +7,7 @@
 // they only note what happened and post a check, which runs from the event
 // loop (RunUserInterface or ProcessSystemEvents).
 #include "rt/rt.h"
+#include "rt/rt_testing.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

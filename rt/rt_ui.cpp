@@ -1,6 +1,9 @@
-// User-interface half of the run-time layer: start-up, event loop, panels,
-// controls and the operator-action hooks used by tests.
+// User-interface half of the run-time layer: start-up, the event loop, the
+// widgets behind the controls and their events, loading and showing panels.
+// Values are in rt_values.cpp, attributes in rt_attrs.cpp, operator actions
+// in rt_operator.cpp.
 #include "rt/rt_ui_internal.h"
+#include "rt/rt_testing.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -67,35 +70,35 @@ QColor ToColor(int rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, r
 int FromColor(const QColor &c) { return (c.red() << 16) | (c.green() << 8) | c.blue(); }
 
 // ---- conversions without undefined behaviour ---------------------------------
-static uint16_t Wrap16(double v) {
+uint16_t Wrap16(double v) {
     if (!std::isfinite(v)) return 0;
     double m = std::fmod(std::trunc(v), 65536.0);
     if (m < 0) m += 65536.0;
     return static_cast<uint16_t>(m);
 }
-static unsigned Wrap32(double v) {
+unsigned Wrap32(double v) {
     if (!std::isfinite(v)) return 0;
     double m = std::fmod(std::trunc(v), 4294967296.0);
     if (m < 0) m += 4294967296.0;
     return static_cast<unsigned>(m);
 }
-static int ClampInt(double v) {
+int ClampInt(double v) {
     if (!std::isfinite(v)) return 0;
     double t = std::trunc(v);
     if (t >= static_cast<double>(INT_MAX)) return INT_MAX;
     if (t <= static_cast<double>(INT_MIN)) return INT_MIN;
     return static_cast<int>(t);
 }
-static float ClampFloat(double v) {
+float ClampFloat(double v) {
     if (std::isnan(v)) return 0.0f;
     if (v > FLT_MAX) return FLT_MAX;
     if (v < -FLT_MAX) return -FLT_MAX;
     return static_cast<float>(v);
 }
 
-static QString FromC(const char *s) { return s ? QString::fromLocal8Bit(s) : QString(); }
+QString FromC(const char *s) { return s ? QString::fromLocal8Bit(s) : QString(); }
 
-static void CopyOut(const QString &s, char *buf, int bufSize) {
+void CopyOut(const QString &s, char *buf, int bufSize) {
     if (!buf || bufSize <= 0) return;
     QByteArray b = s.toLocal8Bit();
     size_t n = std::min(static_cast<size_t>(b.size()), static_cast<size_t>(bufSize - 1));
@@ -141,7 +144,7 @@ int CallbackDepth() { return g_callbackDepth; }
 static std::function<void(int, int, int)> g_eventHook;
 
 
-static void Raise(int panel, int control, int event) {
+void Raise(int panel, int control, int event) {
     Ctrl *c = FindCtrl(panel, control);
     if (!c) return;
     ++g_callbackDepth;
@@ -296,16 +299,16 @@ static int Classify(QWidget *w, int *numType) {
     return K_CONTAINER;
 }
 
-static bool IsToggleKind(int k) { return k == K_RADIO || k == K_TOGGLE || k == K_CHECK || k == K_SWITCH; }
+bool IsToggleKind(int k) { return k == K_RADIO || k == K_TOGGLE || k == K_CHECK || k == K_SWITCH; }
 
-static void ShowSwitchText(Ctrl *c) {
+void ShowSwitchText(Ctrl *c) {
     auto *b = qobject_cast<QAbstractButton *>(c->w);
     if (!b || c->kind != K_SWITCH) return;
     const QString &t = b->isChecked() ? c->onText : c->offText;
     if (b->text() != t) b->setText(t);
 }
 
-static double NumValue(Ctrl *c) {
+double NumValue(Ctrl *c) {
     if (auto *d = qobject_cast<QDoubleSpinBox *>(c->w)) {
         if (c->haveExact && d->value() == c->exactShown) return c->exact;
         return d->value();
@@ -424,7 +427,7 @@ static void NoteShown(Ctrl *c, QAbstractSpinBox *sb, double v, double shown) {
     c->lastSetText = sb->text();
 }
 
-static int SetNum(Ctrl *c, double v) {
+int SetNum(Ctrl *c, double v) {
     QSignalBlocker block(c->w);
     switch (c->kind) {
     case K_INT_NUM: {
@@ -477,7 +480,7 @@ static int SetNum(Ctrl *c, double v) {
     }
 }
 
-static int GetNum(Ctrl *c, double *out) {
+int GetNum(Ctrl *c, double *out) {
     switch (c->kind) {
     case K_INT_NUM: case K_DBL_NUM:
         *out = NumValue(c);
@@ -502,7 +505,7 @@ static int GetNum(Ctrl *c, double *out) {
     }
 }
 
-static QString TextOf(Ctrl *c) {
+QString TextOf(Ctrl *c) {
     QWidget *w = c->w;
     if (auto *le = qobject_cast<QLineEdit *>(w)) return le->text();
     if (auto *pe = qobject_cast<QPlainTextEdit *>(w)) return pe->toPlainText();
@@ -515,7 +518,7 @@ static QString TextOf(Ctrl *c) {
     return QString();
 }
 
-static int SetText(Ctrl *c, const QString &t) {
+int SetText(Ctrl *c, const QString &t) {
     QSignalBlocker block(c->w);
     QWidget *w = c->w;
     if (auto *le = qobject_cast<QLineEdit *>(w)) le->setText(t);
@@ -795,391 +798,7 @@ int SetActiveCtrl(int panel, int control) {
     return 0;
 }
 
-static int Bad(int panel) { return FindPanel(panel) ? RT_UIE_BAD_CTRL : RT_UIE_BAD_PANEL; }
-
-// ---- control values ----------------------------------------------------------------------
-int SetCtrlVal(int panel, int control, int value) { return SetCtrlVal(panel, control, static_cast<double>(value)); }
-int SetCtrlVal(int panel, int control, unsigned value) { return SetCtrlVal(panel, control, static_cast<double>(value)); }
-int SetCtrlVal(int panel, int control, double value) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    return SetNum(c, value);
-}
-int SetCtrlVal(int panel, int control, const char *value) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    if (!value) return RT_UIE_BAD_VALUE;
-    return SetText(c, FromC(value));
-}
-
-int GetCtrlVal(int panel, int control, uint16_t *value) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    if (!value) return RT_UIE_BAD_VALUE;
-    double v = 0;
-    int rc = GetNum(c, &v);
-    *value = Wrap16(v);
-    return rc;
-}
-int GetCtrlVal(int panel, int control, int *value) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    if (!value) return RT_UIE_BAD_VALUE;
-    double v = 0;
-    int rc = GetNum(c, &v);
-    *value = ClampInt(v);
-    return rc;
-}
-int GetCtrlVal(int panel, int control, unsigned *value) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    if (!value) return RT_UIE_BAD_VALUE;
-    double v = 0;
-    int rc = GetNum(c, &v);
-    *value = Wrap32(v);
-    return rc;
-}
-int GetCtrlVal(int panel, int control, float *value) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    if (!value) return RT_UIE_BAD_VALUE;
-    double v = 0;
-    int rc = GetNum(c, &v);
-    *value = ClampFloat(v);
-    return rc;
-}
-int GetCtrlVal(int panel, int control, double *value) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    if (!value) return RT_UIE_BAD_VALUE;
-    return GetNum(c, value);
-}
-int GetCtrlVal(int panel, int control, char *value, int bufSize) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) {
-        CopyOut(QString(), value, bufSize);
-        return Bad(panel);
-    }
-    if (!value || bufSize <= 0) return RT_UIE_BAD_VALUE;
-    CopyOut(TextOf(c), value, bufSize);
-    return 0;
-}
-
-// ---- attributes ---------------------------------------------------------------------------
-static void SetRole(QWidget *w, std::initializer_list<QPalette::ColorRole> roles, const QColor &col) {
-    QPalette pal = w->palette();
-    for (auto r : roles) pal.setColor(r, col);
-    w->setPalette(pal);
-}
-
-int SetCtrlAttribute(int panel, int control, int attribute, int value) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    QWidget *w = c->w;
-    switch (attribute) {
-    case ATTR_DIMMED:
-        c->dimmed = value != 0;
-        if (w->isEnabled() == c->dimmed || w->testAttribute(Qt::WA_ForceDisabled) != c->dimmed)
-            w->setEnabled(!c->dimmed);
-        return 0;
-    case ATTR_VISIBLE:
-        c->visible = value != 0;
-        if (w->isHidden() == c->visible) w->setVisible(c->visible);
-        return 0;
-    case ATTR_TEXT_COLOR:
-        if (c->textColor != value || !w->property("rtFg").isValid()) {
-            c->textColor = value;
-            w->setProperty("rtFg", value);
-            SetRole(w, {QPalette::Text, QPalette::WindowText, QPalette::ButtonText}, ToColor(value));
-        }
-        return 0;
-    case ATTR_TEXT_BGCOLOR:
-        if (c->textBg != value || !w->property("rtBg").isValid()) {
-            c->textBg = value;
-            w->setProperty("rtBg", value);
-            if (c->kind == K_LABEL || c->kind == K_CONTAINER || c->kind == K_DECO) {
-                w->setAutoFillBackground(true);
-                SetRole(w, {QPalette::Window}, ToColor(value));
-            } else {
-                SetRole(w, {QPalette::Base, QPalette::Button}, ToColor(value));
-            }
-        }
-        return 0;
-    case ATTR_TEXT_BOLD: {
-        c->bold = value != 0;
-        QFont f = w->font();
-        if (f.bold() != c->bold) {
-            f.setBold(c->bold);
-            w->setFont(f);
-            if (w->property("rtCreated").toBool()) w->adjustSize();
-        }
-        return 0;
-    }
-    case ATTR_TEXT_POINT_SIZE: {
-        if (value <= 0 || value > 500) return RT_UIE_BAD_VALUE;
-        c->pointSize = value;
-        QFont f = w->font();
-        // the run-time's text sizes are screen pixels; the panels are laid out for that
-        f.setPixelSize(value);
-        w->setFont(f);
-        if (w->property("rtCreated").toBool()) w->adjustSize();
-        return 0;
-    }
-    case ATTR_LEFT:
-        w->move(value, w->y());
-        return 0;
-    case ATTR_TOP:
-        w->move(w->x(), value);
-        return 0;
-    case ATTR_FRAME_COLOR:
-        c->frameColor = value;
-        w->setAutoFillBackground(true);
-        SetRole(w, {QPalette::Window}, ToColor(value));
-        return 0;
-    case ATTR_NUM_TRACES: case ATTR_POINTS_PER_SCREEN: case ATTR_SCROLL_MODE:
-        if (c->kind != K_STRIP) return RT_UIE_BAD_ATTR;
-        return SetStripAttribute(c, attribute, value);
-    default:
-        return RT_UIE_BAD_ATTR;
-    }
-}
-
-int SetCtrlAttribute(int panel, int control, int attribute, const char *value) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    if (!value) return RT_UIE_BAD_VALUE;
-    QString s = FromC(value);
-    switch (attribute) {
-    case ATTR_ON_TEXT:
-    case ATTR_OFF_TEXT:
-        if (!IsToggleKind(c->kind)) return RT_UIE_BAD_ATTR;
-        (attribute == ATTR_ON_TEXT ? c->onText : c->offText) = s;
-        ShowSwitchText(c);
-        return 0;
-    case ATTR_TEXT_FONT: {
-        QFont f = c->w->font();
-        // the platform's application font stands for the run-time's own
-        if (s == QLatin1String("NIApp") || s.isEmpty()) f.setFamily(QApplication::font().family());
-        else f.setFamily(s);
-        c->w->setFont(f);
-        if (c->w->property("rtCreated").toBool()) c->w->adjustSize();
-        return 0;
-    }
-    default:
-        return RT_UIE_BAD_ATTR;
-    }
-}
-
-int GetCtrlAttribute(int panel, int control, int attribute, int *value) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    if (!value) return RT_UIE_BAD_VALUE;
-    switch (attribute) {
-    case ATTR_DIMMED: *value = c->dimmed ? 1 : 0; return 0;
-    case ATTR_VISIBLE: *value = c->visible ? 1 : 0; return 0;
-    case ATTR_TEXT_COLOR: *value = c->textColor; return 0;
-    case ATTR_TEXT_BGCOLOR: *value = c->textBg; return 0;
-    case ATTR_TEXT_BOLD: *value = c->w->font().bold() ? 1 : 0; return 0;
-    case ATTR_TEXT_POINT_SIZE: *value = c->w->font().pixelSize() > 0 ? c->w->font().pixelSize() : c->w->font().pointSize(); return 0;
-    case ATTR_LEFT: *value = c->w->x(); return 0;
-    case ATTR_TOP: *value = c->w->y(); return 0;
-    case ATTR_FRAME_COLOR: *value = c->frameColor; return 0;
-    case ATTR_NUM_TRACES: case ATTR_POINTS_PER_SCREEN: case ATTR_SCROLL_MODE:
-        if (c->kind != K_STRIP) return RT_UIE_BAD_ATTR;
-        return GetStripAttribute(c, attribute, value);
-    default:
-        return RT_UIE_BAD_ATTR;
-    }
-}
-
-int NewCtrl(int panel, int style, const char *label, int top, int left) {
-    Panel *p = FindPanel(panel);
-    if (!p) return RT_UIE_BAD_PANEL;
-    if (style != CTRL_TEXT_MSG) return RT_UIE_BAD_VALUE;
-    auto *l = new QLabel(FromC(label), p->w);
-    l->setProperty("rtCreated", true);
-    l->move(left, top);
-    l->adjustSize();
-    l->show();
-    while (p->ctrls.count(p->nextNewId)) ++p->nextNewId;
-    auto c = std::make_unique<Ctrl>();
-    c->id = p->nextNewId++;
-    c->w = l;
-    c->kind = K_LABEL;
-    int id = c->id;
-    p->ctrls[id] = std::move(c);
-    return id;
-}
-
-// ---- rings ----------------------------------------------------------------------------
-static QComboBox *Ring(int panel, int control, int *rc) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) {
-        *rc = Bad(panel);
-        return nullptr;
-    }
-    auto *cb = qobject_cast<QComboBox *>(c->w);
-    *rc = cb ? 0 : RT_UIE_BAD_TYPE;
-    return cb;
-}
-
-int ClearListCtrl(int panel, int control) {
-    int rc;
-    QComboBox *cb = Ring(panel, control, &rc);
-    if (!cb) return rc;
-    QSignalBlocker block(cb);
-    cb->clear();
-    return 0;
-}
-
-int InsertListItem(int panel, int control, int index, const char *label, int value) {
-    int rc;
-    QComboBox *cb = Ring(panel, control, &rc);
-    if (!cb) return rc;
-    if (index < -1 || index > cb->count()) return RT_UIE_BAD_VALUE;
-    QSignalBlocker block(cb);
-    // items from the file carry their index as value; give them explicit values first
-    for (int i = 0; i < cb->count(); ++i)
-        if (!cb->itemData(i).isValid()) cb->setItemData(i, i);
-    cb->insertItem(index < 0 ? cb->count() : index, FromC(label), value);
-    if (cb->currentIndex() < 0) cb->setCurrentIndex(0);
-    return 0;
-}
-
-int DeleteListItem(int panel, int control, int index, int count) {
-    int rc;
-    QComboBox *cb = Ring(panel, control, &rc);
-    if (!cb) return rc;
-    if (index < 0 || index >= cb->count() || count < -1) return RT_UIE_BAD_VALUE;
-    const int n = count < 0 ? cb->count() - index : std::min(count, cb->count() - index);
-    QSignalBlocker block(cb);
-    for (int i = 0; i < n; ++i) cb->removeItem(index);
-    return 0;
-}
-
-int GetNumListItems(int panel, int control, int *count) {
-    int rc;
-    QComboBox *cb = Ring(panel, control, &rc);
-    if (!cb) return rc;
-    if (!count) return RT_UIE_BAD_VALUE;
-    *count = cb->count();
-    return 0;
-}
-
-int GetLabelFromIndex(int panel, int control, int index, char *label, int bufSize) {
-    int rc;
-    QComboBox *cb = Ring(panel, control, &rc);
-    if (!cb) return rc;
-    if (!label || bufSize <= 0) return RT_UIE_BAD_VALUE;
-    if (index < 0 || index >= cb->count()) {
-        label[0] = '\0';
-        return RT_UIE_BAD_VALUE;
-    }
-    CopyOut(cb->itemText(index), label, bufSize);
-    return 0;
-}
-
-// ---- text boxes -------------------------------------------------------------------------
-int ResetTextBox(int panel, int control, const char *text) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    return SetText(c, FromC(text));
-}
-
-int ReplaceTextBoxLine(int panel, int control, int line, const char *text) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    if (line < 0 || line > 100000) return RT_UIE_BAD_VALUE;
-    if (c->kind != K_TEXTBOX) return RT_UIE_BAD_TYPE;
-    QString all = TextOf(c);
-    QStringList lines = all.isEmpty() ? QStringList() : all.split(QLatin1Char('\n'));
-    while (lines.size() <= line) lines.append(QString());
-    lines[line] = FromC(text);
-    return SetText(c, lines.join(QLatin1Char('\n')));
-}
-
-int DisplayImageFile(int panel, int control, const char *file) {
-    Ctrl *c = FindCtrl(panel, control);
-    if (!c) return Bad(panel);
-    auto *l = qobject_cast<QLabel *>(c->w);
-    if (!l) return RT_UIE_BAD_TYPE;
-    QPixmap pm;
-    if (!file || !pm.load(QString::fromLocal8Bit(file))) {
-        l->clear();
-        return RT_UIE_FILE;
-    }
-    l->setPixmap(pm);
-    return 0;
-}
-
-// ---- operator actions for tests ------------------------------------------------------------
-// A real operator cannot reach a dimmed or hidden control.
-static Ctrl *Reachable(int panel, int control) {
-    Ctrl *c = FindCtrl(panel, control);
-    Panel *p = FindPanel(panel);
-    if (!c || !p) return nullptr;
-    if (!c->w->isEnabled() || !c->w->isVisibleTo(p->w)) return nullptr;
-    return c;
-}
-
-void rt_UserClick(int panel, int control) {
-    Ctrl *c = Reachable(panel, control);
-    if (!c) return;
-    // A mouse click takes the focus first, which finishes the edit in the
-    // field that had it; the button must not act on the old value.
-    if (c->w->focusPolicy() & Qt::ClickFocus) c->w->setFocus(Qt::MouseFocusReason);
-    c = Reachable(panel, control);  // the edit's callback may have dimmed or removed it
-    if (!c) return;
-    if (auto *b = qobject_cast<QAbstractButton *>(c->w)) b->click();
-}
-
-void rt_UserSetVal(int panel, int control, double value) {
-    Ctrl *c = Reachable(panel, control);
-    if (!c) return;
-    switch (c->kind) {
-    case K_INT_NUM: case K_DBL_NUM: {
-        // what the widget accepts, as if typed
-        QSignalBlocker block(c->w);
-        if (auto *s = qobject_cast<QSpinBox *>(c->w)) s->setValue(ClampInt(value));
-        else if (auto *d = qobject_cast<QDoubleSpinBox *>(c->w)) d->setValue(std::isfinite(value) ? value : 0.0);
-        c->haveExact = false;
-        c->committed = c->seen = NumValue(c);
-        break;
-    }
-    case K_RING: case K_RADIO: case K_TOGGLE: case K_CHECK: case K_SWITCH:
-        if (SetNum(c, value) != 0) return;
-        break;
-    default:
-        return;
-    }
-    Raise(panel, control, EVENT_VAL_CHANGED);
-    Raise(panel, control, EVENT_COMMIT);
-}
-
-void rt_UserSetText(int panel, int control, const char *text) {
-    Ctrl *c = Reachable(panel, control);
-    if (!c || SetText(c, FromC(text)) != 0) return;
-    Raise(panel, control, EVENT_VAL_CHANGED);
-    Raise(panel, control, EVENT_COMMIT);
-}
-
-void rt_UserClosePanel(int panel) {
-    Panel *p = FindPanel(panel);
-    if (!p) return;
-    QCloseEvent e;
-    QApplication::sendEvent(p->w, &e);
-}
-
-void rt_After(double seconds, std::function<void()> fn) {
-    if (!qApp || !fn) return;
-    int ms = std::isfinite(seconds) && seconds > 0 ? static_cast<int>(std::min(seconds * 1000.0 + 0.5, 1e9)) : 0;
-    QTimer::singleShot(ms, Qt::PreciseTimer, qApp, std::move(fn));
-}
-
-std::string rt_GetCtrlText(int panel, int control) {
-    Ctrl *c = FindCtrl(panel, control);
-    return c ? TextOf(c).toStdString() : std::string();
-}
+int rtui::Bad(int panel) { return FindPanel(panel) ? RT_UIE_BAD_CTRL : RT_UIE_BAD_PANEL; }
 
 void rt_SetRingOpenHook(int panel, int control, void (*hook)(void)) {
     Ctrl *c = FindCtrl(panel, control);
@@ -1194,24 +813,6 @@ int rt_SetRingChoiceOnly(int panel, int control, int on) {
     if (!rc) return RT_UIE_BAD_TYPE;
     rc->choiceOnly = on != 0;
     return 0;
-}
-
-void rt_UserOpenRing(int panel, int control) {
-    Ctrl *c = Reachable(panel, control);
-    if (!c) return;
-    auto *cb = qobject_cast<QComboBox *>(c->w);
-    if (!cb) return;
-    cb->showPopup();
-    cb->hidePopup();
-}
-
-std::vector<std::string> rt_GetListItems(int panel, int control) {
-    std::vector<std::string> out;
-    int rc;
-    QComboBox *cb = Ring(panel, control, &rc);
-    if (!cb) return out;
-    for (int i = 0; i < cb->count(); ++i) out.push_back(cb->itemText(i).toStdString());
-    return out;
 }
 
 int rt_IsShown(int panel) {

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "rt/rt.h"
+#include "rt/rt_testing.h"
 
+class QComboBox;
 class QCustomPlot;
 class QCPItemRect;
 class QCPGraph;
@@ -123,5 +125,28 @@ void SetupStrip(Ctrl *c);
 int SetStripAttribute(Ctrl *c, int attribute, int value);
 int GetStripAttribute(Ctrl *c, int attribute, int *value);
 void SetupChart(Ctrl *c);   // rt_chart.cpp
+
+// shared by the files of the user-interface half (rt_ui.cpp)
+// Double to word and unsigned: truncated toward zero, wrapped; NaN and
+// infinity give 0. To int and float: clamped.
+uint16_t Wrap16(double v);
+unsigned Wrap32(double v);
+int ClampInt(double v);
+float ClampFloat(double v);
+QString FromC(const char *s);
+void CopyOut(const QString &s, char *buf, int bufSize);
+// Calls the control's callback (and the event hook) with an event.
+void Raise(int panel, int control, int event);
+bool IsToggleKind(int k);
+void ShowSwitchText(Ctrl *c);
+double NumValue(Ctrl *c);
+int SetNum(Ctrl *c, double v);
+int GetNum(Ctrl *c, double *out);
+QString TextOf(Ctrl *c);
+int SetText(Ctrl *c, const QString &t);
+// The error for a control that is not there: its panel's or its own.
+int Bad(int panel);
+// The ring control, or nullptr with the error in *rc.
+QComboBox *Ring(int panel, int control, int *rc);
 
 } // namespace rtui

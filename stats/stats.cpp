@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "analysis/live.h"
-#include "app/panels.h"
+#include "ui/panels.h"
 #include "params/vars.h"
 
 StatsSeries statsPx;

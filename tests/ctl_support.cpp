@@ -1,5 +1,6 @@
 // Helpers of the kvex-ctl tests (see ctl_support.h).
 #include "tests/ctl_support.h"
+#include "tests/support/clock.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -16,13 +17,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-namespace {
-double Now() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-}  // namespace
 
 CtlChild::~CtlChild() {
     if (pid > 0 && rc < 0) {

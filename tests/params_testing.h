@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "params/vars.h"
 
 namespace ptest {
@@ -29,7 +29,7 @@ inline void IdentifiedAsType2() {
     ccdvirtpixel = 2048;
     pixB = 1;
     pixE = 2048;
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
 }
 
 inline void SetParamVars(const std::vector<int> &w, int trig) {

@@ -8,9 +8,11 @@
 #include <sys/resource.h>
 #include <vector>
 
+#include "tests/support/clock.h"
 #include "tests/support/drive.h"
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "rt/rt_testing.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 
@@ -20,13 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 inline double Since(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-inline double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec +
-           ru.ru_stime.tv_usec * 1e-6;
 }
 
 // What the status line shows.
@@ -92,7 +87,7 @@ inline bool SimDo(SimProcess &sim, const std::string &cmd) {
 inline void Connect(const std::string &device) {
     rt_SetPortTable({device});
     com = 1;
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     InitRS232(com);
     InitGUI();
 }

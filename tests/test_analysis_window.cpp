@@ -17,8 +17,9 @@
 #include <unistd.h>
 
 #include "analysis/live.h"
+#include "rt/rt_testing.h"
 #include "analysisui/analysisui.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "recorder/recorder.h"
@@ -325,7 +326,7 @@ protected:
         slope = 12800; intersect = 30000;
         for (int i = 0; i < PNUM; ++i) pp[i] = 0;
         CopyVarsToPP();
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         rt_UserClick(pHandle, PANEL_BTNStatsReset);
         AnalysisSetSource(SPC_SOURCE_LIVE);
         AnalysisSetUnit(SPC_UNIT_PX);
@@ -334,7 +335,7 @@ protected:
     }
     void TearDown() override {
         rt_SetTimerRate(1.0);
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         CloseCom(1);
         sim.Stop();
         if (pAnalysis > 0) HidePanel(pAnalysis);
@@ -357,10 +358,10 @@ TEST_F(LiveSensor, RecordingShowsTheSameNumbersLiveAndFromTheFile) {
     SetCtrlVal(pRecord, RECORD_NUMsample, 40u);
     SetCtrlVal(pRecord, RECORD_NUMinctime, 0u);
     rt_SetTimerRate(4.0);
-    rt_After(120.0, [] { stop_flag = 1; });
+    rt_After(120.0, [] { stop_flag = STOP_ASKED; });
     rt_UserClick(pRecord, RECORD_CBTNStartRecord);
     rt_SetTimerRate(1.0);
-    ASSERT_EQ(stop_flag, 2) << rt_GetCtrlText(pHandle, PANEL_TEXTStatus);
+    ASSERT_EQ(stop_flag, STOP_COMPLETED) << rt_GetCtrlText(pHandle, PANEL_TEXTStatus);
     EXPECT_EQ(anaLive.total, 40);
 
     AnalysisRefresh();
@@ -387,7 +388,7 @@ TEST_F(LiveSensor, RedrawsAFewTimesASecondInRunMode) {
     Connect({"--fast", "--noise", "2", "--exit-on-eof"});
     const long redraws0 = AnalysisLiveRedraws();
     const double seconds = 3.0;
-    rt_After(seconds, [] { stop_flag = 1; });
+    rt_After(seconds, [] { stop_flag = STOP_ASKED; });
     rt_UserClick(pHandle, PANEL_BTNRun);
     const long redraws = AnalysisLiveRedraws() - redraws0;
     EXPECT_GT(anaLive.total, 300);   // frames fed to the series

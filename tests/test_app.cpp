@@ -16,8 +16,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/clock.h"
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "rt/rt_testing.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "link/frame.h"
 #include "params/vars.h"
@@ -26,12 +28,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-double Now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
 
 struct RunResult {
     int status = -1000;    // exit status, or -signal
@@ -273,17 +269,17 @@ TEST(Shell, ClosingPopupOrRecorderOnlyHidesItAndResetsItsToggle) {
         EXPECT_EQ(rt_IsShown(*c.panel), 0);
     }
     // the main panel reacts to its close box only
-    stop_flag = 0;
+    stop_flag = STOP_RUNNING;
     for (int event : {EVENT_COMMIT, EVENT_VAL_CHANGED, EVENT_LEFT_CLICK})
         EXPECT_EQ(CC_PANEL(pHandle, 0, event, nullptr, 0, 0), 0);
-    EXPECT_EQ(stop_flag, 0);
-    stop_flag = 1;
+    EXPECT_EQ(stop_flag, STOP_RUNNING);
+    stop_flag = STOP_ASKED;
 }
 
 TEST(Shell, InitVarsDefaultsBarGraphAndPortRing) {
     ASSERT_TRUE(StartRidarForTest());
     rt_SetPortTable({"/dev/ridar-a", "/dev/ridar-b"});
-    pixB = 9; pixE = 9; com = 2; sync = 7; order = 9; target = DATFILE; rx_flag = 1; stop_flag = 0;
+    pixB = 9; pixE = 9; com = 2; sync = 7; order = 9; target = DATFILE; rx_flag = 1; stop_flag = STOP_RUNNING;
     ccdmaxpixel = 9; ccdvirtpixel = 9; pcbtype = 9; adcmax = 9;
     InitVars();
     EXPECT_EQ(pixB, 1);
@@ -293,7 +289,7 @@ TEST(Shell, InitVarsDefaultsBarGraphAndPortRing) {
     EXPECT_EQ(order, 1);
     EXPECT_EQ(target, RAM);
     EXPECT_EQ(rx_flag, 0);
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_EQ(ccdmaxpixel, 1024);
     EXPECT_EQ(ccdvirtpixel, 2048);
     EXPECT_EQ(pcbtype, 100);

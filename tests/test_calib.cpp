@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "tests/peer_responder.h"
+#include "rt/rt_testing.h"
 #include "tests/support/drive.h"
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "calib/calib.h"
 #include "params/vars.h"
 #include "link/frame.h"
@@ -170,16 +171,16 @@ protected:
         pixel[0] = 241.0; pixel[1] = 662.0;
         umeter[0] = 7960.0; umeter[1] = 21960.0;
         flagstep1 = flagstep2 = 0;
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         eMode = 1;
         SetCtrlVal(pHandle, PANEL_NUMEvalMode, 1);
         DisplayPanel(pPopup);
         SetCtrlVal(pHandle, PANEL_TOGGBTN_ParaII, 1);
         // a safety net: no test may hang in a loop
-        rt_After(30.0, [] { stop_flag = 1; });
+        rt_After(30.0, [] { stop_flag = STOP_ASKED; });
     }
     void TearDown() override {
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         CloseCom(1);
     }
     void Click(int control) { rt_UserClick(pPopup, control); }
@@ -201,7 +202,7 @@ TEST_F(CalibPeer, StateTableThroughACycle) {
     int loopRan = -1;
     Steps({
         [&] {
-            loopRan = stop_flag == 0;
+            loopRan = stop_flag == STOP_RUNNING;
             seen.push_back(PopupState());
             // the status line has moved on to the live loop's text
             EXPECT_STREQ(szStatus, "Calibration activated!");
@@ -253,7 +254,7 @@ TEST_F(CalibPeer, StateTableThroughACycle) {
             EXPECT_EQ(flagstep2, 0);
             EXPECT_EQ(eMode, 1);
             EXPECT_EQ(IntVal(pHandle, PANEL_NUMEvalMode), 1);   // the mode that goes out
-            EXPECT_EQ(stop_flag, 0);   // the live loop runs on
+            EXPECT_EQ(stop_flag, STOP_RUNNING);   // the live loop runs on
         },
         [&] {
             Click(POPUP_DiscardCalibration);
@@ -275,7 +276,7 @@ TEST_F(CalibPeer, StateTableThroughACycle) {
         kAllDimmed,                                      // discarded
     };
     EXPECT_EQ(seen, want);
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_FALSE(rt_IsShown(pPopup));
     EXPECT_EQ(IntVal(pHandle, PANEL_TOGGBTN_ParaII), 0);
     EXPECT_EQ(StatusLine(), "Calibration stopped successfully!");
@@ -343,7 +344,7 @@ TEST_F(CalibPeer, SaveTimeoutThenReactivation) {
     });
     Click(POPUP_ActivateCalibration);   // the unanswered exchange ends the live loop
     EXPECT_EQ(seen, (std::vector<std::string>{kAllDimmed}));
-    EXPECT_NE(stop_flag, 0);
+    EXPECT_NE(stop_flag, STOP_RUNNING);
 
     peer.Silent(12, false);
     Steps({
@@ -407,7 +408,7 @@ TEST_F(CalibPeer, ActivateTimeoutStartsNothing) {
     EXPECT_LT(took, 2.5);
     EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
     EXPECT_EQ(PopupState(), kAllDimmed);
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_EQ(peer.Requests(8).size(), 0u);   // no live loop
     EXPECT_EQ(slope, 111);
     EXPECT_EQ(intersect, 222);
@@ -582,16 +583,16 @@ protected:
         CloseCom(1);
         rt_SetPortTable({sim.Device()});
         com = 1;
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         InitRS232(1);   // echo, identification, parameters from RAM
         ASSERT_EQ(slope, 12800);   // the simulator's factory calibration: 12.5 um/px
         ASSERT_EQ(intersect, 30000);
         flagstep1 = flagstep2 = 0;
         DisplayPanel(pPopup);
-        rt_After(30.0, [] { stop_flag = 1; });
+        rt_After(30.0, [] { stop_flag = STOP_ASKED; });
     }
     void TearDown() override {
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         CloseCom(1);
         sim.Stop();
     }
@@ -606,7 +607,7 @@ TEST_F(CalibSim, FullCalibration) {
     uint32_t umAfter = 0;
     uint16_t mvAfter = 0;
     Steps({
-        [&] { loop = stop_flag == 0; sim.Command("object 400 600"); },
+        [&] { loop = stop_flag == STOP_RUNNING; sim.Command("object 400 600"); },
         [&] {
             EXPECT_EQ(Mvalue, 200);   // calibration mode measures the width
             Click(POPUP_CheckStep1);
@@ -640,7 +641,7 @@ TEST_F(CalibSim, FullCalibration) {
     EXPECT_EQ(umAfter, 17000u);   // the live value follows the new line
     EXPECT_EQ(StatusLine(), "Calibration stopped successfully!");
     EXPECT_EQ(eMode, mode);
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_FALSE(rt_IsShown(pPopup));
     // the simulator's RAM holds the new words
     slope = intersect = 0;
@@ -734,7 +735,7 @@ TEST_F(CalibSim, SilentSimulator) {
     Click(POPUP_ActivateCalibration);
     EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
     EXPECT_EQ(PopupState(), kAllDimmed);
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
 
     // a cycle that the simulator answers up to the save
     sim.Command("answer 12");
@@ -765,7 +766,7 @@ TEST_F(CalibSim, SilentSimulator) {
         },
     });
     Click(POPUP_ActivateCalibration);   // ends when the silent line times out the live loop
-    EXPECT_NE(stop_flag, 0);
+    EXPECT_NE(stop_flag, STOP_RUNNING);
     Click(POPUP_DiscardCalibration);
     EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
     EXPECT_EQ(PopupState(), kAllDimmed);

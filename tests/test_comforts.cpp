@@ -24,7 +24,8 @@
 #include <vector>
 
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "rt/rt_testing.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "recorder/recorder.h"
@@ -95,7 +96,7 @@ protected:
         InitComforts();
         ASSERT_TRUE(OpenTestLine(peer.Device()));
         SelectTarget(RAM);
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
     }
     void TearDown() override { CloseCom(1); }
 };
@@ -249,7 +250,7 @@ protected:
         DisplayPanel(pHandle);
         SetCtrlAttribute(pHandle, PANEL_GRAPHVideo, ATTR_VISIBLE, 0);
         SetCtrlAttribute(pHandle, PANEL_STRIPRaw, ATTR_VISIBLE, 1);
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         dir = TempDir();
         ASSERT_FALSE(dir.empty());
         rt_SetPopupHook([this](const RtPopup &p) {
@@ -381,11 +382,11 @@ TEST_F(Pictures, WhileMeasuringNoDialogHoldsTheLoopUp) {
     answerPath = dir + "/first.png";
     ASSERT_EQ(SavePicture(PANEL_GRAPHBar), 0);   // the directory to use from now on
     popups.clear();
-    stop_flag = 0;                                // a loop is running
+    stop_flag = STOP_RUNNING;                                // a loop is running
     const long long t0 = static_cast<long long>(std::time(nullptr));
     const int rc = SavePicture(PANEL_STRIPRaw);
     const long long t1 = static_cast<long long>(std::time(nullptr));
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     EXPECT_EQ(rc, 0);
     EXPECT_TRUE(popups.empty());
     char a[64], b[64];
@@ -549,7 +550,7 @@ protected:
         ASSERT_TRUE(sim.Start({"--fast", "--noise", "0", "--object", "400", "600"}));
         rt_SetPortTable({sim.Device()});
         com = 1;
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         InitRS232(1);
         ASSERT_EQ(softversion, 252) << szStatus;
         DisplayPanel(pHandle);
@@ -558,7 +559,7 @@ protected:
         dir = TempDir();
     }
     void TearDown() override {
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         CloseCom(1);
         HidePanel(pHandle);
         Shell("rm -rf '" + dir + "'");

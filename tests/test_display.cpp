@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "rt/rt_testing.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"
 

@@ -6,8 +6,9 @@
 #include <string>
 
 #include "tests/support/drive.h"
+#include "rt/rt_testing.h"
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "params/vars.h"
 #include "tests/params_testing.h"
 

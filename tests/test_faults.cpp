@@ -182,11 +182,11 @@ private:
     static void Schedule(std::shared_ptr<State> st) {
         rt_After(0.02, [st] {
             if (st->done || st->clicked) return;
-            if (stop_flag == 0 && !st->seen) {
+            if (stop_flag == STOP_RUNNING && !st->seen) {
                 st->seen = true;
                 st->since = Clock::now();
             }
-            if (st->seen && stop_flag == 0 && Since(st->since) >= st->seconds) {
+            if (st->seen && stop_flag == STOP_RUNNING && Since(st->since) >= st->seconds) {
                 st->clicked = true;
                 rt_UserClick(st->panel, st->control);
                 return;
@@ -241,7 +241,7 @@ TEST_P(FaultMatrix, Cell) {
     }
     SimProcess sim;
     ASSERT_TRUE(sim.Start(args));
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     auto t0 = Clock::now();
     Connect(sim.Device());
     if (e.activity != A_STARTUP) {
@@ -356,7 +356,7 @@ TEST_P(FaultMatrix, Cell) {
         EXPECT_LE(data, e.maxData);
     }
     // no loop is left running and every control is free again
-    EXPECT_NE(stop_flag, 0);
+    EXPECT_NE(stop_flag, STOP_RUNNING);
     EXPECT_EQ(RunLocksDimmed(), 0);
     EXPECT_LT(took, 20.0);
 

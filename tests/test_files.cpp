@@ -26,6 +26,7 @@
 #include <QTest>
 
 #include "tests/rel_support.h"
+#include "rt/rt_testing.h"
 #include "tests/support/drive.h"
 #include "recorder/recorder.h"
 
@@ -613,7 +614,7 @@ protected:
     void ExpectWriteFailure() {
         EXPECT_EQ(TextBox(pRecord, RECORD_TEXTRecStatus), kRecFail);
         EXPECT_EQ(StatusLine(), kRecFail);
-        EXPECT_NE(stop_flag, 0);
+        EXPECT_NE(stop_flag, STOP_RUNNING);
         EXPECT_EQ(Dimmed(pHandle, PANEL_CTRLRunLockA), 0);
         EXPECT_EQ(Dimmed(pHandle, PANEL_CTRLRunLockB), 0);
         EXPECT_EQ(Dimmed(pHandle, PANEL_CTRLRunLockC), 0);

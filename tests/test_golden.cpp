@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/rel_support.h"
+#include "rt/rt_testing.h"
 #include "tests/support/drive.h"
 #include "tests/support/golden.h"
 
@@ -41,7 +42,7 @@ protected:
             return a;
         });
         // a safety net: no scenario may hang in a loop
-        rt_After(60.0, [] { stop_flag = 1; });
+        rt_After(60.0, [] { stop_flag = STOP_ASKED; });
     }
     void TearDown() override {
         if (IsSkipped()) return;
@@ -228,7 +229,7 @@ void CalibrationScenario(SimProcess &sim, Trace &t) {
     rt_UserClick(pPopup, POPUP_ActivateCalibration);
     t.Status();
     EXPECT_EQ(t.Count(kOrderMeasure), 9);
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     t.Step("get");
     ASSERT_TRUE(drive::Click(pHandle, "BTNGet"));
     t.Status();

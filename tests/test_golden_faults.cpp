@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "recorder/recorder.h"
+#include "rt/rt_testing.h"
 #include "tests/fault_scenarios.h"
 #include "tests/rel_support.h"
 #include "tests/support/golden.h"
@@ -54,7 +55,7 @@ protected:
         char tmpl[] = "/tmp/ridar-golden-faults-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
-        rt_After(60.0, [] { stop_flag = 1; });
+        rt_After(60.0, [] { stop_flag = STOP_ASKED; });
     }
     void TearDown() override {
         if (IsSkipped()) return;
@@ -123,7 +124,7 @@ TEST_P(GoldenFaults, Cell) {
         break;
     }
     t.Status();
-    EXPECT_NE(stop_flag, 0);
+    EXPECT_NE(stop_flag, STOP_RUNNING);
 
     // A late answer still on its way lands here, where nobody asked for it.
     Idle(f == F_LATE1600 ? 1.0 : 0.15);

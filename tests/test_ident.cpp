@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "rt/rt_testing.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "link/frame.h"
 #include "params/vars.h"
@@ -519,10 +520,10 @@ TEST_F(Ident, PortChangeIdentifiesTheSecondSensor) {
     EXPECT_EQ(StatusLine(), Padded("K-VEX-XC-FIRST", 72));
     EXPECT_EQ(rt_GetListItems(pHandle, PANEL_RINGanaMode).size(), 5u);
 
-    stop_flag = 0;
+    stop_flag = STOP_RUNNING;
     rt_UserSetVal(pHandle, PANEL_DropDCom, 2);
     EXPECT_EQ(com, 2);
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_EQ(StatusLine(), Padded("K-VEX-XC-SECOND", 72));
     EXPECT_EQ(ccdtype, 104);
     const auto lines = InfoLines();

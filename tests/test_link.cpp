@@ -8,7 +8,8 @@
 #include <thread>
 
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "rt/rt_testing.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 

@@ -17,8 +17,9 @@
 #include <vector>
 
 #include "tests/support/drive.h"
+#include "rt/rt_testing.h"
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "recorder/recorder.h"
@@ -80,10 +81,10 @@ protected:
         rel::Connect(sim.Device());
         ASSERT_EQ(softversion, 252);
         DisplayPanel(pHandle);
-        rt_After(30.0, [] { stop_flag = 1; });
+        rt_After(30.0, [] { stop_flag = STOP_ASKED; });
     }
     void TearDown() override {
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         CloseCom(com);
         sim.Stop();
         rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; });

@@ -5,7 +5,8 @@
 #include <set>
 
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "rt/rt_testing.h"
+#include "app/app.h"
 #include "rt/rt_ui_internal.h"
 
 namespace {

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/panels.h"
+#include "app/app.h"
+#include "rt/rt_testing.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "tests/rel_support.h"
@@ -42,7 +43,7 @@ protected:
     void SetUp() override {
         ASSERT_EQ(rel::StartConnected(sim, {"--fast", "--softversion", "252"}), "");
         ASSERT_EQ(rel::StatusLine().rfind("K-VEX-XC-SIM Firmware V2.52", 0), 0u) << rel::StatusLine();
-        rt_After(30.0, [] { stop_flag = 1; });
+        rt_After(30.0, [] { stop_flag = STOP_ASKED; });
     }
     void TearDown() override {
         rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; });

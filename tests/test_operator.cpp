@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "tests/support/drive.h"
+#include "rt/rt_testing.h"
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "calib/calib.h"
 #include "display/display.h"
 #include "link/frame.h"
@@ -52,10 +53,10 @@ protected:
         HidePanel(pPopup);
         SetCtrlVal(pHandle, PANEL_TOGGBTN_ParaII, 0);
         DisplayPanel(pHandle);
-        rt_After(30.0, [] { stop_flag = 1; });   // no test may hang in a loop
+        rt_After(30.0, [] { stop_flag = STOP_ASKED; });   // no test may hang in a loop
     }
     void TearDown() override {
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         HidePanel(pPopup);
         CloseCom(1);
         rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; });
@@ -143,7 +144,7 @@ TEST_F(OperatorPeer, ShortcutsFinishTheEditInProgressFirst) {
         ASSERT_FALSE(rq.empty()) << c.keys;
         EXPECT_EQ(rq[0].words[7], 1500) << c.keys;
         EXPECT_FALSE(drive::HasFocus(pHandle, "NEDITEdgeRight")) << c.keys;
-        EXPECT_EQ(stop_flag, 1) << c.keys;
+        EXPECT_EQ(stop_flag, STOP_ASKED) << c.keys;
     }
 }
 
@@ -208,7 +209,7 @@ TEST_F(OperatorPeer, AfterSaveThePanelShowsTheModeThatGoesOut) {
         drive::Click(pPopup, "ButtonDoFit");
         drive::Click(pPopup, "ButtonSaveCalValues");
         afterSave = drive::Shown(pHandle, "NUMEvalMode");
-        stop_flag = 1;   // the live loop ends; the cycle is complete
+        stop_flag = STOP_ASKED;   // the live loop ends; the cycle is complete
     });
     ASSERT_TRUE(drive::Click(pPopup, "ActivateCalibration"));
     EXPECT_EQ(duringCycle, "2");
@@ -295,13 +296,13 @@ protected:
         ASSERT_TRUE(a.Start({"--fast", "--ccdtype", "3", "--softversion", "245", "--firmware", kSensorA}));
         ASSERT_TRUE(b.Start({"--fast", "--ccdtype", "4", "--softversion", "230", "--firmware", kSensorB}));
         rt_SetPortTable({a.Device(), b.Device()});
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         DisplayPanel(pHandle);
         // the port ring as an operator reaches it: list rebuilt when opened
         ASSERT_TRUE(drive::Choose(pHandle, "DropDCom", "COM1"));
         ASSERT_EQ(com, 1);
         ASSERT_TRUE(Identified(kSensorA)) << Status();
-        rt_After(30.0, [] { stop_flag = 1; });
+        rt_After(30.0, [] { stop_flag = STOP_ASKED; });
     }
     void TearDown() override {
         CloseCom(com);

@@ -14,7 +14,8 @@
 #include <unistd.h>
 
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "rt/rt_testing.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"
 #include "tests/params_testing.h"

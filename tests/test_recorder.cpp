@@ -20,7 +20,8 @@
 #include <unistd.h>
 
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "rt/rt_testing.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "recorder/recorder.h"
@@ -404,7 +405,7 @@ protected:
         for (int i = 0; i < PNUM; ++i) pp[i] = 0;
         CopyVarsToPP();
         ccdvirtpixel = 2048;
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         path = TempPath(std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".dat");
         remove(path.c_str());
         UseFile(path);
@@ -412,11 +413,11 @@ protected:
         watch->path = path;
         SetCtrlAttribute(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR, VAL_WHITE);
         ResetTextBox(pRecord, RECORD_TEXTRecStatus, "");
-        rt_After(30.0, [] { stop_flag = 1; });   // no test may hang in a loop
+        rt_After(30.0, [] { stop_flag = STOP_ASKED; });   // no test may hang in a loop
     }
     void TearDown() override {
         watch->on = false;
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         CloseCom(1);
         sim.Stop();
     }
@@ -466,7 +467,7 @@ TEST_F(RecorderSim, IncrementZeroRecordsEveryReplyAboutOneASecond) {
         bg = Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR);
         fg = Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_COLOR);
         bold = Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BOLD);
-        EXPECT_EQ(stop_flag, 0);
+        EXPECT_EQ(stop_flag, STOP_RUNNING);
         EXPECT_TRUE(std::regex_match(rt_GetCtrlText(pRecord, RECORD_TEXTRecDate),
                                      std::regex("[0-9]{2}-[0-9]{2}-[0-9]{4}")));
         EXPECT_TRUE(std::regex_match(rt_GetCtrlText(pRecord, RECORD_TEXTRecTime),
@@ -502,7 +503,7 @@ TEST_F(RecorderSim, IncrementZeroRecordsEveryReplyAboutOneASecond) {
     EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_COLOR), VAL_BLACK);
     EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BOLD), 0);
     EXPECT_EQ(IdleState(), kIdle);
-    EXPECT_EQ(stop_flag, 2);
+    EXPECT_EQ(stop_flag, STOP_COMPLETED);
     EXPECT_EQ(IntVal(pRecord, RECORD_NUMRecCount), 3);
     // the live displays show the last reply, red outside the band
     EXPECT_EQ(IntVal(pRecord, RECORD_NUMRecLedge), 300);
@@ -565,7 +566,7 @@ TEST_F(RecorderSim, StopButtonEndsTheRecording) {
     EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BOLD), 1);
     EXPECT_EQ(DataLines().size(), 2u);
     EXPECT_EQ(IdleState(), kIdle);
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
 }
 
 TEST_F(RecorderSim, MainPanelStopEndsTheRecording) {
@@ -588,7 +589,7 @@ TEST_F(RecorderSim, SilentSensorTimesOutAndKeepsTheLines) {
     EXPECT_EQ(MainStatus(), "Timeout RS232-Line!");
     EXPECT_EQ(RecStatus(), "DATA-RECORDER INTERRUPTED - TIMEOUT RS-232 LINE!");
     EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR), VAL_RED);
-    EXPECT_EQ(stop_flag, 3);
+    EXPECT_EQ(stop_flag, STOP_TIMEOUT);
     auto d = DataLines();
     EXPECT_GE(d.size(), 2u);
     EXPECT_LE(d.size(), 3u);
@@ -599,7 +600,7 @@ TEST_F(RecorderSim, SilentSensorTimesOutAndKeepsTheLines) {
 TEST_F(RecorderSim, RecordingDuringRunMode) {
     int runLoop = -1;
     rt_After(0.4, [&] {
-        runLoop = stop_flag == 0;
+        runLoop = stop_flag == STOP_RUNNING;
         SetCtrlVal(pRecord, RECORD_NUMsample, 2);
         SetCtrlVal(pRecord, RECORD_NUMinctime, 0);
         rt_UserClick(pRecord, RECORD_CBTNStartRecord);
@@ -609,7 +610,7 @@ TEST_F(RecorderSim, RecordingDuringRunMode) {
     double took = Timer() - t;
     EXPECT_EQ(runLoop, 1);
     EXPECT_LT(took, 3.0);
-    EXPECT_EQ(stop_flag, 2);
+    EXPECT_EQ(stop_flag, STOP_COMPLETED);
     EXPECT_EQ(RecStatus(), "DATA-RECORDER COMPLETED SUCCESSFULLY");
     EXPECT_EQ(DataLines().size(), 2u);
     EXPECT_EQ(IdleState(), kIdle);
@@ -644,7 +645,7 @@ TEST_F(RecorderSim, HeaderThatCannotBeWrittenEndsAtOnce) {
     EXPECT_EQ(MainStatus(), "DATA-RECORDER INTERRUPTED - CANNOT WRITE DATA-FILE!");
     EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR), VAL_RED);
     EXPECT_EQ(IdleState(), kIdle);
-    EXPECT_NE(stop_flag, 0);
+    EXPECT_NE(stop_flag, STOP_RUNNING);
     EXPECT_EQ(SimRequests(8), 0);
 }
 

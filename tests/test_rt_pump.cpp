@@ -17,24 +17,13 @@
 #include <time.h>
 #include <vector>
 
+#include "tests/support/clock.h"
 #include "rt/rt.h"
 #include "tests/support/support.h"
 
 namespace {
 
 enum { NUMWord = 8, NUMDouble = 10 };
-
-double Now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
-
-double CpuSeconds() {
-    rusage ru;
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
-}
 
 void Pump(double seconds) {
     double t0 = Now();

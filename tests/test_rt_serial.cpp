@@ -20,16 +20,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "tests/support/clock.h"
 #include "rt/rt.h"
+#include "rt/rt_testing.h"
 #include "tests/support/support.h"
 
 namespace {
-
-double Now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
 
 double CpuNow() {
     timespec ts;

@@ -22,7 +22,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/clock.h"
 #include "rt/rt.h"
+#include "rt/rt_testing.h"
 
 namespace {
 
@@ -45,18 +47,6 @@ std::string Dir() {
     return f.substr(0, f.rfind('/'));
 }
 std::string Uir() { return Dir() + "/data/rt_test.uir"; }
-
-double Now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
-
-double CpuSeconds() {
-    rusage ru;
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
-}
 
 void Pump(double seconds) {
     double t0 = Now();
@@ -1102,7 +1092,7 @@ struct Def { std::string panel, name; int id; };
 
 std::vector<Def> ControlIdsOfPanelsHeader() {
     std::vector<Def> out;
-    std::string hdr = Dir() + "/../app/panels.h";
+    std::string hdr = Dir() + "/../ui/panels.h";
     FILE *f = fopen(hdr.c_str(), "r");
     if (!f) return out;
     char line[256];

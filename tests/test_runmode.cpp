@@ -10,8 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/clock.h"
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "rt/rt_testing.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"
 #include "tests/params_testing.h"
@@ -20,13 +22,6 @@ namespace {
 
 using namespace ptest;
 
-
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec +
-           ru.ru_stime.tv_usec * 1e-6;
-}
 
 
 int Word(const std::string &frame, int i) {
@@ -71,7 +66,7 @@ protected:
         softversion = 252;
         ccdtype = 2;
         ccdvirtpixel = 2048;
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
     }
     void TearDown() override { CloseCom(1); }
 };
@@ -125,7 +120,7 @@ TEST_F(RunPeer, EachRequestCarriesTheLastReportedSetpoint) {
     const double quiet = std::chrono::duration<double>(tEnd - times.back()).count();
     EXPECT_NEAR(quiet, 1.5, 0.1);
     EXPECT_EQ(Status(), "Timeout RS232-Line!");
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     // the last reply was unpacked
     EXPECT_EQ(Ledge, 302);
     EXPECT_EQ(Redge, 602);
@@ -193,12 +188,12 @@ protected:
         ASSERT_TRUE(sim.Start({"--object", "400", "600", "--motion", "100", "1"}));
         rt_SetPortTable({sim.Device()});
         com = 1;
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         InitRS232(1);
         ASSERT_EQ(softversion, 252) << szStatus;
     }
     void TearDown() override {
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         CloseCom(1);
         sim.Stop();
     }
@@ -227,7 +222,7 @@ TEST_F(RunSim, PlotsFramesStopsAndRunsAgain) {
     EXPECT_LT(stopLag, 0.1);               // ends after the current pass
     EXPECT_LE(f1 - framesAtStop, 1);
     EXPECT_GT(f1 - f0, 25);
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_NE(Status(), "Timeout RS232-Line!");
     EXPECT_EQ(during.a, 1);
     EXPECT_EQ(during.b, 1);
@@ -270,7 +265,7 @@ TEST_F(RunSim, SensorFallingSilentEndsRunMode) {
     EXPECT_GT(quiet, 1.5 - 0.1 - 0.04);
     EXPECT_LT(quiet, 1.5 + 0.1);
     EXPECT_EQ(Status(), "Timeout RS232-Line!");
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_EQ(Attr(PANEL_CTRLRunLockA, ATTR_DIMMED), 0);
 }
 
@@ -324,7 +319,7 @@ TEST_F(RunSim, ClosingTheMainPanelEndsRunModeQuietly) {
     });
     rt_UserClick(pHandle, PANEL_BTNRun);
     EXPECT_LT(Since(closedAt), 0.5);
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_NE(Status(), "Timeout RS232-Line!");
     EXPECT_EQ(Attr(PANEL_CTRLRunLockA, ATTR_DIMMED), 0);
 }

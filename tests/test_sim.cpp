@@ -17,15 +17,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "tests/support/clock.h"
 #include "tests/support/support.h"
 
 namespace {
-
-double Now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
 
 using Words = std::vector<int>;
 

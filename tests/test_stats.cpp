@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "params/vars.h"
 #include "stats/stats.h"
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "tests/rel_support.h"
+#include "rt/rt_testing.h"
 #include "calib/calib.h"
 #include "display/display.h"
 #include "recorder/recorder.h"
@@ -255,7 +256,7 @@ protected:
         HidePanel(pPopup);
     }
     void TearDown() override {
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         CloseCom(com);
         if (!recFile_.empty()) unlink(recFile_.c_str());
         rmdir(dir_.c_str());
@@ -293,7 +294,7 @@ TEST_F(StrayPeer, StartupIdentifiesTheSensorAndReadsItsSet) {
         const long resyncs = linkResyncs, dropped = linkBytesDropped;
         const int strayed = sensor.StrayReplies();
         sensor.SetStray(Stray(kind), 1);   // echo, hardware information and the get
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         Connect(sensor.Device());
         EXPECT_EQ(RTrim(szStatus), kFirmware) << kind;
         EXPECT_EQ(ccdtype, 2) << kind;
@@ -427,7 +428,7 @@ TEST_F(StrayPeer, LoopedBackLineGivesTheEchoCheckText) {
         sensor.LoopBack(true);
         rt_SetPortTable({sensor.Device()});
         com = 1;
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         const long timeouts = linkTimeouts;
         InitRS232(com);
         EXPECT_EQ(RTrim(szStatus), "read error - not sync byte 0xAA!") << c.name;
@@ -643,12 +644,12 @@ protected:
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
         ASSERT_TRUE(sim.Start({"--noise", "0", "--video-noise", "0", "--seed", "5"}));
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         Connect(sim.Device());
         ASSERT_EQ(RTrim(szStatus), "K-VEX-XC-SIM Firmware V2.52");
     }
     void TearDown() override {
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         CloseCom(com);
         if (!recFile_.empty()) unlink(recFile_.c_str());
         rmdir(dir_.c_str());

@@ -11,7 +11,7 @@
 
 #include "tests/support/drive.h"
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"
 #include "tests/params_testing.h"
@@ -279,7 +279,7 @@ protected:
         ASSERT_TRUE(sim.Start({"--object", "500", "800", "--motion", "0", "0"}));
         rt_SetPortTable({sim.Device()});
         com = 1;
-        stop_flag = 1;
+        stop_flag = STOP_ASKED;
         InitRS232(1);
         ASSERT_EQ(softversion, 252) << szStatus;
     }

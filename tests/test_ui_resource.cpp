@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/panels.h"
+#include "app/app.h"
+#include "rt/rt_testing.h"
 #include "params/vars.h"
 
 namespace {

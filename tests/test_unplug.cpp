@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "tests/rel_support.h"
+#include "rt/rt_testing.h"
 #include "recorder/recorder.h"
 
 using namespace rel;
@@ -76,7 +77,7 @@ TEST_F(Unplug, RunModeEndsAsTimeoutSaysLostAndPortComesBackFromTheRing) {
 
     // ended as a time-out ends it: its text, the flag, the controls back
     EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_EQ(RunLocksDimmed(), 0);
     EXPECT_GE(loopTime, TIMEOUT);
     EXPECT_LT(loopTime, TIMEOUT + 2.0);
@@ -143,7 +144,7 @@ TEST_F(Unplug, VideoAndRecorderLoopsEndOnAPulledLine) {
     double cpu0 = CpuSeconds();
     rt_UserClick(pHandle, PANEL_BTNVideo);
     double took = Since(t0);
-    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_EQ(RunLocksDimmed(), 0);
     EXPECT_LT(CpuSeconds() - cpu0, 0.5 * took);
     ASSERT_TRUE(IdleUntil([] { return StatusLine() == kLost; }, 1.0)) << StatusLine();
@@ -164,7 +165,7 @@ TEST_F(Unplug, VideoAndRecorderLoopsEndOnAPulledLine) {
     SetCtrlVal(pRecord, RECORD_NUMinctime, 0);
     ASSERT_TRUE(SimDo(sim2, "close-after 3"));
     rt_UserClick(pRecord, RECORD_CBTNStartRecord);
-    EXPECT_EQ(stop_flag, 3);
+    EXPECT_EQ(stop_flag, STOP_TIMEOUT);
     EXPECT_EQ(TextBox(pRecord, RECORD_TEXTRecStatus), "DATA-RECORDER INTERRUPTED - TIMEOUT RS-232 LINE!");
     EXPECT_EQ(RunLocksDimmed(), 0);
     EXPECT_EQ(Dimmed(pRecord, RECORD_CBTNStartRecord), 0);

@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "tests/support/support.h"
-#include "app/panels.h"
+#include "rt/rt_testing.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"
 
@@ -331,7 +332,7 @@ TEST_F(Video, BoardKindsAndWholeLoop) {
         // the loop ended 1.5 s after the unanswered third request
         EXPECT_GT(took, 1.5);
         EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
-        EXPECT_EQ(stop_flag, 1);
+        EXPECT_EQ(stop_flag, STOP_ASKED);
         // the line and the measurement of the second pass are drawn
         for (int i = 0; i < 256; ++i) ASSERT_EQ(adcbuf[i], LineSample(2, i)) << i;
         auto plots = rt_GetPlots(pHandle, PANEL_GRAPHVideo);
@@ -395,7 +396,7 @@ TEST_F(Video, BlockTimeoutsDoNotEndVideoMode) {
             StatusLine() == "Waiting for Data[64] ...")
             sawTimeoutWhileWaiting = true;
         if (s.waiting8) {
-            stop_flag = 1;
+            stop_flag = STOP_ASKED;
             return true;
         }
         return false;

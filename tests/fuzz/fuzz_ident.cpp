@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 

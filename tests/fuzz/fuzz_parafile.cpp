@@ -2,13 +2,14 @@
 // come back unchanged after the panel round trip and a write; one that is
 // refused must leave the variables untouched.
 #include "tests/fuzz/fuzz_support.h"
+#include "rt/rt_testing.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "params/vars.h"
 
 static std::string TempPath(const char *name) {

@@ -8,7 +8,7 @@
 // run loop's body handles each frame (stray bytes between them included).
 #include "tests/fuzz/fuzz_support.h"
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "link/frame.h"
 #include "params/vars.h"

@@ -1,4 +1,5 @@
 #include "tests/fuzz/fuzz_support.h"
+#include "rt/rt_testing.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 

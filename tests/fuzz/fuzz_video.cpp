@@ -6,7 +6,7 @@
 // bytes) and the bytes of each block reply.
 #include "tests/fuzz/fuzz_support.h"
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "display/display.h"
 #include "link/frame.h"
 #include "params/vars.h"
@@ -20,7 +20,7 @@ static int g_blockRequests = 0;
 static void CountBlocks(int order) {
     if (order == 9 || order == 11) {
         ++g_blockRequests;
-        if (order == 11 || g_blockRequests >= 4) stop_flag = 1;
+        if (order == 11 || g_blockRequests >= 4) stop_flag = STOP_ASKED;
     }
 }
 
@@ -52,6 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzOnRequest(CountBlocks);
     CC_BTNVideo(pHandle, PANEL_BTNVideo, EVENT_COMMIT, nullptr, 0, 0);
     FlushInQ(com);
-    stop_flag = 1;
+    stop_flag = STOP_ASKED;
     return 0;
 }

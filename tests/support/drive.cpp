@@ -1,4 +1,5 @@
 #include "tests/support/drive.h"
+#include "rt/rt_testing.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>

@@ -1,4 +1,5 @@
 #include "tests/support/golden.h"
+#include "rt/rt_testing.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -12,7 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "link/frame.h"
 #include "tests/rel_support.h"
 

@@ -1,4 +1,6 @@
 #include "tests/support/support.h"
+#include "tests/support/clock.h"
+#include "rt/rt_testing.h"
 
 #include <fstream>
 #include <map>
@@ -16,14 +18,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "app/panels.h"
+#include "app/app.h"
 #include "params/vars.h"
-
-static double Now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
 
 SimProcess::~SimProcess() { Stop(); }
 

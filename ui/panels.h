@@ -1,7 +1,7 @@
-// Panels, control ids and the application shell.
+// The resource file's panels and controls: their ids, and the handles of
+// the three panels once loaded. Every folder that shows something includes
+// this; it includes nothing.
 #pragma once
-
-#include "rt/rt.h"
 
 // Panel resource ids in the resource file.
 #define PANEL 1
@@ -152,35 +152,8 @@
 
 #define UIR_FILE "K-VEX-XCRidarV252.uir"
 
-extern int pHandle, pPopup, pRecord;
-extern char proj_dir[260];
-extern char szSoftName[72];
-extern char szSoftVersion[72];
-
-// Registers every CC_ callback with the run-time layer (by name).
-void RegisterRidarCallbacks(void);
-
-int WinMain(int argc, char **argv);
-void InitVars(void);
-void InitGUI(void);
-void ShowLogo(int style);
-void ShowInfoText(int bgColor, int textColor, const char *text, int left, int top, int pointSize);
-// The recorder file proposed when none was chosen: RECORD.DAT in proj_dir,
-// or in the working directory when proj_dir cannot be written (recorder/).
-void DefaultRecFile(char *path, int bufSize);
-// Lists the port table in DropDCom (item value = port number) and selects com.
-void FillComRing(void);
-
-// Operator comforts: shortcuts, picture menus, the link-health timer.
-void InitComforts(void);
-// Frames, time-outs, open failures and the age of the last frame.
-void ShowLinkHealth(void);
-// "ridar-YYYY-MM-DD-HHMMSS.png" for the given local time.
-void PictureName(char *name, int bufSize, long long unixTime);
-// Asks for a file and saves a picture of a control (0: the whole main
-// panel) as PNG; 0 when saved.
-int SavePicture(int control);
-
-int CVICALLBACK CC_PANEL(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
-int CVICALLBACK CC_POPUP(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
-int CVICALLBACK CC_RECORD(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+// Handles of the loaded panels (LoadPanel), -1 before.
+inline int pHandle = -1, pPopup = -1, pRecord = -1;
+// The program's directory: the resource file lies there, and the files the
+// operator saves go there first.
+inline char proj_dir[260];
