@@ -228,6 +228,9 @@ def from_golden(seeds):
             seeds.add("recfile", name + "-lf", unmask(data).replace(b"\r\n", b"\n"))
         else:
             seeds.add("paramfile", name, data)
+    # the end-to-end parameter file target reads the same files
+    for name, data in seeds.by.get("paramfile", {}).items():
+        seeds.add("parafile", name, data)
     # broker addresses the tests hand to kvex-ctl
     for fn in ("test_ctl.cpp",):
         text = open(os.path.join(here, "..", fn), encoding="latin-1").read()
@@ -281,6 +284,29 @@ def recorder_line(w):
     return (w[0], w[1], w[2], w[7], um - (1 << 32) if um & 0x80000000 else um)
 
 
+VIRT_PIXELS = (256, 512, 768, 1024, 1180, 1280, 1536, 2048, 2360, 2560, 3072, 4096, 8192, 0, 1, 65535)
+
+
+def end_to_end(seeds, tag, hw, replies):
+    """One golden sensor's replies laid out as the end-to-end targets read them."""
+    first = lambda order: replies.get(order, [b""])[0]
+    echo, hwr, fw, params = first(5), first(HW_ORDER), first(FIRMWARE_ORDER), first(2)
+    measures = [r[:36] for r in replies.get(MEASURE_ORDER, []) if len(r) >= 36]
+    if hwr and fw:
+        # board byte (bit 0: board 0), then echo, hardware (length bytes) and text (length / 8)
+        seeds.add("ident", tag, bytes([1 if hw[3] == 0 else 0, len(echo) & 0xFF]) + echo +
+                  bytes([len(hwr) & 0xFF]) + hwr + bytes([len(fw) // 8]) + fw)
+    if len(hwr) >= 36 and len(params) >= 36:
+        # hardware and parameter replies, then the measurements, a length byte each
+        seeds.add("receive", tag, hwr[:36] + params[:36] + b"".join(bytes([36]) + m for m in measures))
+    blocks = replies.get(9) or replies.get(11, [])[:1]
+    if measures and blocks:
+        pick = (0x10 if hw[3] == 100 else 0x20 if hw[3] == 0 else 0) | (0x40 if hw[10] == 256 else 0)
+        if hw[4] in VIRT_PIXELS:
+            pick |= VIRT_PIXELS.index(hw[4])
+        seeds.add("video", tag, bytes([pick]) + measures[0] + b"".join(struct.pack(">H", len(b)) + b for b in blocks[:4]))
+
+
 def from_sim(seeds, configs, sim):
     """Replays the requests of each golden sensor on a simulator set up as
     that sensor (no noise, fixed seed) and keeps its replies."""
@@ -296,7 +322,7 @@ def from_sim(seeds, configs, sim):
             path = p.stdout.readline().decode().strip()
             line = os.open(path, os.O_RDWR | os.O_NOCTTY)
             tty.setraw(line)
-            seen, lines = set(), []
+            seen, lines, replies = set(), [], {}
             for req in requests:
                 if req in seen:
                     continue
@@ -306,6 +332,7 @@ def from_sim(seeds, configs, sim):
                 if not reply:
                     continue
                 tag = "sim%d-order%d-%d" % (k, order, len(seen))
+                replies.setdefault(order, []).append(reply)
                 seeds.add("frame", tag, reply)
                 if order == HW_ORDER and len(reply) >= 36:
                     for before in (1024, 256):
@@ -324,6 +351,7 @@ def from_sim(seeds, configs, sim):
             if lines:
                 seeds.add("recfile", "sim%d" % k, recfile(lines, slope="12.5000", inc=0))
                 seeds.add("recfile", "sim%d-comma" % k, recfile(lines, slope="12,5000", offset=-120))
+            end_to_end(seeds, "sim%d" % k, hw, replies)
             os.close(line)
         finally:
             p.stdin.close()
