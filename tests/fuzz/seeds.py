@@ -245,8 +245,14 @@ def main(argv):
     if len(argv) >= 2 and argv[0] == "--golden":
         seeds = Seeds()
         configs = from_golden(seeds)
+        want = ["frame", "model", "firmware", "paramfile", "recfile", "parafile", "ctl"]
         if len(argv) == 4 and argv[2] == "--sim":
             from_sim(seeds, configs, argv[3])
+            want += ["ident", "receive", "video"]
+        # a changed trace format must not quietly leave a fuzzer without its seeds
+        missing = [t for t in want if not seeds.by.get(t)]
+        if missing:
+            sys.exit("seeds.py: no seeds drawn for " + ", ".join(missing))
         seeds.write(argv[1])
         return
     hand()
@@ -320,6 +326,8 @@ def from_sim(seeds, configs, sim):
         p = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         try:
             path = p.stdout.readline().decode().strip()
+            if not path.startswith("/dev/"):
+                sys.exit("seeds.py: %s gave no pseudo-terminal (%r)" % (sim, path))
             line = os.open(path, os.O_RDWR | os.O_NOCTTY)
             tty.setraw(line)
             seen, lines, replies = set(), [], {}
