@@ -228,39 +228,12 @@ def from_golden(seeds):
             seeds.add("recfile", name + "-lf", unmask(data).replace(b"\r\n", b"\n"))
         else:
             seeds.add("paramfile", name, data)
-    # the end-to-end parameter file target reads the same files
-    for name, data in seeds.by.get("paramfile", {}).items():
-        seeds.add("parafile", name, data)
     # broker addresses the tests hand to kvex-ctl
     for fn in ("test_ctl.cpp",):
         text = open(os.path.join(here, "..", fn), encoding="latin-1").read()
         for k, url in enumerate(sorted(set(re.findall(r'"(mqtt://[^"]*)"', text)))):
             seeds.add("ctl", "test-url-%d" % k, url.encode())
     return configs
-
-
-# ---------------------------------------------------------------- files the tool wrote
-# ---------------------------------------------------------------- files the tool wrote
-def main(argv):
-    if len(argv) >= 2 and argv[0] == "--golden":
-        seeds = Seeds()
-        configs = from_golden(seeds)
-        want = ["frame", "model", "firmware", "paramfile", "recfile", "parafile", "ctl"]
-        if len(argv) == 4 and argv[2] == "--sim":
-            from_sim(seeds, configs, argv[3])
-            want += ["ident", "receive", "video"]
-        # a changed trace format must not quietly leave a fuzzer without its seeds
-        missing = [t for t in want if not seeds.by.get(t)]
-        if missing:
-            sys.exit("seeds.py: no seeds drawn for " + ", ".join(missing))
-        seeds.write(argv[1])
-        return
-    hand()
-    if len(argv) == 2 and argv[0] == "--from":
-        src = argv[1]
-        for fn in sorted(os.listdir(src)):
-            data = open(os.path.join(src, fn), "rb").read()
-            put("recfile" if data.startswith(b"Date:") else "paramfile", "tool-" + fn, data)
 
 
 # ---------------------------------------------------------------- the simulator's replies
@@ -365,6 +338,35 @@ def from_sim(seeds, configs, sim):
             p.stdin.close()
             p.terminate()
             p.wait()
+
+
+# ---------------------------------------------------------------- main
+def main(argv):
+    if not (argv == [] or (len(argv) == 2 and argv[0] in ("--golden", "--from")) or
+            (len(argv) == 4 and argv[0] == "--golden" and argv[2] == "--sim")):
+        sys.exit(__doc__)
+    if argv and argv[0] == "--golden":
+        seeds = Seeds()
+        configs = from_golden(seeds)
+        want = ["frame", "model", "firmware", "paramfile", "recfile", "parafile", "ctl"]
+        if len(argv) == 4:
+            from_sim(seeds, configs, argv[3])
+            want += ["ident", "receive", "video"]
+        # the end-to-end parameter file target reads the same files
+        for name, data in list(seeds.by.get("paramfile", {}).items()):
+            seeds.add("parafile", name, data)
+        # a changed trace format must not quietly leave a fuzzer without its seeds
+        missing = [t for t in want if not seeds.by.get(t)]
+        if missing:
+            sys.exit("seeds.py: no seeds drawn for " + ", ".join(missing))
+        seeds.write(argv[1])
+        return
+    hand()
+    if argv:
+        src = argv[1]
+        for fn in sorted(os.listdir(src)):
+            data = open(os.path.join(src, fn), "rb").read()
+            put("recfile" if data.startswith(b"Date:") else "paramfile", "tool-" + fn, data)
 
 
 main(sys.argv[1:])
