@@ -159,16 +159,18 @@ void PushRUN(void) {
     stop_flag = STOP_RUNNING;
     graphrefresh = 0;
 
-    // One request outstanding: each reply is unpacked and drawn before the
-    // next request goes out, without pumping events in between, so the
-    // set-point it reported is what the next request carries.
+    // One request outstanding: each reply is unpacked before the next
+    // request goes out, without pumping events in between, so the set-point
+    // it reported is what the next request carries. It is drawn while that
+    // request is on the line: the line does not wait for the drawing.
     do {
-        if (graphrefresh == 1) {
+        const int draw = graphrefresh == 1;
+        if (draw) {
             CopyPPtoRAWVars();
-            paramsUp.showMeasurement();
             graphrefresh = 0;
         }
         if (rx_flag == 1) SendMeasureRequest();
+        if (draw) paramsUp.showMeasurement();
         tdiff = Timer() - tstart;
         if (tdiff > TIMEOUT) {
             ShowStatusText("Timeout RS232-Line!");

@@ -25,12 +25,79 @@ static double Prop(QWidget *w, const char *name, double def) {
     return ok && std::isfinite(v) ? v : def;
 }
 
+// A plot whose layers all share one opaque buffer. QCustomPlot's own buffer
+// is cleared to transparent, the widget is filled with the background and
+// the buffer is then blended over it; an opaque buffer cleared to the
+// background is one fill and a plain copy instead, on every replot.
+class OpaqueBuffer : public QCPAbstractPaintBuffer {
+public:
+    OpaqueBuffer(const QSize &size, double ratio, const QBrush *background)
+        : QCPAbstractPaintBuffer(size, ratio), m_background(background) {
+        OpaqueBuffer::reallocateBuffer();
+    }
+    QCPPainter *startPainting() override { return new QCPPainter(&m_image); }
+    void draw(QCPPainter *painter) const override {
+        if (painter && painter->isActive()) painter->drawImage(0, 0, m_image);
+    }
+    void clear(const QColor &) override { m_image.fill(m_background->color()); }
+
+protected:
+    void reallocateBuffer() override {
+        setInvalidated();
+        m_image = QImage(mSize * mDevicePixelRatio, QImage::Format_RGB32);
+        m_image.setDevicePixelRatio(mDevicePixelRatio);
+    }
+
+private:
+    const QBrush *m_background;
+    QImage m_image;
+};
+
+class PlotWidget : public QCustomPlot {
+public:
+    using QCustomPlot::QCustomPlot;
+
+    // Only for a plain opaque background; the bottom buffer then covers the
+    // whole plot, and buffers QCustomPlot adds for buffered layers above it
+    // are blended over it as before.
+    void UseOpaqueBuffer() {
+        if (m_opaque || mBackgroundBrush.style() != Qt::SolidPattern || mBackgroundBrush.color().alpha() != 255)
+            return;
+        for (QCPLayer *l : mLayers) l->setMode(QCPLayer::lmLogical);
+        mPaintBuffers.clear();
+        mPaintBuffers.append(QSharedPointer<QCPAbstractPaintBuffer>(
+            new OpaqueBuffer(viewport().size(), bufferDevicePixelRatio(), &mBackgroundBrush)));
+        m_opaque = true;
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override {
+        if (!m_opaque || mBackgroundBrush.style() != Qt::SolidPattern ||
+            mBackgroundBrush.color().alpha() != 255) {
+            QCustomPlot::paintEvent(event);
+            return;
+        }
+        QCPPainter painter(this);
+        if (!painter.isActive()) return;
+        for (const auto &buffer : mPaintBuffers) buffer->draw(&painter);
+    }
+
+private:
+    bool m_opaque = false;
+};
+
+QCustomPlot *NewPlotWidget(QWidget *parent) { return new PlotWidget(parent); }
+
 static void CommonSetup(QCustomPlot *p) {
     // data plots are redrawn for every frame; keep them cheap
     p->setAntialiasedElements(QCP::aeNone);
     p->setNotAntialiasedElements(QCP::aeAll);
     p->setPlottingHint(QCP::phFastPolylines, true);
     p->setPlottingHint(QCP::phCacheLabels, true);
+    // A replot repaints through the window's next update, with whatever
+    // else changed in the same frame (numbers, the other graph): one paint
+    // and one flush a frame instead of one per graph.
+    p->setPlottingHint(QCP::phImmediateRefresh, false);
     // The legend is never shown, but its items would still be measured
     // (text layout) on every replot.
     p->setAutoAddPlottableToLegend(false);
@@ -41,6 +108,7 @@ static void CommonSetup(QCustomPlot *p) {
     // beneath it need not be painted first on each repaint.
     p->setBackground(QBrush(Qt::white));
     p->setAttribute(Qt::WA_OpaquePaintEvent);
+    if (auto *w = dynamic_cast<PlotWidget *>(p)) w->UseOpaqueBuffer();
     p->xAxis->setRange(Prop(p, "xMin", 0.0), Prop(p, "xMax", 1.0));
     p->yAxis->setRange(Prop(p, "yMin", 0.0), Prop(p, "yMax", 1.0));
 }

@@ -307,6 +307,56 @@ bool rtui::SerialAwaitingNotify() {
     return false;
 }
 
+// A frame that has begun is waited for on its line alone: every chunk of it
+// would otherwise cost a whole pass of the event loop, for nothing the
+// program can use before the notify count is reached. Each chunk is still
+// moved in as it comes, so the event character and a lost device are seen at
+// once.
+static bool FrameUnderWay(const ComPort &p) {
+    return p.open && !p.lost && p.sp && p.cb && (p.mask & LWRS_RECEIVE) && !p.inq.isEmpty() &&
+           p.inq.size() < p.notifyCount;
+}
+
+bool rtui::SerialFrameUnderWay() {
+    bool any = false;
+    for (const auto &kv : g_ports) {
+        const ComPort &p = *kv.second;
+        if (p.checkPosted || (p.sp && p.sp->bytesToWrite() > 0)) return false;   // the loop's work
+        if (FrameUnderWay(p)) any = true;
+    }
+    return any;
+}
+
+void rtui::SerialAwaitLine(long long nanoseconds) {
+    constexpr int kMaxPorts = 8;
+    const double until = Now() + static_cast<double>(nanoseconds) / 1e9;
+    while (SerialFrameUnderWay()) {
+        pollfd fds[kMaxPorts];
+        int ports[kMaxPorts];
+        int n = 0;
+        for (const auto &kv : g_ports) {
+            if (n == kMaxPorts || !FrameUnderWay(*kv.second)) continue;
+            fds[n] = pollfd{static_cast<int>(kv.second->sp->handle()), POLLIN, 0};
+            ports[n++] = kv.first;
+        }
+        const double left = until - Now();
+        if (n == 0 || left <= 0) return;
+        timespec ts;
+        ts.tv_sec = static_cast<time_t>(left);
+        ts.tv_nsec = static_cast<long>((left - static_cast<double>(ts.tv_sec)) * 1e9);
+        const int r = ppoll(fds, static_cast<nfds_t>(n), &ts, nullptr);
+        if (r < 0 && errno != EINTR) return;
+        ++g_stats.lineWaitWakes;
+        bool hungUp = false;
+        for (int i = 0; i < n; ++i) {
+            if (!fds[i].revents) continue;
+            if (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) hungUp = true;
+            if (auto p = Find(ports[i])) Pull(ports[i], p);
+        }
+        if (hungUp) return;   // the event loop hears of it
+    }
+}
+
 // ---- port table -------------------------------------------------------------
 
 void rt_SetPortTable(const std::vector<std::string> &firstDevices) {

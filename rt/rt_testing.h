@@ -63,7 +63,10 @@ QWidget *rt_Widget(int panel, int control);
 
 // ---- the serial layer ---------------------------------------------------------
 // Statistics of the serial layer since start.
-struct RtLinkStats { long framesNotified = 0, bytesIn = 0, bytesOut = 0, openFailures = 0; };
+struct RtLinkStats {
+    long framesNotified = 0, bytesIn = 0, bytesOut = 0, openFailures = 0;
+    long lineWaitWakes = 0;   // wake-ups of the pump's wait on a line alone
+};
 RtLinkStats rt_LinkStats(void);
 int rt_PortLost(int port);  // 1 while a port stays closed because its device went away
 

@@ -255,12 +255,15 @@ class Loader : public QUiLoader {
 public:
     QWidget *createWidget(const QString &className, QWidget *parent, const QString &name) override {
         QWidget *w = nullptr;
-        if (className == QLatin1String("QCustomPlot")) w = new QCustomPlot(parent);
+        if (className == QLatin1String("QCustomPlot")) w = NewPlotWidget(parent);
         else if (className == QLatin1String("QSpinBox")) w = new RtSpinBox(parent);
         else if (className == QLatin1String("QDoubleSpinBox")) w = new RtDoubleSpinBox(parent);
         else if (className == QLatin1String("QComboBox")) w = new RtComboBox(parent);
-        if (!w) return QUiLoader::createWidget(className, parent, name);
-        w->setObjectName(name);
+        if (!w) w = QUiLoader::createWidget(className, parent, name);
+        else w->setObjectName(name);
+        // Numbers and texts change with every frame. Filled, they are opaque,
+        // so their group box or panel beneath is not painted again each time.
+        if (qobject_cast<QAbstractSpinBox *>(w) || qobject_cast<QLineEdit *>(w)) w->setAutoFillBackground(true);
         return w;
     }
 };
@@ -674,6 +677,11 @@ int ProcessSystemEvents(void) {
     // goes on sleeping until the callback ran, any other event came, or
     // kAwaitMs passed. At line speed a reply then costs one return instead of
     // one per chunk, and a time-out is still seen within kAwaitMs.
+    //
+    // Once the frame has begun, the rest of it is waited for on the line
+    // alone, and one more pass hands it over: two passes a frame instead of
+    // one per chunk. Other events wait meanwhile, at most for the rest of the
+    // frame's line time or kAwaitMs.
     constexpr int kIdleMs = 8, kAwaitMs = 25;
     const QDeadlineTimer bound(kAwaitMs, Qt::PreciseTimer);
     int ms = kIdleMs;
@@ -686,6 +694,10 @@ int ProcessSystemEvents(void) {
         if (g_pumpNoted || !rtui::SerialAwaitingNotify()) break;
         ms = static_cast<int>(bound.remainingTime());
         if (ms <= 0) break;
+        if (rtui::SerialFrameUnderWay()) {
+            rtui::SerialAwaitLine(bound.remainingTimeNSecs());
+            ms = 0;   // whatever the wait brought, or events that came meanwhile
+        }
     }
     ++g_pumpReturns;
 #else

@@ -23,6 +23,9 @@ class QCPItemTracer;
 
 namespace rtui {
 
+// The plot widget the panels' graphs and strip charts are made of.
+QCustomPlot *NewPlotWidget(QWidget *parent);
+
 enum Kind {
     K_OTHER, K_INT_NUM, K_DBL_NUM, K_RING, K_RADIO, K_TOGGLE, K_CHECK, K_SWITCH,
     K_BUTTON, K_TEXTBOX, K_STRING, K_LABEL, K_CONTAINER, K_DECO, K_PICTURE, K_GRAPH, K_STRIP,
@@ -114,6 +117,12 @@ bool IdleInEventLoop();
 // on its way), so a pass of the pump that only moved bytes in has nothing for
 // the program yet.
 bool SerialAwaitingNotify();
+// True while a port's frame has begun but its notify count is not reached,
+// and the serial layer has nothing else for the event loop to do.
+bool SerialFrameUnderWay();
+// Waits on those ports' lines alone, moving each chunk in, until a check is
+// posted (count reached, event character, device gone) or the time passed.
+void SerialAwaitLine(long long nanoseconds);
 // A serial callback ran or a port was closed: the pump returns to the program.
 void NoteSerialDelivery();
 // The object the serial layer posts its checks to.
