@@ -28,6 +28,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "rt/rt_ui_internal.h"
 #include "rt/serial_latency.h"
@@ -221,10 +222,7 @@ void Check(int port, const PortPtr &p) {
     }
 }
 
-void MoveIn(int port, const PortPtr &p) {
-    if (!p->open || !p->sp) return;
-    QByteArray d = p->sp->readAll();
-    if (d.isEmpty()) return;
+void Append(int port, const PortPtr &p, QByteArray d) {
     g_stats.bytesIn += d.size();
     // a full queue drops what does not fit, as a driver's queue would
     qsizetype room = std::max<qsizetype>(0, p->inQSize - p->inq.size());
@@ -237,6 +235,30 @@ void MoveIn(int port, const PortPtr &p) {
     // check could raise nothing; at line speed bytes come one by one, and a
     // check for each would cost a pass of the event loop per byte.
     if (p->inq.size() >= p->notifyCount || p->charSeen) PostCheck(port, p);
+}
+
+void MoveIn(int port, const PortPtr &p) {
+    if (!p->open || !p->sp) return;
+    QByteArray d = p->sp->readAll();
+    if (!d.isEmpty()) Append(port, p, std::move(d));
+}
+
+void Pull(int port, const PortPtr &p);
+
+// One chunk the line brought, read straight from the device: a single system
+// call. An end or an error of the device is left to the serial port's own
+// handling, which closes a device that went away.
+void ReadChunk(int port, const PortPtr &p) {
+    if (!p->open || !p->sp) return;
+    if (p->sp->bytesAvailable() > 0) MoveIn(port, p);
+    char buf[1024];
+    const ssize_t r = ::read(static_cast<int>(p->sp->handle()), buf, sizeof buf);
+    if (r > 0) {
+        Append(port, p, QByteArray(buf, static_cast<qsizetype>(r)));
+        return;
+    }
+    if (r < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    Pull(port, p);
 }
 
 // Takes whatever the OS holds for the port without running any callback.
@@ -351,7 +373,7 @@ void rtui::SerialAwaitLine(long long nanoseconds) {
         for (int i = 0; i < n; ++i) {
             if (!fds[i].revents) continue;
             if (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) hungUp = true;
-            if (auto p = Find(ports[i])) Pull(ports[i], p);
+            if (auto p = Find(ports[i])) ReadChunk(ports[i], p);
         }
         if (hungUp) return;   // the event loop hears of it
     }
