@@ -1,6 +1,6 @@
 // Graphs with three cursors, rectangles and xy plots, and the strip chart,
-// on QCustomPlot. Every change queues one replot, so the several calls of a
-// frame cost a single repaint.
+// on QCustomPlot. Every change asks for one repaint, so the several calls of
+// a frame cost a single one.
 #include "rt/rt_ui_internal.h"
 #include "rt/rt_testing.h"
 
@@ -17,7 +17,6 @@ static const int kCursorColors[3] = {0x000000, 0x0080FF, 0x0080FF};
 
 static QCustomPlot *PlotOf(Ctrl *c) { return qobject_cast<QCustomPlot *>(c->w); }
 
-static void Queue(QCustomPlot *p) { p->replot(QCustomPlot::rpQueuedReplot); }
 
 static double Prop(QWidget *w, const char *name, double def) {
     bool ok = false;
@@ -25,68 +24,53 @@ static double Prop(QWidget *w, const char *name, double def) {
     return ok && std::isfinite(v) ? v : def;
 }
 
-// A plot whose layers all share one opaque buffer. QCustomPlot's own buffer
-// is cleared to transparent, the widget is filled with the background and
-// the buffer is then blended over it; an opaque buffer cleared to the
-// background is one fill and a plain copy instead, on every replot.
-class OpaqueBuffer : public QCPAbstractPaintBuffer {
-public:
-    OpaqueBuffer(const QSize &size, double ratio, const QBrush *background)
-        : QCPAbstractPaintBuffer(size, ratio), m_background(background) {
-        OpaqueBuffer::reallocateBuffer();
-    }
-    QCPPainter *startPainting() override { return new QCPPainter(&m_image); }
-    void draw(QCPPainter *painter) const override {
-        if (painter && painter->isActive()) painter->drawImage(0, 0, m_image);
-    }
-    void clear(const QColor &) override { m_image.fill(m_background->color()); }
-
-protected:
-    void reallocateBuffer() override {
-        setInvalidated();
-        m_image = QImage(mSize * mDevicePixelRatio, QImage::Format_RGB32);
-        m_image.setDevicePixelRatio(mDevicePixelRatio);
-    }
-
-private:
-    const QBrush *m_background;
-    QImage m_image;
-};
-
+// A plot with a plain opaque background draws itself straight into the
+// window when the window repaints. QCustomPlot would clear a buffer of its
+// own, draw into it on the replot, then fill the widget and blend the buffer
+// over it: two fills and a blend of the whole plot more, for every frame.
+// Changes made in one pass of the event loop are painted once; a replot
+// asked for outright (a picture of the panel) still draws as QCustomPlot does.
 class PlotWidget : public QCustomPlot {
 public:
     using QCustomPlot::QCustomPlot;
 
-    // Only for a plain opaque background; the bottom buffer then covers the
-    // whole plot, and buffers QCustomPlot adds for buffered layers above it
-    // are blended over it as before.
-    void UseOpaqueBuffer() {
-        if (m_opaque || mBackgroundBrush.style() != Qt::SolidPattern || mBackgroundBrush.color().alpha() != 255)
-            return;
+    void UseDirectPaint() {
+        if (!OpaqueBackground()) return;
         for (QCPLayer *l : mLayers) l->setMode(QCPLayer::lmLogical);
-        mPaintBuffers.clear();
-        mPaintBuffers.append(QSharedPointer<QCPAbstractPaintBuffer>(
-            new OpaqueBuffer(viewport().size(), bufferDevicePixelRatio(), &mBackgroundBrush)));
-        m_opaque = true;
+        m_direct = true;
+    }
+    void Refresh() {
+        if (m_direct) update();
+        else replot(QCustomPlot::rpQueuedReplot);
     }
 
 protected:
     void paintEvent(QPaintEvent *event) override {
-        if (!m_opaque || mBackgroundBrush.style() != Qt::SolidPattern ||
-            mBackgroundBrush.color().alpha() != 255) {
+        if (!m_direct || !OpaqueBackground()) {
             QCustomPlot::paintEvent(event);
             return;
         }
         QCPPainter painter(this);
         if (!painter.isActive()) return;
-        for (const auto &buffer : mPaintBuffers) buffer->draw(&painter);
+        painter.fillRect(rect(), mBackgroundBrush);
+        draw(&painter);
+        painter.end();
+        emit afterReplot();
     }
 
 private:
-    bool m_opaque = false;
+    bool OpaqueBackground() const {
+        return mBackgroundBrush.style() == Qt::SolidPattern && mBackgroundBrush.color().alpha() == 255;
+    }
+    bool m_direct = false;
 };
 
 QCustomPlot *NewPlotWidget(QWidget *parent) { return new PlotWidget(parent); }
+
+static void Queue(QCustomPlot *p) {
+    if (auto *w = dynamic_cast<PlotWidget *>(p)) w->Refresh();
+    else p->replot(QCustomPlot::rpQueuedReplot);
+}
 
 static void CommonSetup(QCustomPlot *p) {
     // data plots are redrawn for every frame; keep them cheap
@@ -108,7 +92,7 @@ static void CommonSetup(QCustomPlot *p) {
     // beneath it need not be painted first on each repaint.
     p->setBackground(QBrush(Qt::white));
     p->setAttribute(Qt::WA_OpaquePaintEvent);
-    if (auto *w = dynamic_cast<PlotWidget *>(p)) w->UseOpaqueBuffer();
+    if (auto *w = dynamic_cast<PlotWidget *>(p)) w->UseDirectPaint();
     p->xAxis->setRange(Prop(p, "xMin", 0.0), Prop(p, "xMax", 1.0));
     p->yAxis->setRange(Prop(p, "yMin", 0.0), Prop(p, "yMax", 1.0));
 }
