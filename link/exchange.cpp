@@ -3,9 +3,10 @@
 
 static bool Written(const Exchange &x) { return !x.written || x.written(); }
 
-int SendAndWait(const Exchange &x, int *queued) {
-    const int port = x.port > 0 ? x.port : com;
-    const bool raw = x.await == Await::Raw;
+static int PortOf(const Exchange &x) { return x.port > 0 ? x.port : com; }
+
+int SendRequest(const Exchange &x) {
+    const int port = PortOf(x);
     if (x.await != Await::Nothing) {
         // what an earlier, timed-out exchange left is not this reply
         FlushInQ(port);
@@ -13,11 +14,18 @@ int SendAndWait(const Exchange &x, int *queued) {
     }
     if (x.await == Await::Frame) rx_flag = 0;
     FillTxBuf(x.order, x.words);
-    if (raw)
+    if (x.await == Await::Raw)
         AskRaw(x.rawBytes);
     else
         AskFrame(x.await == Await::Frame ? x.order : 0);
     nBytesW = ComWrt(port, szWriteBuf, FRAME_BYTES);
+    return nBytesW;
+}
+
+int SendAndWait(const Exchange &x, int *queued) {
+    const int port = PortOf(x);
+    const bool raw = x.await == Await::Raw;
+    SendRequest(x);
 
     // The sensor does not confirm a store. It has left only once it is out
     // on the line: the next request's flush would drop what the driver holds.

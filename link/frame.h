@@ -135,6 +135,9 @@ enum ExchangeEnd : int {
 // queue length last seen. Texts, time-out counts and whatever the reply
 // means are the caller's.
 int SendAndWait(const Exchange &x, int *queued = nullptr);
+// Its first half, for the paced loops that look for the reply themselves:
+// flushes, clears and asks as SendAndWait does and writes; returns nBytesW.
+int SendRequest(const Exchange &x);
 
 // Link health since start: frames received, time-outs, failed opens, frames
 // found again after stray bytes and the bytes dropped before them.

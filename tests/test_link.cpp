@@ -684,6 +684,30 @@ TEST_F(OneExchange, AStoreFlushesNothingAndWaitsOnlyForTheLine) {
                           36));
 }
 
+// ---- the first half alone ------------------------------------------------------------
+
+TEST_F(OneExchange, SendRequestWritesAndAsksButDoesNotWait) {
+    for (int i = 0; i < PNUM; ++i) pp[i] = static_cast<uint16_t>(0x0100 * i + 0xFF);
+    rx_flag = 1;
+    Play({{0.2, MakeFrame(0xAA, 8, {321})}});
+    const double t0 = Timer();
+    EXPECT_EQ(SendRequest(Exchange(8)), 36);
+    EXPECT_LT(Timer() - t0, 0.1);
+    EXPECT_EQ(rx_flag, 0);
+    EXPECT_EQ(rxAsked, 8);
+    // the loop's own look finds the reply, and it is a measurement
+    while (rx_flag == 0 && Timer() - t0 < TIMEOUT) ProcessSystemEvents();
+    Join();
+    EXPECT_EQ(rx_flag, 1);
+    EXPECT_EQ(graphrefresh, 1);
+    EXPECT_EQ(graph_flag, 1);
+    EXPECT_EQ(pp[0], 321);
+    EXPECT_EQ(Hex(request), Hex(std::string("\x00\x55\x00\x08\x00\xFF\x01\xFF\x02\xFF\x03\xFF\x04\xFF\x05\xFF"
+                                            "\x06\xFF\x07\xFF\x08\xFF\x09\xFF\x0A\xFF\x0B\xFF\x0C\xFF\x0D\xFF"
+                                            "\x0E\xFF\x0F\xFF",
+                                            36)));
+}
+
 // ---- no busy waiting ------------------------------------------------------------------
 
 TEST_F(OneExchange, TimingAWaitDoesNotBurnTheProcessor) {
