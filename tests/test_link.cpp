@@ -1,6 +1,6 @@
 // Frame codec, receive path, open failures, the echo check and the one
-// exchange every request goes through, over a pseudo-terminal with a
-// scripted peer.
+// exchange (a request and the wait for its reply), over a pseudo-terminal
+// with a scripted peer.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -305,7 +305,7 @@ struct PeerStep {
 };
 using PeerScript = std::vector<PeerStep>;
 
-// SendAndWait, the one exchange every request goes through.
+// SendAndWait: a request and the wait for its reply.
 class OneExchange : public LinkE2E {
 protected:
     void SetUp() override {
