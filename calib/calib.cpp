@@ -41,21 +41,14 @@ static int WaitForPendingReply(void) { return HoldLoop(); }
 
 // Sends pp with the order and waits for the reply, "Reset Max/Min values..."
 // in the status line meanwhile; 1 when it came in time.
-static int SendAndWait(int orderCode) {
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
+static int AskSensor(int orderCode) {
     order = orderCode;
-    FillTxBuf(order, pp);
-    AskFrame(order);
-    nBytesW = ComWrt(com, szWriteBuf, 2 * PNUM + 4);
-    Status(kWaitText);
-    tstart = Timer();
-    do {
-        ProcessSystemEvents();
-        if (rx_flag == 1) return 1;
-        tdiff = Timer() - tstart;
-    } while (tdiff < TIMEOUT);
+    Exchange x(order);
+    x.written = [] {
+        Status(kWaitText);
+        return true;
+    };
+    if (SendAndWait(x) == EXCHANGE_DONE) return 1;
     LinkCountTimeout();
     return 0;
 }
@@ -65,7 +58,7 @@ static int SendAndWait(int orderCode) {
 // slope and intersect hold the calibration the sensor reports. Nothing is
 // sent when a loop's reply never came (held 0).
 static int CalibrationExchange(int held) {
-    if (!held || !SendAndWait(12)) {
+    if (!held || !AskSensor(12)) {
         Status(kTimeoutText);
         return 0;
     }
@@ -230,7 +223,7 @@ RIDAR_CALLBACK(CC_ButtonReset) {
         for (int i = 0; i < PNUM; ++i)
             if (pp[i] != 0) zero = 0;
         if (zero) CopyVarsToPP();
-        ok = SendAndWait(11);
+        ok = AskSensor(11);
     }
     ReleaseLoop();
     Status(ok ? "Reset of analog-output Max/Min OK!" : kTimeoutText);

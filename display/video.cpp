@@ -14,48 +14,20 @@ static void SetStatusText(const char *text) { std::snprintf(szStatus, sizeof szS
 static int FetchBlock(int orderCode, int word0, int word1, int expect, const char *waitText,
                       const char *timeoutText, const char *okText) {
     order = orderCode;
-    FlushOutQ(com);
-    FlushInQ(com);
-
     uint16_t words[PNUM] = {0};
     words[0] = static_cast<uint16_t>(word0);
     words[1] = static_cast<uint16_t>(word1);
-    szWriteBuf[0] = static_cast<char>((sync >> 8) & 0xFF);
-    szWriteBuf[1] = static_cast<char>(sync & 0xFF);
-    szWriteBuf[2] = static_cast<char>((orderCode >> 8) & 0xFF);
-    szWriteBuf[3] = static_cast<char>(orderCode & 0xFF);
-    for (int i = 0; i < PNUM; ++i) {
-        szWriteBuf[4 + 2 * i] = static_cast<char>(words[i] >> 8);
-        szWriteBuf[5 + 2 * i] = static_cast<char>(words[i] & 0xFF);
+    Exchange x(orderCode, Await::Raw, expect);
+    x.words = words;
+    x.timeFirst = true;
+    x.written = [waitText] {
+        SetCtrlVal(pHandle, PANEL_TEXTStatus, waitText);
+        return true;
+    };
+    if (SendAndWait(x) == EXCHANGE_TIMEOUT) {
+        SetStatusText(timeoutText);
+        LinkCountTimeout();
     }
-    AskRaw(expect);
-    nBytesW = ComWrt(com, szWriteBuf, PNUM * 2 + 4);
-    SetCtrlVal(pHandle, PANEL_TEXTStatus, waitText);
-
-    int n = 0;
-    tstart = Timer();
-    for (;;) {
-        ProcessSystemEvents();
-        // an operator action that ran meanwhile keeps the block aside for us
-        n = RawInQLen();
-        tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
-            SetStatusText(timeoutText);
-            LinkCountTimeout();
-            break;
-        }
-        if (n >= expect) break;
-    }
-
-    // The queue may hold more than the buffer; the rest stays queued until
-    // the next flush.
-    if (n > static_cast<int>(sizeof szReadBuf)) n = static_cast<int>(sizeof szReadBuf);
-    if (n > 0) {
-        nBytesR = RawRead(szReadBuf, n);
-    } else {
-        nBytesR = 0;
-    }
-    AskRaw(0);
     if (nBytesR == expect) SetStatusText(okText);
     return nBytesR;
 }
@@ -121,24 +93,15 @@ RIDAR_CALLBACK(CC_BTNVideo) {
 
     stop_flag = STOP_RUNNING;
     do {
-        FlushInQ(com);
-        FlushOutQ(com);
-        rx_flag = 0;
-        FillTxBuf(8, pp);
-        tstart = Timer();
-        AskFrame(8);
-        nBytesW = ComWrt(com, szWriteBuf, PNUM * 2 + 4);
+        Exchange x(8);
+        x.timeFirst = true;
         // stop_flag is not looked at here: a stop lets this pass finish.
-        while (rx_flag != 1) {
-            ProcessSystemEvents();
-            tdiff = Timer() - tstart;
-            if (tdiff > TIMEOUT) {
-                SetCtrlVal(pHandle, PANEL_TEXTStatus, "Timeout RS232-Line!");
-                LinkCountTimeout();
-                stop_flag = STOP_ASKED;
-                break;
-            }
+        if (SendAndWait(x) == EXCHANGE_TIMEOUT) {
+            SetCtrlVal(pHandle, PANEL_TEXTStatus, "Timeout RS232-Line!");
+            LinkCountTimeout();
+            stop_flag = STOP_ASKED;
         }
+        // a reply that came as the time ran out is still drawn
         if (rx_flag == 1) {
             CopyPPtoRAWVars();
             // a video block has no frame header: keep the frame callback off it

@@ -93,6 +93,52 @@ int UnframedBytes(char *buf, int count);
 int HoldLoop(void);
 void ReleaseLoop(void);
 
+// ---- one exchange: a request and the wait for its reply ---------------------
+
+// What a request waits for once it is written.
+enum class Await {
+    Nothing,   // a store: only that the frame has left on the line
+    Frame,     // a frame, taken as the reply to this order (AskFrame)
+    Raw,       // rawBytes raw bytes (AskRaw); the caller suspends the frame callback
+};
+
+struct Exchange {
+    explicit Exchange(int orderCode, Await what = Await::Frame, int bytes = 0)
+        : order(orderCode), await(what), rawBytes(bytes) {}
+    int order;
+    Await await;
+    int rawBytes;                  // the size of a raw reply
+    const uint16_t *words = pp;    // the payload
+    int port = 0;                  // 0: com (a raw reply is always read from com)
+    // Pump events on every look. Without, the panels stay frozen for the
+    // wait and a short sleep between looks keeps it off the processor.
+    bool pump = true;
+    // A reply that came in the look in which the time ran out is late.
+    bool timeFirst = false;
+    // Runs once the frame is written (nBytesW holds what went out), before
+    // the wait: progress texts. Returning false gives the wait up.
+    std::function<bool()> written;
+};
+
+enum ExchangeEnd : int {
+    EXCHANGE_NOT_SENT = -1,   // given up after the write, or a store that did not leave
+    EXCHANGE_TIMEOUT = 0,     // nothing within TIMEOUT of the write
+    EXCHANGE_DONE = 1,        // the reply came (a store: the frame is out)
+};
+
+// Writes the frame of x.order and x.words and waits up to TIMEOUT from the
+// write for its reply. A request that awaits a reply first flushes both
+// queues (a frame wait clears rx_flag too); a store does not. Sets nBytesW,
+// tstart and tdiff as the program's wait loops always did. A frame reply is
+// in pp and szReadBuf; a raw reply is read, as far as szReadBuf holds it,
+// into szReadBuf (nBytesR), also after a time-out, and *queued gets the
+// queue length last seen. Texts, time-out counts and whatever the reply
+// means are the caller's.
+int SendAndWait(const Exchange &x, int *queued = nullptr);
+// Its first half, for the paced loops that look for the reply themselves:
+// flushes, clears and asks as SendAndWait does and writes; returns nBytesW.
+int SendRequest(const Exchange &x);
+
 // Link health since start: frames received, time-outs, failed opens, frames
 // found again after stray bytes and the bytes dropped before them.
 extern long linkFrames, linkTimeouts, linkOpenFailures, linkResyncs, linkBytesDropped;

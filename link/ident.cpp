@@ -170,22 +170,13 @@ static void ApplySensorType(void) {
 }
 
 int GetHARDWAREInfo(void) {
-    FillTxBuf(10, pp);
-    FlushOutQ(com);
-    FlushInQ(com);
-    rx_flag = 0;
-    AskFrame(10);
-    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-    tstart = Timer();
-    do {
-        ProcessSystemEvents();
-        tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
-            SetStatus("Timeout-RS-232...");
-            LinkCountTimeout();
-            return 0;
-        }
-    } while (rx_flag == 0);
+    Exchange x(10);
+    x.timeFirst = true;
+    if (SendAndWait(x) != EXCHANGE_DONE) {
+        SetStatus("Timeout-RS-232...");
+        LinkCountTimeout();
+        return 0;
+    }
 
     // stored before the header is looked at, as the sensor description always was
     ccdtype = pp[0];
@@ -257,33 +248,24 @@ static void Latin1ToUtf8(const char *in, size_t n, char *out, size_t size) {
 
 int GetVERSIONInfo(void) {
     InstallComCallback(com, 0, FRAME_BYTES, sync, nullptr, nullptr);
-    FlushInQ(com);
-    FlushOutQ(com);
-    FillTxBuf(7, pp);
-    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-    if (nBytesW == FRAME_BYTES) ShowStatusText("Waiting for parameter-frame ...");
-    ShowStatusText("Waiting for firmware info ...");
-
-    // No event pump here; the short sleep keeps the poll from burning a core.
+    // No event pump while the text comes.
+    Exchange x(7, Await::Raw, 72);
+    x.pump = false;
+    x.timeFirst = true;
+    x.written = [] {
+        if (nBytesW == FRAME_BYTES) ShowStatusText("Waiting for parameter-frame ...");
+        ShowStatusText("Waiting for firmware info ...");
+        return true;
+    };
     int n = 0;
-    tstart = Timer();
-    for (;;) {
-        n = GetInQLen(com);
-        tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
-            SetStatus("Timeout - reading firmware info!");
-            LinkCountTimeout();
-            break;
-        }
-        if (n >= 72) break;
-        Sleep(1);
+    if (SendAndWait(x, &n) == EXCHANGE_TIMEOUT) {
+        SetStatus("Timeout - reading firmware info!");
+        LinkCountTimeout();
     }
     // a failing port is not a foreign series
     if (n < 0) n = 0;
 
     szVersion[0] = '\0';
-    const int want = n < static_cast<int>(sizeof szReadBuf) ? n : static_cast<int>(sizeof szReadBuf);
-    nBytesR = want > 0 ? ComRd(com, szReadBuf, want) : 0;
     if (nBytesR == 72) {
         if (pcbtype == 0) {
             // 36 words, one character each in the low byte

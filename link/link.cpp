@@ -245,30 +245,22 @@ void ReleaseLoop(void) {
 int CheckComLine(int port) {
     int result = 0;
     linkUp.packParams();
-    FillTxBuf(5, pp);
-    FlushOutQ(port);
-    FlushInQ(port);
-    rx_flag = 0;
-    AskFrame(5);
-    nBytesW = ComWrt(port, szWriteBuf, FRAME_BYTES);
-    tstart = Timer();
-    do {
-        ProcessSystemEvents();
-        tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
-            // A line that sent a frame's worth of bytes without the sync word
-            // (looped back on itself, or a sensor with another sync word) is
-            // judged by the first of them, as a reply.
-            if (UnframedBytes(szReadBuf, FRAME_BYTES) == FRAME_BYTES) {
-                rx_flag = 1;
-                break;
-            }
+    Exchange x(5);
+    x.port = port;
+    x.timeFirst = true;
+    if (SendAndWait(x) == EXCHANGE_TIMEOUT) {
+        // A line that sent a frame's worth of bytes without the sync word
+        // (looped back on itself, or a sensor with another sync word) is
+        // judged by the first of them, as a reply.
+        if (UnframedBytes(szReadBuf, FRAME_BYTES) == FRAME_BYTES) {
+            rx_flag = 1;
+        } else {
             SetStatus("Timeout-RS-232...");
             ShowStatus();
             LinkCountTimeout();
             return 0;
         }
-    } while (rx_flag == 0);
+    }
 
     if (rx_flag == 1) {
         const unsigned word = static_cast<unsigned char>(szReadBuf[0]) * 256u +

@@ -218,38 +218,25 @@ RIDAR_CALLBACK(CC_TOGGBTN_ParaII) {
 RIDAR_CALLBACK(CC_ButtonTeach) {
     (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
     // the sensor takes the object it sees, so the payload does not matter
-    FillTxBuf(6, pp);
-    AskFrame(6);
-    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-    if (nBytesW != FRAME_BYTES) {
-        // a torn request teaches nothing
-        AskFrame(0);
+    Exchange x(6);
+    x.written = [] {
+        if (nBytesW != FRAME_BYTES) return false;   // a torn request teaches nothing
+        SetStatus("New setpoint value teached!");
+        ShowStatus();
+        return true;
+    };
+    const int end = SendAndWait(x);
+    if (end == EXCHANGE_NOT_SENT) {
         SetStatus(kNotSentText);
         ShowStatus();
-        return 0;
-    }
-    SetStatus("New setpoint value teached!");
-    ShowStatus();
-    tstart = Timer();
-    do {
-        if (rx_flag == 1) {
-            PushGET(RAM);
-            return 0;
-        }
-        ProcessSystemEvents();
-        tdiff = Timer() - tstart;
-    } while (tdiff < TIMEOUT);
-    if (rx_flag == 1) {
+    } else if (end == EXCHANGE_DONE) {
         PushGET(RAM);
-        return 0;
+    } else {
+        // the sensor never confirmed: the set-point was not taught
+        SetStatus("Timeout-RS-232...");
+        ShowStatus();
+        LinkCountTimeout();
     }
-    // the sensor never confirmed: the set-point was not taught
-    SetStatus("Timeout-RS-232...");
-    ShowStatus();
-    LinkCountTimeout();
     return 0;
 }

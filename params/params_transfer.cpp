@@ -59,13 +59,8 @@ RIDAR_CALLBACK(CC_BTNSend) {
     order = (target == EEPROM) ? 3 : 1;
     GetPanelValues();
     CopyVarsToPP();
-    FillTxBuf(order, pp);
-    AskFrame(0);
-    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
     // The sensor does not confirm a store; this only says the frame left.
-    // It has left only once it is out on the line: the next request's flush
-    // would drop what the driver still holds.
-    if (nBytesW == FRAME_BYTES && rt_WaitOutQEmpty(com) == 0) {
+    if (SendAndWait(Exchange(order, Await::Nothing)) == EXCHANGE_DONE) {
         ShowStatusText("Line Ok!");
         NoteSensorRam(pp);
     } else {
@@ -88,29 +83,20 @@ RIDAR_CALLBACK(CC_BTNGet) {
 
 int AskParamFrame(int orderCode) {
     CopyVarsToPP();
-    FlushInQ(com);
-    FlushOutQ(com);
-    FillTxBuf(orderCode, pp);
-    rx_flag = 0;
-    AskFrame(orderCode);
-    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-    if (nBytesW == FRAME_BYTES) ShowStatusText("Waiting for parameter-frame ...");
-    tstart = Timer();
-    for (;;) {
-        ProcessSystemEvents();
-        if (rx_flag == 1) {
-            GetRxBuf(PNUM);
-            if (orderCode == 2) NoteSensorRam(pp);
-            SetStatus("Parameter-frame received! - Line Ok!");
-            return 1;
-        }
-        tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
-            SetStatus("Timeout-RS-232...");
-            LinkCountTimeout();
-            return 0;
-        }
+    Exchange x(orderCode);
+    x.written = [] {
+        if (nBytesW == FRAME_BYTES) ShowStatusText("Waiting for parameter-frame ...");
+        return true;
+    };
+    if (SendAndWait(x) != EXCHANGE_DONE) {
+        SetStatus("Timeout-RS-232...");
+        LinkCountTimeout();
+        return 0;
     }
+    GetRxBuf(PNUM);
+    if (orderCode == 2) NoteSensorRam(pp);
+    SetStatus("Parameter-frame received! - Line Ok!");
+    return 1;
 }
 
 void PushGET(int t) {

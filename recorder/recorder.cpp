@@ -121,11 +121,7 @@ RIDAR_CALLBACK(CC_CBTNStartRecord) {
     stop_flag = STOP_RUNNING;
     graph_flag = 0;
     rx_flag = 0;
-    FlushInQ(com);
-    FlushOutQ(com);
-    FillTxBuf(8, pp);
-    AskFrame(8);
-    nBytesW = ComWrt(com, szWriteBuf, 2 * PNUM + 4);
+    SendRequest(Exchange(8));
     double tStartRec = Timer();
     double tRequest = tStartRec, tLastSample = tStartRec, tPaced = tStartRec;
     ProcessSystemEvents();
@@ -162,14 +158,9 @@ RIDAR_CALLBACK(CC_CBTNStartRecord) {
         }
         if (rx_flag == 1 && sinceRequest >= kPacing) {
             RecStatus("DATA-RECORDER: RS-232-BUSY ...");
-            FlushInQ(com);
-            FlushOutQ(com);
             CopyVarsToPP();
-            FillTxBuf(8, pp);
-            rx_flag = 0;
             tRequest = Timer();
-            AskFrame(8);
-            nBytesW = ComWrt(com, szWriteBuf, 2 * PNUM + 4);
+            SendRequest(Exchange(8));
             ProcessSystemEvents();
             tPaced = Timer();
         }

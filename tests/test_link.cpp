@@ -1,12 +1,16 @@
-// Frame codec, receive path, open failures and the echo check over a
-// pseudo-terminal with a scripted peer.
+// Frame codec, receive path, open failures, the echo check and the one
+// exchange (a request and the wait for its reply), over a pseudo-terminal
+// with a scripted peer.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "tests/support/clock.h"
 #include "tests/support/support.h"
 #include "rt/rt_testing.h"
 #include "app/app.h"
@@ -290,6 +294,434 @@ TEST_F(LinkE2E, InitRS232EchoFailureSkipsIdentification) {
     EXPECT_STREQ(szStatus, "read error - not sync byte 0xAA!");
     EXPECT_EQ(StatusLine(), "read error - not sync byte 0xAA!");
     EXPECT_TRUE(request.empty()) << Hex(request);
+}
+
+void SleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+// What the peer does after the request came: wait, then write.
+struct PeerStep {
+    double delay;
+    std::string bytes;
+};
+using PeerScript = std::vector<PeerStep>;
+
+// SendAndWait: a request and the wait for its reply.
+class OneExchange : public LinkE2E {
+protected:
+    void SetUp() override {
+        LinkE2E::SetUp();
+        OpenLikeInitRS232();
+        rx_flag = graphrefresh = graph_flag = 0;
+    }
+    void TearDown() override {
+        Join();
+        AskFrame(0);
+        AskRaw(0);
+        LinkE2E::TearDown();
+    }
+    void Join() {
+        if (responder.joinable()) responder.join();
+    }
+    // Reads one request, then plays the script; the time of the last write
+    // goes to lastWrite.
+    void Play(PeerScript script) {
+        request.clear();
+        responder = std::thread([this, script] {
+            request = peer.Read(36, 3.0);
+            for (const PeerStep &s : script) {
+                SleepFor(s.delay);
+                peer.Write(s.bytes);
+                lastWrite = Now();
+            }
+        });
+    }
+
+    std::string request;
+    double lastWrite = 0;
+};
+
+// ---- the request on the wire -----------------------------------------------------
+
+TEST_F(OneExchange, WritesTheFrameOfItsOrderAndWords) {
+    struct Case {
+        const char *name;
+        int order;
+        Await await;
+        int rawBytes;
+        uint16_t words[PNUM];
+        bool ownWords;   // words given; else pp carries them
+        const char *bytes;
+    };
+    const Case cases[] = {
+        {"get from RAM, pp as it stands", 2, Await::Frame, 0,
+         {500, 1, 512, 7, 1, 4, 1, 2048, 1024, 100, 1, 3, 65535, 60000, 1024, 0xABCD}, false,
+         "\x00\x55\x00\x02\x01\xF4\x00\x01\x02\x00\x00\x07\x00\x01\x00\x04\x00\x01\x08\x00"
+         "\x04\x00\x00\x64\x00\x01\x00\x03\xFF\xFF\xEA\x60\x04\x00\xAB\xCD"},
+        {"video block 64 from pixel 192, own words", 9, Await::Raw, 128, {192, 0}, true,
+         "\x00\x55\x00\x09\x00\xC0\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+         "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"},
+        {"store in EEPROM", 3, Await::Nothing, 0, {0x0102, 0x0304, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x8000},
+         false,
+         "\x00\x55\x00\x03\x01\x02\x03\x04\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+         "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x80\x00"},
+        {"calibration store", 12, Await::Frame, 0, {2, 34048, 29879}, false,
+         "\x00\x55\x00\x0C\x00\x02\x85\x00\x74\xB7\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+         "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::memcpy(pp, c.words, sizeof pp);
+        Exchange x(c.order, c.await, c.rawBytes);
+        if (c.ownWords) {
+            for (auto &w : pp) w = 0x7777;   // must not go out
+            x.words = c.words;
+        }
+        // the reply: a frame, the raw block asked for, or nothing for a store
+        PeerScript reply;
+        if (c.await == Await::Frame) reply = {{0.0, MakeFrame(0xAA, c.order, {})}};
+        if (c.await == Await::Raw) reply = {{0.0, std::string(c.rawBytes, '\x11')}};
+        Play(reply);
+        // a raw block has no sync word: the frame callback is kept off it
+        if (c.await == Await::Raw) InstallComCallback(1, 0, FRAME_BYTES, sync, nullptr, nullptr);
+        EXPECT_EQ(SendAndWait(x), EXCHANGE_DONE);
+        Join();
+        InstallComCallback(1, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
+        EXPECT_EQ(nBytesW, 36);
+        EXPECT_EQ(Hex(request), Hex(std::string(c.bytes, 36)));
+        // one frame and nothing after it
+        EXPECT_EQ(peer.Read(1, 0.1), "");
+        FlushInQ(1);
+    }
+}
+
+TEST_F(OneExchange, TheSyncWordIsItsLowSixteenBits) {
+    for (int s : {0x55, 0x10055}) {
+        sync = s;
+        Play({{0.0, MakeFrame(0xAA, 5, {})}});
+        std::memset(pp, 0, sizeof pp);
+        EXPECT_EQ(SendAndWait(Exchange(5)), EXCHANGE_DONE);
+        Join();
+        EXPECT_EQ(request.substr(0, 4), std::string("\x00\x55\x00\x05", 4)) << s;
+    }
+    sync = 0x55;
+}
+
+// ---- replies: in time, late, partial, after stray bytes ------------------------------
+
+TEST_F(OneExchange, FrameRepliesAsTheyCome) {
+    const std::string reply = MakeFrame(0xAA, 2, {0x1234, 0xBEEF, 7});
+    struct Case {
+        const char *name;
+        PeerScript script;
+        int end;
+        long dropped;   // stray bytes dropped before the frame
+    };
+    const Case cases[] = {
+        {"at once", {{0.0, reply}}, EXCHANGE_DONE, 0},
+        {"after 1.2 s", {{1.2, reply}}, EXCHANGE_DONE, 0},
+        {"in three pieces", {{0.0, reply.substr(0, 5)}, {0.1, reply.substr(5, 20)}, {0.1, reply.substr(25)}},
+         EXCHANGE_DONE, 0},
+        {"after stray bytes", {{0.0, "\x13\x37\xFF" + reply}}, EXCHANGE_DONE, 3},
+        {"after a lone zero byte", {{0.0, std::string("\x00", 1) + reply}}, EXCHANGE_DONE, 1},
+        {"after 0xAA 0x00", {{0.0, std::string("\xAA\x00", 2) + reply}}, EXCHANGE_DONE, 2},
+        {"after 50 bytes of the host's sync", {{0.0, std::string(50, '\x55')}, {0.2, reply}}, EXCHANGE_DONE, 50},
+        {"after 1.6 s: late", {{1.6, reply}}, EXCHANGE_TIMEOUT, 0},
+        {"35 bytes only", {{0.0, reply.substr(0, 35)}}, EXCHANGE_TIMEOUT, 0},
+        {"partial at 1 s, rest after the time-out", {{1.0, reply.substr(0, 20)}, {0.7, reply.substr(20)}},
+         EXCHANGE_TIMEOUT, 0},
+        {"stray bytes only", {{0.0, std::string(40, '\x42')}}, EXCHANGE_TIMEOUT, 40},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (auto &w : pp) w = 0x5A5A;
+        const long dropped0 = linkBytesDropped, resyncs0 = linkResyncs;
+        Play(c.script);
+        const double t0 = Timer();
+        const int end = SendAndWait(Exchange(2));
+        const double t1 = Timer();
+        const double returned = Now();
+        Join();
+        EXPECT_EQ(end, c.end);
+        EXPECT_GE(tstart, t0);
+        if (end == EXCHANGE_DONE) {
+            EXPECT_EQ(rx_flag, 1);
+            EXPECT_EQ(pp[0], 0x1234);
+            EXPECT_EQ(pp[1], 0xBEEF);
+            EXPECT_EQ(pp[2], 7);
+            EXPECT_EQ(pp[3], 0);
+            EXPECT_EQ(std::string(szReadBuf, 36), reply);
+            // seen within a look of its last byte
+            EXPECT_LE(returned - lastWrite, 0.05);
+            EXPECT_EQ(linkResyncs - resyncs0, c.dropped > 0 ? 1 : 0);
+        } else {
+            EXPECT_EQ(rx_flag, 0);
+            EXPECT_EQ(pp[0], 0x5A5A);   // nothing unpacked
+            EXPECT_GT(tdiff, TIMEOUT);
+            EXPECT_LE(t1 - t0, TIMEOUT + 0.05);
+        }
+        EXPECT_EQ(linkBytesDropped - dropped0, c.dropped);
+        // what is left (a late or partial reply) is not the next request's
+        FlushInQ(1);
+        AskFrame(0);
+    }
+}
+
+TEST_F(OneExchange, SilenceTimesOutOneAndAHalfSecondsAfterTheWrite) {
+    for (bool pump : {true, false}) {
+        SCOPED_TRACE(pump ? "pumping" : "without the pump");
+        for (Await await : {Await::Frame, Await::Raw}) {
+            Play({});
+            Exchange x(await == Await::Raw ? 11 : 10, await, await == Await::Raw ? 512 : 0);
+            x.pump = pump;
+            const double t0 = Timer();
+            EXPECT_EQ(SendAndWait(x), EXCHANGE_TIMEOUT);
+            const double elapsed = Timer() - t0;
+            Join();
+            EXPECT_GE(elapsed, TIMEOUT);
+            EXPECT_LE(elapsed, TIMEOUT + 0.05);
+            EXPECT_GT(tdiff, TIMEOUT);
+            EXPECT_LE(tdiff, TIMEOUT + 0.05);
+            EXPECT_EQ(request.size(), 36u);
+        }
+    }
+}
+
+// The reply is identified by what was asked, not by the order word it
+// carries: a frame naming another order still answers this request, and
+// only an answer to a measurement request feeds the run and recorder loops.
+TEST_F(OneExchange, AReplyNamingAnotherOrderAnswersWhatWasAsked) {
+    const struct {
+        int asked, named;
+        int measurement;   // graphrefresh and graph_flag raised
+    } cases[] = {{2, 8, 0}, {8, 2, 1}, {10, 5, 0}, {8, 8, 1}, {12, 0, 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE("asked " + std::to_string(c.asked) + ", reply names " + std::to_string(c.named));
+        graphrefresh = graph_flag = 0;
+        Play({{0.0, MakeFrame(0xAA, c.named, {c.named, 99})}});
+        EXPECT_EQ(SendAndWait(Exchange(c.asked)), EXCHANGE_DONE);
+        Join();
+        EXPECT_EQ(pp[0], c.named);
+        EXPECT_EQ(pp[1], 99);
+        EXPECT_EQ(graphrefresh, c.measurement);
+        EXPECT_EQ(graph_flag, c.measurement);
+        EXPECT_EQ(rxAsked, 0);   // answered
+    }
+}
+
+TEST_F(OneExchange, AnEarlierRequestsLateReplyIsNotTakenForThisOne) {
+    Play({});
+    EXPECT_EQ(SendAndWait(Exchange(2)), EXCHANGE_TIMEOUT);
+    Join();
+    // the first request's reply comes after its time-out, before the next
+    // request goes out
+    peer.Write(MakeFrame(0xAA, 2, {1, 1, 1}));
+    const double t0 = Now();
+    while (GetInQLen(1) < 36 && Now() - t0 < 1.0) SleepFor(0.005);
+    ASSERT_EQ(GetInQLen(1), 36);
+    Play({{0.05, MakeFrame(0xAA, 4, {4, 4, 4})}});
+    EXPECT_EQ(SendAndWait(Exchange(4)), EXCHANGE_DONE);
+    Join();
+    EXPECT_EQ(pp[0], 4);
+    EXPECT_EQ(pp[2], 4);
+    EXPECT_EQ(request.substr(0, 4), std::string("\x00\x55\x00\x04", 4));
+}
+
+// ---- raw blocks -------------------------------------------------------------------
+
+TEST_F(OneExchange, RawBlocksAreReadAsTheyCame) {
+    std::string block;
+    for (int i = 0; i < 1100; ++i) block += static_cast<char>(i * 7 + 1);
+    struct Case {
+        const char *name;
+        int expect;
+        PeerScript script;
+        int end;
+        int read;     // nBytesR
+        int left;     // bytes still queued afterwards
+    };
+    const Case cases[] = {
+        {"firmware text", 72, {{0.0, block.substr(0, 72)}}, EXCHANGE_DONE, 72, 0},
+        {"512 in pieces", 512, {{0.0, block.substr(0, 200)}, {0.1, block.substr(200, 312)}}, EXCHANGE_DONE, 512, 0},
+        {"short: what came is read", 128, {{0.0, block.substr(0, 50)}}, EXCHANGE_TIMEOUT, 50, 0},
+        {"nothing", 128, {}, EXCHANGE_TIMEOUT, 0, 0},
+        {"more than the buffer holds", 1100, {{0.0, block}}, EXCHANGE_DONE, 1024, 76},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Play(c.script);
+        InstallComCallback(1, 0, FRAME_BYTES, sync, nullptr, nullptr);
+        int queued = -7;
+        rx_flag = 1;   // a raw wait leaves the frame flag alone
+        const int end = SendAndWait(Exchange(9, Await::Raw, c.expect), &queued);
+        Join();
+        EXPECT_EQ(end, c.end);
+        EXPECT_EQ(nBytesR, c.read);
+        EXPECT_GE(queued, c.read);
+        EXPECT_EQ(rx_flag, 1);
+        EXPECT_EQ(std::string(szReadBuf, c.read), block.substr(0, c.read));
+        EXPECT_EQ(GetInQLen(1), c.left);
+        InstallComCallback(1, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
+        FlushInQ(1);
+    }
+}
+
+// ---- with and without the event pump ------------------------------------------------
+
+TEST_F(OneExchange, OnlyAPumpingWaitLetsOtherCallbacksRun) {
+    for (bool pump : {true, false}) {
+        SCOPED_TRACE(pump ? "pumping" : "without the pump");
+        bool ran = false;
+        rt_After(0.0, [&ran] { ran = true; });
+        Play({{0.3, std::string(72, 'x')}});
+        InstallComCallback(1, 0, FRAME_BYTES, sync, nullptr, nullptr);
+        Exchange x(7, Await::Raw, 72);
+        x.pump = pump;
+        EXPECT_EQ(SendAndWait(x), EXCHANGE_DONE);
+        Join();
+        InstallComCallback(1, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
+        EXPECT_EQ(ran, pump);
+        const double t0 = Timer();
+        while (!ran && Timer() - t0 < 1.0) ProcessSystemEvents();
+    }
+}
+
+// A reply that came in the look in which the time ran out (here: the pump
+// stalled past the time-out, and the reply came in that same pump) is late
+// for a time-first wait and in time for the others.
+TEST_F(OneExchange, AReplyInTheLookTheTimeRanOutIn) {
+    for (bool timeFirst : {false, true}) {
+        SCOPED_TRACE(timeFirst ? "time first" : "reply first");
+        Play({});
+        rt_After(0.05, [this] {
+            Join();   // the request is read
+            peer.Write(MakeFrame(0xAA, 6, {6}));
+            SleepFor(TIMEOUT + 0.1);
+            RX_Receive_Function(1, LWRS_RECEIVE, nullptr);
+        });
+        Exchange x(6);
+        x.timeFirst = timeFirst;
+        EXPECT_EQ(SendAndWait(x), timeFirst ? EXCHANGE_TIMEOUT : EXCHANGE_DONE);
+        EXPECT_EQ(rx_flag, 1);   // the caller may still look at it
+        EXPECT_EQ(pp[0], 6);
+        EXPECT_GT(tdiff, TIMEOUT);
+    }
+}
+
+// ---- after the write: progress texts, a torn request --------------------------------
+
+TEST_F(OneExchange, WhatRunsAfterTheWrite) {
+    // runs once, after the write, before the wait starts
+    int calls = 0;
+    int written = 0;
+    double at = 0;
+    Play({{0.2, MakeFrame(0xAA, 2, {})}});
+    Exchange x(2);
+    x.written = [&] {
+        ++calls;
+        written = nBytesW;
+        at = Timer();
+        return true;
+    };
+    EXPECT_EQ(SendAndWait(x), EXCHANGE_DONE);
+    Join();
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(written, 36);
+    EXPECT_LE(at, tstart);   // the time-out counts from after it
+
+    // giving up: nothing is awaited any more, a reply raises nothing
+    Play({{0.05, MakeFrame(0xAA, 6, {9})}});
+    Exchange give(6);
+    give.written = [] { return false; };
+    const double t0 = Timer();
+    EXPECT_EQ(SendAndWait(give), EXCHANGE_NOT_SENT);
+    EXPECT_LT(Timer() - t0, 0.2);
+    Join();
+    EXPECT_EQ(rxAsked, 0);
+    const double t1 = Timer();
+    while (Timer() - t1 < 0.2) ProcessSystemEvents();
+    EXPECT_EQ(rx_flag, 0);
+}
+
+TEST_F(OneExchange, ALineThatIsGoneWritesNothing) {
+    CloseCom(1);
+    // a frame wait waits on: the sensor might still answer
+    Exchange get(2);
+    int written = 99;
+    get.written = [&written] {
+        written = nBytesW;
+        return true;
+    };
+    const double t0 = Timer();
+    EXPECT_EQ(SendAndWait(get), EXCHANGE_TIMEOUT);
+    EXPECT_GE(Timer() - t0, TIMEOUT);
+    EXPECT_LT(written, 36);
+    // a store says so at once
+    EXPECT_EQ(SendAndWait(Exchange(1, Await::Nothing)), EXCHANGE_NOT_SENT);
+    EXPECT_EQ(peer.Read(1, 0.1), "");
+}
+
+// ---- a store ------------------------------------------------------------------------
+
+TEST_F(OneExchange, AStoreFlushesNothingAndWaitsOnlyForTheLine) {
+    // bytes already queued stay queued; the frame flags stay as they are
+    peer.Write("\x01\x02\x03\x04\x05");
+    const double t0 = Now();
+    while (GetInQLen(1) < 5 && Now() - t0 < 1.0) SleepFor(0.005);
+    ASSERT_EQ(GetInQLen(1), 5);
+    rx_flag = 1;
+    AskFrame(8);
+    for (int i = 0; i < PNUM; ++i) pp[i] = static_cast<uint16_t>(i);
+    Play({});
+    EXPECT_EQ(SendAndWait(Exchange(1, Await::Nothing)), EXCHANGE_DONE);
+    EXPECT_EQ(GetOutQLen(1), 0);   // out on the line when it says so
+    Join();
+    EXPECT_EQ(GetInQLen(1), 5);
+    EXPECT_EQ(rx_flag, 1);
+    EXPECT_EQ(rxAsked, 0);   // a store is answered by nothing
+    EXPECT_EQ(request,
+              std::string("\x00\x55\x00\x01\x00\x00\x00\x01\x00\x02\x00\x03\x00\x04\x00\x05\x00\x06\x00\x07"
+                          "\x00\x08\x00\x09\x00\x0A\x00\x0B\x00\x0C\x00\x0D\x00\x0E\x00\x0F",
+                          36));
+}
+
+// ---- the first half alone ------------------------------------------------------------
+
+TEST_F(OneExchange, SendRequestWritesAndAsksButDoesNotWait) {
+    for (int i = 0; i < PNUM; ++i) pp[i] = static_cast<uint16_t>(0x0100 * i + 0xFF);
+    rx_flag = 1;
+    Play({{0.2, MakeFrame(0xAA, 8, {321})}});
+    const double t0 = Timer();
+    EXPECT_EQ(SendRequest(Exchange(8)), 36);
+    EXPECT_LT(Timer() - t0, 0.1);
+    EXPECT_EQ(rx_flag, 0);
+    EXPECT_EQ(rxAsked, 8);
+    // the loop's own look finds the reply, and it is a measurement
+    while (rx_flag == 0 && Timer() - t0 < TIMEOUT) ProcessSystemEvents();
+    Join();
+    EXPECT_EQ(rx_flag, 1);
+    EXPECT_EQ(graphrefresh, 1);
+    EXPECT_EQ(graph_flag, 1);
+    EXPECT_EQ(pp[0], 321);
+    EXPECT_EQ(Hex(request), Hex(std::string("\x00\x55\x00\x08\x00\xFF\x01\xFF\x02\xFF\x03\xFF\x04\xFF\x05\xFF"
+                                            "\x06\xFF\x07\xFF\x08\xFF\x09\xFF\x0A\xFF\x0B\xFF\x0C\xFF\x0D\xFF"
+                                            "\x0E\xFF\x0F\xFF",
+                                            36)));
+}
+
+// ---- no busy waiting ------------------------------------------------------------------
+
+TEST_F(OneExchange, TimingAWaitDoesNotBurnTheProcessor) {
+    for (bool pump : {true, false}) {
+        SCOPED_TRACE(pump ? "pumping" : "without the pump");
+        Play({});
+        Exchange x(10);
+        x.pump = pump;
+        const double cpu0 = CpuSeconds();
+        EXPECT_EQ(SendAndWait(x), EXCHANGE_TIMEOUT);
+        const double cpu = CpuSeconds() - cpu0;
+        Join();
+        EXPECT_LT(cpu, 0.15 * TIMEOUT) << cpu << " s of processor time in a 1.5 s wait";
+    }
 }
 
 }  // namespace
