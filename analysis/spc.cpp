@@ -123,11 +123,13 @@ void AnaCapabilityOf(const double *x, size_t n, const AnaSummary *s, const AnaLi
     }
     if (!s->hasSigma || !anyLimit) return;
 
+    // clang-format off
     struct Index { double sigma; int *hasP; double *p; int *hasPk; double *pk; int *hasPpm; double *ppm; };
     const Index idx[2] = {
         {s->sigmaWithin, &c->hasCp, &c->cp, &c->hasCpk, &c->cpk, &c->hasPpmWithin, &c->ppmWithin},
         {s->sigmaOverall, &c->hasPp, &c->pp, &c->hasPpk, &c->ppk, &c->hasPpmOverall, &c->ppmOverall},
     };
+    // clang-format on
     for (const Index &k : idx) {
         if (!(k.sigma > 0.0) || !std::isfinite(k.sigma)) continue;
         if (bothLimits) {

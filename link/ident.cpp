@@ -197,6 +197,7 @@ int GetHARDWAREInfo(void) {
 
     SetAxisScalingMode(pHandle, PANEL_GRAPHVideo, VAL_XAXIS, VAL_MANUAL, 1.0, ccdvirtpixel);
 
+    // clang-format off
     switch (ccdmaxpixel) {
     case 512: case 768: case 1024: case 1280: case 1536: case 2048: case 3072: case 4096:
         break;
@@ -204,6 +205,7 @@ int GetHARDWAREInfo(void) {
         ccdmaxpixel = 1024;
         break;
     }
+    // clang-format on
 
     const int spacing = SampleSpacing();
     for (int i = 0; i < 256; ++i) xArray8[i] = static_cast<double>(spacing) * i;
@@ -218,6 +220,7 @@ struct SeriesEntry {
     int result;   // 0: accepted
 };
 
+// clang-format off
 static const SeriesEntry kSeries[] = {
     {"K-VEX-XC", 8, 0},
     {"K-VEX-XD", 8, -1},
@@ -227,6 +230,7 @@ static const SeriesEntry kSeries[] = {
     {"K-VEX-XH-XD", 11, -5},
     {"K-VEX-XF", 8, -6},
 };
+// clang-format on
 
 // The sensor's texts are 8-bit, Latin-1 (0xB5 is the micro sign); the
 // program's texts are UTF-8. The text ends at the first NUL.

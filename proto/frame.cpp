@@ -29,10 +29,12 @@ Frame DecodeFrame(const uint8_t in[kFrameBytes]) {
 bool Word15IsTrigMode(uint16_t softversion) { return softversion >= 240; }
 
 Words ParamsToWords(const ParamFrame &p, uint16_t softversion) {
+    // clang-format off
     return Words{p.power, p.rs232Mode, p.vThd, p.anaMode, p.polarity, p.eMode,
                  p.eBeg, p.eEnd, p.tVal, p.tTol, p.opMode, p.eHardware,
                  p.slope, p.intersect, p.average,
                  Word15IsTrigMode(softversion) ? p.trigMode : p.deltaTol};
+    // clang-format on
 }
 
 ParamFrame ParamsFromWords(const Words &w) {
@@ -58,9 +60,11 @@ ParamFrame ParamsFromWords(const Words &w) {
 }
 
 const char *ParamWordName(int i, uint16_t softversion) {
+    // clang-format off
     static const char *const names[kWords] = {
         "power", "rs232Mode", "vThd", "anaMode", "polarity", "eMode", "eBeg", "eEnd",
         "tVal", "tTol", "opMode", "eHardware", "slope", "intersect", "average", "deltaTol"};
+    // clang-format on
     if (i < 0 || i >= kWords) return "";
     if (i == kWord15 && Word15IsTrigMode(softversion)) return "trigMode";
     return names[i];

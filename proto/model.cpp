@@ -31,6 +31,7 @@ namespace {
 
 // 0: not a line length the video sampling knows
 int SpacingFor(uint16_t virtPixels) {
+    // clang-format off
     switch (virtPixels) {
     case 256: return 1;
     case 512: return 2;
@@ -45,15 +46,18 @@ int SpacingFor(uint16_t virtPixels) {
     case 8192: return 32;
     default: return 0;
     }
+    // clang-format on
 }
 
 bool KnownMaxPixels(uint16_t n) {
+    // clang-format off
     switch (n) {
     case 512: case 768: case 1024: case 1280: case 1536: case 2048: case 3072: case 4096:
         return true;
     default:
         return false;
     }
+    // clang-format on
 }
 
 void Lines(SensorModel &m, const char *l0, const char *l1) {

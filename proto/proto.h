@@ -60,10 +60,12 @@ Frame DecodeFrame(const uint8_t in[kFrameBytes]);
 
 // ---------------------------------------------------------------- parameter frame
 
+// clang-format off
 enum ParamWord {
     kPower, kRs232Mode, kVThd, kAnaMode, kPolarity, kEMode, kEBeg, kEEnd,
     kTVal, kTTol, kOpMode, kEHardware, kSlope, kIntersect, kAverage, kWord15
 };
+// clang-format on
 
 struct ParamFrame {
     uint16_t power = 0, rs232Mode = 0, vThd = 0, anaMode = 0, polarity = 0, eMode = 0,

@@ -222,7 +222,8 @@ void rt_StopSimulator(void);
 // ---- operator actions -------------------------------------------------------
 // Operator actions, raising the events a real operator would raise (the
 // shortcuts and the panel close use them; the rest are in rt_testing.h).
-void rt_UserClick(int panel, int control);               // focus, then button: 3 then 1; toggle: flips, 2 then 1
+// Focus, then button: 3 then 1; toggle: flips, 2 then 1.
+void rt_UserClick(int panel, int control);
 void rt_UserClosePanel(int panel);                        // 11 to the panel callback
 // Runs fn once from the event loop after `seconds` (QTimer::singleShot).
 void rt_After(double seconds, std::function<void()> fn);

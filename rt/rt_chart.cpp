@@ -179,7 +179,7 @@ const double kMargin = 40.0;
 
 class PdfPage {
 public:
-    PdfPage(QPdfWriter *w, QCPPainter *p) : w_(w), p_(p) {
+    explicit PdfPage(QPdfWriter *w) : w_(w) {
         const QRect r = QRect(0, 0, w->width(), w->height());
         width_ = r.width();
         height_ = r.height();
@@ -201,7 +201,6 @@ public:
 
 private:
     QPdfWriter *w_;
-    QCPPainter *p_;
     double width_ = 0, height_ = 0, y_ = 0;
 };
 
@@ -229,7 +228,7 @@ int rt_WritePdfReport(const char *file, const RtReport &report) {
     QCPPainter painter;
     if (!painter.begin(&writer)) return RT_UIE_FILE;
     painter.setRenderHint(QPainter::Antialiasing, true);
-    PdfPage page(&writer, &painter);
+    PdfPage page(&writer);
     const QString family = QFont().family();
     const QFont titleFont(family, 14, QFont::Bold), textFont(family, 8), boldFont(family, 8, QFont::Bold);
 

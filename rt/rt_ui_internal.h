@@ -26,11 +26,13 @@ namespace rtui {
 // The plot widget the panels' graphs and strip charts are made of.
 QCustomPlot *NewPlotWidget(QWidget *parent);
 
+// clang-format off
 enum Kind {
     K_OTHER, K_INT_NUM, K_DBL_NUM, K_RING, K_RADIO, K_TOGGLE, K_CHECK, K_SWITCH,
     K_BUTTON, K_TEXTBOX, K_STRING, K_LABEL, K_CONTAINER, K_DECO, K_PICTURE, K_GRAPH, K_STRIP,
     K_CHART,
 };
+// clang-format on
 // storage type of an integer numeric
 enum NumType { NT_U16, NT_INT, NT_FLOAT, NT_DOUBLE };
 

@@ -161,6 +161,7 @@ bool SetMemoryWord(bool eeprom, const Args &a) {
 void PrintStats();
 
 std::vector<Option> &Options() {
+    // clang-format off
     static std::vector<Option> opts = {
         // line
         {"device", "PATH", 1, 1, true, "use this serial device instead of a new pseudo-terminal",
@@ -349,6 +350,7 @@ std::vector<Option> &Options() {
         {"faults-off", "", 0, 0, false, "clear every fault",
          [](const Args &) { g.faults = Faults{}; return true; }},
     };
+    // clang-format on
     return opts;
 }
 

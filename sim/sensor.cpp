@@ -45,6 +45,7 @@ uint16_t SlopeScale(const Identity &id) {
 // Virtual pixels between two of the 256 video samples; the tool places the
 // samples the same way, so curve and edges line up on its screen.
 int SampleSpacing(uint16_t v) {
+    // clang-format off
     switch (v) {
     case 256: return 1;
     case 512: return 2;
@@ -59,6 +60,7 @@ int SampleSpacing(uint16_t v) {
     case 8192: return 32;
     default: return std::max(1, static_cast<int>(std::lround(v / 256.0)));
     }
+    // clang-format on
 }
 
 uint16_t FullScale(const Identity &id) { return id.adcmax >= 16 ? id.adcmax : 1024; }
@@ -291,11 +293,13 @@ bool HandleRequest(Sensor &s, Stats &st, const uint8_t *frame, double now, Answe
             s.anaMin = std::min(s.anaMin, m.mvalue);
         }
         ++s.frameCounter;
+        // clang-format off
         const uint16_t words[kWords] = {
             m.ledge, m.redge, m.mvalue,
             static_cast<uint16_t>(m.um & 0xFFFF), static_cast<uint16_t>(m.um >> 16),
             s.ram[P_TVAL], s.ram[P_TTOL], m.edcnt, m.mvstart, m.mvend,
             s.frameCounter, s.anaMax, s.anaMin, s.in0, 0, 0};
+        // clang-format on
         PutFrame(out.bytes, kSensorSync, order, words);
         return true;
     }
@@ -307,9 +311,11 @@ bool HandleRequest(Sensor &s, Stats &st, const uint8_t *frame, double now, Answe
     }
     case 10: {
         const Identity &id = s.id;
+        // clang-format off
         const uint16_t words[kWords] = {id.ccdtype, id.ccdmaxpixel, id.ccdresolution, id.pcbtype,
                                         id.ccdvirtpixel, id.ccdsubpixel, id.ccdpixb, id.ccdpixe,
                                         id.softversion, id.hwtype, id.adcmax, 0, 0, 0, 0, 0};
+        // clang-format on
         PutFrame(out.bytes, kSensorSync, order, words);
         return true;
     }

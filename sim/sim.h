@@ -22,10 +22,12 @@ constexpr double kDropTime = 0.100;
 constexpr uint16_t kYOffset = 30000;
 
 // parameter words
+// clang-format off
 enum {
     P_POWER, P_RS232MODE, P_VTHD, P_ANAMODE, P_POLARITY, P_EMODE, P_EBEG, P_EEND,
     P_TVAL, P_TTOL, P_OPMODE, P_EHARDWARE, P_SLOPE, P_INTERSECT, P_AVERAGE, P_WORD15
 };
+// clang-format on
 
 struct Identity {
     uint16_t ccdtype = 2, ccdmaxpixel = 1024, ccdresolution = 0, pcbtype = 100,

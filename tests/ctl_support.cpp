@@ -139,6 +139,7 @@ void ScriptedSensor::Run() {
         {
             std::lock_guard<std::mutex> g(mu_);
             log_.push_back(buf);
+            // clang-format off
             switch (order) {
             case 5: reply = MakeFrame(0xAA, 5, {}); break;
             case 10: reply = MakeFrame(0xAA, 10, {2, 1024, 0, 100, 2048, 2, 1, 2048, 252, 0, 1024}); break;
@@ -147,6 +148,7 @@ void ScriptedSensor::Run() {
             case 8: reply = MakeFrame(0xAA, 8, {400, 600, 600, 7500, 0, 512, 100, 2}); break;
             default: break;
             }
+            // clang-format on
         }
         buf.clear();
         if (!reply.empty()) peer_.Write(reply);

@@ -7,6 +7,7 @@
 
 namespace faults {
 
+// clang-format off
 enum Activity { A_STARTUP, A_GET, A_SEND, A_RUN, A_VIDEO, A_TEACH, A_CALIB, A_RECORD };
 constexpr int kActivities = A_RECORD + 1;
 inline const char *const kActivityName[] = {"Startup", "Get", "Send", "Run", "Video", "Teach", "Calib", "Record"};
@@ -20,6 +21,7 @@ inline const char *const kFaultName[] = {"None", "Silent", "Late1400", "Late1600
 // fault then hits the middle of the activity.
 inline const int kAfterN[] = {/*Startup*/ 2, /*Get*/ 0, /*Send*/ 0, /*Run*/ 5, /*Video*/ 5,
                               /*Teach*/ 1, /*Calib*/ 1, /*Record*/ 2};
+// clang-format on
 
 // The fault as a simulator command (also given as a start option).
 inline std::string FaultCommand(Fault f, Activity a) {

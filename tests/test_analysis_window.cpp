@@ -171,11 +171,13 @@ TEST_F(AnalysisWindow, FilesThatAreNoRecordingKeepWhatIsShown) {
     ASSERT_EQ(AnalysisOpenFile(good.c_str()), 0);
     const std::string before = AnalysisTableText();
     struct Case { std::string name, text, message; };
+    // clang-format off
     const Case cases[] = {
         {"empty.dat", "", "the file is empty: not a recorder file"},
         {"para.dat", "500\r\n0\r\n512\r\n", "not a recorder file: line 1 should begin with \"Date:\""},
         {"short.dat", "Date:\t12-06-2026\r\n", "not a recorder file: the header has 1 of its 7 lines"},
     };
+    // clang-format on
     for (const Case &c : cases) {
         const std::string p = TempPath(c.name);
         WriteFile(p, c.text);
@@ -291,6 +293,7 @@ TEST(AnalysisCommandLine, BadInputGetsAClearMessage) {
     const std::string pdf = TempPath("never.pdf");
     remove(pdf.c_str());
     struct Case { std::vector<std::string> args; int code; std::string err; };
+    // clang-format off
     const Case cases[] = {
         {{"--analyse", para, "--export", pdf}, 1, para + ": not a recorder file: line 1 should begin with \"Date:\""},
         {{"--analyse", TempPath("missing.dat"), "--export", pdf}, 1, "cannot open the file"},
@@ -298,6 +301,7 @@ TEST(AnalysisCommandLine, BadInputGetsAClearMessage) {
         {{"--analyse", para, "--export", pdf, "--lsl", "abc"}, 2, "--lsl needs a number"},
         {{"--export", pdf}, 2, "--export needs --analyse FILE"},
     };
+    // clang-format on
     for (const Case &c : cases) {
         RunResult r = RunRidar(c.args);
         EXPECT_EQ(r.code, c.code) << c.err;

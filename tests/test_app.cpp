@@ -375,6 +375,7 @@ TEST(Shell, InitGUILaysOutThePanelForTheSensor) {
 TEST(Shell, LogoStyles) {
     ASSERT_TRUE(StartRidarForTest());
     struct Text { const char *text; int left, top, fg, bg, size; };
+    // clang-format off
     const struct {
         int style;
         int backdrop;
@@ -397,6 +398,7 @@ TEST(Shell, LogoStyles) {
           {"Tel. +00 000 0000 000", 15, 40, 0x000000, 0xFFFFFF, 11}, {"K-VEX-XC-Ridar", 300, 22, 0x808080, 0xFFFFFF, 18},
           {"Version 2.52", 450, 28, 0x808080, 0xFFFFFF, 11}}},
     };
+    // clang-format on
     for (const auto &c : cases) {
         SCOPED_TRACE(c.style);
         const int before = NewCtrl(pHandle, CTRL_TEXT_MSG, "", 0, 0);

@@ -37,9 +37,11 @@ TEST(LinFit, FewerThanTwoPointsWriteNothing) {
 }
 
 TEST(LinFit, TwoPointsAreReproduced) {
+    // clang-format off
     struct Case { double x0, y0, x1, y1; } cases[] = {
         {241, 7960, 662, 21960}, {1, 0, 2, 1}, {100, 5000, 50, 2500}, {3, -10, 9000, 65535},
         {662, 21960, 241, 7960}};
+    // clang-format on
     for (const auto &c : cases) {
         const double x[2] = {c.x0, c.x1}, y[2] = {c.y0, c.y1};
         double z[2], k, b, e;
@@ -503,6 +505,7 @@ TEST_F(CalibPeer, SavedWordsOnTheWire) {
 // refuses it even when the fit was made for another slope scale.
 TEST_F(CalibPeer, SaveRefusesALineOutsideTheWords) {
     const double nan = std::nan("");
+    // clang-format off
     struct Case { uint16_t ccd, soft; double k, b; } cases[] = {
         {0, 250, 64.0, 0.0},               // 65536: one past the top
         {104, 249, 128.0, 0.0},
@@ -517,6 +520,7 @@ TEST_F(CalibPeer, SaveRefusesALineOutsideTheWords) {
         {0, 250, INFINITY, 0.0},
         {0, 250, 30.0, -INFINITY},
     };
+    // clang-format on
     for (const auto &c : cases) {
         ccdtype = c.ccd;
         softversion = c.soft;

@@ -112,6 +112,7 @@ TEST_F(LinkHealth, TooltipNamesTheAdapterLatency) {
     const std::string dir = dirTemplate;
     const std::string tty = peer.Device().substr(peer.Device().rfind('/') + 1);
     ASSERT_EQ(Shell("mkdir -p '" + dir + "/" + tty + "'"), 0);
+    // clang-format off
     struct Case {
         const char *timer;  // nullptr: the device has no latency timer
         std::string tip;
@@ -124,6 +125,7 @@ TEST_F(LinkHealth, TooltipNamesTheAdapterLatency) {
         {"1\n", base + "\nUSB adapter latency timer: 1 ms"},
         {nullptr, base},
     };
+    // clang-format on
     setenv("RIDAR_USB_SERIAL_SYSFS", dir.c_str(), 1);
     for (const Case &c : cases) {
         const std::string file = dir + "/" + tty + "/latency_timer";
@@ -196,6 +198,7 @@ TEST_F(LinkHealth, AgeOfTheLastFrame) {
         const char *text;
         int colour;
     };
+    // clang-format off
     const Age cases[] = {
         {-1, "Last frame none yet", 0xFFFFFF},
         {0.0, "Last frame 0.0 s ago", 0xC8F0C8},
@@ -206,6 +209,7 @@ TEST_F(LinkHealth, AgeOfTheLastFrame) {
         {3599, "Last frame 59 min ago", 0xFFFFFF},
         {2.5 * 3600, "Last frame 2.5 h ago", 0xFFFFFF},
     };
+    // clang-format on
     const double saved = linkLastFrame;
     const long frames = linkFrames;
     // a dark desktop palette: light text by default, yet the field stays light
@@ -512,6 +516,7 @@ TEST(Tooltips, EveryParameterControlSaysWhatItIsAndItsRange) {
         int control;
         const char *meaning, *range;
     };
+    // clang-format off
     const Tip cases[] = {
         {PANEL, PANEL_NUMPower, "power", "0 to 1000"},
         {PANEL, PANEL_RINGRs232Mode, "Serial-line mode", "0 or 1"},
@@ -531,6 +536,7 @@ TEST(Tooltips, EveryParameterControlSaysWhatItIsAndItsRange) {
         {POPUP, POPUP_NUMCalSlope, "Calibration slope", "0 to 128"},
         {POPUP, POPUP_NUMCalOffset, "Calibration offset", "-30000 to 30000"},
     };
+    // clang-format on
     for (const Tip &c : cases) {
         const int panel = c.panel == PANEL ? pHandle : pPopup;
         const std::string tip = rt_GetToolTip(panel, c.control);

@@ -150,6 +150,7 @@ TEST_F(Compare, RowsNameEveryWordAsThePanelLabelsIt) {
     OpenWithCtrlD();
     EXPECT_EQ(drive::Shown(pCompare, "STRINGCmpFile"), def);
     EXPECT_EQ(Cell(7, kColFile), "2048");
+    // clang-format off
     const struct { const char *label, *name; } want[16] = {
         {"Light power", "power"},           {"RS-232 mode", "rs232Mode"},
         {"Video threshold", "vThd"},        {"Analog output", "anaMode"},
@@ -160,6 +161,7 @@ TEST_F(Compare, RowsNameEveryWordAsThePanelLabelsIt) {
         {"Slope [\xC2\xB5m/pixel]", "slope"}, {"Offset [\xC2\xB5m]", "intersect"},
         {"Averaging", "average"},           {"Trigger / delta tol.", "trigMode"},
     };
+    // clang-format on
     for (int i = 0; i < 16; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(Cell(i, kColWord), std::to_string(i));

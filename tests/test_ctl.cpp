@@ -64,12 +64,14 @@ long SimRequests(SimProcess &sim, int orderCode) {
 // ---------------------------------------------------------------- usage and bad input
 
 TEST(CtlUsage, BadCommandLinesSayOneLineAndExit2) {
+    // clang-format off
     const std::vector<std::vector<std::string>> cases = {
         {}, {"frobnicate"}, {"get", "--from", "flash", "--port", "/dev/null"}, {"send"},
         {"diff", "ram"}, {"record", "-o", "x.dat", "--increment", "1"}, {"watch", "--format", "xml"},
         {"watch", "--qos", "2"}, {"get", "--port", "/dev/null", "--simulate"},
         {"record", "--samples", "70000", "--increment", "0", "-o", "x"}, {"get"},
     };
+    // clang-format on
     for (const auto &args : cases) {
         std::string joined;
         for (auto &a : args) joined += a + " ";
@@ -167,6 +169,7 @@ TEST(CtlIdentify, NamesTheAdapterLatencyTimer) {
     char dirTemplate[] = "/tmp/ctl-sysfs-XXXXXX";
     ASSERT_NE(mkdtemp(dirTemplate), nullptr);
     const std::string dir = dirTemplate;
+    // clang-format off
     struct Case {
         const char *timer;
         std::string line, json;
@@ -177,6 +180,7 @@ TEST(CtlIdentify, NamesTheAdapterLatencyTimer) {
         {"1\n", "latency:          low-latency mode refused by the driver; USB adapter latency timer 1 ms\n",
          "\"latencyTimerMs\":1}"},
     };
+    // clang-format on
     for (const Case &c : cases) {
         // every pseudo-terminal the simulator may get has the same timer
         std::system(("rm -rf '" + dir + "'/*").c_str());

@@ -231,6 +231,7 @@ TEST_F(Draw, RedBarsByEdgeCount) {
 }
 
 TEST_F(Draw, GreenWindows) {
+    // clang-format off
     struct C { uint16_t eMode, edcnt, L, R, tVal, tol, pixE, vp; std::vector<Rect> win; } cases[] = {
         {0, 2, 500, 1500, 1000, 20, 2040, 2048, {{980, 0, 1020, 0.35}}},
         {1, 0, 500, 1500, 1000, 20, 2040, 2048, {{980, 0, 1020, 0.35}}},   // drawn without an edge
@@ -251,6 +252,7 @@ TEST_F(Draw, GreenWindows) {
         // first window past the line's end: clamped; r clamped to pixE first
         {2, 2, 2045, 2045, 20, 100, 2040, 2048, {{1980, 0, 2048, 0.35}, {2000, 0, 2100, 0.35}}},
     };
+    // clang-format on
     for (const auto &c : cases) {
         SCOPED_TRACE("eMode " + std::to_string(c.eMode) + " edcnt " + std::to_string(c.edcnt) + " tVal " +
                      std::to_string(c.tVal) + " tol " + std::to_string(c.tol));
@@ -303,9 +305,11 @@ TEST_F(Draw, NumericDisplays) {
 }
 
 TEST_F(Draw, PopupLivePixelValue) {
+    // clang-format off
     struct C { int s1, s2; bool into1, into2; } cases[] = {
         {0, 0, false, false}, {1, 0, true, false}, {0, 1, false, true}, {1, 1, true, true},
     };
+    // clang-format on
     uint16_t mv = 300;
     for (auto c : cases) {
         SCOPED_TRACE("steps " + std::to_string(c.s1) + "/" + std::to_string(c.s2));
@@ -321,6 +325,7 @@ TEST_F(Draw, PopupLivePixelValue) {
 }
 
 TEST_F(Draw, StripMaxMinLinesByAnalogMode) {
+    // clang-format off
     struct C { uint16_t mode, mv, aMax, aMin; double maxL, minL; } cases[] = {
         {0, 1000, 1500, 200, 1000, 1000},
         {1, 1000, 1500, 200, 1000, 1000},
@@ -336,6 +341,7 @@ TEST_F(Draw, StripMaxMinLinesByAnalogMode) {
         {4, 1000, 700, 700, 1000, 1000},
         {7, 1000, 300, 900, 1000, 1000},
     };
+    // clang-format on
     for (auto c : cases) {
         SCOPED_TRACE("anaMode " + std::to_string(c.mode));
         anaMode = c.mode; Mvalue = c.mv; anaMax = c.aMax; anaMin = c.aMin;
@@ -354,6 +360,7 @@ TEST_F(Draw, StripMaxMinLinesByAnalogMode) {
 }
 
 TEST_F(Draw, StripToleranceLines) {
+    // clang-format off
     struct C { uint16_t tVal, tol; double up, lo; } cases[] = {
         {1000, 20, 1020, 980},
         {10, 30, 40, 1},        // tol above tVal
@@ -362,6 +369,7 @@ TEST_F(Draw, StripToleranceLines) {
         {2040, 20, 2047, 2020}, // stops one before the line's end
         {2027, 20, 2047, 2007},
     };
+    // clang-format on
     for (auto c : cases) {
         SCOPED_TRACE("tVal " + std::to_string(c.tVal) + " tol " + std::to_string(c.tol));
         tVal = c.tVal; tol = c.tol;

@@ -132,6 +132,7 @@ struct TypeCase {
 
 const std::string kBlanks37(37, ' ');
 
+// clang-format off
 const TypeCase kTypes[] = {
     {"1, hwtype 80, resolution 20",
      {"--ccdtype", "1", "--hwtype", "80", "--ccdresolution", "20", "--ccdvirtpixel", "4096"},
@@ -193,6 +194,7 @@ const TypeCase kTypes[] = {
     {"unknown type 77", {"--ccdtype", "77", "--ccdvirtpixel", "4096"},
      "CCD-SENSOR: no information avialable!", kBlanks37.c_str(), "ADC-CNV", "DIG-CMP", -1, 0, 777, 1024},
 };
+// clang-format on
 
 TEST_F(Ident, SensorTypeTable) {
     for (const TypeCase &c : kTypes) {
@@ -237,6 +239,7 @@ TEST_F(Ident, TypeFourSetsStripAxisToMaxPixel) {
 }
 
 TEST_F(Ident, SpacingTableAndPixelCounts) {
+    // clang-format off
     const struct { int virt; int spacing; int virtAfter; int maxIn; int maxAfter; } cases[] = {
         {256, 1, 256, 512, 512},     {512, 2, 512, 768, 768},     {768, 3, 768, 1024, 1024},
         {1024, 4, 1024, 1280, 1280}, {1180, 5, 1180, 1536, 1536}, {1280, 5, 1280, 2048, 2048},
@@ -244,6 +247,7 @@ TEST_F(Ident, SpacingTableAndPixelCounts) {
         {2560, 10, 2560, 0, 1024},   {3072, 12, 3072, 8192, 1024}, {4096, 16, 4096, 1023, 1024},
         {8192, 32, 8192, 1024, 1024}, {1000, 4, 1024, 1024, 1024},
     };
+    // clang-format on
     for (const auto &c : cases) {
         SetUp();
         SimProcess sim;
@@ -268,6 +272,7 @@ TEST_F(Ident, SpacingTableAndPixelCounts) {
 // ---- firmware text and refused series ---------------------------------------------
 
 TEST_F(Ident, RefusedSeriesGetTheirMessageAndNoParameterRead) {
+    // clang-format off
     const struct { const char *firmware; int pcb; const char *message; } cases[] = {
         {"K-VEX-XD-200 V2.10", 100, "K-VEX-XD-series hardware detected!\nUSE K-VEX-XD-Ridar Software!"},
         {"K-VEX-XG-XC 7", 100, "K-VEX-XJ-XC-series hardware detected!\nUSE K-VEX-XJ-XC-Ridar Software!"},
@@ -277,6 +282,7 @@ TEST_F(Ident, RefusedSeriesGetTheirMessageAndNoParameterRead) {
         {"K-VEX-XF-9", 100, "K-VEX-XF-series hardware detected!\nUSE K-VEX-XF-Ridar Software!"},
         {"K-VEX-XD on board 0", 0, "K-VEX-XD-series hardware detected!\nUSE K-VEX-XD-Ridar Software!"},
     };
+    // clang-format on
     for (const auto &c : cases) {
         SetUp();
         SetCtrlAttribute(pHandle, PANEL_CTRLSeriesLockA, ATTR_DIMMED, 0);
@@ -306,6 +312,7 @@ TEST_F(Ident, SeriesResultCodes) {
 }
 
 TEST_F(Ident, OwnSeriesAndUnknownModelsAreAccepted) {
+    // clang-format off
     const struct { const char *firmware; int pcb; } cases[] = {
         {"K-VEX-XC-1024 V2.52", 100},
         {"K-VEX-XCX anything after eight", 100},
@@ -313,6 +320,7 @@ TEST_F(Ident, OwnSeriesAndUnknownModelsAreAccepted) {
         {"ACME line sensor", 100},
         {"K-VEX-XC on board 0", 0},
     };
+    // clang-format on
     for (const auto &c : cases) {
         SetUp();
         SimProcess sim;
@@ -355,6 +363,7 @@ TEST_F(Ident, SeventyTwoCharacterTextIsTerminated) {
 // The sensor's texts are 8-bit Latin-1: 0xB5 is the micro sign, 0xC4 an
 // A with umlaut. The status line shows them as those characters.
 TEST_F(Ident, FirmwareTextIsLatin1) {
+    // clang-format off
     const struct {
         std::string sent;     // bytes on the wire
         int pcb;
@@ -371,6 +380,7 @@ TEST_F(Ident, FirmwareTextIsLatin1) {
         {"\xFF\xA0\x80 K-VEX-XC", 100, "ÿ\xC2\xA0\xC2\x80 K-VEX-XC", 0},
         {"K-VEX-XD \xB5", 100, "K-VEX-XD µ", 1},   // still known as another series
     };
+    // clang-format on
     for (const auto &c : cases) {
         SetUp();
         SimProcess sim;
@@ -447,6 +457,7 @@ TEST_F(Ident, HardwareSilenceTimesOutAndGoesOn) {
 }
 
 TEST_F(Ident, FirmwareFailures) {
+    // clang-format off
     const struct {
         const char *name;
         std::vector<std::string> args;
@@ -458,6 +469,7 @@ TEST_F(Ident, FirmwareFailures) {
         {"more than 72 bytes", {"--extra", "10", "--fault-order", "7"}, "Error reading firmware-info!", 0.0},
         {"more than the read buffer", {"--extra", "1100", "--fault-order", "7"}, "Error reading firmware-info!", 0.0},
     };
+    // clang-format on
     for (const auto &c : cases) {
         SetUp();
         SimProcess sim;

@@ -41,6 +41,7 @@ struct TxCase {
     const char *expect;   // 36 bytes
 };
 
+// clang-format off
 const TxCase kTxCases[] = {
     {"echo, all zero", 5, {0},
      "\x00\x55\x00\x05" "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
@@ -56,6 +57,7 @@ const TxCase kTxCases[] = {
      "\x00\x55\x12\x34" "\xFF\xFF\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
      "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01"},
 };
+// clang-format on
 
 TEST(FrameCodec, TransmitFrameBytes) {
     sync = 0x55;
@@ -112,12 +114,14 @@ TEST(FrameCodec, ReceiveNeverUnpacksBeyondThePayloadBuffer) {
 }
 
 TEST(FrameCodec, OpenFailureTexts) {
+    // clang-format off
     const struct { int code; const char *text; } cases[] = {
         {-1, "Unknown system error"}, {-2, "Invalid port number"}, {-3, "Port is not open"},
         {-4, "Unknown I/0 error"},    {-6, "No serial port found"}, {-7, "Cannot open port"},
         {-13, "Invalid parameter"},   {-99, "Timeout"},             {-5, "RS-232 error!"},
         {-12, "RS-232 error!"},       {-8, "RS-232 error!"},        {-100, "RS-232 error!"},
     };
+    // clang-format on
     for (const auto &c : cases) EXPECT_STREQ(ComErrorText(c.code), c.text) << c.code;
 }
 

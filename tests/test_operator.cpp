@@ -254,10 +254,12 @@ TEST_F(OperatorPeer, AGoodLoadShowsNoStaleFileFailure) {
     ASSERT_EQ(exchange, "Parameter-frame received! - Line Ok!");
     ASSERT_TRUE(drive::Click(pHandle, "RBTFile"));
     ASSERT_EQ(target, DATFILE);
+    // clang-format off
     struct Case { const char *what; std::string path; bool send; const char *failure; const char *after; } cases[] = {
         {"incomplete file", part, false, "Parameter-file not loaded - unreadable or incomplete!", exchange.c_str()},
         {"failed save", unwritable, true, "Parameter-file could not be written!", "Transmit..."},
     };
+    // clang-format on
     for (const auto &c : cases) {
         answer = c.path;
         ASSERT_TRUE(drive::Click(pHandle, c.send ? "BTNSend" : "BTNGet"));

@@ -59,8 +59,10 @@ const std::vector<int> kSet = {500, 0, 512, 2, 1, 1, 3, 1024, 700, 100, 1, 1, 34
 // ---------------------------------------------------------------- copies
 
 TEST(CopyVarsToPP, Word15DependsOnFirmware) {
+    // clang-format off
     struct Case { uint16_t soft; int word15; } cases[] = {
         {0, 9}, {220, 9}, {239, 9}, {240, 4}, {245, 4}, {250, 4}, {65535, 4}};
+    // clang-format on
     for (const auto &c : cases) {
         SetParamVars(kSet, 4);
         softversion = c.soft;
@@ -87,9 +89,11 @@ TEST(CopyPPtoVars, EveryWordAndBothWord15Variables) {
 }
 
 TEST(CopyPPtoRAWVars, MeasurementWords) {
+    // clang-format off
     struct Case { uint16_t lo, hi; uint32_t um; } cases[] = {
         {34464, 1, 100000u}, {0, 0, 0u}, {65535, 0, 65535u}, {0, 1, 65536u},
         {65535, 65535, 4294967295u}, {0, 0x8000, 0x80000000u}};
+    // clang-format on
     for (const auto &c : cases) {
         const uint16_t in[16] = {11, 22, 33, c.lo, c.hi, 700, 66, 2, 77, 88, 99, 111, 122, 1, 0xAAAA, 0xBBBB};
         for (int i = 0; i < 16; ++i) pp[i] = in[i];
@@ -127,6 +131,7 @@ TEST(CopyPPtoRAWVars, ReportedSetpointGoesOutWithNextParameterFrame) {
 
 TEST(DoubleToWord, TruncatesAndWraps) {
     const double inf = std::numeric_limits<double>::infinity();
+    // clang-format off
     struct Case { double in; uint16_t out; } cases[] = {
         {0.0, 0}, {-0.0, 0}, {-0.5, 0}, {0.999, 0}, {1.0, 1}, {-1.0, 65535},
         {-1.5, 65535}, {65535.0, 65535}, {65535.99, 65535}, {65536.0, 0}, {65537.5, 1},
@@ -136,13 +141,16 @@ TEST(DoubleToWord, TruncatesAndWraps) {
         {std::nan(""), 0}, {-std::nan(""), 0}, {inf, 0}, {-inf, 0},
         {std::numeric_limits<double>::denorm_min(), 0}, {std::numeric_limits<double>::max(), 0},
         {std::numeric_limits<double>::lowest(), 0}};
+    // clang-format on
     for (const auto &c : cases) EXPECT_EQ(DoubleToWord(c.in), c.out) << "value " << c.in;
 }
 
 TEST(SlopeScale, CcdTypeAndFirmware) {
+    // clang-format off
     struct Case { uint16_t type, soft; int k; } cases[] = {
         {104, 249, 512}, {104, 0, 512}, {104, 250, 1024}, {104, 251, 1024},
         {1, 249, 1024}, {102, 230, 1024}, {105, 100, 1024}, {0, 0, 1024}};
+    // clang-format on
     for (const auto &c : cases) {
         ccdtype = c.type;
         softversion = c.soft;
@@ -176,10 +184,12 @@ TEST(ParaFile, SavingTwiceKeepsOnlySecondSet) {
 
 TEST(ParaFile, RoundTrip) {
     const std::string path = TempPath("round.dat");
+    // clang-format off
     const uint16_t sets[3][16] = {
         {0}, {65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535,
               65535, 65535, 65535, 65535},
         {1000, 1, 950, 7, 1, 4, 1, 2048, 1024, 2048, 1, 3, 1024, 60000, 1024, 2048}};
+    // clang-format on
     for (const auto &set : sets) {
         uint16_t back[16];
         ASSERT_EQ(WriteParaFile(path.c_str(), set), 0);
@@ -189,6 +199,7 @@ TEST(ParaFile, RoundTrip) {
 }
 
 TEST(ParaFile, ReaderAcceptsWhiteSpaceAndLineEnds) {
+    // clang-format off
     struct Case { const char *name; std::string text; } cases[] = {
         {"crlf", "  500\r\n    0\r\n  512\r\n    2\r\n    1\r\n    1\r\n    3\r\n 1024\r\n"
                  "  700\r\n  100\r\n    1\r\n    1\r\n34048\r\n29879\r\n   16\r\n    9\r\n"},
@@ -199,6 +210,7 @@ TEST(ParaFile, ReaderAcceptsWhiteSpaceAndLineEnds) {
         {"leading zeros", "00500\n0\n0512\n2\n1\n1\n3\n1024\n700\n100\n1\n1\n34048\n29879\n016\n009\n"},
         {"extra numbers ignored", "500 0 512 2 1 1 3 1024 700 100 1 1 34048 29879 16 9 44 55\n"},
     };
+    // clang-format on
     for (const auto &c : cases) {
         const std::string path = TempPath("ws.dat");
         WriteText(path, c.text);
@@ -209,9 +221,11 @@ TEST(ParaFile, ReaderAcceptsWhiteSpaceAndLineEnds) {
 }
 
 TEST(ParaFile, ValueAbove65535KeepsLow16Bits) {
+    // clang-format off
     struct Case { const char *num; uint16_t word; } cases[] = {
         {"65536", 0}, {"65537", 1}, {"100000", 34464}, {"196625", 17}, {"4294967297", 1},
         {"123456789012345678901", 27701}, {"99999999999999999999", 65535}};
+    // clang-format on
     for (const auto &c : cases) {
         const std::string path = TempPath("big.dat");
         WriteText(path, std::string("1\n") + c.num + "\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n");
@@ -374,9 +388,11 @@ TEST_F(Panel, CalibrationDisplayForms) {
 }
 
 TEST_F(Panel, ToleranceInMillimetres) {
+    // clang-format off
     struct Case { uint16_t type, soft, slope, tol; double mm; } cases[] = {
         {2, 252, 34048, 100, 3.325}, {104, 249, 34048, 100, 6.65}, {104, 250, 34048, 100, 3.325},
         {2, 252, 1024, 1, 0.001}, {2, 252, 65535, 2048, 2.048} /* slope becomes 1024 first */};
+    // clang-format on
     for (const auto &c : cases) {
         SetUp();
         ccdtype = c.type;
@@ -479,6 +495,7 @@ TEST_F(Panel, GetPanelValuesReadsControlsAndConvertsCalibration) {
 TEST_F(Panel, EdgeLimitsClampAndMoveCursors) {
     pixB = 10;
     pixE = 1000;
+    // clang-format off
     struct Case { int control, cursor, in, out; bool writes; } cases[] = {
         {PANEL_NEDITEdgeLeft, 2, 5, 10, true},
         {PANEL_NEDITEdgeLeft, 2, 1001, 999, true},
@@ -492,6 +509,7 @@ TEST_F(Panel, EdgeLimitsClampAndMoveCursors) {
         {PANEL_NEDITEdgeRight, 3, 800, 800, false},
         {PANEL_NEDITEdgeRight, 3, 1000, 1000, false},
     };
+    // clang-format on
     for (const auto &c : cases) {
         eBeg = 4242;
         eEnd = 4242;
@@ -648,9 +666,11 @@ TEST_F(Panel, LoadReadsTheFileAndShowsIt) {
 
 TEST_F(Panel, BadFileLoadsNothingAndSaysSo) {
     const std::string fifteen = "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n";
+    // clang-format off
     struct Case { const char *name; std::string text; bool create; } cases[] = {
         {"short", fifteen, true}, {"garbage", fifteen + "sixteen\n", true},
         {"negative", "-1\n" + fifteen, true}, {"empty", "", true}, {"missing", "", false}};
+    // clang-format on
     for (const auto &c : cases) {
         SetUp();
         PopupLog log;

@@ -37,6 +37,7 @@ struct TxCase {
     const char *expect;   // 36 bytes
 };
 
+// clang-format off
 const TxCase kTx[] = {
     {"echo, all zero", Order::Echo, {},
      "\x00\x55\x00\x05" "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
@@ -52,6 +53,7 @@ const TxCase kTx[] = {
      "\x00\x55\x00\x04" "\xFF\xFF\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
      "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01"},
 };
+// clang-format on
 
 TEST(ProtoFrame, RequestBytes) {
     for (const TxCase &c : kTx) {
@@ -64,11 +66,13 @@ TEST(ProtoFrame, RequestBytes) {
 }
 
 TEST(ProtoFrame, OrderCodesOnTheWire) {
+    // clang-format off
     const std::pair<Order, int> codes[] = {
         {Order::StoreRam, 1}, {Order::GetRam, 2}, {Order::StoreEeprom, 3}, {Order::GetEeprom, 4},
         {Order::Echo, 5}, {Order::Teach, 6}, {Order::FirmwareInfo, 7}, {Order::Measure, 8},
         {Order::Video64, 9}, {Order::HardwareInfo, 10}, {Order::Video256, 11},
         {Order::ResetMinMax, 11}, {Order::Calibration, 12}};
+    // clang-format on
     for (auto [o, code] : codes) {
         uint8_t out[kFrameBytes];
         EncodeFrame(o, Words{}, out);
@@ -100,9 +104,11 @@ TEST(ProtoParams, Word15FollowsTheFirmware) {
     ParamFrame p;
     p.power = 500; p.slope = 12800; p.intersect = 30000;
     p.deltaTol = 11; p.trigMode = 22;
+    // clang-format off
     struct { uint16_t soft; uint16_t word15; const char *name; } cases[] = {
         {0, 11, "deltaTol"}, {239, 11, "deltaTol"}, {240, 22, "trigMode"}, {252, 22, "trigMode"},
         {65535, 22, "trigMode"}};
+    // clang-format on
     for (auto c : cases) {
         Words w = ParamsToWords(p, c.soft);
         EXPECT_EQ(w[15], c.word15) << c.soft;
@@ -158,6 +164,7 @@ TEST(ProtoMeasurement, Words) {
 // ---------------------------------------------------------------- sensor model
 
 TEST(ProtoModel, SensorTypes) {
+    // clang-format off
     struct Case {
         uint16_t type, maxpix, res, pcb, virt, soft, hwtype, adc;
         uint16_t wantMax, wantVirt; int spacing; uint16_t pixE, ymax; int scale;
@@ -182,6 +189,7 @@ TEST(ProtoModel, SensorTypes) {
         {99, 1024, 0, 1, 2048, 252, 0, 1024, 1024, 2048, 8, 1024, 777, 1024,
          "CCD-SENSOR: no information avialable!", "                                     ", "ADC-CNV"},
     };
+    // clang-format on
     for (const Case &c : cases) {
         HardwareInfo hw;
         hw.ccdtype = c.type; hw.ccdmaxpixel = c.maxpix; hw.ccdresolution = c.res; hw.pcbtype = c.pcb;
@@ -252,11 +260,13 @@ TEST(ProtoFirmware, TextAndSeries) {
     nul.resize(72, '\0');
     EXPECT_EQ(FirmwareText(reinterpret_cast<const uint8_t *>(nul.data()), 72, 1), "K-VEX-XC");
 
+    // clang-format off
     struct { const char *text; int r; } series[] = {
         {"K-VEX-XC", 0}, {"K-VEX-XC-9 new", 0}, {"K-VEX-XD V1", -1}, {"K-VEX-XG-XC", -2},
         {"K-VEX-XH-XC 2", -3}, {"K-VEX-XG-XD", -4}, {"K-VEX-XH-XD", -5}, {"K-VEX-XF", -6},
         {"K-VEX-XG", 0}, {"NEWMODEL", 0}, {"", 0}, {"Timeout - reading firmware info!", 0},
         {"K-VEX-X", 0}, {"k-vex-xd", 0}};
+    // clang-format on
     for (auto s : series) EXPECT_EQ(SeriesResult(s.text), s.r) << s.text;
 
     EXPECT_STREQ(SeriesRefusedText(-2), "K-VEX-XJ-XC-series hardware detected!\nUSE K-VEX-XJ-XC-Ridar Software!");
@@ -267,10 +277,12 @@ TEST(ProtoFirmware, TextAndSeries) {
 
 TEST(ProtoConvert, DoubleToWord) {
     const double inf = std::numeric_limits<double>::infinity();
+    // clang-format off
     struct { double v; uint16_t w; } cases[] = {
         {33.25 * 1024, 34048}, {30000 - 120.7, 29879}, {0.999, 0}, {-0.999, 0}, {-1.0, 65535},
         {-1.5, 65535}, {65535.9, 65535}, {65536.0, 0}, {70000.0, 4464}, {-65536.0, 0},
         {1e300, 0}, {std::nan(""), 0}, {inf, 0}, {-inf, 0}};
+    // clang-format on
     for (auto c : cases) EXPECT_EQ(DoubleToWord(c.v), c.w) << c.v;
 }
 
@@ -285,6 +297,7 @@ TEST(ProtoParamFile, FormatByteForByte) {
 
 TEST(ProtoParamFile, Parse) {
     const Words seq{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    // clang-format off
     struct Case { const char *name; std::string text; ParamFileResult r; Words w; } cases[] = {
         {"as written", FormatParamFile(seq), ParamFileResult::Ok, seq},
         {"CR LF, tabs, no last line end", "1\r\n2\r\n3\t4 5\r\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16",
@@ -300,6 +313,7 @@ TEST(ProtoParamFile, Parse) {
         {"NUL byte", std::string("1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\0", 39), ParamFileResult::NotANumber, {}},
         {"binary", "\xFF\xFE", ParamFileResult::NotANumber, {}},
     };
+    // clang-format on
     for (const Case &c : cases) {
         Words out;
         out.fill(0xAAAA);

@@ -256,10 +256,12 @@ TEST_F(RecorderPanel, WritesThatFailReportMinusOne) {
 }
 
 TEST_F(RecorderPanel, CalcRecTimeAndPreviews) {
+    // clang-format off
     struct Case { int s; const char *want; } cases[] = {
         {90061, "1/1/1/1"}, {0, "0/0/0/0"}, {59, "0/0/0/59"}, {86399, "0/23/59/59"},
         {86400, "1/0/0/0"}, {6000, "0/1/40/0"}, {29999 * 3599, "1249/14/40/1"},
     };
+    // clang-format on
     for (const auto &c : cases) {
         CalcRecTime(c.s);
         EXPECT_EQ(Duration(), c.want) << c.s;

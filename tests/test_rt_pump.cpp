@@ -130,6 +130,7 @@ TEST_F(RtPump, SettingAValueReplacesTypedText) {
         std::function<void(QWidget *)> type;
         const char *shown;
     };
+    // clang-format off
     const std::vector<Case> cases = {
         {"digit typed on a word", NUMWord, "NUMWord", 12,
          [](QWidget *w) { Key(w, Qt::Key_End); Key(w, Qt::Key_7, "7"); }, "12"},
@@ -143,6 +144,7 @@ TEST_F(RtPump, SettingAValueReplacesTypedText) {
          [](QWidget *w) { for (int i = 0; i < 5; ++i) { Key(w, Qt::Key_End); Key(w, Qt::Key_Backspace); } },
          "2.500"},
     };
+    // clang-format on
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         auto *sb = Widget<QAbstractSpinBox>(c.name);

@@ -208,6 +208,7 @@ TEST_F(Serial, ReadNeverTakesMoreThanAsked) {
 }
 
 TEST_F(Serial, CallbackSettingsOutOfRangeAreRefused) {
+    // clang-format off
     struct Case { int mask, count, ch, want; } cases[] = {
         {0x8000, 4097, 0x55, RT_ERR_INVALID_PARAM},  // more than the queue holds
         {0x8000, -1, 0x55, RT_ERR_INVALID_PARAM},
@@ -216,6 +217,7 @@ TEST_F(Serial, CallbackSettingsOutOfRangeAreRefused) {
         {0x8006, 36, 0x55, 0},
         {0, 0, 0, 0},
     };
+    // clang-format on
     for (const auto &c : cases)
         EXPECT_EQ(InstallComCallback(1, c.mask, c.count, c.ch, Record, nullptr), c.want)
             << c.mask << " " << c.count << " " << c.ch;
@@ -275,11 +277,13 @@ TEST_F(Serial, BlockingReadWaitsForTheRestUpToTheTimeout) {
     ASSERT_EQ(SetComTime(1, 0.6), 0);
     ASSERT_EQ(InstallComCallback(1, 0x8000, 1, 0x55, Record, nullptr), 0);
     char buf[64];
+    // clang-format off
     struct Case { std::string now, later; int want; double minT, maxT; } cases[] = {
         {std::string(36, 'U'), "", 36, 0.0, 0.2},             // all there: no wait
         {std::string(10, 'U'), "", 10, 0.59, 0.9},            // short: the whole time-out
         {std::string(10, 'U'), std::string(26, 'V'), 36, 0.09, 0.45}, // rest comes in time
     };
+    // clang-format on
     for (const auto &c : cases) {
         FlushInQ(1);
         peer.Write(c.now);
@@ -429,6 +433,7 @@ TEST_F(Serial, DelayAndSleepPumpNothing) {
 // ---- files and time ---------------------------------------------------------
 
 TEST(Files, MakePathnameFitsOrFailsTerminated) {
+    // clang-format off
     struct Case { const char *dir, *name; int size; int ret; const char *want; } cases[] = {
         {"/a", "b", 5, 0, "/a/b"},
         {"/a", "b", 4, -1, ""},
@@ -438,6 +443,7 @@ TEST(Files, MakePathnameFitsOrFailsTerminated) {
         {nullptr, "b", 8, -1, ""},
         {"/a", nullptr, 8, -1, ""},
     };
+    // clang-format on
     for (const auto &c : cases) {
         char buf[16];
         std::memset(buf, '#', sizeof buf);

@@ -28,11 +28,13 @@
 
 namespace {
 
+// clang-format off
 enum {
     BTNCmd = 2, TOGGLEOn, CHECKBox, RBTA, RBTB, SWITCHMode, NUMWord, NUMInt, NUMDouble, NUMFloat,
     RINGMode, TEXTBox, TEXTMsg, CTRLGroup, BTNInner, NUMInner, DECOBack, PICTPic, GRAPHBar, STRIPRaw,
     NUMNoCb, NUMShow,
 };
+// clang-format on
 
 struct Ev { int panel, control, event; };
 std::vector<Ev> g_events;
@@ -351,6 +353,7 @@ TEST_F(RtUi, DimmedContainerDimsWhatItHoldsButReportsOwnSetting) {
 }
 
 TEST_F(RtUi, AttributesReadBackAsSet) {
+    // clang-format off
     struct { int ctrl, attr, value; } cases[] = {
         {NUMWord, ATTR_TEXT_BGCOLOR, VAL_RED}, {NUMWord, ATTR_TEXT_BGCOLOR, VAL_DK_GREEN},
         {NUMWord, ATTR_TEXT_COLOR, VAL_BLUE}, {TEXTMsg, ATTR_TEXT_BOLD, 1}, {TEXTMsg, ATTR_TEXT_BOLD, 0},
@@ -358,6 +361,7 @@ TEST_F(RtUi, AttributesReadBackAsSet) {
         {BTNCmd, ATTR_VISIBLE, 0}, {BTNCmd, ATTR_VISIBLE, 1}, {BTNCmd, ATTR_DIMMED, 1},
         {STRIPRaw, ATTR_NUM_TRACES, 6}, {STRIPRaw, ATTR_POINTS_PER_SCREEN, 101}, {STRIPRaw, ATTR_SCROLL_MODE, 1},
     };
+    // clang-format on
     for (auto &c : cases) {
         SCOPED_TRACE(std::to_string(c.ctrl) + " attr " + std::to_string(c.attr));
         EXPECT_EQ(SetCtrlAttribute(p, c.ctrl, c.attr, c.value), 0);
@@ -372,11 +376,13 @@ TEST_F(RtUi, AttributesReadBackAsSet) {
 // ---- values -----------------------------------------------------------------------------------
 
 TEST_F(RtUi, WordNumericTruncatesAndWrapsEveryInput) {
+    // clang-format off
     struct { double in; uint16_t out; } dcases[] = {
         {0.0, 0}, {1.9, 1}, {65535.0, 65535}, {65535.99, 65535}, {65536.0, 0}, {65536.7, 0},
         {70000.0, 4464}, {-1.0, 65535}, {-1.9, 65535}, {-0.5, 0}, {-65536.0, 0}, {-65537.0, 65535},
         {131072.0 + 5.5, 5}, {NAN, 0}, {INFINITY, 0}, {-INFINITY, 0}, {4294967296.0 + 3, 3},
     };
+    // clang-format on
     for (auto &c : dcases) {
         SCOPED_TRACE(c.in);
         SetCtrlVal(p, NUMWord, 7);
@@ -518,10 +524,12 @@ TEST_F(RtUi, RingItemsCarryTheirValues) {
     EXPECT_EQ(rt_GetListItems(p, RINGMode), (std::vector<std::string>{"first", "/dev/pts/3", "/dev/ttyS0"}));
     GetNumListItems(p, RINGMode, &n);
     EXPECT_EQ(n, 3);
+    // clang-format off
     struct { int set; int rc; int value; const char *text; } cases[] = {
         {3, 0, 3, "/dev/ttyS0"}, {1, 0, 1, "/dev/pts/3"}, {9, 0, 9, "first"},
         {2, RT_UIE_BAD_VALUE, 9, "first"},  // no item with value 2: selection stays
     };
+    // clang-format on
     for (auto &c : cases) {
         EXPECT_EQ(SetCtrlVal(p, RINGMode, c.set), c.rc) << c.set;
         GetCtrlVal(p, RINGMode, &v);
@@ -579,10 +587,12 @@ TEST_F(RtUi, NewTextMessageTakesItsAttributes) {
     EXPECT_EQ(SetCtrlAttribute(p, id, ATTR_TEXT_POINT_SIZE, 18), 0);
     EXPECT_EQ(SetCtrlVal(p, id, "K-VEX-XC-Ridar"), 0);
     EXPECT_EQ(rt_GetCtrlText(p, id), "K-VEX-XC-Ridar");
+    // clang-format off
     struct { int attr, value; } want[] = {
         {ATTR_TEXT_BGCOLOR, VAL_BLUE}, {ATTR_TEXT_COLOR, VAL_WHITE}, {ATTR_TEXT_POINT_SIZE, 18},
         {ATTR_LEFT, 20}, {ATTR_TOP, 24},
     };
+    // clang-format on
     for (auto &w : want) {
         int v = -1;
         EXPECT_EQ(GetCtrlAttribute(p, id, w.attr, &v), 0);
@@ -687,10 +697,12 @@ TEST_F(RtUi, PlotXYTakesEachDataType) {
     EXPECT_EQ(plots[0].color, VAL_RED);
     EXPECT_EQ(plots[1].x, (std::vector<double>{-5, 0, 5, INT_MAX}));
     EXPECT_EQ(plots[1].y, (std::vector<double>{0.25, -1e9, 3, 4}));
+    // clang-format off
     struct { const void *x, *y; int n, xt, yt; } bad[] = {
         {xd, yw, 4, 5, VAL_DOUBLE}, {xd, yw, 4, VAL_DOUBLE, 99}, {xd, yw, 0, VAL_DOUBLE, VAL_DOUBLE},
         {xd, yw, -3, VAL_DOUBLE, VAL_DOUBLE}, {nullptr, yw, 4, VAL_DOUBLE, VAL_DOUBLE}, {xd, nullptr, 4, VAL_DOUBLE, VAL_DOUBLE},
     };
+    // clang-format on
     for (auto &b : bad)
         EXPECT_EQ(PlotXY(p, GRAPHBar, b.x, b.y, b.n, b.xt, b.yt, 5, 10, 0, 1, 0), RT_UIE_BAD_VALUE);
     EXPECT_EQ(rt_GetPlots(p, GRAPHBar).size(), 2u);
@@ -748,10 +760,12 @@ TEST_F(RtUi, StripChartShowsTheLastHundredOfEachTraceNewestLast) {
         EXPECT_EQ(s.points[t].back(), t + 1.0);
     }
     // a partial sample or bad arguments are refused and change nothing
+    // clang-format off
     struct { const void *d; int n, start, skip, type; } bad[] = {
         {one, 5, 0, 0, VAL_DOUBLE}, {one, 0, 0, 0, VAL_DOUBLE}, {nullptr, 6, 0, 0, VAL_DOUBLE},
         {one, 6, -1, 0, VAL_DOUBLE}, {one, 6, 0, -1, VAL_DOUBLE}, {one, 6, 0, 0, 3},
     };
+    // clang-format on
     for (auto &b : bad) EXPECT_EQ(PlotStripChart(p, STRIPRaw, b.d, b.n, b.start, b.skip, b.type), RT_UIE_BAD_VALUE);
     EXPECT_EQ(rt_GetStrip(p, STRIPRaw).points, s.points);
 }
@@ -807,6 +821,7 @@ TEST_F(RtUi, PopupHookAnswersAndSeesWhatWasAsked) {
     EXPECT_EQ(asked[1].message, "Output-File already exist! - Overwrite ?");
 
     char path[32] = "RECORD.OLD";
+    // clang-format off
     struct { int result; std::string path; int bufSize; int rc; const char *after; } cases[] = {
         {VAL_EXISTING_FILE_SELECTED, "/tmp/RECORD.DAT", 32, 1, "/tmp/RECORD.DAT"},
         {VAL_NEW_FILE_SELECTED, "/tmp/new.dat", 32, 2, "/tmp/new.dat"},
@@ -816,6 +831,7 @@ TEST_F(RtUi, PopupHookAnswersAndSeesWhatWasAsked) {
         {VAL_NEW_FILE_SELECTED, std::string(32, 'c'), 32, 0, "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"},
         {VAL_EXISTING_FILE_SELECTED, "", 32, 0, "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"},
     };
+    // clang-format on
     for (auto &c : cases) {
         next.result = c.result;
         next.path = c.path;
@@ -974,6 +990,7 @@ TEST_F(RtUi, RealWidgetInputRaisesTheSameEvents) {
     QWidget *edit = num->findChild<QWidget *>();  // the spin box's line edit
     ASSERT_TRUE(edit);
     struct Step { const char *what; std::function<void()> act; int control; std::vector<int> events; double value; };
+    // clang-format off
     std::vector<Step> steps = {
         {"arrow up", [&] { Key(num, Qt::Key_Up); }, NUMWord, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
         {"type a digit", [&] { Key(num, Qt::Key_End); Key(num, Qt::Key_5, "5"); }, NUMWord, {EVENT_VAL_CHANGED}, 15},
@@ -990,6 +1007,7 @@ TEST_F(RtUi, RealWidgetInputRaisesTheSameEvents) {
         {"mouse on check box", [&] { Click(chk); }, CHECKBox, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
         {"key down on ring", [&] { Key(ring, Qt::Key_Down); }, RINGMode, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
     };
+    // clang-format on
     SetCtrlVal(p, NUMWord, 0);
     for (auto &s : steps) {
         SCOPED_TRACE(s.what);

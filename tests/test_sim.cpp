@@ -308,9 +308,11 @@ TEST(SimOrders, VideoBlocksAndLine) {
     EXPECT_TRUE(l.Quiet(0.05));
     Words v = Unpack(line);
     // bright 960, dark 64, raised-cosine edges 32 virtual pixels wide
+    // clang-format off
     const struct { int index, level; } samples[] = {
         {0, 960}, {48, 960}, {49, 829}, {50, 512}, {51, 195}, {52, 64}, {62, 64},
         {73, 64}, {74, 195}, {75, 512}, {76, 829}, {77, 960}, {255, 960}};
+    // clang-format on
     for (auto s : samples) EXPECT_EQ(v[static_cast<size_t>(s.index)], s.level) << s.index;
 
     std::string blocks;
@@ -409,6 +411,7 @@ struct Scene {
 
 TEST(SimScenes, EdgesFoundWhereTheVideoCrossesTheThreshold) {
     const std::vector<std::string> obj = {"--object", "400", "600"};
+    // clang-format off
     const Scene scenes[] = {
         {"width", obj, {{5, 2}}, 400, 600, 200, 2, 960, 960},
         {"left edge", obj, {{5, 0}}, 400, 600, 400, 2, 960, 960},
@@ -437,6 +440,7 @@ TEST(SimScenes, EdgesFoundWhereTheVideoCrossesTheThreshold) {
          400, 1000, 600, 4, 960, 960},
         {"gap needs two objects", obj, {{5, 4}}, 400, 600, 0, 2, 960, 960},
     };
+    // clang-format on
     for (const Scene &s : scenes) {
         Line l;
         ASSERT_TRUE(l.Start(Args(s.args)));
@@ -467,6 +471,7 @@ TEST(SimScenes, EdgeBetweenSamplesIsInterpolated) {
 }
 
 TEST(SimScenes, UmValueWithBothSlopeScales) {
+    // clang-format off
     const struct {
         std::vector<std::string> args;
         int slope, intersect;
@@ -482,6 +487,7 @@ TEST(SimScenes, UmValueWithBothSlopeScales) {
         {{"--ccdtype", "104", "--softversion", "0", "--object", "20", "2020"}, 65535, 65535,
          291531},                                                          // both words used
     };
+    // clang-format on
     for (const auto &c : cases) {
         Line l;
         ASSERT_TRUE(l.Start(Args(c.args)));
@@ -524,6 +530,7 @@ struct FaultCase {
 
 TEST(SimFaults, EachFaultDoesWhatItSays) {
     const std::string echo = MakeFrame(0x00AA, 5, {7});
+    // clang-format off
     const FaultCase cases[] = {
         {"silent", {"--silent"}, 5, 0, [](const std::string &r) { EXPECT_EQ(r, ""); }},
         {"no answer to 5", {"--no-answer", "5"}, 5, 0, [](const std::string &r) { EXPECT_EQ(r, ""); }},
@@ -554,6 +561,7 @@ TEST(SimFaults, EachFaultDoesWhatItSays) {
         {"other series", {"--firmware", "K-VEX-XG-XC 2.40"}, 7, 72,
          [](const std::string &r) { EXPECT_EQ(r.substr(0, 17), "K-VEX-XG-XC 2.40 "); }},
     };
+    // clang-format on
     for (const FaultCase &c : cases) {
         Line l;
         ASSERT_TRUE(l.Start(Args(c.args))) << c.name;

@@ -78,6 +78,7 @@ struct Series {
 
 TEST(StatsSeries, HandComputed) {
     const double nd = -1;
+    // clang-format off
     const Series cases[] = {
         {"empty", {}, 0, 10, 0, 0, nd, 0, 0, 0, nd, nd},
         {"one sample: no spread yet", {5}, 0, 10, 1, 5, nd, 5, 5, 0, nd, nd},
@@ -96,6 +97,7 @@ TEST(StatsSeries, HandComputed) {
         {"zero and 65535", {0, 65535}, 0, 65535, 2, 32767.5, 65535 / std::sqrt(2.0), 0, 65535, 65535,
          65535 / (6 * 65535 / std::sqrt(2.0)), 32767.5 / (3 * 65535 / std::sqrt(2.0))},
     };
+    // clang-format on
     for (const Series &c : cases) {
         StatsSeries s = Feed(c.values);
         StatsResult w, t;
@@ -261,6 +263,7 @@ TEST(StatsFormat, NotDefinedNeverInfinity) {
         int decimals;
         const char *text;
     };
+    // clang-format off
     const F cases[] = {
         {0, 1.5, 2, "n/a"},
         {1, NAN, 2, "n/a"},
@@ -272,6 +275,7 @@ TEST(StatsFormat, NotDefinedNeverInfinity) {
         {1, 10.24, 4, "10.2400"},
         {1, 2.5e7, 2, "2.5e+07"},
     };
+    // clang-format on
     for (const F &c : cases) {
         char buf[32] = "unchanged";
         StatsFormat(buf, sizeof buf, c.defined, c.v, c.decimals);

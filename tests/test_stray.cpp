@@ -145,6 +145,7 @@ private:
                 for (int i = 0; i < 16; ++i)
                     payload.push_back(static_cast<unsigned char>(rq.bytes[4 + 2 * i]) * 256 +
                                       static_cast<unsigned char>(rq.bytes[5 + 2 * i]));
+                // clang-format off
                 switch (rq.order) {
                 case 2: reply = MakeFrame(0xAA, 2, ram_); break;
                 case 4: reply = MakeFrame(0xAA, 4, kEeprom); break;
@@ -172,6 +173,7 @@ private:
                 case 12: reply = MakeFrame(0xAA, 12, {SlopeWord(), 30500, payload[0] == 1 ? 1 : 0}); break;
                 default: break;
                 }
+                // clang-format on
                 if (silent_[rq.order & 15]) reply.clear();
                 if (!reply.empty() && frame && !stray_.empty() && ++frames_ % every_ == 0) {
                     prefix = stray_;

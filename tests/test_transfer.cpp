@@ -100,8 +100,10 @@ TEST_F(Transfer, RadioLogic) {
 }
 
 TEST_F(Transfer, SendPutsThePanelOnTheWire) {
+    // clang-format off
     struct Case { int target; uint16_t soft; int order; } cases[] = {
         {RAM, 252, 1}, {EEPROM, 252, 3}, {RAM, 239, 1}, {EEPROM, 240, 3}};
+    // clang-format on
     for (const auto &c : cases) {
         softversion = c.soft;
         SetParamVars(kOther, 3);
@@ -163,8 +165,10 @@ TEST_F(Transfer, SendActsOnLeftClickOnly) {
 }
 
 TEST_F(Transfer, GetFillsVariablesAndPanel) {
+    // clang-format off
     struct Case { int target; int order; uint16_t soft; } cases[] = {
         {RAM, 2, 252}, {EEPROM, 4, 252}, {RAM, 2, 239}};
+    // clang-format on
     for (const auto &c : cases) {
         softversion = c.soft;
         SetParamVars({500, 0, 512, 2, 1, 1, 3, 1024, 700, 100, 1, 1, 34048, 29879, 16, 9}, 2);

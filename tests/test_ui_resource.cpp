@@ -36,6 +36,7 @@ struct Named {
     const char *name;
     int id;
 };
+// clang-format off
 #define C(P, N) {P, #N, P##_##N}
 
 const Named kControls[] = {
@@ -64,6 +65,7 @@ const Named kControls[] = {
     C(RECORD, NUMRecHours), C(RECORD, NUMRecMinutes), C(RECORD, NUMRecCount),
     C(RECORD, NUMRecSeconds),
 };
+// clang-format on
 
 // Fresh panels whose every control reports to Rec.
 class UiResource : public ::testing::Test {
@@ -124,6 +126,7 @@ struct Init {
 };
 
 TEST_F(UiResource, InitialValuesAreTheParameterDefaults) {
+    // clang-format off
     const Init table[] = {
         {PANEL, PANEL_NUMPower, U16, 500},         {PANEL, PANEL_RINGRs232Mode, RING, 0},
         {PANEL, PANEL_NUMVideoThreshold, U16, 512}, {PANEL, PANEL_RINGanaMode, RING, 0},
@@ -145,15 +148,18 @@ TEST_F(UiResource, InitialValuesAreTheParameterDefaults) {
         {RECORD, RECORD_NUMsample, U16, 100},      {RECORD, RECORD_NUMinctime, U16, 0},
         {RECORD, RECORD_NUMRecCount, INT, 0},
     };
+    // clang-format on
     for (const Init &t : table) {
         double got = NAN;
         int rc = -1;
+        // clang-format off
         switch (t.kind) {
         case U16: { uint16_t v = 0xBEEF; rc = GetCtrlVal(h[t.panel], t.id, &v); got = v; break; }
         case INT: case RING: case ONOFF: { int v = -7; rc = GetCtrlVal(h[t.panel], t.id, &v); got = v; break; }
         case FLT: { float v = -7.f; rc = GetCtrlVal(h[t.panel], t.id, &v); got = v; break; }
         case DBL: { double v = -7; rc = GetCtrlVal(h[t.panel], t.id, &v); got = v; break; }
         }
+        // clang-format on
         EXPECT_GE(rc, 0) << "panel " << t.panel << " control " << t.id;
         EXPECT_EQ(got, t.value) << "panel " << t.panel << " control " << t.id;
     }
@@ -259,6 +265,7 @@ struct Action {
     bool click;     // click, else set a value
     double value;
 };
+// clang-format off
 const Action kActions[] = {
     {PANEL_BTNRun, true, 0},          {PANEL_BTNStop, true, 0},
     {PANEL_BTNSend, true, 0},         {PANEL_BTNGet, true, 0},
@@ -276,6 +283,7 @@ const Action kActions[] = {
     {PANEL_NEDITTolerance, false, 50}, {PANEL_NUMAverage, false, 8},
     {PANEL_NUMDeltaTol, false, 12},
 };
+// clang-format on
 
 struct Holds {
     int container;
@@ -283,6 +291,7 @@ struct Holds {
 };
 
 TEST_F(UiResource, LockContainersHoldExactlyWhatTheyLock) {
+    // clang-format off
     const Holds table[] = {
         {PANEL_CTRLRunLockA, {PANEL_RBTRam, PANEL_RBTEeprom, PANEL_RBTFile, PANEL_BTNSend, PANEL_BTNGet}},
         {PANEL_CTRLSeriesLockA, {PANEL_RBTRam, PANEL_RBTEeprom, PANEL_RBTFile, PANEL_BTNSend, PANEL_BTNGet}},
@@ -291,6 +300,7 @@ TEST_F(UiResource, LockContainersHoldExactlyWhatTheyLock) {
         {PANEL_CTRLRunLockC, {PANEL_DropDCom}},
         {PANEL_CTRLAnaGroupB, {PANEL_ButtonReset}},
     };
+    // clang-format on
     InsertListItem(h[PANEL], PANEL_DropDCom, -1, "/dev/ttyS0", 1);
     InsertListItem(h[PANEL], PANEL_DropDCom, -1, "/dev/ttyS1", 2);
     auto act = [&](const Action &a) {
@@ -376,6 +386,7 @@ TEST(UiResourceFile, ContainersHoldNoOtherControls) {
             collect(k, s);
         }
     };
+    // clang-format off
     const std::map<std::string, std::set<std::string>> expect = {
         // Compare reads the sensor as Get does: dimmed with it
         {"CTRLRunLockA", {"RBTRam", "RBTEeprom", "RBTFile", "BTNSend", "BTNGet", "BTNCompare"}},
@@ -386,6 +397,7 @@ TEST(UiResourceFile, ContainersHoldNoOtherControls) {
         {"CTRLAnaGroupA", {"NUMAnaValue", "NUMAnaMax", "NUMAnaMin"}},
         {"CTRLAnaGroupB", {"ButtonReset"}},
     };
+    // clang-format on
     for (const auto &e : expect) {
         int i = find(e.first.c_str());
         ASSERT_GE(i, 0) << e.first;
@@ -465,6 +477,7 @@ TEST_F(UiResource, StripChartShownAndVideoGraphHiddenAtStart) {
 
 // ---- kinds -------------------------------------------------------------------
 TEST_F(UiResource, ButtonsRaiseClickThenCommit) {
+    // clang-format off
     const Named buttons[] = {
         C(PANEL, BTNRun), C(PANEL, BTNStop), C(PANEL, BTNSend), C(PANEL, BTNGet), C(PANEL, BTNVideo),
         C(PANEL, ButtonTeach), C(PANEL, ButtonReset), C(POPUP, ActivateCalibration),
@@ -472,6 +485,7 @@ TEST_F(UiResource, ButtonsRaiseClickThenCommit) {
         C(POPUP, ButtonDoFit), C(POPUP, ButtonSaveCalValues), C(RECORD, CBTNStartRecord),
         C(RECORD, CBTNStopRecord), C(RECORD, CMDBTNrecfile),
     };
+    // clang-format on
     for (const Named &b : buttons) {
         SetCtrlAttribute(h[b.panel], b.id, ATTR_DIMMED, 0);
         g_events.clear();
