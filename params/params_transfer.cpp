@@ -116,14 +116,9 @@ static void RunLock(int dimmed) {
 }
 
 static void SendMeasureRequest(void) {
-    FlushInQ(com);
-    FlushOutQ(com);
     CopyVarsToPP();
-    FillTxBuf(8, pp);
-    rx_flag = 0;
     tstart = Timer();
-    AskFrame(8);
-    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+    SendRequest(Exchange(8));
 }
 
 void PushRUN(void) {
@@ -134,12 +129,7 @@ void PushRUN(void) {
 
     // the variables as they stand: unsent panel edits are not part of a run
     CopyVarsToPP();
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
-    FillTxBuf(8, pp);
-    AskFrame(8);
-    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+    SendRequest(Exchange(8));
     if (nBytesW == FRAME_BYTES) ShowStatusText("Line Ok!");
     tstart = Timer();
     stop_flag = STOP_RUNNING;
