@@ -16,7 +16,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/support/clock.h"
 #include "tests/support/support.h"
 #include "rt/rt_testing.h"
 #include "app/app.h"
@@ -233,12 +232,6 @@ TEST(App, ClosingTheMainPanelDuringALiveLoopEndsWithZero) {
 }
 
 // ---- the shell inside this process ------------------------------------------------
-
-int Attr(int panel, int control, int attribute) {
-    int v = -12345;
-    GetCtrlAttribute(panel, control, attribute, &v);
-    return v;
-}
 
 TEST(Shell, ClosingPopupOrRecorderOnlyHidesItAndResetsItsToggle) {
     ASSERT_TRUE(StartRidarForTest());

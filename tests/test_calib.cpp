@@ -9,10 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/peer_responder.h"
-#include "rt/rt_testing.h"
-#include "tests/support/drive.h"
 #include "tests/support/support.h"
+#include "rt/rt_testing.h"
 #include "app/app.h"
 #include "calib/calib.h"
 #include "params/vars.h"
@@ -95,33 +93,6 @@ void RunSteps(std::shared_ptr<std::vector<std::function<void()>>> s, size_t i, d
 void Steps(std::vector<std::function<void()>> steps, double gap = 0.2) {
     RunSteps(std::make_shared<std::vector<std::function<void()>>>(std::move(steps)), 0, gap);
 }
-
-void Pump(double seconds) {
-    double t0 = Timer();
-    while (Timer() - t0 < seconds) ProcessSystemEvents();
-}
-
-int Dimmed(int panel, int control) {
-    int v = -1;
-    GetCtrlAttribute(panel, control, ATTR_DIMMED, &v);
-    return v;
-}
-int Attr(int panel, int control, int attr) {
-    int v = -1;
-    GetCtrlAttribute(panel, control, attr, &v);
-    return v;
-}
-int IntVal(int panel, int control) {
-    int v = -1;
-    GetCtrlVal(panel, control, &v);
-    return v;
-}
-double DblVal(int panel, int control) {
-    double v = -1;
-    GetCtrlVal(panel, control, &v);
-    return v;
-}
-std::string StatusLine() { return rt_GetCtrlText(pHandle, PANEL_TEXTStatus); }
 
 // The popup's procedure controls: D dimmed, E enabled; check boxes with their value.
 std::string PopupState() {

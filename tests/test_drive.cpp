@@ -5,16 +5,13 @@
 
 #include <string>
 
-#include "tests/support/drive.h"
-#include "rt/rt_testing.h"
 #include "tests/support/support.h"
+#include "rt/rt_testing.h"
 #include "app/app.h"
 #include "params/vars.h"
-#include "tests/params_testing.h"
 
 namespace {
 
-using namespace ptest;
 
 int Word(const std::string &frame, int i) {
     return static_cast<unsigned char>(frame[4 + 2 * i]) * 256 + static_cast<unsigned char>(frame[5 + 2 * i]);

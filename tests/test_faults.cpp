@@ -13,12 +13,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/rel_support.h"
+#include "tests/support/support.h"
 #include "calib/calib.h"
 #include "recorder/recorder.h"
-#include "tests/fault_scenarios.h"
 
-using namespace rel;
 using namespace faults;
 
 namespace {
@@ -318,7 +316,7 @@ TEST_P(FaultMatrix, Cell) {
         rt_UserClick(pRecord, RECORD_CBTNStartRecord);
         HidePanel(pRecord);
         recStatus = TextBox(pRecord, RECORD_TEXTRecStatus);
-        std::string file = ReadFile(recFile_);
+        std::string file = testfs::ReadFile(recFile_);
         // seven header lines and complete data lines: five numbers, CR LF
         size_t pos = 0;
         int line = 0;

@@ -10,12 +10,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/rel_support.h"
+#include "tests/support/support.h"
 #include "rt/rt_testing.h"
-#include "tests/support/drive.h"
-#include "tests/support/golden.h"
 
-using namespace rel;
 using golden::Trace;
 
 namespace {
@@ -138,10 +135,10 @@ TEST_F(Golden, ParameterFileSaveAndLoad) {
     const std::string saved = dir_ + "/KVEXpara.dat";
     ChooseFile(saved, VAL_NEW_FILE_SELECTED);
     Click(t, "BTNSend");
-    golden::Check("ParameterFile.saved.dat", rel::ReadFile(saved));
+    golden::Check("ParameterFile.saved.dat", testfs::ReadFile(saved));
 
     const std::string byHand = dir_ + "/hand.dat";
-    golden::WriteFile(byHand, "  800\r\n0\r\n300\t\r\n1\r\n0\r\n2\r\n40\r\n1900\r\n1000\r\n60\r\n"
+    testfs::WriteFile(byHand, "  800\r\n0\r\n300\t\r\n1\r\n0\r\n2\r\n40\r\n1900\r\n1000\r\n60\r\n"
                               "0\r\n1\r\n2048\r\n30500\r\n32\r\n1\r\n");
     ChooseFile(byHand, VAL_EXISTING_FILE_SELECTED);
     Click(t, "BTNGet");
@@ -271,7 +268,7 @@ TEST_F(Golden, Recording) {
     t.RecorderStatus();
     EXPECT_EQ(t.Count(kOrderMeasure), 3);
     golden::Check("Recording.trace", t.Text());
-    golden::Check("Recording.dat", golden::MaskDateTime(rel::ReadFile(file)));
+    golden::Check("Recording.dat", golden::MaskDateTime(testfs::ReadFile(file)));
 }
 
 } // namespace

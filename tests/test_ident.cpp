@@ -32,12 +32,6 @@ std::vector<std::string> Split(const std::string &s) {
 // The sensor sends its text blank-padded to the full length.
 std::string Padded(const std::string &text, size_t n) { return text + std::string(n - text.size(), ' '); }
 
-int Attr(int control, int attribute) {
-    int v = -1;
-    GetCtrlAttribute(pHandle, control, attribute, &v);
-    return v;
-}
-
 // Requests of one order the simulator has seen so far.
 int Requests(SimProcess &sim, int orderCode) {
     const size_t before = sim.Output().size();
@@ -111,7 +105,6 @@ protected:
         SetCtrlVal(pHandle, PANEL_SWITCHOpMode, on);
         return rt_GetCtrlText(pHandle, PANEL_SWITCHOpMode);
     }
-    std::string StatusLine() { return rt_GetCtrlText(pHandle, PANEL_TEXTStatus); }
 
     std::vector<RtPopup> popups;
 };

@@ -173,7 +173,6 @@ protected:
             if (!reply.empty()) peer.Write(reply);
         });
     }
-    std::string StatusLine() { return rt_GetCtrlText(pHandle, PANEL_TEXTStatus); }
 
     PtyPeer peer;
     std::thread responder;

@@ -51,21 +51,6 @@ void UseFile(const std::string &path) {
     snprintf(rec_fname, sizeof rec_fname, "%s", path.c_str());
 }
 
-int Dimmed(int panel, int control) {
-    int v = -1;
-    GetCtrlAttribute(panel, control, ATTR_DIMMED, &v);
-    return v;
-}
-int IntVal(int panel, int control) {
-    int v = -1;
-    GetCtrlVal(panel, control, &v);
-    return v;
-}
-int Attr(int panel, int control, int attr) {
-    int v = -1;
-    GetCtrlAttribute(panel, control, attr, &v);
-    return v;
-}
 std::string Duration() {
     return std::to_string(IntVal(pRecord, RECORD_NUMRecDays)) + "/" +
            std::to_string(IntVal(pRecord, RECORD_NUMRecHours)) + "/" +

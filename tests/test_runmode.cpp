@@ -10,17 +10,14 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/clock.h"
 #include "tests/support/support.h"
 #include "rt/rt_testing.h"
 #include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"
-#include "tests/params_testing.h"
 
 namespace {
 
-using namespace ptest;
 
 
 
@@ -119,7 +116,7 @@ TEST_F(RunPeer, EachRequestCarriesTheLastReportedSetpoint) {
     // the time-out counts from the last request
     const double quiet = std::chrono::duration<double>(tEnd - times.back()).count();
     EXPECT_NEAR(quiet, 1.5, 0.1);
-    EXPECT_EQ(Status(), "Timeout RS232-Line!");
+    EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(stop_flag, STOP_ASKED);
     // the last reply was unpacked
     EXPECT_EQ(Ledge, 302);
@@ -150,7 +147,7 @@ TEST_F(RunPeer, NoSensorEndsAfterTimeout) {
     auto t0 = Clock::now();
     rt_UserClick(pHandle, PANEL_BTNRun);
     EXPECT_NEAR(Since(t0), 1.5, 0.1);
-    EXPECT_EQ(Status(), "Timeout RS232-Line!");
+    EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(peer.Read(72, 0.2).size(), 36u);   // only the first request
     EXPECT_EQ(Attr(PANEL_CTRLRunLockA, ATTR_DIMMED), 0);
 }
@@ -175,7 +172,7 @@ TEST_F(RunPeer, TimingLoopAddsLittleToEachExchange) {
     sensor.join();
     printf("instant peer: %d exchanges in %.2f s\n", answered.load(), took);
     EXPECT_GT(answered.load() / took, 250.0);   // well under 4 ms a pass
-    EXPECT_NE(Status(), "Timeout RS232-Line!");
+    EXPECT_NE(StatusLine(), "Timeout RS232-Line!");
 }
 
 // ---------------------------------------------------------------- simulator
@@ -223,7 +220,7 @@ TEST_F(RunSim, PlotsFramesStopsAndRunsAgain) {
     EXPECT_LE(f1 - framesAtStop, 1);
     EXPECT_GT(f1 - f0, 25);
     EXPECT_EQ(stop_flag, STOP_ASKED);
-    EXPECT_NE(Status(), "Timeout RS232-Line!");
+    EXPECT_NE(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(during.a, 1);
     EXPECT_EQ(during.b, 1);
     EXPECT_EQ(during.stop, 0);
@@ -264,7 +261,7 @@ TEST_F(RunSim, SensorFallingSilentEndsRunMode) {
     // the last request went out at most one exchange before the sensor fell silent
     EXPECT_GT(quiet, 1.5 - 0.1 - 0.04);
     EXPECT_LT(quiet, 1.5 + 0.1);
-    EXPECT_EQ(Status(), "Timeout RS232-Line!");
+    EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_EQ(Attr(PANEL_CTRLRunLockA, ATTR_DIMMED), 0);
 }
@@ -304,7 +301,7 @@ TEST_F(RunSim, TimingKeepsUpWithTheLineAndIdlesCheaply) {
             cpuOfBest = cpu;
         }
         EXPECT_LT(cpu, 0.5);
-        EXPECT_NE(Status(), "Timeout RS232-Line!");
+        EXPECT_NE(StatusLine(), "Timeout RS232-Line!");
     }
     RecordProperty("exchanges_per_second", std::to_string(best));
     RecordProperty("cpu_share", std::to_string(cpuOfBest));
@@ -320,6 +317,6 @@ TEST_F(RunSim, ClosingTheMainPanelEndsRunModeQuietly) {
     rt_UserClick(pHandle, PANEL_BTNRun);
     EXPECT_LT(Since(closedAt), 0.5);
     EXPECT_EQ(stop_flag, STOP_ASKED);
-    EXPECT_NE(Status(), "Timeout RS232-Line!");
+    EXPECT_NE(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(Attr(PANEL_CTRLRunLockA, ATTR_DIMMED), 0);
 }

@@ -22,14 +22,13 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/rel_support.h"
+#include "tests/support/support.h"
 #include "rt/rt_testing.h"
 #include "calib/calib.h"
 #include "display/display.h"
 #include "recorder/recorder.h"
 #include "stats/stats.h"
 
-using namespace rel;
 
 namespace {
 
@@ -128,7 +127,7 @@ private:
             if (buf.size() < 36) continue;
             Request rq;
             rq.bytes = buf;
-            rq.t = PeerTime();
+            rq.t = Now();
             rq.order = static_cast<unsigned char>(buf[2]) * 256 + static_cast<unsigned char>(buf[3]);
             buf.clear();
             if (loopBack_) {
@@ -191,7 +190,6 @@ private:
             }
         }
     }
-    static double PeerTime() { return Since(Clock::time_point()); }
 
     PtyPeer peer_;
     std::thread thread_;
@@ -205,7 +203,7 @@ private:
     std::vector<Request> log_;
 };
 
-double Now() { return Since(Clock::time_point()); }
+using testfs::ReadFile;
 
 std::string RTrim(std::string s) {
     while (!s.empty() && s.back() == ' ') s.pop_back();
@@ -605,7 +603,7 @@ TEST_F(StrayPeer, ShortWriteOfSendSaysItFailed) {
     // a line that takes no more bytes: the sensor side stops reading and
     // the line is filled up beside the program
     sensor.Deaf(true);
-    rel::Pump(0.1);   // the sensor's read under way ends
+    Pump(0.1);   // the sensor's read under way ends
     SetComTime(com, 0.1);
     const int fd = open(sensor.Device().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);

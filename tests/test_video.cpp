@@ -23,10 +23,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
-
 std::string Words(const uint16_t *w, int n) {
     std::string s;
     for (int i = 0; i < n; ++i) {
@@ -38,12 +34,6 @@ std::string Words(const uint16_t *w, int n) {
 
 int Word(const std::string &s, int byte) {
     return static_cast<unsigned char>(s[byte]) * 256 + static_cast<unsigned char>(s[byte + 1]);
-}
-
-std::string StatusLine() {
-    char buf[128] = {0};
-    GetCtrlVal(pHandle, PANEL_TEXTStatus, buf, sizeof buf);
-    return buf;
 }
 
 // Runs fn from the event loop every `s` seconds until it returns true.
@@ -625,15 +615,12 @@ TEST_F(Video, TimingSimulatorPassRateAtLineSpeed) {
         Open(sim.Device(), true);
         pcbtype = c.pcb;
         SendParameters(500);
-        rusage r0, r1;
-        getrusage(RUSAGE_SELF, &r0);
+        const double cpu0 = CpuSeconds();
         rt_After(4.0, [] { rt_UserClick(pHandle, PANEL_BTNStop); });
         auto t0 = Clock::now();
         rt_UserClick(pHandle, PANEL_BTNVideo);
         double took = Since(t0);
-        getrusage(RUSAGE_SELF, &r1);
-        double cpu = (r1.ru_utime.tv_sec - r0.ru_utime.tv_sec) + (r1.ru_stime.tv_sec - r0.ru_stime.tv_sec) +
-                     1e-6 * ((r1.ru_utime.tv_usec - r0.ru_utime.tv_usec) + (r1.ru_stime.tv_usec - r0.ru_stime.tv_usec));
+        double cpu = CpuSeconds() - cpu0;
         long n8 = SimRequests(sim, 8);
         double rate = n8 / took;
         std::cout << "[ rate     ] pcbtype " << c.pcb << ": " << n8 << " passes in " << took << " s = " << rate

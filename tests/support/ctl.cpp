@@ -1,5 +1,5 @@
-// Helpers of the kvex-ctl tests (see ctl_support.h).
-#include "tests/ctl_support.h"
+// Helpers of the kvex-ctl tests (see ctl.h).
+#include "tests/support/ctl.h"
 #include "tests/support/clock.h"
 
 #include <arpa/inet.h>

@@ -11,7 +11,7 @@
 #include <vector>
 #include <sys/types.h>
 
-#include "tests/support/support.h"
+#include "tests/support/peer.h"
 
 class CtlChild {
 public:
