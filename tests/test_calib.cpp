@@ -104,12 +104,6 @@ std::string PopupState() {
            " save=" + de(pPopup, POPUP_ButtonSaveCalValues);
 }
 
-// Pictures for the record, when asked for (RIDAR_SCREENSHOT_DIR).
-void Screenshot(int panel, const char *name) {
-    if (const char *dir = getenv("RIDAR_SCREENSHOT_DIR"))
-        rt_SavePanelImage(panel, 0, (std::string(dir) + "/" + name).c_str());
-}
-
 const char kAllDimmed[] = "chk1=D0 chk2=D0 acc1=D acc2=D fit=D save=D";
 
 void OpenPortOn(const std::string &device) {

@@ -54,26 +54,6 @@ std::string Request(int orderCode, const int (&w)[16]) {
     return f;
 }
 
-std::string Hex(const std::string &b) {
-    std::string out;
-    char t[4];
-    for (unsigned char c : b) {
-        std::snprintf(t, sizeof t, "%02X ", c);
-        out += t;
-    }
-    return out;
-}
-
-// Requests the simulator counted, per order ("2=3").
-std::string SimRequests(SimProcess &sim) {
-    const size_t from = sim.Output().size();   // what it printed before is kept
-    sim.Command("stats");
-    std::string out;
-    for (int i = 0; i < 40 && out.find("stats end", from) == std::string::npos; ++i) out = sim.Output(0.05);
-    const size_t at = out.find("stats requests", from);
-    return at == std::string::npos ? "" : out.substr(at, out.find('\n', at) - at);
-}
-
 // The count of one order in such a line; -1 when it is not there.
 int Count(const std::string &stats, int orderCode) {
     const std::string key = " " + std::to_string(orderCode) + "=";
@@ -251,7 +231,7 @@ TEST_F(Compare, AFileThatCannotBeReadSaysSo) {
 // two requests each time (order 2, then 4), and none for the filter, the
 // file, a copy or the time the window stays open.
 TEST_F(Compare, TheWireCarriesOnlyTheReadsAskedFor) {
-    const std::string before = SimRequests(sim);
+    const std::string before = SimStatsRequests(sim);
     wire.clear();
     OpenWithCtrlD();
     const std::string reads = Request(2, kFactory) + Request(4, kFactory);
@@ -271,7 +251,7 @@ TEST_F(Compare, TheWireCarriesOnlyTheReadsAskedFor) {
     ASSERT_TRUE(drive::Key(pCompare, "TABLECmpWords", "F5"));   // Refresh from the keyboard
     EXPECT_EQ(Hex(wire), Hex(reads));
     // the simulator's own count: three reads of each, nothing stored
-    const std::string after = SimRequests(sim);
+    const std::string after = SimStatsRequests(sim);
     ASSERT_FALSE(before.empty());
     EXPECT_EQ(Count(after, 2) - Count(before, 2), 3) << before << "\n" << after;
     EXPECT_EQ(Count(after, 4) - Count(before, 4), 3) << after;

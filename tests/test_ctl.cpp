@@ -40,16 +40,6 @@ std::vector<std::string> SplitLines(const std::string &text) {
 const char kFactoryFile[] =
     "  500\n    0\n  512\n    0\n    0\n    1\n    1\n 2048\n  512\n  100\n    0\n    1\n12800\n30000\n    0\n    0\n";
 
-long SimRequests(SimProcess &sim, int orderCode) {
-    sim.Command("stats");
-    std::string out = sim.Output(2.0, "stats end");
-    size_t p = out.rfind("stats requests");
-    if (p == std::string::npos) return -1;
-    std::string key = " " + std::to_string(orderCode) + "=";
-    size_t k = out.find(key, p);
-    return k == std::string::npos ? -1 : std::stol(out.substr(k + key.size()));
-}
-
 // ---------------------------------------------------------------- usage and bad input
 
 TEST(CtlUsage, BadCommandLinesSayOneLineAndExit2) {

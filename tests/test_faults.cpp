@@ -195,16 +195,6 @@ private:
     std::shared_ptr<State> st_;
 };
 
-int SimCounter(SimProcess &sim, const std::string &key) {
-    sim.Command("stats");
-    std::string out = sim.Output(2.0, "stats end");
-    size_t at = out.rfind("stats requests");
-    if (at == std::string::npos) return -1;
-    size_t k = out.find(" " + key + "=", at);
-    if (k == std::string::npos) return -1;
-    return std::atoi(out.c_str() + k + key.size() + 2);
-}
-
 class FaultMatrix : public ::testing::TestWithParam<Expect> {
 protected:
     void SetUp() override {

@@ -65,8 +65,7 @@ protected:
         // An operator's next action comes well after this one. A request
         // that needs no reply (send) may still sit in the line's output
         // queue when it returns, and the next action's flush would drop it.
-        const double t0 = Timer();
-        while (Timer() - t0 < 0.1) ProcessSystemEvents();
+        Pump(0.1);
     }
     // Types a value into a control and leaves it with Tab, as an operator does.
     void Enter(int panel, const char *name, const std::string &value) {

@@ -348,12 +348,6 @@ void Poll(std::shared_ptr<LineWatch> w) {
     rt_After(0.01, [w] { Poll(w); });
 }
 
-// Pictures for the record, when asked for (RIDAR_SCREENSHOT_DIR).
-void Screenshot(int panel, const char *name) {
-    if (const char *dir = getenv("RIDAR_SCREENSHOT_DIR"))
-        rt_SavePanelImage(panel, 0, (std::string(dir) + "/" + name).c_str());
-}
-
 const std::regex kDataLine("[0-9]+\t[0-9]+\t[0-9]+\t[0-9]+\t-?[0-9]+\r\n");
 
 std::string RecStatus() { return rt_GetCtrlText(pRecord, RECORD_TEXTRecStatus); }
@@ -426,15 +420,6 @@ protected:
         for (auto &x : d) EXPECT_TRUE(std::regex_match(x, kDataLine)) << x;
         return d;
     }
-    long SimRequests(int orderCode) {
-        sim.Command("stats");
-        std::string out = sim.Output(2.0, "stats end");
-        size_t p = out.rfind("stats requests");
-        if (p == std::string::npos) return -1;
-        std::string key = " " + std::to_string(orderCode) + "=";
-        size_t k = out.find(key, p);
-        return k == std::string::npos ? -1 : std::stol(out.substr(k + key.size()));
-    }
 
     SimProcess sim;
     std::string path;
@@ -501,7 +486,7 @@ TEST_F(RecorderSim, IncrementZeroRecordsEveryReplyAboutOneASecond) {
     EXPECT_EQ(Attr(pRecord, RECORD_NUMRecMvalue, ATTR_TEXT_BGCOLOR), VAL_RED);
     EXPECT_EQ(Attr(pRecord, RECORD_NUMRecMvalueMm, ATTR_TEXT_BGCOLOR), VAL_RED);
     // one request a second at most
-    EXPECT_LE(SimRequests(8), 4);
+    EXPECT_LE(SimRequests(sim, 8), 4);
 }
 
 TEST_F(RecorderSim, InsideTheToleranceBandIsGreen) {
@@ -614,7 +599,7 @@ TEST_F(RecorderSim, ExistingFileOverwriteDeclined) {
     EXPECT_EQ(ReadFile(path), "OLD");
     EXPECT_EQ(IdleState(), kIdle);
     EXPECT_EQ(RecStatus(), "before");
-    EXPECT_EQ(SimRequests(8), 0);
+    EXPECT_EQ(SimRequests(sim, 8), 0);
 
     // confirmed: a fresh file
     confirmAnswer = 1;
@@ -631,7 +616,7 @@ TEST_F(RecorderSim, HeaderThatCannotBeWrittenEndsAtOnce) {
     EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR), VAL_RED);
     EXPECT_EQ(IdleState(), kIdle);
     EXPECT_NE(stop_flag, STOP_RUNNING);
-    EXPECT_EQ(SimRequests(8), 0);
+    EXPECT_EQ(SimRequests(sim, 8), 0);
 }
 
 // The medium fills up after two samples: the recording ends with the two

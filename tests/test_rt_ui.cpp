@@ -890,8 +890,7 @@ TEST_F(RtUi, RunUserInterfaceEndsWithTheQuitCode) {
         static int Cb(int, int, int event, void *, int, int) {
             if (event != EVENT_COMMIT) return 0;
             QuitUserInterface(quitCode);
-            double t = Now();
-            while (Now() - t < 0.05) ProcessSystemEvents();
+            Pump(0.05);
             loopDone = true;
             return 0;
         }

@@ -21,11 +21,6 @@ namespace {
 
 
 
-int Word(const std::string &frame, int i) {
-    return static_cast<unsigned char>(frame[4 + 2 * i]) * 256 +
-           static_cast<unsigned char>(frame[5 + 2 * i]);
-}
-
 struct LockState {
     int a = -1, b = -1, c = -1, video = -1, strip = -1, ram = -1, eeprom = -1, file = -1;
     int stop = -1;
@@ -104,13 +99,13 @@ TEST_F(RunPeer, EachRequestCarriesTheLastReportedSetpoint) {
     ASSERT_EQ(requests.size(), 4u);
     EXPECT_EQ(requests[0], MakeFrame(0x55, 8, {500, 0, 512, 2, 1, 2, 3, 2000, 512, 100, 1, 0,
                                                1024, 30000, 16, 4}));
-    EXPECT_EQ(Word(requests[1], 8), 700);
-    EXPECT_EQ(Word(requests[2], 8), 701);
-    EXPECT_EQ(Word(requests[3], 8), 702);
+    EXPECT_EQ(FrameWord(requests[1], 8), 700);
+    EXPECT_EQ(FrameWord(requests[2], 8), 701);
+    EXPECT_EQ(FrameWord(requests[3], 8), 702);
     for (const auto &r : requests) {
         EXPECT_EQ(r.substr(0, 4), std::string("\x00\x55\x00\x08", 4));
-        EXPECT_EQ(Word(r, 0), 500);
-        EXPECT_EQ(Word(r, 15), 4);
+        EXPECT_EQ(FrameWord(r, 0), 500);
+        EXPECT_EQ(FrameWord(r, 15), 4);
     }
     EXPECT_EQ(between, "");   // one request outstanding at a time
     // the time-out counts from the last request

@@ -926,6 +926,29 @@ TEST(SimControl, HelpDocumentsOptionsAndCommands) {
         EXPECT_NE(out.find(name), std::string::npos) << name;
 }
 
+// Stop() and Start() again: a new simulator on a new line, with nothing
+// of the first run's console output taken for the new device path.
+TEST(SimControl, StartsAgainAfterStop) {
+    Line l;
+    ASSERT_TRUE(l.Start(Args({})));
+    const pid_t firstPid = l.sim.Pid();
+    EXPECT_EQ(l.Ask(5, {4}, 36), MakeFrame(0x00AA, 5, {4}));
+    ASSERT_TRUE(l.Cmd("object 300 700"));
+    l.sim.Stop();
+    EXPECT_EQ(l.sim.Pid(), -1);
+    EXPECT_NE(l.sim.Output().find("ok object 300 700"), std::string::npos) << "the first run's output is kept";
+    close(l.fd);
+    l.fd = -1;
+
+    ASSERT_TRUE(l.Start(Args({"--ccdtype", "3"})));
+    EXPECT_EQ(l.sim.Device().rfind("/dev/", 0), 0u) << l.sim.Device();
+    EXPECT_NE(l.sim.Pid(), firstPid);
+    EXPECT_EQ(l.sim.Output().find("ok object"), std::string::npos) << "a fresh console";
+    EXPECT_EQ(l.Ask(5, {7}, 36), MakeFrame(0x00AA, 5, {7}));
+    EXPECT_EQ(Payload(l.Ask(10, {}, 36))[0], 3) << "the new options hold";
+    ASSERT_TRUE(l.Cmd("object 100 200"));
+}
+
 TEST(SimControl, DeviceOptionUsesAGivenLine) {
     PtyPeer peer;
     ASSERT_FALSE(peer.Device().empty());

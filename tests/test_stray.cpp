@@ -652,21 +652,6 @@ protected:
         if (!recFile_.empty()) unlink(recFile_.c_str());
         rmdir(dir_.c_str());
     }
-    // A counter from a fresh "stats" answer of the simulator.
-    long SimCounter(const std::string &key) {
-        const size_t before = sim.Output().size();
-        sim.Command("stats");
-        std::string out;
-        for (int i = 0; i < 100; ++i) {
-            out = sim.Output(0.02);
-            if (out.find("stats end", before) != std::string::npos) break;
-        }
-        const size_t at = out.rfind("stats requests");
-        if (at == std::string::npos || at < before) return -1;
-        const size_t k = out.find(" " + key + "=", at);
-        if (at == std::string::npos || k == std::string::npos) return -1;
-        return std::atol(out.c_str() + k + key.size() + 2);
-    }
     SimProcess sim;
     std::string dir_, recFile_;
 };
@@ -676,7 +661,7 @@ TEST_F(StraySim, RecordingAgainstStrayBytesBeforeEveryOtherReply) {
     for (const auto &c : cases) {
         ASSERT_TRUE(SimDo(sim, c.cmd));
         const long resyncs = linkResyncs, dropped = linkBytesDropped;
-        const long bursts0 = SimCounter("stray-bursts"), bytes0 = SimCounter("stray-bytes");
+        const long bursts0 = SimCounter(sim, "stray-bursts"), bytes0 = SimCounter(sim, "stray-bytes");
         recFile_ = dir_ + "/REC.DAT";
         unlink(recFile_.c_str());
         std::snprintf(rec_fname, sizeof rec_fname, "%s", recFile_.c_str());
@@ -691,10 +676,10 @@ TEST_F(StraySim, RecordingAgainstStrayBytesBeforeEveryOtherReply) {
         ASSERT_EQ(lines.size(), 6u) << c.cmd << "\n" << file;
         // a still object without noise: every sample the same, as the sensor measured it
         for (const auto &l : lines) EXPECT_EQ(l, "400\t600\t600\t2\t7500") << c.cmd;
-        const long bursts = SimCounter("stray-bursts") - bursts0;
+        const long bursts = SimCounter(sim, "stray-bursts") - bursts0;
         EXPECT_GE(bursts, 3) << c.cmd;
         EXPECT_EQ(linkResyncs - resyncs, bursts) << c.cmd;
-        EXPECT_EQ(linkBytesDropped - dropped, SimCounter("stray-bytes") - bytes0) << c.cmd;
+        EXPECT_EQ(linkBytesDropped - dropped, SimCounter(sim, "stray-bytes") - bytes0) << c.cmd;
         ShowLinkHealth();
         std::printf("--- %s: recorder file\n%s--- link health: %s (this recording: %ld resyncs, %ld bytes dropped)\n",
                     c.cmd, file.c_str(), rt_GetCtrlText(pHandle, PANEL_TEXTLinkHealth).c_str(),

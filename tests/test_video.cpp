@@ -470,8 +470,7 @@ TEST_F(Video, FrameCallbackRestoredAfterVideoMode) {
     rx_flag = 0;
     AskFrame(2);
     s.Send(MakeFrame(0x00AA, 2, {4321}));
-    auto t0 = Clock::now();
-    while (rx_flag != 1 && Since(t0) < 1.0) ProcessSystemEvents();
+    PumpUntil([] { return rx_flag == 1; }, 1.0);
     EXPECT_EQ(rx_flag, 1);
     EXPECT_EQ(pp[0], 4321);
 }
@@ -500,26 +499,13 @@ TEST_F(Video, ThresholdLineFollowsControlAtOnce) {
 
 // ---------------------------------------------------------------- against kvex-sim
 
-// Requests of one order the simulator counted so far.
-long SimRequests(SimProcess &sim, int ord) {
-    sim.Command("stats");
-    std::string out = sim.Output(3.0, "stats end");
-    size_t at = out.rfind("stats requests");
-    if (at == std::string::npos) return -1;
-    std::string key = " " + std::to_string(ord) + "=";
-    size_t k = out.find(key, at);
-    if (k == std::string::npos) return -1;
-    return std::stol(out.substr(k + key.size()));
-}
-
 // A parameter set with the whole line as evaluation window, into the sensor's RAM.
 void SendParameters(uint16_t threshold) {
     const uint16_t w[PNUM] = {500, 0, threshold, 0, 0, 2, 1, 2040, 200, 20, 0, 0, 1024, 30000, 0, 0};
     FlushInQ(com);
     FillTxBuf(1, w);
     ComWrt(com, szWriteBuf, 36);
-    auto t0 = Clock::now();
-    while (Since(t0) < 0.2) ProcessSystemEvents();
+    Pump(0.2);
     std::memcpy(pp, w, sizeof w);
 }
 

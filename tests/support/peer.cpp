@@ -94,6 +94,21 @@ std::string MakeFrame(int syncWord, int orderCode, const std::vector<int> &words
     return f;
 }
 
+int FrameWord(const std::string &frame, int i) {
+    return static_cast<unsigned char>(frame[4 + 2 * i]) * 256 + static_cast<unsigned char>(frame[5 + 2 * i]);
+}
+
+std::string Hex(const std::string &bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+        out += ' ';
+    }
+    return out;
+}
+
 // ---- the scripted sensor ---------------------------------------------------------------------
 
 PeerResponder::PeerResponder() {

@@ -52,6 +52,12 @@ private:
 // A 36-byte frame: sync, order, 16 words, every word high byte first.
 std::string MakeFrame(int syncWord, int orderCode, const std::vector<int> &words);
 
+// Payload word i (0..15) of a frame.
+int FrameWord(const std::string &frame, int i);
+
+// Bytes as upper-case hex, each followed by a space ("00 55 ").
+std::string Hex(const std::string &bytes);
+
 struct PeerRequest {
     int order = 0;
     std::vector<int> words;   // 16 payload words

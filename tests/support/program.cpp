@@ -6,6 +6,8 @@
 #include "link/frame.h"
 #include "params/vars.h"
 
+#include <cstdlib>
+
 bool StartRidarForTest() {
     static bool started = false;
     static bool ok = false;
@@ -76,3 +78,8 @@ double DblVal(int panel, int control) {
 std::string TextBox(int panel, int control) { return rt_GetCtrlText(panel, control); }
 
 std::string StatusLine() { return rt_GetCtrlText(pHandle, PANEL_TEXTStatus); }
+
+void Screenshot(int panel, const char *name) {
+    if (const char *dir = std::getenv("RIDAR_SCREENSHOT_DIR"))
+        rt_SavePanelImage(panel, 0, (std::string(dir) + "/" + name).c_str());
+}

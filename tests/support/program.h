@@ -66,3 +66,7 @@ double DblVal(int panel, int control);
 std::string TextBox(int panel, int control);
 // What the main panel's status line shows.
 std::string StatusLine();
+
+// Saves a picture of the panel as `name` in $RIDAR_SCREENSHOT_DIR when set
+// (for looking at the panels a test went through).
+void Screenshot(int panel, const char *name);

@@ -2,6 +2,7 @@
 #include "tests/support/clock.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -136,3 +137,23 @@ bool SimDo(SimProcess &sim, const std::string &cmd) {
     }
     return false;
 }
+
+std::string SimStatsRequests(SimProcess &sim) {
+    const size_t before = sim.Output().size();   // an older answer does not count
+    sim.Command("stats");
+    std::string out = sim.Output();
+    const double t0 = Now();
+    while (out.find("stats end", before) == std::string::npos && Now() - t0 < 3.0) out = sim.Output(0.02);
+    const size_t at = out.find("stats requests", before);
+    if (at == std::string::npos || out.find("stats end", at) == std::string::npos) return "";
+    return out.substr(at, out.find('\n', at) - at);
+}
+
+long SimCounter(SimProcess &sim, const std::string &key) {
+    const std::string line = SimStatsRequests(sim);
+    const std::string field = " " + key + "=";
+    const size_t at = line.find(field);
+    return at == std::string::npos ? -1 : std::atol(line.c_str() + at + field.size());
+}
+
+long SimRequests(SimProcess &sim, int orderCode) { return SimCounter(sim, std::to_string(orderCode)); }
