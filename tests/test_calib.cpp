@@ -108,11 +108,7 @@ const char kAllDimmed[] = "chk1=D0 chk2=D0 acc1=D acc2=D fit=D save=D";
 
 void OpenPortOn(const std::string &device) {
     CloseCom(1);
-    rt_SetPortTable({device});
-    com = 1;
-    ASSERT_GE(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
-    SetComTime(1, TIMEOUT);
-    InstallComCallback(1, eventMask, 36, sync, RX_Receive_Function, nullptr);
+    ASSERT_TRUE(OpenTestLine(device));
 }
 
 class CalibPeer : public ::testing::Test {
@@ -546,10 +542,7 @@ protected:
         rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; });
         ASSERT_TRUE(sim.Start({"--noise", "0", "--video-noise", "0", "--exit-on-eof"}));
         CloseCom(1);
-        rt_SetPortTable({sim.Device()});
-        com = 1;
-        stop_flag = STOP_ASKED;
-        InitRS232(1);   // echo, identification, parameters from RAM
+        OpenSensorLine(sim.Device());   // echo, identification, parameters from RAM
         ASSERT_EQ(slope, 12800);   // the simulator's factory calibration: 12.5 um/px
         ASSERT_EQ(intersect, 30000);
         flagstep1 = flagstep2 = 0;

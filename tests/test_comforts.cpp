@@ -8,14 +8,12 @@
 #include <QPalette>
 #include <QWidget>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -521,10 +519,7 @@ protected:
         ASSERT_TRUE(StartRidarForTest());
         InitComforts();
         ASSERT_TRUE(sim.Start({"--fast", "--noise", "0", "--object", "400", "600"}));
-        rt_SetPortTable({sim.Device()});
-        com = 1;
-        stop_flag = STOP_ASKED;
-        InitRS232(1);
+        OpenSensorLine(sim.Device());
         ASSERT_EQ(softversion, 252) << szStatus;
         DisplayPanel(pHandle);
         StatsClear(&statsPx);

@@ -178,10 +178,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(StartRidarForTest());
         ASSERT_TRUE(sim.Start({"--object", "400", "600", "--motion", "100", "1"}));
-        rt_SetPortTable({sim.Device()});
-        com = 1;
-        stop_flag = STOP_ASKED;
-        InitRS232(1);
+        OpenSensorLine(sim.Device());
         ASSERT_EQ(softversion, 252) << szStatus;
     }
     void TearDown() override {

@@ -14,7 +14,6 @@
 #include <sstream>
 #include <sys/wait.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "tests/support/support.h"

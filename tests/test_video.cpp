@@ -6,7 +6,6 @@
 #include <cmath>
 #include <iostream>
 #include <memory>
-#include <sys/resource.h>
 #include <chrono>
 #include <cstring>
 #include <functional>

@@ -8,16 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/app.h"
 #include "link/frame.h"
+#include "tests/support/child.h"
 #include "tests/support/files.h"
-
-extern char **environ;
 
 namespace golden {
 
@@ -156,10 +154,9 @@ bool RanInChild() {
     EXPECT_GT(n, 0);
     if (n <= 0) return true;
     self[n] = '\0';
-    char *argv[] = {self, const_cast<char *>(filter.c_str()), nullptr};
     std::fflush(stdout);
-    pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, self, nullptr, nullptr, argv, environ), 0);
+    const pid_t pid = SpawnChild(self, {filter}, kInherit, kInherit, kInherit);
+    EXPECT_GT(pid, 0) << "cannot start " << self;
     if (pid <= 0) return true;
     int st = 0;
     while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {

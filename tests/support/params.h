@@ -56,6 +56,15 @@ inline void SelectTarget(int t) {
     target = t;
 }
 
+// The parameter variables and pp as a get from kvex-sim's RAM leaves them
+// (its factory set).
+inline void HoldSimulatorFactorySet() {
+    power = 500; vThd = 512; eMode = 1; eBeg = 1; eEnd = 2048; tVal = 512; tTol = 100;
+    slope = 12800; intersect = 30000;
+    for (int i = 0; i < PNUM; ++i) pp[i] = 0;
+    CopyVarsToPP();
+}
+
 // Opens port 1 on a device with the receive callback, without the echo
 // check and identification.
 inline bool OpenTestLine(const std::string &device) {

@@ -28,11 +28,15 @@ bool StartRidarForTest() {
     return ok;
 }
 
-void Connect(const std::string &device) {
+void OpenSensorLine(const std::string &device) {
     rt_SetPortTable({device});
     com = 1;
     stop_flag = STOP_ASKED;
     InitRS232(com);
+}
+
+void Connect(const std::string &device) {
+    OpenSensorLine(device);
     InitGUI();
 }
 

@@ -16,7 +16,12 @@ class SimProcess;
 // unless a test sets its own. Returns false when something failed.
 bool StartRidarForTest();
 
-// Connects the program to `device` as port 1, the way start-up does.
+// Opens `device` as port 1 the way start-up does: echo check,
+// identification and the parameter set from RAM; the panels untouched.
+void OpenSensorLine(const std::string &device);
+
+// Connects the program to `device` as port 1, the way start-up does:
+// OpenSensorLine, then the panels set for the sensor.
 void Connect(const std::string &device);
 
 // The program started, connected to `sim` (started with args) with its

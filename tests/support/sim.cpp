@@ -1,4 +1,5 @@
 #include "tests/support/sim.h"
+#include "tests/support/child.h"
 #include "tests/support/clock.h"
 
 #include <csignal>
@@ -15,27 +16,21 @@ bool SimProcess::Start(const std::vector<std::string> &args) {
     device_.clear();
     buffered_.clear();
     int inPipe[2], outPipe[2];
-    if (pipe(inPipe) != 0) return false;
-    if (pipe(outPipe) != 0) { close(inPipe[0]); close(inPipe[1]); return false; }
-    pid_ = fork();
-    if (pid_ < 0) {
-        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1]}) close(fd);
+    if (pipe2(inPipe, O_CLOEXEC) != 0) return false;
+    if (pipe2(outPipe, O_CLOEXEC) != 0) {
+        close(inPipe[0]);
+        close(inPipe[1]);
         return false;
     }
-    if (pid_ == 0) {
-        dup2(inPipe[0], 0);
-        dup2(outPipe[1], 1);
-        close(inPipe[1]);
-        close(outPipe[0]);
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(KVEX_SIM_PATH));
-        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(KVEX_SIM_PATH, argv.data());
-        _exit(127);
-    }
+    pid_ = SpawnChild(KVEX_SIM_PATH, args, inPipe[0], outPipe[1], kInherit);
     close(inPipe[0]);
     close(outPipe[1]);
+    if (pid_ <= 0) {
+        close(inPipe[1]);
+        close(outPipe[0]);
+        pid_ = -1;
+        return false;
+    }
     in_ = inPipe[1];
     out_ = outPipe[0];
     fcntl(out_, F_SETFL, fcntl(out_, F_GETFL) | O_NONBLOCK);
@@ -138,22 +133,27 @@ bool SimDo(SimProcess &sim, const std::string &cmd) {
     return false;
 }
 
-std::string SimStatsRequests(SimProcess &sim) {
+std::string SimStats(SimProcess &sim) {
     const size_t before = sim.Output().size();   // an older answer does not count
     sim.Command("stats");
     std::string out = sim.Output();
     const double t0 = Now();
     while (out.find("stats end", before) == std::string::npos && Now() - t0 < 3.0) out = sim.Output(0.02);
     const size_t at = out.find("stats requests", before);
-    if (at == std::string::npos || out.find("stats end", at) == std::string::npos) return "";
-    return out.substr(at, out.find('\n', at) - at);
+    const size_t end = at == std::string::npos ? at : out.find("stats end", at);
+    return end == std::string::npos ? "" : out.substr(at, end - at);
+}
+
+std::string SimStatsRequests(SimProcess &sim) {
+    const std::string stats = SimStats(sim);
+    return stats.substr(0, stats.find('\n'));
 }
 
 long SimCounter(SimProcess &sim, const std::string &key) {
-    const std::string line = SimStatsRequests(sim);
+    const std::string stats = SimStats(sim);
     const std::string field = " " + key + "=";
-    const size_t at = line.find(field);
-    return at == std::string::npos ? -1 : std::atol(line.c_str() + at + field.size());
+    const size_t at = stats.find(field);
+    return at == std::string::npos ? -1 : std::atol(stats.c_str() + at + field.size());
 }
 
 long SimRequests(SimProcess &sim, int orderCode) { return SimCounter(sim, std::to_string(orderCode)); }

@@ -42,10 +42,12 @@ private:
 // Sends a command to the simulator and waits for its acknowledgement.
 bool SimDo(SimProcess &sim, const std::string &cmd);
 
-// The simulator's counters, asked afresh with "stats": the whole
-// "stats requests ..." line, "" when no answer came within 3 s.
+// The simulator's counters, asked afresh with "stats": its answer from
+// "stats requests" up to "stats end", "" when none came within 3 s.
+std::string SimStats(SimProcess &sim);
+// The same, only its "stats requests ..." line.
 std::string SimStatsRequests(SimProcess &sim);
-// One counter of that line by its key ("8", "stray-bytes"); -1 when the
+// One counter of the answer by its key ("8", "stray-bytes"); -1 when the
 // answer or the key is missing.
 long SimCounter(SimProcess &sim, const std::string &key);
 // Requests with this order code the simulator has seen so far.

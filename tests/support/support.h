@@ -1,8 +1,10 @@
 // The tests' support library, one header for all of it:
 //   clock.h    wall time and CPU time
 //   files.h    a test's files as bytes (testfs)
-//   sim.h      kvex-sim as a child process
-//   peer.h     the sensor's side of a pseudo-terminal, bare or scripted
+//   child.h    programs as child processes
+//   sim.h      kvex-sim as a child process, its console and counters
+//   peer.h     the sensor's side of a pseudo-terminal, bare or scripted;
+//              frames by hand; a device name that follows the adapter
 //   program.h  the program in the test process: start-up, connection,
 //              the event loop for a while, what the panels show
 //   params.h   the parameter variables and their controls
@@ -12,6 +14,7 @@
 //   ctl.h      kvex-ctl as a child, a scripted sensor, a broker
 #pragma once
 
+#include "tests/support/child.h"
 #include "tests/support/clock.h"
 #include "tests/support/ctl.h"
 #include "tests/support/drive.h"
