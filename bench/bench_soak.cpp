@@ -15,19 +15,14 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "tests/support/support.h"
+#include "tests/support/program.h"
+#include "tests/support/sim.h"
 #include "rt/rt_testing.h"
 #include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 
 namespace {
-
-double Now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
 
 long RssKb() {
     FILE *f = std::fopen("/proc/self/status", "r");
@@ -38,18 +33,6 @@ long RssKb() {
         if (std::strncmp(line, "VmRSS:", 6) == 0) kb = std::atol(line + 6);
     std::fclose(f);
     return kb;
-}
-
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
-}
-
-std::string StatusLine() {
-    char buf[256] = {0};
-    GetCtrlVal(pHandle, PANEL_TEXTStatus, buf, static_cast<int>(sizeof buf));
-    return buf;
 }
 
 std::mt19937 rng;

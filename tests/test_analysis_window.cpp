@@ -321,15 +321,8 @@ protected:
         InitAnalysis();
         ASSERT_TRUE(sim.Start(args));
         CloseCom(1);
-        rt_SetPortTable({sim.Device()});
-        com = 1;
-        ASSERT_GE(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
-        SetComTime(1, TIMEOUT);
-        InstallComCallback(1, eventMask, 36, sync, RX_Receive_Function, nullptr);
-        power = 500; vThd = 512; eMode = 1; eBeg = 1; eEnd = 2048; tVal = 512; tTol = 100;
-        slope = 12800; intersect = 30000;
-        for (int i = 0; i < PNUM; ++i) pp[i] = 0;
-        CopyVarsToPP();
+        ASSERT_TRUE(OpenTestLine(sim.Device()));
+        HoldSimulatorFactorySet();
         stop_flag = STOP_ASKED;
         rt_UserClick(pHandle, PANEL_BTNStatsReset);
         AnalysisSetSource(SPC_SOURCE_LIVE);

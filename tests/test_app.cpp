@@ -16,7 +16,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/support/clock.h"
 #include "tests/support/support.h"
 #include "rt/rt_testing.h"
 #include "app/app.h"
@@ -40,53 +39,18 @@ struct RunResult {
 RunResult RunProgram(const std::string &exe, const std::vector<std::string> &args, const std::string &cwd,
               const std::vector<std::pair<std::string, std::string>> &env, double limit) {
     RunResult r;
-    int errPipe[2];
-    if (pipe(errPipe) != 0) return r;
+    std::vector<std::string> vars = {"QT_QPA_PLATFORM=offscreen"};
+    for (const auto &e : env) vars.push_back(e.first + "=" + e.second);
     const double t0 = Now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(errPipe[1], 2);
-        close(errPipe[0]);
-        int devnull = open("/dev/null", O_RDWR);
-        if (devnull >= 0) { dup2(devnull, 0); dup2(devnull, 1); }
-        if (chdir(cwd.c_str()) != 0) _exit(126);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        for (const auto &e : env) setenv(e.first.c_str(), e.second.c_str(), 1);
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(exe.c_str()));
-        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
-    }
-    close(errPipe[1]);
-    fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
-    int st = 0;
-    bool done = false;
-    while (!done) {
-        char buf[1024];
-        ssize_t n;
-        while ((n = read(errPipe[0], buf, sizeof buf)) > 0) r.err.append(buf, n);
-        if (waitpid(pid, &st, WNOHANG) == pid) {
-            done = true;
-            break;
-        }
-        if (Now() - t0 > limit) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &st, 0);
-            done = true;
-            break;
-        }
-        pollfd p{errPipe[0], POLLIN, 0};
-        poll(&p, 1, 20);
+    ChildProcess child;
+    if (!child.Start(exe, args, vars, cwd)) return r;
+    if (!child.Wait(limit)) {
+        child.Signal(SIGKILL);
+        child.Wait(5.0);
     }
     r.seconds = Now() - t0;
-    char buf[1024];
-    ssize_t n;
-    while ((n = read(errPipe[0], buf, sizeof buf)) > 0) r.err.append(buf, n);
-    close(errPipe[0]);
-    if (WIFEXITED(st)) r.status = WEXITSTATUS(st);
-    else if (WIFSIGNALED(st)) r.status = -WTERMSIG(st);
+    r.err = child.err;
+    if (child.rc >= 0) r.status = child.killedBy ? -child.killedBy : child.rc;
     return r;
 }
 
@@ -233,12 +197,6 @@ TEST(App, ClosingTheMainPanelDuringALiveLoopEndsWithZero) {
 }
 
 // ---- the shell inside this process ------------------------------------------------
-
-int Attr(int panel, int control, int attribute) {
-    int v = -12345;
-    GetCtrlAttribute(panel, control, attribute, &v);
-    return v;
-}
 
 TEST(Shell, ClosingPopupOrRecorderOnlyHidesItAndResetsItsToggle) {
     ASSERT_TRUE(StartRidarForTest());

@@ -9,10 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/peer_responder.h"
-#include "rt/rt_testing.h"
-#include "tests/support/drive.h"
 #include "tests/support/support.h"
+#include "rt/rt_testing.h"
 #include "app/app.h"
 #include "calib/calib.h"
 #include "params/vars.h"
@@ -98,33 +96,6 @@ void Steps(std::vector<std::function<void()>> steps, double gap = 0.2) {
     RunSteps(std::make_shared<std::vector<std::function<void()>>>(std::move(steps)), 0, gap);
 }
 
-void Pump(double seconds) {
-    double t0 = Timer();
-    while (Timer() - t0 < seconds) ProcessSystemEvents();
-}
-
-int Dimmed(int panel, int control) {
-    int v = -1;
-    GetCtrlAttribute(panel, control, ATTR_DIMMED, &v);
-    return v;
-}
-int Attr(int panel, int control, int attr) {
-    int v = -1;
-    GetCtrlAttribute(panel, control, attr, &v);
-    return v;
-}
-int IntVal(int panel, int control) {
-    int v = -1;
-    GetCtrlVal(panel, control, &v);
-    return v;
-}
-double DblVal(int panel, int control) {
-    double v = -1;
-    GetCtrlVal(panel, control, &v);
-    return v;
-}
-std::string StatusLine() { return rt_GetCtrlText(pHandle, PANEL_TEXTStatus); }
-
 // The popup's procedure controls: D dimmed, E enabled; check boxes with their value.
 std::string PopupState() {
     auto de = [](int p, int c) { return Dimmed(p, c) ? std::string("D") : std::string("E"); };
@@ -135,21 +106,11 @@ std::string PopupState() {
            " save=" + de(pPopup, POPUP_ButtonSaveCalValues);
 }
 
-// Pictures for the record, when asked for (RIDAR_SCREENSHOT_DIR).
-void Screenshot(int panel, const char *name) {
-    if (const char *dir = getenv("RIDAR_SCREENSHOT_DIR"))
-        rt_SavePanelImage(panel, 0, (std::string(dir) + "/" + name).c_str());
-}
-
 const char kAllDimmed[] = "chk1=D0 chk2=D0 acc1=D acc2=D fit=D save=D";
 
 void OpenPortOn(const std::string &device) {
     CloseCom(1);
-    rt_SetPortTable({device});
-    com = 1;
-    ASSERT_GE(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
-    SetComTime(1, TIMEOUT);
-    InstallComCallback(1, eventMask, 36, sync, RX_Receive_Function, nullptr);
+    ASSERT_TRUE(OpenTestLine(device));
 }
 
 class CalibPeer : public ::testing::Test {
@@ -585,10 +546,7 @@ protected:
         rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; });
         ASSERT_TRUE(sim.Start({"--noise", "0", "--video-noise", "0", "--exit-on-eof"}));
         CloseCom(1);
-        rt_SetPortTable({sim.Device()});
-        com = 1;
-        stop_flag = STOP_ASKED;
-        InitRS232(1);   // echo, identification, parameters from RAM
+        OpenSensorLine(sim.Device());   // echo, identification, parameters from RAM
         ASSERT_EQ(slope, 12800);   // the simulator's factory calibration: 12.5 um/px
         ASSERT_EQ(intersect, 30000);
         flagstep1 = flagstep2 = 0;

@@ -8,14 +8,12 @@
 #include <QPalette>
 #include <QWidget>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,51 +28,24 @@
 #include "params/vars.h"
 #include "recorder/recorder.h"
 #include "stats/stats.h"
-#include "tests/params_testing.h"
 
 namespace {
 
-using namespace ptest;
 
-std::string TempDir() {
-    char tmpl[] = "/tmp/ridar-comfort-XXXXXX";
-    const char *d = mkdtemp(tmpl);
-    return d ? d : "";
-}
+using testfs::Exists;
+using testfs::ReadFile;
 
-bool Exists(const std::string &path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0;
-}
-
-std::string ReadFile(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-std::string Text(int panel, int control) {
-    char buf[256] = {0};
-    GetCtrlVal(panel, control, buf, static_cast<int>(sizeof buf));
-    return buf;
-}
+std::string TempDir() { return testfs::NewTempDir("ridar-comfort"); }
 
 std::string Health() {
     ShowLinkHealth();
-    return Text(pHandle, PANEL_TEXTLinkHealth);
+    return TextBox(pHandle, PANEL_TEXTLinkHealth);
 }
 
 int HealthColour() {
     int v = -1;
     GetCtrlAttribute(pHandle, PANEL_TEXTLinkHealth, ATTR_TEXT_BGCOLOR, &v);
     return v;
-}
-
-// Pumps events for a while, as the event loop would.
-void Pump(double seconds) {
-    const double t0 = Timer();
-    while (Timer() - t0 < seconds) ProcessSystemEvents();
 }
 
 // Runs a shell command; its exit status, or -1.
@@ -132,12 +103,12 @@ TEST_F(LinkHealth, TooltipNamesTheAdapterLatency) {
         std::remove(file.c_str());
         if (c.timer) std::ofstream(file) << c.timer;
         CloseCom(1);
-        const std::string status = Status();
+        const std::string status = StatusLine();
         ASSERT_TRUE(OpenTestLine(peer.Device()));
         ShowLinkHealth();
         EXPECT_EQ(rt_GetToolTip(pHandle, PANEL_TEXTLinkHealth), c.tip) << (c.timer ? c.timer : "none");
         // a pseudo-terminal refuses low latency: not worth a word in the status line
-        EXPECT_EQ(Status(), status);
+        EXPECT_EQ(StatusLine(), status);
     }
     unsetenv("RIDAR_USB_SERIAL_SYSFS");
     Shell("rm -rf '" + dir + "'");
@@ -149,7 +120,7 @@ TEST_F(LinkHealth, GetAgainstASilentSensorCountsOneTimeout) {
     const std::string request = peer.Read(36, 0.5);
     ASSERT_EQ(request.size(), 36u);
     EXPECT_EQ(request.substr(0, 4), std::string("\x00\x55\x00\x02", 4));
-    EXPECT_EQ(Status(), "Timeout-RS-232...");
+    EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
     EXPECT_EQ(linkTimeouts, timeouts + 1);
     EXPECT_EQ(linkFrames, frames);
     EXPECT_NE(Health().find("Time-outs " + std::to_string(timeouts + 1) + " "), std::string::npos) << Health();
@@ -162,7 +133,7 @@ TEST_F(LinkHealth, AFrameIsCountedATornOneIsATimeout) {
     });
     rt_UserClick(pHandle, PANEL_BTNGet);
     sensor.join();
-    EXPECT_EQ(Status(), "Parameter-frame received! - Line Ok!");
+    EXPECT_EQ(StatusLine(), "Parameter-frame received! - Line Ok!");
     EXPECT_EQ(linkFrames, frames + 1);
     EXPECT_EQ(linkTimeouts, timeouts);
     EXPECT_LE(Timer() - linkLastFrame, 0.5);
@@ -233,7 +204,7 @@ TEST_F(LinkHealth, AgeOfTheLastFrame) {
     linkLastFrame = Timer() - 75;
     SetCtrlVal(pHandle, PANEL_TEXTLinkHealth, "");
     Pump(1.5);
-    const std::string h = Text(pHandle, PANEL_TEXTLinkHealth);
+    const std::string h = TextBox(pHandle, PANEL_TEXTLinkHealth);
     EXPECT_NE(h.find("Last frame 1 min ago"), std::string::npos) << h;
     linkLastFrame = saved;
     linkFrames = frames;
@@ -324,7 +295,7 @@ TEST_F(Pictures, EachGraphFromItsContextMenuAndThePanelByCtrlP) {
         EXPECT_GE(popups[0].defaultName, std::string(first));
         EXPECT_LE(popups[0].defaultName, std::string(last));
         ExpectPicture(answerPath, c.control);
-        EXPECT_EQ(Status(), std::string("Picture saved: ") + c.file);
+        EXPECT_EQ(StatusLine(), std::string("Picture saved: ") + c.file);
     }
     // the whole-panel item of a graph's menu is the same picture as Ctrl+P
     answerPath = dir + "/panel2.png";
@@ -351,7 +322,7 @@ TEST_F(Pictures, CancelOverwriteAndFailure) {
     answerPath = dir + "/cancel.png";
     EXPECT_EQ(SavePicture(PANEL_GRAPHBar), -1);
     EXPECT_FALSE(Exists(answerPath));
-    EXPECT_EQ(Status(), "before");
+    EXPECT_EQ(StatusLine(), "before");
 
     // an existing file is kept when the operator declines
     answer = VAL_EXISTING_FILE_SELECTED;
@@ -379,7 +350,7 @@ TEST_F(Pictures, CancelOverwriteAndFailure) {
     // a place that cannot be written is reported, not passed off as saved
     answerPath = dir + "/no/such/dir/x.png";
     EXPECT_EQ(SavePicture(PANEL_GRAPHBar), -1);
-    EXPECT_EQ(Status(), "Picture could not be written: x.png");
+    EXPECT_EQ(StatusLine(), "Picture could not be written: x.png");
 }
 
 TEST_F(Pictures, WhileMeasuringNoDialogHoldsTheLoopUp) {
@@ -554,10 +525,7 @@ protected:
         ASSERT_TRUE(StartRidarForTest());
         InitComforts();
         ASSERT_TRUE(sim.Start({"--fast", "--noise", "0", "--object", "400", "600"}));
-        rt_SetPortTable({sim.Device()});
-        com = 1;
-        stop_flag = STOP_ASKED;
-        InitRS232(1);
+        OpenSensorLine(sim.Device());
         ASSERT_EQ(softversion, 252) << szStatus;
         DisplayPanel(pHandle);
         StatsClear(&statsPx);
@@ -585,22 +553,22 @@ TEST_F(LoopsFeedStatistics, RunModeByF5StoppedByEsc) {
     EXPECT_LE(statsPx.n, got);
     EXPECT_EQ(statsUm.n, statsPx.n);
     // an object that does not move: sigma 0, no capability
-    EXPECT_EQ(Text(pHandle, PANEL_TEXTStatAllPxMean), std::to_string(Mvalue) + ".00");
-    EXPECT_EQ(Text(pHandle, PANEL_TEXTStatAllPxSdev), "0.00");
-    EXPECT_EQ(Text(pHandle, PANEL_TEXTStatAllPxCp), "n/a");
-    EXPECT_EQ(Text(pHandle, PANEL_TEXTStatAllPxCpk), "n/a");
+    EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxMean), std::to_string(Mvalue) + ".00");
+    EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxSdev), "0.00");
+    EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxCp), "n/a");
+    EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxCpk), "n/a");
     char mm[32];
     std::snprintf(mm, sizeof mm, "%.4f", umValue / 1000.0);
-    EXPECT_EQ(Text(pHandle, PANEL_TEXTStatWinMmMean), mm);
+    EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatWinMmMean), mm);
     const std::string n = std::to_string(statsPx.n > 100 ? 100 : statsPx.n);
-    EXPECT_EQ(Text(pHandle, PANEL_TEXTStatWinPxCount), n);
+    EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatWinPxCount), n);
 }
 
 TEST_F(LoopsFeedStatistics, RunModeTimeoutIsCounted) {
     const long timeouts = linkTimeouts;
     rt_After(0.5, [this] { sim.Command("silent on"); });
     rt_UserClick(pHandle, PANEL_BTNRun);
-    EXPECT_EQ(Status(), "Timeout RS232-Line!");
+    EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(linkTimeouts, timeouts + 1);
     EXPECT_GT(statsPx.n, 0);
     sim.Command("silent off");
@@ -616,7 +584,7 @@ TEST_F(LoopsFeedStatistics, RecorderFramesGoIn) {
     ASSERT_GE(got, 2);
     EXPECT_GE(statsPx.n, got - 1);
     EXPECT_LE(statsPx.n, got);
-    EXPECT_EQ(Text(pHandle, PANEL_TEXTStatAllPxCount), std::to_string(statsPx.n));
+    EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxCount), std::to_string(statsPx.n));
 }
 
 // ---- installation and the command line ----------------------------------------------------
@@ -696,11 +664,11 @@ TEST(CommandLine, NoDisplayAndBadOptionsSayWhatIsWrong) {
 TEST(CommandLine, RunScriptWithoutDisplayStopsBeforeBuilding) {
     const std::string dir = TempDir();
     const std::string run = std::string(KVEX_SOURCE_DIR) + "/run";
-    const auto t0 = std::chrono::steady_clock::now();
+    const auto t0 = Clock::now();
     const int rc = Shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 " + run + " >" + dir +
                          "/out 2>" + dir + "/err");
     EXPECT_EQ(rc, 1);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
+    EXPECT_LT(Since(t0), 5.0);
     EXPECT_EQ(ReadFile(dir + "/err"),
               "kvex-ridar: no display: set DISPLAY (X11) or WAYLAND_DISPLAY, run it under xvfb-run, "
               "or set QT_QPA_PLATFORM=offscreen for a headless run\n");

@@ -14,8 +14,6 @@
 #include "link/frame.h"
 #include "params/vars.h"
 #include "recorder/recorder.h"
-#include "tests/rel_support.h"
-#include "tests/support/drive.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -56,26 +54,6 @@ std::string Request(int orderCode, const int (&w)[16]) {
     return f;
 }
 
-std::string Hex(const std::string &b) {
-    std::string out;
-    char t[4];
-    for (unsigned char c : b) {
-        std::snprintf(t, sizeof t, "%02X ", c);
-        out += t;
-    }
-    return out;
-}
-
-// Requests the simulator counted, per order ("2=3").
-std::string SimRequests(SimProcess &sim) {
-    const size_t from = sim.Output().size();   // what it printed before is kept
-    sim.Command("stats");
-    std::string out;
-    for (int i = 0; i < 40 && out.find("stats end", from) == std::string::npos; ++i) out = sim.Output(0.05);
-    const size_t at = out.find("stats requests", from);
-    return at == std::string::npos ? "" : out.substr(at, out.find('\n', at) - at);
-}
-
 // The count of one order in such a line; -1 when it is not there.
 int Count(const std::string &stats, int orderCode) {
     const std::string key = " " + std::to_string(orderCode) + "=";
@@ -100,8 +78,8 @@ protected:
     SimProcess sim;
     std::string wire;   // every byte the program wrote
     void SetUp() override {
-        ASSERT_EQ(rel::StartConnected(sim, {"--fast", "--softversion", "252"}), "");
-        ASSERT_EQ(rel::StatusLine().rfind("K-VEX-XC-SIM Firmware V2.52", 0), 0u) << rel::StatusLine();
+        ASSERT_EQ(StartConnected(sim, {"--fast", "--softversion", "252"}), "");
+        ASSERT_EQ(StatusLine().rfind("K-VEX-XC-SIM Firmware V2.52", 0), 0u) << StatusLine();
         file_name[0] = '\0';
         std::snprintf(savedProjDir, sizeof savedProjDir, "%s", proj_dir);
         std::snprintf(proj_dir, sizeof proj_dir, "%s", testfs::TempDir("ridar-compare-proj").c_str());
@@ -174,15 +152,15 @@ TEST_F(Compare, RowsNameEveryWordAsThePanelLabelsIt) {
     EXPECT_EQ(Cell(13, kColPanel), "0  (30000)");
     EXPECT_TRUE(MarkedCells().empty());
     EXPECT_EQ(DialogStatus(), "Sensor RAM and EEPROM read");
-    EXPECT_EQ(rel::StatusLine(), "Parameter-frame received! - Line Ok!");
+    EXPECT_EQ(StatusLine(), "Parameter-frame received! - Line Ok!");
 }
 
 // RAM, EEPROM and file each differ in other words: exactly those are
 // highlighted and left by the filter.
 TEST_F(Compare, ShowsExactlyTheWordsThatDiffer) {
-    ASSERT_TRUE(rel::SimDo(sim, "ram 0 650"));
-    ASSERT_TRUE(rel::SimDo(sim, "eeprom-word 14 8"));
-    ASSERT_TRUE(rel::SimDo(sim, "eeprom-word 2 300"));
+    ASSERT_TRUE(SimDo(sim, "ram 0 650"));
+    ASSERT_TRUE(SimDo(sim, "eeprom-word 14 8"));
+    ASSERT_TRUE(SimDo(sim, "eeprom-word 2 300"));
     int file[16];
     std::copy(kFactory, kFactory + 16, file);
     file[8] = 700;
@@ -216,7 +194,7 @@ TEST_F(Compare, ShowsExactlyTheWordsThatDiffer) {
     ASSERT_TRUE(drive::Activate(pHandle));
     ASSERT_TRUE(drive::Type(pHandle, "NUMPower", "650"));
     ASSERT_TRUE(drive::Key(pHandle, "NUMPower", "Tab"));
-    rel::Pump(0.05);
+    Pump(0.05);
     EXPECT_EQ(Cell(0, kColPanel), "650");
     EXPECT_EQ(MarkedCells().count("0:4"), 0u);
     EXPECT_EQ(MarkedCells().count("0:3"), 1u);   // the file and EEPROM have 500
@@ -246,7 +224,7 @@ TEST_F(Compare, AFileThatCannotBeReadSaysSo) {
         AnswerFileDialog(c.path);
         ASSERT_TRUE(drive::Click(pCompare, "BTNCmpFile"));
         for (int r = 0; r < 16; ++r) EXPECT_EQ(Cell(r, kColFile), c.cell);
-        EXPECT_EQ(rel::Dimmed(pCompare, COMPARE_BTNCmpFileToPanel), 1);
+        EXPECT_EQ(Dimmed(pCompare, COMPARE_BTNCmpFileToPanel), 1);
         EXPECT_EQ(DialogStatus().rfind(c.path + ": ", 0), 0u) << DialogStatus();
     }
 }
@@ -255,7 +233,7 @@ TEST_F(Compare, AFileThatCannotBeReadSaysSo) {
 // two requests each time (order 2, then 4), and none for the filter, the
 // file, a copy or the time the window stays open.
 TEST_F(Compare, TheWireCarriesOnlyTheReadsAskedFor) {
-    const std::string before = SimRequests(sim);
+    const std::string before = SimStatsRequests(sim);
     wire.clear();
     OpenWithCtrlD();
     const std::string reads = Request(2, kFactory) + Request(4, kFactory);
@@ -267,7 +245,7 @@ TEST_F(Compare, TheWireCarriesOnlyTheReadsAskedFor) {
     ASSERT_TRUE(drive::Click(pCompare, "CHECKCmpOnlyDiff"));
     ASSERT_TRUE(drive::Click(pCompare, "CHECKCmpOnlyDiff"));
     ASSERT_TRUE(drive::Click(pCompare, "BTNCmpRamToPanel"));
-    rel::Idle(1.0);
+    Idle(1.0);
     EXPECT_EQ(Hex(wire), "");
     ASSERT_TRUE(drive::Click(pCompare, "BTNCmpRefresh"));
     EXPECT_EQ(Hex(wire), Hex(reads));
@@ -275,7 +253,7 @@ TEST_F(Compare, TheWireCarriesOnlyTheReadsAskedFor) {
     ASSERT_TRUE(drive::Key(pCompare, "TABLECmpWords", "F5"));   // Refresh from the keyboard
     EXPECT_EQ(Hex(wire), Hex(reads));
     // the simulator's own count: three reads of each, nothing stored
-    const std::string after = SimRequests(sim);
+    const std::string after = SimStatsRequests(sim);
     ASSERT_FALSE(before.empty());
     EXPECT_EQ(Count(after, 2) - Count(before, 2), 3) << before << "\n" << after;
     EXPECT_EQ(Count(after, 4) - Count(before, 4), 3) << after;
@@ -286,10 +264,10 @@ TEST_F(Compare, TheWireCarriesOnlyTheReadsAskedFor) {
 // The EEPROM column into the panel, then Send: exactly those words go out
 // with order 1, and the sensor's RAM then holds them.
 TEST_F(Compare, EepromIntoThePanelAndSentPutsExactlyItsWordsOnTheWire) {
-    ASSERT_TRUE(rel::SimDo(sim, "eeprom-word 0 650"));
-    ASSERT_TRUE(rel::SimDo(sim, "eeprom-word 2 300"));
-    ASSERT_TRUE(rel::SimDo(sim, "eeprom-word 14 8"));
-    ASSERT_TRUE(rel::SimDo(sim, "eeprom-word 15 2"));
+    ASSERT_TRUE(SimDo(sim, "eeprom-word 0 650"));
+    ASSERT_TRUE(SimDo(sim, "eeprom-word 2 300"));
+    ASSERT_TRUE(SimDo(sim, "eeprom-word 14 8"));
+    ASSERT_TRUE(SimDo(sim, "eeprom-word 15 2"));
     OpenWithCtrlD();
     AnswerFileDialog(WriteParamFile("factory.dat", kFactory));
     ASSERT_TRUE(drive::Click(pCompare, "BTNCmpFile"));
@@ -311,10 +289,10 @@ TEST_F(Compare, EepromIntoThePanelAndSentPutsExactlyItsWordsOnTheWire) {
 
     ASSERT_TRUE(drive::Activate(pHandle));
     ASSERT_TRUE(drive::Click(pHandle, "BTNSend"));
-    rel::Pump(0.1);
+    Pump(0.1);
     const int sent[16] = {650, 0, 300, 0, 0, 1, 1, 2048, 512, 100, 0, 1, 12800, 30000, 8, 2};
     EXPECT_EQ(Hex(wire), Hex(Request(1, sent)));
-    EXPECT_EQ(rel::StatusLine(), "Line Ok!");
+    EXPECT_EQ(StatusLine(), "Line Ok!");
     for (int c : {PANEL_NUMPower, PANEL_NUMVideoThreshold, PANEL_NUMAverage, PANEL_RINGTrigMode})
         EXPECT_EQ(rt_GetCtrlMark(pHandle, c), 0) << c;
     // read back: RAM and EEPROM agree with the panel now, the file does not
@@ -328,12 +306,12 @@ TEST_F(Compare, EepromIntoThePanelAndSentPutsExactlyItsWordsOnTheWire) {
 TEST_F(Compare, ASilentSensorLeavesBothColumnsUnreadWithinTheTimeouts) {
     ASSERT_TRUE(drive::Type(pHandle, "NUMPower", "640"));
     ASSERT_TRUE(drive::Key(pHandle, "NUMPower", "Tab"));
-    ASSERT_TRUE(rel::SimDo(sim, "silent on"));
+    ASSERT_TRUE(SimDo(sim, "silent on"));
     const long timeoutsBefore = linkTimeouts;
     const double cpu0 = CpuSeconds();
-    const auto t0 = rel::Clock::now();
+    const auto t0 = Clock::now();
     OpenWithCtrlD();
-    const double took = rel::Since(t0);
+    const double took = Since(t0);
     EXPECT_GE(took, 2 * TIMEOUT);
     EXPECT_LT(took, 2 * TIMEOUT + 1.0);
     EXPECT_LT(CpuSeconds() - cpu0, 0.5 * took);   // the waits do not spin
@@ -342,18 +320,18 @@ TEST_F(Compare, ASilentSensorLeavesBothColumnsUnreadWithinTheTimeouts) {
         EXPECT_EQ(Cell(r, kColRam), "not read: Timeout-RS-232...");
         EXPECT_EQ(Cell(r, kColEeprom), "not read: Timeout-RS-232...");
     }
-    EXPECT_EQ(rel::StatusLine(), "Timeout-RS-232...");
+    EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
     EXPECT_EQ(DialogStatus(), "Sensor RAM could not be read; Sensor EEPROM could not be read");
-    EXPECT_EQ(rel::Dimmed(pCompare, COMPARE_BTNCmpRamToPanel), 1);
-    EXPECT_EQ(rel::Dimmed(pCompare, COMPARE_BTNCmpEepromToPanel), 1);
-    EXPECT_EQ(rel::Dimmed(pCompare, COMPARE_BTNCmpRefresh), 0);
+    EXPECT_EQ(Dimmed(pCompare, COMPARE_BTNCmpRamToPanel), 1);
+    EXPECT_EQ(Dimmed(pCompare, COMPARE_BTNCmpEepromToPanel), 1);
+    EXPECT_EQ(Dimmed(pCompare, COMPARE_BTNCmpRefresh), 0);
     AnswerFileDialog(WriteParamFile("factory.dat", kFactory));
     ASSERT_TRUE(drive::Click(pCompare, "BTNCmpFile"));
     EXPECT_EQ(MarkedCells(), (std::set<std::string>{"0:3", "0:6"}));   // the panel against the file alone
     EXPECT_EQ(drive::Shown(pHandle, "NUMPower"), "640");
     EXPECT_EQ(rt_GetCtrlMark(pHandle, PANEL_NUMPower), 1);
     // the sensor speaks again: Refresh fills the columns
-    ASSERT_TRUE(rel::SimDo(sim, "silent off"));
+    ASSERT_TRUE(SimDo(sim, "silent off"));
     ASSERT_TRUE(drive::Click(pCompare, "BTNCmpRefresh"));
     EXPECT_EQ(Cell(0, kColRam), "500");
     EXPECT_EQ(MarkedCells(), (std::set<std::string>{"0:3", "0:4", "0:5", "0:6"}));
@@ -392,7 +370,7 @@ TEST_F(Compare, NotAvailableWhileRunVideoOrRecording) {
             int button = -1, shortcutOpened = -1, refresh = -1, copy = -1, wrote = -1;
         } seen;
         rt_After(0.8, [&] {
-            seen.button = rel::Dimmed(pHandle, PANEL_CTRLRunLockA);
+            seen.button = Dimmed(pHandle, PANEL_CTRLRunLockA);
             const bool wasShown = pCompare > 0 && rt_IsShown(pCompare);
             drive::PanelKey(pHandle, "Ctrl+D");
             seen.shortcutOpened = !wasShown && pCompare > 0 && rt_IsShown(pCompare);
@@ -406,7 +384,7 @@ TEST_F(Compare, NotAvailableWhileRunVideoOrRecording) {
             stop_flag = 1;
         });
         c.start();
-        rel::Pump(0.3);
+        Pump(0.3);
         EXPECT_EQ(seen.button, 1);
         EXPECT_EQ(seen.shortcutOpened, 0);
         if (open) {
@@ -415,11 +393,11 @@ TEST_F(Compare, NotAvailableWhileRunVideoOrRecording) {
             EXPECT_EQ(seen.wrote, 0);
         }
         // the loop over, all is free again
-        EXPECT_EQ(rel::Dimmed(pHandle, PANEL_CTRLRunLockA), 0);
+        EXPECT_EQ(Dimmed(pHandle, PANEL_CTRLRunLockA), 0);
         if (open) {
-            rel::Pump(0.4);   // the window looks at the lock a few times a second
-            EXPECT_EQ(rel::Dimmed(pCompare, COMPARE_BTNCmpRefresh), 0);
-            EXPECT_EQ(rel::Dimmed(pCompare, COMPARE_BTNCmpRamToPanel), 0);
+            Pump(0.4);   // the window looks at the lock a few times a second
+            EXPECT_EQ(Dimmed(pCompare, COMPARE_BTNCmpRefresh), 0);
+            EXPECT_EQ(Dimmed(pCompare, COMPARE_BTNCmpRamToPanel), 0);
             ASSERT_TRUE(drive::Click(pCompare, "BTNCmpClose"));
         }
         HidePanel(pRecord);
@@ -436,15 +414,15 @@ TEST_F(Compare, WordFifteenIsNamedByTheFirmware) {
     EXPECT_EQ(Cell(15, kColName), "trigMode");
     SimProcess older;   // a sensor of firmware 2.39
     ASSERT_TRUE(older.Start({"--fast", "--softversion", "239"}));
-    rel::Connect(older.Device());
+    Connect(older.Device());
     for (int r = 0; r < 16; ++r) {
         EXPECT_EQ(Cell(r, kColRam), "not read yet: Refresh");
         EXPECT_EQ(Cell(r, kColEeprom), "not read yet: Refresh");
     }
-    EXPECT_EQ(rel::Dimmed(pCompare, COMPARE_BTNCmpEepromToPanel), 1);
+    EXPECT_EQ(Dimmed(pCompare, COMPARE_BTNCmpEepromToPanel), 1);
     ASSERT_TRUE(drive::Click(pCompare, "BTNCmpClose"));
     ASSERT_EQ(softversion, 239);
-    ASSERT_TRUE(rel::SimDo(older, "eeprom-word 15 33"));
+    ASSERT_TRUE(SimDo(older, "eeprom-word 15 33"));
     OpenWithCtrlD();
     EXPECT_EQ(Cell(15, kColName), "deltaTol");
     EXPECT_EQ(Cell(15, kColLabel), "Trigger / delta tol.");

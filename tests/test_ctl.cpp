@@ -16,28 +16,17 @@
 #include <unistd.h>
 
 #include "ctl/ctl.h"
-#include "tests/ctl_support.h"
-#include "tests/rel_support.h"
+#include "tests/support/support.h"
 #include "proto/proto.h"
 #include "recorder/recorder.h"
 
-using rel::ReadFile;
+using testfs::ReadFile;
 
 namespace {
 
-std::string TempPath(const std::string &name) {
-    static std::string dir;
-    if (dir.empty()) {
-        char tmpl[] = "/tmp/ridar-ctl-XXXXXX";
-        dir = mkdtemp(tmpl);
-    }
-    return dir + "/" + name;
-}
+using testfs::WriteFile;
 
-void WriteFile(const std::string &path, const std::string &text) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << text;
-}
+std::string TempPath(const std::string &name) { return testfs::TempDir("ridar-ctl") + "/" + name; }
 
 std::vector<std::string> SplitLines(const std::string &text) {
     std::vector<std::string> out;
@@ -50,16 +39,6 @@ std::vector<std::string> SplitLines(const std::string &text) {
 // the simulator's factory set, as its documentation gives it
 const char kFactoryFile[] =
     "  500\n    0\n  512\n    0\n    0\n    1\n    1\n 2048\n  512\n  100\n    0\n    1\n12800\n30000\n    0\n    0\n";
-
-long SimRequests(SimProcess &sim, int orderCode) {
-    sim.Command("stats");
-    std::string out = sim.Output(2.0, "stats end");
-    size_t p = out.rfind("stats requests");
-    if (p == std::string::npos) return -1;
-    std::string key = " " + std::to_string(orderCode) + "=";
-    size_t k = out.find(key, p);
-    return k == std::string::npos ? -1 : std::stol(out.substr(k + key.size()));
-}
 
 // ---------------------------------------------------------------- usage and bad input
 
@@ -130,11 +109,11 @@ TEST(CtlUsage, NoSensorExit3WithTheWindowsTexts) {
         {{"get", "--simulate", "--no-answer", "2"}, "Timeout-RS-232..."},
     };
     for (const auto &c : cases) {
-        auto t0 = rel::Clock::now();
+        auto t0 = Clock::now();
         CtlResult r = RunCtl(c.args);
         EXPECT_EQ(r.rc, 3) << r.err;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
-        EXPECT_LT(rel::Since(t0), 5.0);
+        EXPECT_LT(Since(t0), 5.0);
     }
 }
 
@@ -350,25 +329,19 @@ TEST(CtlWatch, SigintAndSigtermEndCleanly) {
     }
 }
 
-double ChildrenCpu() {
-    rusage ru{};
-    getrusage(RUSAGE_CHILDREN, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
-}
-
 TEST(CtlWatch, TimingLineSpeedWaitsWithoutBurningACore) {
-    const double cpu0 = ChildrenCpu();
+    const double cpu0 = ChildrenCpuSeconds();
     CtlChild c;
     ASSERT_TRUE(c.Start({"watch", "--count", "40", "--simulate"}));
-    auto t0 = rel::Clock::now();
+    auto t0 = Clock::now();
     ASSERT_TRUE(c.Wait(20.0));
-    double took = rel::Since(t0);
+    double took = Since(t0);
     EXPECT_EQ(c.rc, 0);
     EXPECT_EQ(SplitLines(c.out).size(), 41u);
     // two 36-byte frames at 19200 baud: about 37 ms a measurement
     EXPECT_GT(took, 40 * 0.035);
     // kvex-ctl and its simulator together
-    const double cpu = ChildrenCpu() - cpu0;
+    const double cpu = ChildrenCpuSeconds() - cpu0;
     EXPECT_LT(cpu, 0.25 * took) << "children cpu " << cpu << " s in " << took << " s";
 }
 
@@ -378,9 +351,9 @@ TEST(CtlWatch, ASilentSensorIsAskedAgain) {
     CtlChild c;
     ASSERT_TRUE(c.Start({"watch", "--count", "20", "--port", sim.Device()}));
     ASSERT_TRUE(c.WaitFor(",5,", 10.0)) << c.err;
-    ASSERT_TRUE(rel::SimDo(sim, "silent on"));
+    ASSERT_TRUE(SimDo(sim, "silent on"));
     c.Wait(2.5);
-    ASSERT_TRUE(rel::SimDo(sim, "silent off"));
+    ASSERT_TRUE(SimDo(sim, "silent off"));
     ASSERT_TRUE(c.Wait(15.0)) << c.err;
     EXPECT_EQ(c.rc, 0);
     auto lines = SplitLines(c.out);
@@ -388,31 +361,6 @@ TEST(CtlWatch, ASilentSensorIsAskedAgain) {
     EXPECT_NE(c.err.find("Timeout RS232-Line! - asking again"), std::string::npos) << c.err;
     EXPECT_NE(c.err.find("the sensor answers again after"), std::string::npos) << c.err;
 }
-
-// A stable device name, as /dev/serial/by-id/... is: it goes away with the
-// adapter and comes back pointing at the new line.
-class DeviceLink {
-public:
-    DeviceLink() {
-        char tmpl[] = "/tmp/ridar-ctl-link-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        path_ = dir_ + "/ttyKVEX0";
-    }
-    ~DeviceLink() {
-        unlink(path_.c_str());
-        rmdir(dir_.c_str());
-    }
-    bool PointAt(const std::string &target) {
-        const std::string tmp = path_ + ".new";
-        unlink(tmp.c_str());
-        return symlink(target.c_str(), tmp.c_str()) == 0 && rename(tmp.c_str(), path_.c_str()) == 0;
-    }
-    void Pull() { unlink(path_.c_str()); }
-    const std::string &Path() const { return path_; }
-
-private:
-    std::string dir_, path_;
-};
 
 // The adapter is pulled: the device path goes away with the simulator's
 // line and comes back pointing at a new one.
@@ -424,7 +372,7 @@ TEST(CtlWatch, PulledAdapterWaitsAndGoesOn) {
     CtlChild c;
     ASSERT_TRUE(c.Start({"watch", "--count", "40", "--format", "jsonl", "--port", link.Path()}));
     ASSERT_TRUE(c.WaitFor("\"seq\":5,", 10.0)) << c.err;
-    ASSERT_TRUE(rel::SimDo(sim1, "close-after 10"));
+    ASSERT_TRUE(SimDo(sim1, "close-after 10"));
     ASSERT_NE(sim1.Output(5.0, "line closed").find("line closed"), std::string::npos);
     link.Pull();
     c.Wait(1.5);
@@ -461,7 +409,7 @@ TEST_F(CtlRecord, SameFileAsTheWindows) {
     std::vector<std::string> simArgs = scene;
     simArgs.push_back("--exit-on-eof");
     ASSERT_TRUE(sim.Start(simArgs));
-    rel::Connect(sim.Device());
+    Connect(sim.Device());
     ASSERT_EQ(std::string(szVersion).rfind("K-VEX-XC-SIM", 0), 0u) << szStatus;
     const std::string gui = TempPath("gui.dat"), cli = TempPath("cli.dat");
     remove(gui.c_str());
@@ -473,9 +421,9 @@ TEST_F(CtlRecord, SameFileAsTheWindows) {
 
     std::vector<std::string> args = {"record", "--samples", "3", "--increment", "0", "-o", cli, "--simulate"};
     args.insert(args.end(), scene.begin(), scene.end());
-    auto t0 = rel::Clock::now();
+    auto t0 = Clock::now();
     CtlResult r = RunCtl(args);
-    const double took = rel::Since(t0);
+    const double took = Since(t0);
     ASSERT_EQ(r.rc, 0) << r.err;
     EXPECT_NE(r.err.find("DATA-RECORDER COMPLETED SUCCESSFULLY"), std::string::npos);
     // one request a second: the third sample about two seconds in
@@ -502,12 +450,12 @@ TEST_F(CtlRecord, ExistingFileNeedsForceAndAStopKeepsCompleteLines) {
     CtlChild c;
     ASSERT_TRUE(c.Start({"record", "--samples", "100", "--increment", "0", "-o", f, "--force", "--simulate",
                          "--noise", "0"}));
-    auto t0 = rel::Clock::now();
+    auto t0 = Clock::now();
     auto lineCount = [&] {
         const std::string t = ReadFile(f);
         return std::count(t.begin(), t.end(), '\n');
     };
-    while (lineCount() < 9 && rel::Since(t0) < 10) c.Wait(0.1);
+    while (lineCount() < 9 && Since(t0) < 10) c.Wait(0.1);
     ASSERT_GE(lineCount(), 9) << c.err;
     c.Signal(SIGTERM);
     ASSERT_TRUE(c.Wait(5.0));
@@ -681,30 +629,30 @@ TEST(CtlSoak, BrokerRestartAndPulledAdapterLoseNothing) {
     SimProcess sim1, sim2;
     ASSERT_TRUE(sim1.Start({"--motion", "50", "7"}));
     ASSERT_TRUE(link.PointAt(sim1.Device()));
-    const double cpu0 = ChildrenCpu();
-    auto t0 = rel::Clock::now();
+    const double cpu0 = ChildrenCpuSeconds();
+    auto t0 = Clock::now();
     CtlChild c;
     ASSERT_TRUE(c.Start({"watch", "--format", "jsonl", "--mqtt", broker.Url(), "--topic", "soak", "--qos", "1",
                          "--port", link.Path()}));
     auto until = [&](double s) {
-        while (rel::Since(t0) < s && c.rc < 0) c.Wait(0.2);
+        while (Since(t0) < s && c.rc < 0) c.Wait(0.2);
     };
     until(total / 3);
     broker.Stop();
-    const double brokerDown = rel::Since(t0);
+    const double brokerDown = Since(t0);
     until(brokerDown + 5);
     ASSERT_TRUE(broker.Start());
     until(2 * total / 3);
-    ASSERT_TRUE(rel::SimDo(sim1, "close-after 1"));
+    ASSERT_TRUE(SimDo(sim1, "close-after 1"));
     link.Pull();
-    const double pulled = rel::Since(t0);
+    const double pulled = Since(t0);
     until(pulled + 3);
     ASSERT_TRUE(sim2.Start({"--motion", "50", "7"}));
     ASSERT_TRUE(link.PointAt(sim2.Device()));
     until(total);
     c.Signal(SIGTERM);
     ASSERT_TRUE(c.Wait(10.0));
-    const double took = rel::Since(t0);
+    const double took = Since(t0);
     EXPECT_EQ(c.rc, 0) << c.err;
     auto lines = SplitLines(c.out);
     for (size_t i = 0; i < lines.size(); ++i)
@@ -722,7 +670,7 @@ TEST(CtlSoak, BrokerRestartAndPulledAdapterLoseNothing) {
     EXPECT_EQ(outOfOrder, 0);
     EXPECT_EQ(sub.Last("soak/status"), "offline");
     EXPECT_EQ(c.err.find("dropped"), std::string::npos) << c.err;
-    const double cpu = ChildrenCpu() - cpu0;
+    const double cpu = ChildrenCpuSeconds() - cpu0;
     std::printf("soak: %.0f s, %zu measurements (%.1f/s) on stdout, %zu unique at the broker (%ld duplicates, "
                 "%ld out of order); broker down at %.0f s for 5 s, adapter pulled at %.0f s for 3 s; "
                 "kvex-ctl %.2f s CPU (%.2f%%)\n",

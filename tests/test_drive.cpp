@@ -5,20 +5,13 @@
 
 #include <string>
 
-#include "tests/support/drive.h"
-#include "rt/rt_testing.h"
 #include "tests/support/support.h"
+#include "rt/rt_testing.h"
 #include "app/app.h"
 #include "params/vars.h"
-#include "tests/params_testing.h"
 
 namespace {
 
-using namespace ptest;
-
-int Word(const std::string &frame, int i) {
-    return static_cast<unsigned char>(frame[4 + 2 * i]) * 256 + static_cast<unsigned char>(frame[5 + 2 * i]);
-}
 
 class Drive : public ::testing::Test {
 protected:
@@ -60,7 +53,7 @@ TEST_F(Drive, AMouseClickOnSendCommitsTheEditAndSends) {
     ASSERT_TRUE(drive::Click(pHandle, "BTNSend"));
     const std::string wire = drive::ReadWire(peer, 36, 0.5);
     ASSERT_EQ(wire.size(), 36u);
-    EXPECT_EQ(Word(wire, 0), 700);
+    EXPECT_EQ(FrameWord(wire, 0), 700);
     EXPECT_EQ(power, 700);
 }
 

@@ -13,12 +13,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/rel_support.h"
+#include "tests/support/support.h"
 #include "calib/calib.h"
 #include "recorder/recorder.h"
-#include "tests/fault_scenarios.h"
 
-using namespace rel;
 using namespace faults;
 
 namespace {
@@ -197,16 +195,6 @@ private:
     std::shared_ptr<State> st_;
 };
 
-int SimCounter(SimProcess &sim, const std::string &key) {
-    sim.Command("stats");
-    std::string out = sim.Output(2.0, "stats end");
-    size_t at = out.rfind("stats requests");
-    if (at == std::string::npos) return -1;
-    size_t k = out.find(" " + key + "=", at);
-    if (k == std::string::npos) return -1;
-    return std::atoi(out.c_str() + k + key.size() + 2);
-}
-
 class FaultMatrix : public ::testing::TestWithParam<Expect> {
 protected:
     void SetUp() override {
@@ -318,7 +306,7 @@ TEST_P(FaultMatrix, Cell) {
         rt_UserClick(pRecord, RECORD_CBTNStartRecord);
         HidePanel(pRecord);
         recStatus = TextBox(pRecord, RECORD_TEXTRecStatus);
-        std::string file = ReadFile(recFile_);
+        std::string file = testfs::ReadFile(recFile_);
         // seven header lines and complete data lines: five numbers, CR LF
         size_t pos = 0;
         int line = 0;

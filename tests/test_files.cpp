@@ -25,12 +25,10 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "tests/rel_support.h"
+#include "tests/support/support.h"
 #include "rt/rt_testing.h"
-#include "tests/support/drive.h"
 #include "recorder/recorder.h"
 
-using namespace rel;
 
 namespace {
 
@@ -237,7 +235,7 @@ TEST_P(ParaFileWrite, SaysSoAndKeepsTheOldSet) {
         EXPECT_NE(stat(path.c_str(), &st), 0);
     } else {
         // byte for byte the set that was there
-        EXPECT_EQ(ReadFile(path), kOldSet);
+        EXPECT_EQ(testfs::ReadFile(path), kOldSet);
     }
     // no half-written file is left beside it
     EXPECT_EQ(Entries(scratch_.Dir()), before);
@@ -256,7 +254,7 @@ TEST_F(Files, ParaFileWrittenWholeReplacesTheOldOne) {
     WriteAll(path, kOldSet);
     SetCtrlVal(pHandle, PANEL_NUMVideoThreshold, 777);
     SendToFile(path);
-    std::string now = ReadFile(path);
+    std::string now = testfs::ReadFile(path);
     EXPECT_NE(now, kOldSet);
     EXPECT_EQ(now.size(), 16u * 6u) << now;
     EXPECT_NE(now.find("  777\n"), std::string::npos) << now;
@@ -281,7 +279,7 @@ TEST_F(Files, ParaFileOnADeviceOrThroughALinkIsWrittenWhereItIs) {
     EXPECT_EQ(WriteParaFile(link.c_str(), w), 0);
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(ReadFile(real).substr(0, 18), "    1\n    2\n    3\n");
+    EXPECT_EQ(testfs::ReadFile(real).substr(0, 18), "    1\n    2\n    3\n");
 }
 
 TEST_F(Files, ParaFileTooLongAPathSaysSoAndWritesNothing) {
@@ -355,7 +353,7 @@ TEST_F(Files, ParaFileSaveDialogAddsTheExtension) {
         EXPECT_EQ(filters, "Files (*.dat)");
         const std::string path = scratch_.Dir() + "/" + c.written;
         EXPECT_EQ(std::string(file_name), path);
-        EXPECT_EQ(ReadFile(path).substr(12, 6), "  " + std::to_string(vThdShown) + "\n");
+        EXPECT_EQ(testfs::ReadFile(path).substr(12, 6), "  " + std::to_string(vThdShown) + "\n");
         if (std::find(expected.begin(), expected.end(), c.written) == expected.end()) expected.push_back(c.written);
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(Entries(scratch_.Dir()), expected);
@@ -466,10 +464,10 @@ TEST_P(ParaFileRights, RefusedWrittenInPlaceOrReplacedKeepingOwnerAndMode) {
     ASSERT_EQ(status.rfind("child:", 0), std::string::npos) << status;
     if (c.how == REFUSED) {
         EXPECT_EQ(status, kParaFail);
-        EXPECT_EQ(ReadFile(path), c.exists ? kOldSet : "");
+        EXPECT_EQ(testfs::ReadFile(path), c.exists ? kOldSet : "");
     } else {
         EXPECT_NE(status, kParaFail);
-        const std::string now = ReadFile(path);
+        const std::string now = testfs::ReadFile(path);
         EXPECT_EQ(now.size(), 16u * 6u) << now;
         EXPECT_EQ(now.substr(12, 6), "  777\n") << now;
     }
@@ -490,7 +488,7 @@ TEST_P(ParaFileRights, RefusedWrittenInPlaceOrReplacedKeepingOwnerAndMode) {
     if (!c.exists && c.how != REFUSED) after.push_back("KVEXpara.dat");
     std::sort(after.begin(), after.end());
     EXPECT_EQ(Entries(dir), after);
-    EXPECT_EQ(ReadFile(own), ownText);
+    EXPECT_EQ(testfs::ReadFile(own), ownText);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -633,7 +631,7 @@ TEST_F(RecorderFiles, DiskFullMidwayKeepsEveryCompleteLine) {
     }
     EXPECT_LT(Since(t0), 10.0);
     ExpectWriteFailure();
-    std::string file = ReadFile(path);
+    std::string file = testfs::ReadFile(path);
     RecLines r = Parse(file);
     EXPECT_TRUE(r.complete) << file;
     EXPECT_EQ(r.header, 7);
@@ -651,7 +649,7 @@ TEST_F(RecorderFiles, FullTmpfsAtTheStartSaysSo) {
     std::string path = scratch_.Dir() + "/REC.DAT";
     Record(path, 3);
     ExpectWriteFailure();
-    RecLines r = Parse(ReadFile(path));
+    RecLines r = Parse(testfs::ReadFile(path));
     EXPECT_TRUE(r.complete);
     EXPECT_EQ(r.data, 0);
 }
@@ -686,7 +684,7 @@ TEST_F(RecorderFiles, TooLongAPathIsRefusedInTheDialog) {
     // and a recording still goes to the file shown
     Record(keep, 1);
     EXPECT_EQ(TextBox(pRecord, RECORD_TEXTRecStatus), "DATA-RECORDER COMPLETED SUCCESSFULLY");
-    RecLines r = Parse(ReadFile(keep));
+    RecLines r = Parse(testfs::ReadFile(keep));
     EXPECT_TRUE(r.complete);
     EXPECT_EQ(r.data, 1);
 }

@@ -10,12 +10,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/rel_support.h"
+#include "tests/support/support.h"
 #include "rt/rt_testing.h"
-#include "tests/support/drive.h"
-#include "tests/support/golden.h"
 
-using namespace rel;
 using golden::Trace;
 
 namespace {
@@ -68,8 +65,7 @@ protected:
         // An operator's next action comes well after this one. A request
         // that needs no reply (send) may still sit in the line's output
         // queue when it returns, and the next action's flush would drop it.
-        const double t0 = Timer();
-        while (Timer() - t0 < 0.1) ProcessSystemEvents();
+        Pump(0.1);
     }
     // Types a value into a control and leaves it with Tab, as an operator does.
     void Enter(int panel, const char *name, const std::string &value) {
@@ -138,10 +134,10 @@ TEST_F(Golden, ParameterFileSaveAndLoad) {
     const std::string saved = dir_ + "/KVEXpara.dat";
     ChooseFile(saved, VAL_NEW_FILE_SELECTED);
     Click(t, "BTNSend");
-    golden::Check("ParameterFile.saved.dat", rel::ReadFile(saved));
+    golden::Check("ParameterFile.saved.dat", testfs::ReadFile(saved));
 
     const std::string byHand = dir_ + "/hand.dat";
-    golden::WriteFile(byHand, "  800\r\n0\r\n300\t\r\n1\r\n0\r\n2\r\n40\r\n1900\r\n1000\r\n60\r\n"
+    testfs::WriteFile(byHand, "  800\r\n0\r\n300\t\r\n1\r\n0\r\n2\r\n40\r\n1900\r\n1000\r\n60\r\n"
                               "0\r\n1\r\n2048\r\n30500\r\n32\r\n1\r\n");
     ChooseFile(byHand, VAL_EXISTING_FILE_SELECTED);
     Click(t, "BTNGet");
@@ -271,7 +267,7 @@ TEST_F(Golden, Recording) {
     t.RecorderStatus();
     EXPECT_EQ(t.Count(kOrderMeasure), 3);
     golden::Check("Recording.trace", t.Text());
-    golden::Check("Recording.dat", golden::MaskDateTime(rel::ReadFile(file)));
+    golden::Check("Recording.dat", golden::MaskDateTime(testfs::ReadFile(file)));
 }
 
 } // namespace

@@ -12,11 +12,8 @@
 
 #include "recorder/recorder.h"
 #include "rt/rt_testing.h"
-#include "tests/fault_scenarios.h"
-#include "tests/rel_support.h"
-#include "tests/support/golden.h"
+#include "tests/support/support.h"
 
-using namespace rel;
 using namespace faults;
 using golden::Trace;
 
@@ -143,7 +140,7 @@ TEST_P(GoldenFaults, Cell) {
     HidePanel(pPopup);
     std::string name = std::string("faults/") + kActivityName[a] + "_" + kFaultName[f];
     golden::Check(name + ".trace", t.Text());
-    if (a == A_RECORD) golden::Check(name + ".dat", golden::MaskDateTime(ReadFile(recFile_)));
+    if (a == A_RECORD) golden::Check(name + ".dat", golden::MaskDateTime(testfs::ReadFile(recFile_)));
 }
 
 std::string CellName(const ::testing::TestParamInfo<Cell> &info) {

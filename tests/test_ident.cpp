@@ -32,32 +32,6 @@ std::vector<std::string> Split(const std::string &s) {
 // The sensor sends its text blank-padded to the full length.
 std::string Padded(const std::string &text, size_t n) { return text + std::string(n - text.size(), ' '); }
 
-int Attr(int control, int attribute) {
-    int v = -1;
-    GetCtrlAttribute(pHandle, control, attribute, &v);
-    return v;
-}
-
-// Requests of one order the simulator has seen so far.
-int Requests(SimProcess &sim, int orderCode) {
-    const size_t before = sim.Output().size();
-    sim.Command("stats");
-    std::string out;
-    const double t0 = Timer();
-    for (;;) {
-        out = sim.Output(0.05);
-        const size_t end = out.rfind("stats end");
-        if (end != std::string::npos && end >= before) break;
-        if (Timer() - t0 > 3.0) return -1;
-    }
-    const size_t line = out.rfind("stats requests");
-    if (line == std::string::npos || line < before) return -1;
-    const std::string key = " " + std::to_string(orderCode) + "=";
-    const size_t at = out.find(key, line);
-    if (at == std::string::npos) return -1;
-    return std::atoi(out.c_str() + at + key.size());
-}
-
 class Ident : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -111,7 +85,6 @@ protected:
         SetCtrlVal(pHandle, PANEL_SWITCHOpMode, on);
         return rt_GetCtrlText(pHandle, PANEL_SWITCHOpMode);
     }
-    std::string StatusLine() { return rt_GetCtrlText(pHandle, PANEL_TEXTStatus); }
 
     std::vector<RtPopup> popups;
 };
@@ -296,8 +269,8 @@ TEST_F(Ident, RefusedSeriesGetTheirMessageAndNoParameterRead) {
         EXPECT_EQ(popups[0].message, c.message);
         EXPECT_EQ(Attr(PANEL_CTRLSeriesLockA, ATTR_DIMMED), 1);
         EXPECT_EQ(Attr(PANEL_CTRLSeriesLockB, ATTR_DIMMED), 1);
-        EXPECT_EQ(Requests(sim, 2), 0);
-        EXPECT_EQ(Requests(sim, 7), 1);
+        EXPECT_EQ(SimRequests(sim, 2), 0);
+        EXPECT_EQ(SimRequests(sim, 7), 1);
         EXPECT_EQ(StatusLine(), Padded(c.firmware, c.pcb == 0 ? 36 : 72));
         CloseCom(1);
     }
@@ -332,7 +305,7 @@ TEST_F(Ident, OwnSeriesAndUnknownModelsAreAccepted) {
         EXPECT_EQ(StatusLine(), text);
         EXPECT_EQ(Attr(PANEL_CTRLSeriesLockA, ATTR_DIMMED), 0);
         EXPECT_EQ(Attr(PANEL_CTRLSeriesLockB, ATTR_DIMMED), 0);
-        EXPECT_EQ(Requests(sim, 2), 1);
+        EXPECT_EQ(SimRequests(sim, 2), 1);
         EXPECT_EQ(target, RAM);
         CloseCom(1);
     }
@@ -440,8 +413,8 @@ TEST_F(Ident, HardwareReplyWithWrongHeaderStoresWordsButAppliesNothing) {
     EXPECT_EQ(lo, 7.0);
     EXPECT_EQ(hi, 77.0);
     // the sequence went on: firmware read, parameters read, failure kept visible
-    EXPECT_EQ(Requests(sim, 7), 1);
-    EXPECT_EQ(Requests(sim, 2), 1);
+    EXPECT_EQ(SimRequests(sim, 7), 1);
+    EXPECT_EQ(SimRequests(sim, 2), 1);
     EXPECT_EQ(StatusLine(), "Error reading HARDWARE-info!");
     EXPECT_STREQ(szStatus, "Error reading HARDWARE-info!");
 }
@@ -452,7 +425,7 @@ TEST_F(Ident, HardwareSilenceTimesOutAndGoesOn) {
     ASSERT_TRUE(Identify(sim, {"--no-answer", "10", "--ccdtype", "104"}));
     EXPECT_GE(Timer() - t0, 1.5);
     EXPECT_EQ(ccdtype, 0);
-    EXPECT_EQ(Requests(sim, 2), 1);
+    EXPECT_EQ(SimRequests(sim, 2), 1);
     EXPECT_EQ(StatusLine(), "Error reading HARDWARE-info!");
 }
 
@@ -481,7 +454,7 @@ TEST_F(Ident, FirmwareFailures) {
         // accepted: locks open, parameters read
         EXPECT_TRUE(popups.empty());
         EXPECT_EQ(Attr(PANEL_CTRLSeriesLockA, ATTR_DIMMED), 0);
-        EXPECT_EQ(Requests(sim, 2), 1);
+        EXPECT_EQ(SimRequests(sim, 2), 1);
         EXPECT_EQ(StatusLine(), c.status);
         // the callback is back: a later exchange still works
         rx_flag = 0;
@@ -544,10 +517,11 @@ TEST_F(Ident, PortChangeIdentifiesTheSecondSensor) {
     // the analog-mode ring follows the second sensor's firmware
     EXPECT_EQ(rt_GetListItems(pHandle, PANEL_RINGanaMode).size(), 8u);
     // the first port is closed: it saw only its own identification
-    const int firstTotal = Requests(first, 5) + Requests(first, 10) + Requests(first, 7) + Requests(first, 2);
+    const long firstTotal =
+        SimRequests(first, 5) + SimRequests(first, 10) + SimRequests(first, 7) + SimRequests(first, 2);
     EXPECT_EQ(firstTotal, 4);
-    EXPECT_EQ(Requests(second, 5), 1);
-    EXPECT_EQ(Requests(second, 2), 1);
+    EXPECT_EQ(SimRequests(second, 5), 1);
+    EXPECT_EQ(SimRequests(second, 2), 1);
 }
 
 TEST_F(Ident, HardwareVariantDimsTolerance) {

@@ -21,17 +21,6 @@ namespace {
 
 std::string Bytes(const char *buf, size_t n) { return std::string(buf, n); }
 
-std::string Hex(const std::string &s) {
-    static const char *d = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : s) {
-        out += d[c >> 4];
-        out += d[c & 15];
-        out += ' ';
-    }
-    return out;
-}
-
 // ---- frame codec -----------------------------------------------------------
 
 struct TxCase {
@@ -181,7 +170,6 @@ protected:
             if (!reply.empty()) peer.Write(reply);
         });
     }
-    std::string StatusLine() { return rt_GetCtrlText(pHandle, PANEL_TEXTStatus); }
 
     PtyPeer peer;
     std::thread responder;
@@ -251,8 +239,7 @@ TEST_F(LinkE2E, TwoFramesInOneBurstFirstTakenRestFlushed) {
     responder.join();
     // the second frame never raises the callback
     rx_flag = 0;
-    const double t0 = Timer();
-    while (Timer() - t0 < 0.2) ProcessSystemEvents();
+    Pump(0.2);
     EXPECT_EQ(rx_flag, 0);
     EXPECT_EQ(GetInQLen(1), 0);
     EXPECT_EQ(pp[1], 11);

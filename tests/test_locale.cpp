@@ -16,15 +16,12 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/support/drive.h"
-#include "rt/rt_testing.h"
 #include "tests/support/support.h"
+#include "rt/rt_testing.h"
 #include "app/app.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "recorder/recorder.h"
-#include "tests/params_testing.h"
-#include "tests/rel_support.h"
 
 namespace {
 
@@ -78,7 +75,7 @@ protected:
             return a;
         });
         ASSERT_TRUE(sim.Start({"--fast", "--noise", "0", "--motion", "0", "0"}));
-        rel::Connect(sim.Device());
+        Connect(sim.Device());
         ASSERT_EQ(softversion, 252);
         DisplayPanel(pHandle);
         rt_After(30.0, [] { stop_flag = STOP_ASKED; });
@@ -128,7 +125,7 @@ TEST_F(GermanDesktop, RecorderFileIsTheSameAsEverywhere) {
     ASSERT_TRUE(drive::Type(pRecord, "NUMsample", "2"));
     ASSERT_TRUE(drive::Type(pRecord, "NUMinctime", "0"));
     ASSERT_TRUE(drive::Click(pRecord, "CBTNStartRecord"));   // returns when the recording ended
-    const std::vector<std::string> lines = Lines(rel::ReadFile(answer));
+    const std::vector<std::string> lines = Lines(testfs::ReadFile(answer));
     ASSERT_EQ(lines.size(), 9u);
     EXPECT_TRUE(std::regex_match(lines[0], std::regex("Date:\t[01][0-9]-[0-3][0-9]-[0-9]{4}\r\n"))) << lines[0];
     EXPECT_TRUE(std::regex_match(lines[1], std::regex("Time:\t[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\r\n"))) << lines[1];
@@ -143,7 +140,7 @@ TEST_F(GermanDesktop, RecorderFileIsTheSameAsEverywhere) {
 }
 
 TEST_F(GermanDesktop, ParameterFileIsTheSameAsEverywhereAndReadsBack) {
-    ptest::SetParamVars({640, 1, 450, 2, 0, 3, 5, 1900, 800, 40, 0, 2, 20480, 30000, 4, 1}, 1);
+    SetParamVars({640, 1, 450, 2, 0, 3, 5, 1900, 800, 40, 0, 2, 20480, 30000, 4, 1}, 1);
     SetPanelValues();
     ASSERT_TRUE(drive::Click(pHandle, "TOGGBTN_ParaII"));
     ASSERT_TRUE(drive::Type(pPopup, "NUMCalSlope", "33,25"));
@@ -151,18 +148,18 @@ TEST_F(GermanDesktop, ParameterFileIsTheSameAsEverywhereAndReadsBack) {
     ASSERT_TRUE(drive::Click(pHandle, "RBTFile"));
     answer = dir + "/set.dat";
     ASSERT_TRUE(drive::Click(pHandle, "BTNSend"));
-    EXPECT_EQ(rel::ReadFile(answer),
+    EXPECT_EQ(testfs::ReadFile(answer),
               "  640\n    1\n  450\n    2\n    0\n    3\n    5\n 1900\n  800\n   40\n"
               "    0\n    2\n34048\n29880\n    4\n    1\n");
     // read back: the panel shows the same calibration
-    ptest::SetParamVars(std::vector<int>(16, 1), 1);
+    SetParamVars(std::vector<int>(16, 1), 1);
     SetPanelValues();
     ASSERT_TRUE(drive::Click(pHandle, "BTNGet"));
     EXPECT_EQ(power, 640);
     EXPECT_EQ(slope, 34048);
     EXPECT_EQ(intersect, 29880);
-    EXPECT_EQ(ptest::ShownD(pPopup, POPUP_NUMCalSlope), 33.25);
-    EXPECT_EQ(ptest::ShownD(pPopup, POPUP_NUMCalOffset), -120.0);
+    EXPECT_EQ(DblVal(pPopup, POPUP_NUMCalSlope), 33.25);
+    EXPECT_EQ(DblVal(pPopup, POPUP_NUMCalOffset), -120.0);
 }
 
 TEST_F(GermanDesktop, PictureNamesAreTheSameAsEverywhere) {

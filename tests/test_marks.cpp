@@ -9,8 +9,6 @@
 #include "rt/rt_testing.h"
 #include "link/frame.h"
 #include "params/vars.h"
-#include "tests/rel_support.h"
-#include "tests/support/drive.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -41,8 +39,8 @@ class Marks : public ::testing::Test {
 protected:
     SimProcess sim;
     void SetUp() override {
-        ASSERT_EQ(rel::StartConnected(sim, {"--fast", "--softversion", "252"}), "");
-        ASSERT_EQ(rel::StatusLine().rfind("K-VEX-XC-SIM Firmware V2.52", 0), 0u) << rel::StatusLine();
+        ASSERT_EQ(StartConnected(sim, {"--fast", "--softversion", "252"}), "");
+        ASSERT_EQ(StatusLine().rfind("K-VEX-XC-SIM Firmware V2.52", 0), 0u) << StatusLine();
         rt_After(30.0, [] { stop_flag = STOP_ASKED; });
     }
     void TearDown() override {
@@ -80,7 +78,7 @@ TEST_F(Marks, AnEditIsMarkedUntilItIsSent) {
         SCOPED_TRACE(c.field);
         ASSERT_TRUE(drive::Type(pHandle, c.field, c.typed));
         ASSERT_TRUE(drive::Key(pHandle, c.field, "Tab"));
-        rel::Pump(0.05);
+        Pump(0.05);
         const int id = rt_Find(pHandle, c.field);
         EXPECT_EQ(Marked(pHandle, id), c.marked ? 1 : 0);
         const std::string tip = Tip(pHandle, c.field);
@@ -92,7 +90,7 @@ TEST_F(Marks, AnEditIsMarkedUntilItIsSent) {
             EXPECT_TRUE(AllMarked().empty());
         }
         ASSERT_TRUE(drive::PanelKey(pHandle, "Ctrl+S"));
-        rel::Pump(0.05);
+        Pump(0.05);
         EXPECT_TRUE(AllMarked().empty());
         EXPECT_EQ(Tip(pHandle, c.field).find(kMark), std::string::npos);
     }
@@ -113,12 +111,12 @@ TEST_F(Marks, AnEditIsMarkedUntilItIsSent) {
 TEST_F(Marks, MarkedWhileTheFieldStillHasTheFocus) {
     ASSERT_TRUE(drive::Type(pHandle, "NUMPower", "640"));
     ASSERT_TRUE(drive::Key(pHandle, "NUMPower", "Return"));
-    rel::Pump(0.05);
+    Pump(0.05);
     EXPECT_TRUE(drive::HasFocus(pHandle, "NUMPower"));
     EXPECT_EQ(AllMarked(), std::vector<std::string>{"NUMPower"});
     ASSERT_TRUE(drive::Type(pHandle, "NUMPower", "650"));
     ASSERT_TRUE(drive::PanelKey(pHandle, "Ctrl+S"));
-    rel::Pump(0.05);
+    Pump(0.05);
     EXPECT_TRUE(AllMarked().empty());
     EXPECT_EQ(power, 650);
 }
@@ -130,12 +128,12 @@ TEST_F(Marks, EveryKindOfControlIsMarked) {
     EXPECT_EQ(Tip(pHandle, "RINGTrigMode").rfind(std::string(kMark) + "0", 0), 0u);
     ASSERT_TRUE(drive::Click(pHandle, "SWITCHOpMode"));
     ASSERT_TRUE(drive::Wheel(pHandle, "NUMPolarity", 1));
-    rel::Pump(0.05);
+    Pump(0.05);
     EXPECT_EQ(AllMarked(), (std::vector<std::string>{"NUMPolarity", "SWITCHOpMode", "RINGTrigMode"}));
     DisplayPanel(pPopup);
     ASSERT_TRUE(drive::Type(pPopup, "NUMCalSlope", "13"));
     ASSERT_TRUE(drive::Key(pPopup, "NUMCalSlope", "Tab"));
-    rel::Pump(0.05);
+    Pump(0.05);
     EXPECT_EQ(Marked(pPopup, POPUP_NUMCalSlope), 1);
     EXPECT_EQ(Tip(pPopup, "NUMCalSlope").rfind(std::string(kMark) + "12.5", 0), 0u)
         << Tip(pPopup, "NUMCalSlope");
@@ -149,9 +147,9 @@ TEST_F(Marks, EveryKindOfControlIsMarked) {
 // The sensor's RAM changed behind the tool's back: the marks still compare
 // with what was last exchanged, and a Get brings the new values unmarked.
 TEST_F(Marks, GetAfterTheSensorChangedBringsItsValuesUnmarked) {
-    ASSERT_TRUE(rel::SimDo(sim, "ram 0 650"));
-    ASSERT_TRUE(rel::SimDo(sim, "ram 14 8"));
-    rel::Pump(0.05);
+    ASSERT_TRUE(SimDo(sim, "ram 0 650"));
+    ASSERT_TRUE(SimDo(sim, "ram 14 8"));
+    Pump(0.05);
     EXPECT_TRUE(AllMarked().empty());
     ASSERT_TRUE(drive::PanelKey(pHandle, "Ctrl+G"));
     EXPECT_EQ(drive::Shown(pHandle, "NUMPower"), "650");
@@ -159,7 +157,7 @@ TEST_F(Marks, GetAfterTheSensorChangedBringsItsValuesUnmarked) {
     EXPECT_TRUE(AllMarked().empty());
     // an out-of-range word is corrected on the panel: it will go out
     // corrected, so it is marked with what the sensor really has
-    ASSERT_TRUE(rel::SimDo(sim, "ram 2 20"));
+    ASSERT_TRUE(SimDo(sim, "ram 2 20"));
     ASSERT_TRUE(drive::PanelKey(pHandle, "Ctrl+G"));
     EXPECT_EQ(drive::Shown(pHandle, "NUMVideoThreshold"), "50");
     EXPECT_EQ(AllMarked(), std::vector<std::string>{"NUMVideoThreshold"});
@@ -183,14 +181,14 @@ TEST_F(Marks, AFileSetIsMarkedDimmedControlsIncluded) {
     });
     ASSERT_TRUE(drive::Click(pHandle, "RBTFile"));
     ASSERT_TRUE(drive::PanelKey(pHandle, "Ctrl+G"));
-    EXPECT_EQ(rel::Dimmed(pHandle, PANEL_NEDITTolerance), 1);
+    EXPECT_EQ(Dimmed(pHandle, PANEL_NEDITTolerance), 1);
     EXPECT_EQ(AllMarked(), std::vector<std::string>{"NEDITTolerance"});
     // a silent sensor: the Get times out, nothing was exchanged, the loaded
     // set stays on the panel and stays marked
     ASSERT_TRUE(drive::Click(pHandle, "RBTRam"));
-    ASSERT_TRUE(rel::SimDo(sim, "silent on"));
+    ASSERT_TRUE(SimDo(sim, "silent on"));
     ASSERT_TRUE(drive::PanelKey(pHandle, "Ctrl+G"));
-    EXPECT_EQ(rel::StatusLine(), "Timeout-RS-232...");
+    EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
     EXPECT_EQ(AllMarked(), std::vector<std::string>{"NEDITTolerance"});
     EXPECT_EQ(Tip(pHandle, "NEDITTolerance").rfind(std::string(kMark) + "100", 0), 0u);
 }

@@ -12,21 +12,16 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "tests/support/drive.h"
-#include "rt/rt_testing.h"
 #include "tests/support/support.h"
+#include "rt/rt_testing.h"
 #include "app/app.h"
 #include "calib/calib.h"
 #include "display/display.h"
 #include "link/frame.h"
 #include "params/vars.h"
-#include "tests/params_testing.h"
-#include "tests/peer_responder.h"
-#include "tests/rel_support.h"
 
 namespace {
 
-using namespace ptest;
 
 // power, rs232Mode, vThd, anaMode, polarity, eMode, eBeg, eEnd, tVal, tTol,
 // opMode, eHardware, slope, intersect, average, word 15
@@ -63,7 +58,7 @@ protected:
     }
     // The requests of one order the peer has logged, once `n` are there.
     std::vector<PeerRequest> Requests(int order, size_t n = 1) {
-        rel::PumpUntil([&] { return peer.Requests(order).size() >= n; }, 1.0);
+        PumpUntil([&] { return peer.Requests(order).size() >= n; }, 1.0);
         return peer.Requests(order);
     }
     // Presses Send with the mouse; the words of the frame that went out.
@@ -93,7 +88,7 @@ TEST_F(OperatorPeer, RingValuesWithoutAnItemSurviveGetAndSend) {
         const std::vector<int> set = {600, 1, 400, c.ana, 0, 2, 10, 2000, 900, 50, 1, 2, 20480, 30100, 8, c.word15};
         peer.SetParameterSet(set);
         ASSERT_TRUE(drive::Click(pHandle, "BTNGet"));
-        EXPECT_EQ(Status(), "Parameter-frame received! - Line Ok!");
+        EXPECT_EQ(StatusLine(), "Parameter-frame received! - Line Ok!");
         EXPECT_EQ(drive::Shown(pHandle, "RINGanaMode"), c.anaShown) << c.ana;
         EXPECT_EQ(drive::Shown(pHandle, "RINGTrigMode"), c.trigShown) << c.word15;
         // nothing picked: the sensor gets back exactly what it had
@@ -166,7 +161,7 @@ TEST_F(OperatorPeer, DiscardWithoutActivateKeepsTheEvaluationMode) {
     ASSERT_TRUE(rt_IsShown(pPopup));
     rt_After(0.6, [] { drive::Click(pPopup, "DiscardCalibration"); });
     ASSERT_TRUE(drive::Click(pPopup, "ActivateCalibration"));   // returns when the live loop ends
-    EXPECT_EQ(Status(), "Calibration stopped successfully!");
+    EXPECT_EQ(StatusLine(), "Calibration stopped successfully!");
     EXPECT_EQ(eMode, 1);
     // the operator sets mode 3 and sends it
     ASSERT_TRUE(drive::Type(pHandle, "NUMEvalMode", "3"));
@@ -174,7 +169,7 @@ TEST_F(OperatorPeer, DiscardWithoutActivateKeepsTheEvaluationMode) {
     // the popup again, and Discard without Activate
     ASSERT_TRUE(drive::Click(pHandle, "TOGGBTN_ParaII"));
     ASSERT_TRUE(drive::Click(pPopup, "DiscardCalibration"));
-    EXPECT_EQ(Status(), "Calibration stopped successfully!");
+    EXPECT_EQ(StatusLine(), "Calibration stopped successfully!");
     EXPECT_EQ(eMode, 3);
     EXPECT_EQ(Shown(PANEL_NUMEvalMode), 3);
     // what goes out next: run frames and a send
@@ -214,7 +209,7 @@ TEST_F(OperatorPeer, AfterSaveThePanelShowsTheModeThatGoesOut) {
     ASSERT_TRUE(drive::Click(pPopup, "ActivateCalibration"));
     EXPECT_EQ(duringCycle, "2");
     EXPECT_EQ(afterSave, "3");
-    EXPECT_EQ(Status(), "New Calibration values in activated in RAM!");
+    EXPECT_EQ(StatusLine(), "New Calibration values in activated in RAM!");
     EXPECT_EQ(eMode, 3);
     EXPECT_EQ(peer.SlopeWord(), 34052);   // the fit reached the sensor
     const std::vector<int> sent = SendAndRead();
@@ -250,7 +245,7 @@ TEST_F(OperatorPeer, AGoodLoadShowsNoStaleFileFailure) {
         return a;
     });
     ASSERT_TRUE(drive::Click(pHandle, "BTNGet"));   // an exchange: its text stays
-    const std::string exchange = Status();
+    const std::string exchange = StatusLine();
     ASSERT_EQ(exchange, "Parameter-frame received! - Line Ok!");
     ASSERT_TRUE(drive::Click(pHandle, "RBTFile"));
     ASSERT_EQ(target, DATFILE);
@@ -263,10 +258,10 @@ TEST_F(OperatorPeer, AGoodLoadShowsNoStaleFileFailure) {
     for (const auto &c : cases) {
         answer = c.path;
         ASSERT_TRUE(drive::Click(pHandle, c.send ? "BTNSend" : "BTNGet"));
-        EXPECT_EQ(Status(), c.failure) << c.what;
+        EXPECT_EQ(StatusLine(), c.failure) << c.what;
         answer = good;
         ASSERT_TRUE(drive::Click(pHandle, "BTNGet"));
-        EXPECT_EQ(Status(), c.after) << c.what;
+        EXPECT_EQ(StatusLine(), c.after) << c.what;
         EXPECT_EQ(power, 640) << c.what;
         EXPECT_EQ(Shown(PANEL_NEDITEdgeRight), 1900) << c.what;
         power = 500;
@@ -287,7 +282,7 @@ const char kSensorA[] = "K-VEX-XC sensor A";
 const char kSensorB[] = "K-VEX-XC sensor B";
 
 // The status line shows the firmware text (blank-padded) of that sensor.
-bool Identified(const char *firmware) { return Status().rfind(firmware, 0) == 0; }
+bool Identified(const char *firmware) { return StatusLine().rfind(firmware, 0) == 0; }
 
 class OperatorSims : public ::testing::Test {
 protected:
@@ -303,7 +298,7 @@ protected:
         // the port ring as an operator reaches it: list rebuilt when opened
         ASSERT_TRUE(drive::Choose(pHandle, "DropDCom", "COM1"));
         ASSERT_EQ(com, 1);
-        ASSERT_TRUE(Identified(kSensorA)) << Status();
+        ASSERT_TRUE(Identified(kSensorA)) << StatusLine();
         rt_After(30.0, [] { stop_flag = STOP_ASKED; });
     }
     void TearDown() override {
@@ -350,7 +345,7 @@ TEST_F(OperatorSims, EachIdentificationStartsFromTheResourceFileState) {
         {"unknown type", {"ccdtype 77"}},
     };
     for (const auto &c : cases) {
-        for (const auto &cmd : c.cmds) ASSERT_TRUE(rel::SimDo(b, cmd)) << cmd;
+        for (const auto &cmd : c.cmds) ASSERT_TRUE(SimDo(b, cmd)) << cmd;
         ASSERT_TRUE(drive::Choose(pHandle, "DropDCom", "COM2"));
         ASSERT_TRUE(Identified(kSensorB)) << c.what;
         EXPECT_EQ(TypeControls(pHandle), resource) << c.what;
@@ -363,18 +358,18 @@ TEST_F(OperatorSims, EachIdentificationStartsFromTheResourceFileState) {
 
 TEST_F(OperatorSims, ThePortRingChangesOnlyByAChoiceFromItsList) {
     const long frames = linkFrames;
-    const std::string status = Status();
+    const std::string status = StatusLine();
     EXPECT_TRUE(drive::Wheel(pHandle, "DropDCom", -1));
     EXPECT_TRUE(drive::Wheel(pHandle, "DropDCom", 1));
     EXPECT_TRUE(drive::Wheel(pHandle, "DropDCom", -3));
     for (const char *keys : {"End", "PageDown", "Home", "C", "2"}) EXPECT_TRUE(drive::Key(pHandle, "DropDCom", keys));
-    rel::Pump(0.2);
+    Pump(0.2);
     EXPECT_EQ(com, 1);
     int shown = 0;
     GetCtrlVal(pHandle, PANEL_DropDCom, &shown);
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(linkFrames, frames);   // no identification ran
-    EXPECT_EQ(Status(), status);
+    EXPECT_EQ(StatusLine(), status);
     // an arrow key opens the list; Esc closes it again without a change
     EXPECT_TRUE(drive::Key(pHandle, "DropDCom", "Down"));
     EXPECT_TRUE(drive::ListOpen(pHandle, "DropDCom"));
@@ -385,6 +380,6 @@ TEST_F(OperatorSims, ThePortRingChangesOnlyByAChoiceFromItsList) {
     // a choice from the list changes the port
     ASSERT_TRUE(drive::Choose(pHandle, "DropDCom", "COM2"));
     EXPECT_EQ(com, 2);
-    EXPECT_TRUE(Identified(kSensorB)) << Status();
+    EXPECT_TRUE(Identified(kSensorB)) << StatusLine();
     EXPECT_GT(linkFrames, frames);
 }

@@ -18,27 +18,12 @@
 #include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"
-#include "tests/params_testing.h"
 
 namespace {
 
-using namespace ptest;
 
 
-std::string TempDir() {
-    static std::string dir;
-    if (dir.empty()) {
-        char tmpl[] = "/tmp/ridar-params-XXXXXX";
-        dir = mkdtemp(tmpl);
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(dir, ec);
-        });
-    }
-    return dir;
-}
-
-std::string TempPath(const std::string &name) { return TempDir() + "/" + name; }
+std::string TempPath(const std::string &name) { return testfs::TempDir("ridar-params") + "/" + name; }
 
 void WriteText(const std::string &path, const std::string &text) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
@@ -270,13 +255,13 @@ TEST(ParaFile, UnreadableAndUnwritablePaths) {
     for (auto &x : w) x = 4242;
     const std::string missing = TempPath("no/such/dir/KVEXpara.dat");
     EXPECT_EQ(ReadParaFile(TempPath("missing.dat").c_str(), w), -1);
-    EXPECT_EQ(ReadParaFile(TempDir().c_str(), w), -1);   // a directory
+    EXPECT_EQ(ReadParaFile(testfs::TempDir("ridar-params").c_str(), w), -1);   // a directory
     EXPECT_EQ(ReadParaFile("", w), -1);
     EXPECT_EQ(ReadParaFile(nullptr, w), -1);
     for (auto x : w) EXPECT_EQ(x, 4242);
 
     EXPECT_EQ(WriteParaFile(missing.c_str(), w), -1);
-    EXPECT_EQ(WriteParaFile(TempDir().c_str(), w), -1);
+    EXPECT_EQ(WriteParaFile(testfs::TempDir("ridar-params").c_str(), w), -1);
     EXPECT_EQ(WriteParaFile("", w), -1);
     // the device accepts the open and fails on the write
     EXPECT_EQ(WriteParaFile("/dev/full", w), -1);
@@ -382,8 +367,8 @@ TEST_F(Panel, CalibrationDisplayForms) {
         SetPanelValues();
         EXPECT_EQ(slope, c.slopeOut);
         EXPECT_EQ(intersect, c.interOut);
-        EXPECT_NEAR(ShownD(pPopup, POPUP_NUMCalSlope), c.slopeShown, 1e-3) << c.slopeIn;
-        EXPECT_NEAR(ShownD(pPopup, POPUP_NUMCalOffset), c.offsetShown, 1e-3) << c.interIn;
+        EXPECT_NEAR(DblVal(pPopup, POPUP_NUMCalSlope), c.slopeShown, 1e-3) << c.slopeIn;
+        EXPECT_NEAR(DblVal(pPopup, POPUP_NUMCalOffset), c.offsetShown, 1e-3) << c.interIn;
     }
 }
 
@@ -400,7 +385,7 @@ TEST_F(Panel, ToleranceInMillimetres) {
         slope = c.slope;
         tTol = c.tol;
         SetPanelValues();
-        EXPECT_NEAR(ShownD(pHandle, PANEL_NUMToleranceMm), c.mm, 1e-6) << c.slope << "/" << c.tol;
+        EXPECT_NEAR(DblVal(pHandle, PANEL_NUMToleranceMm), c.mm, 1e-6) << c.slope << "/" << c.tol;
     }
 }
 
@@ -532,7 +517,7 @@ TEST_F(Panel, ToleranceThresholdAnalogueAndPopupCallbacks) {
     slope = 34048;
     tTol = 7;
     rt_UserSetVal(pHandle, PANEL_NEDITTolerance, 100);
-    EXPECT_NEAR(ShownD(pHandle, PANEL_NUMToleranceMm), 3.325, 1e-9);
+    EXPECT_NEAR(DblVal(pHandle, PANEL_NUMToleranceMm), 3.325, 1e-9);
     EXPECT_EQ(tTol, 7);
 
     vThd = 512;
@@ -604,7 +589,7 @@ TEST_F(Panel, SaveWritesThePanelThroughTheDialog) {
     EXPECT_EQ(ReadText(path),
               "  500\n    0\n  512\n    2\n    1\n    1\n    3\n 1024\n  700\n  100\n"
               "    1\n    1\n34048\n29879\n   16\n    3\n");
-    EXPECT_EQ(Status(), "Transmit...");
+    EXPECT_EQ(StatusLine(), "Transmit...");
 }
 
 TEST_F(Panel, SaveCancelledWritesNothing) {
@@ -622,13 +607,13 @@ TEST_F(Panel, SaveCancelledWritesNothing) {
 }
 
 TEST_F(Panel, SaveToUnwritableTargetSaysSo) {
-    for (std::string path : {std::string("/dev/full"), TempDir(), TempPath("none/x.dat")}) {
+    for (std::string path : {std::string("/dev/full"), testfs::TempDir("ridar-params"), TempPath("none/x.dat")}) {
         PopupLog log;
         log.answer = {1, path};
         HookFileDialog(log);
         SelectFileTarget();
         rt_UserClick(pHandle, PANEL_BTNSend);
-        EXPECT_EQ(Status(), "Parameter-file could not be written!") << path;
+        EXPECT_EQ(StatusLine(), "Parameter-file could not be written!") << path;
         EXPECT_STREQ(szStatus, "Parameter-file could not be written!") << path;
     }
 }
@@ -657,11 +642,11 @@ TEST_F(Panel, LoadReadsTheFileAndShowsIt) {
     EXPECT_EQ(Shown(PANEL_NUMPower), 600);
     EXPECT_EQ(Shown(PANEL_NEDITEdgeRight), 1800);
     EXPECT_EQ(slope, 1024);
-    EXPECT_NEAR(ShownD(pPopup, POPUP_NUMCalSlope), 1.0, 1e-6);
-    EXPECT_NEAR(ShownD(pPopup, POPUP_NUMCalOffset), 100.0, 1e-6);
+    EXPECT_NEAR(DblVal(pPopup, POPUP_NUMCalSlope), 1.0, 1e-6);
+    EXPECT_NEAR(DblVal(pPopup, POPUP_NUMCalOffset), 100.0, 1e-6);
     EXPECT_EQ(deltaTol, 3);
     EXPECT_EQ(trigMode, 3);
-    EXPECT_EQ(Status(), "Line before");   // the status of the last exchange stays
+    EXPECT_EQ(StatusLine(), "Line before");   // the status of the last exchange stays
 }
 
 TEST_F(Panel, BadFileLoadsNothingAndSaysSo) {
@@ -690,7 +675,7 @@ TEST_F(Panel, BadFileLoadsNothingAndSaysSo) {
         EXPECT_EQ(slope, 2048) << c.name;
         for (auto w : pp) EXPECT_EQ(w, 4242) << c.name;
         EXPECT_EQ(Shown(PANEL_NUMPower), 600) << c.name;
-        EXPECT_EQ(Status(), "Parameter-file not loaded - unreadable or incomplete!") << c.name;
+        EXPECT_EQ(StatusLine(), "Parameter-file not loaded - unreadable or incomplete!") << c.name;
     }
 }
 

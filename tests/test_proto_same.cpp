@@ -8,22 +8,15 @@
 #include <string>
 #include <unistd.h>
 
-#include "tests/rel_support.h"
+#include "tests/support/support.h"
 #include "proto/proto.h"
 #include "recorder/recorder.h"
 
-using rel::ReadFile;
+using testfs::ReadFile;
 
 namespace {
 
-std::string TempPath(const std::string &name) {
-    static std::string dir;
-    if (dir.empty()) {
-        char tmpl[] = "/tmp/ridar-same-XXXXXX";
-        dir = mkdtemp(tmpl);
-    }
-    return dir + "/" + name;
-}
+std::string TempPath(const std::string &name) { return testfs::TempDir("ridar-same") + "/" + name; }
 
 std::vector<proto::Words> WordSets() {
     std::vector<proto::Words> sets;

@@ -51,21 +51,6 @@ void UseFile(const std::string &path) {
     snprintf(rec_fname, sizeof rec_fname, "%s", path.c_str());
 }
 
-int Dimmed(int panel, int control) {
-    int v = -1;
-    GetCtrlAttribute(panel, control, ATTR_DIMMED, &v);
-    return v;
-}
-int IntVal(int panel, int control) {
-    int v = -1;
-    GetCtrlVal(panel, control, &v);
-    return v;
-}
-int Attr(int panel, int control, int attr) {
-    int v = -1;
-    GetCtrlAttribute(panel, control, attr, &v);
-    return v;
-}
 std::string Duration() {
     return std::to_string(IntVal(pRecord, RECORD_NUMRecDays)) + "/" +
            std::to_string(IntVal(pRecord, RECORD_NUMRecHours)) + "/" +
@@ -365,12 +350,6 @@ void Poll(std::shared_ptr<LineWatch> w) {
     rt_After(0.01, [w] { Poll(w); });
 }
 
-// Pictures for the record, when asked for (RIDAR_SCREENSHOT_DIR).
-void Screenshot(int panel, const char *name) {
-    if (const char *dir = getenv("RIDAR_SCREENSHOT_DIR"))
-        rt_SavePanelImage(panel, 0, (std::string(dir) + "/" + name).c_str());
-}
-
 const std::regex kDataLine("[0-9]+\t[0-9]+\t[0-9]+\t[0-9]+\t-?[0-9]+\r\n");
 
 std::string RecStatus() { return rt_GetCtrlText(pRecord, RECORD_TEXTRecStatus); }
@@ -396,16 +375,8 @@ protected:
         RecorderPanel::SetUp();
         ASSERT_TRUE(sim.Start({"--noise", "0", "--exit-on-eof"}));
         CloseCom(1);
-        rt_SetPortTable({sim.Device()});
-        com = 1;
-        ASSERT_GE(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
-        SetComTime(1, TIMEOUT);
-        InstallComCallback(1, eventMask, 36, sync, RX_Receive_Function, nullptr);
-        // the simulator's factory set, as a read from RAM would bring it
-        power = 500; vThd = 512; eMode = 1; eBeg = 1; eEnd = 2048; tVal = 512; tTol = 100;
-        slope = 12800; intersect = 30000;
-        for (int i = 0; i < PNUM; ++i) pp[i] = 0;
-        CopyVarsToPP();
+        ASSERT_TRUE(OpenTestLine(sim.Device()));
+        HoldSimulatorFactorySet();
         ccdvirtpixel = 2048;
         stop_flag = STOP_ASKED;
         path = TempPath(std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".dat");
@@ -442,15 +413,6 @@ protected:
         std::vector<std::string> d(l.begin() + 7, l.end());
         for (auto &x : d) EXPECT_TRUE(std::regex_match(x, kDataLine)) << x;
         return d;
-    }
-    long SimRequests(int orderCode) {
-        sim.Command("stats");
-        std::string out = sim.Output(2.0, "stats end");
-        size_t p = out.rfind("stats requests");
-        if (p == std::string::npos) return -1;
-        std::string key = " " + std::to_string(orderCode) + "=";
-        size_t k = out.find(key, p);
-        return k == std::string::npos ? -1 : std::stol(out.substr(k + key.size()));
     }
 
     SimProcess sim;
@@ -518,7 +480,7 @@ TEST_F(RecorderSim, IncrementZeroRecordsEveryReplyAboutOneASecond) {
     EXPECT_EQ(Attr(pRecord, RECORD_NUMRecMvalue, ATTR_TEXT_BGCOLOR), VAL_RED);
     EXPECT_EQ(Attr(pRecord, RECORD_NUMRecMvalueMm, ATTR_TEXT_BGCOLOR), VAL_RED);
     // one request a second at most
-    EXPECT_LE(SimRequests(8), 4);
+    EXPECT_LE(SimRequests(sim, 8), 4);
 }
 
 TEST_F(RecorderSim, InsideTheToleranceBandIsGreen) {
@@ -631,7 +593,7 @@ TEST_F(RecorderSim, ExistingFileOverwriteDeclined) {
     EXPECT_EQ(ReadFile(path), "OLD");
     EXPECT_EQ(IdleState(), kIdle);
     EXPECT_EQ(RecStatus(), "before");
-    EXPECT_EQ(SimRequests(8), 0);
+    EXPECT_EQ(SimRequests(sim, 8), 0);
 
     // confirmed: a fresh file
     confirmAnswer = 1;
@@ -648,7 +610,7 @@ TEST_F(RecorderSim, HeaderThatCannotBeWrittenEndsAtOnce) {
     EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR), VAL_RED);
     EXPECT_EQ(IdleState(), kIdle);
     EXPECT_NE(stop_flag, STOP_RUNNING);
-    EXPECT_EQ(SimRequests(8), 0);
+    EXPECT_EQ(SimRequests(sim, 8), 0);
 }
 
 // The medium fills up after two samples: the recording ends with the two

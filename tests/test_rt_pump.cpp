@@ -19,19 +19,13 @@
 #include <time.h>
 #include <vector>
 
-#include "tests/support/clock.h"
+#include "tests/support/support.h"
 #include "rt/rt.h"
 #include "rt/rt_testing.h"
-#include "tests/support/support.h"
 
 namespace {
 
 enum { NUMWord = 8, NUMDouble = 10 };
-
-void Pump(double seconds) {
-    double t0 = Now();
-    do ProcessSystemEvents(); while (Now() - t0 < seconds);
-}
 
 std::string Uir() {
     std::string f = __FILE__;
@@ -47,19 +41,8 @@ public:
     }
 };
 
-template <class W> W *Widget(const char *name) {
-    for (QWidget *w : QApplication::allWidgets())
-        if (w->objectName() == QLatin1String(name) && w->window()->isVisible())
-            if (auto *t = qobject_cast<W *>(w)) return t;
-    return nullptr;
-}
-
-void Key(QWidget *w, int key, const QString &text = QString()) {
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-    QApplication::sendEvent(w, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
-    QApplication::sendEvent(w, &release);
-}
+using drive::SendKey;
+using drive::WidgetAs;
 
 class RtPump : public ::testing::Test {
 protected:
@@ -79,8 +62,8 @@ protected:
 // A loop that shows the same numbers on every pass (the recorder's elapsed
 // time does) must neither repaint them nor keep the pump from sleeping.
 TEST_F(RtPump, UnchangedNumbersCostNoRepaintAndLetTheLoopSleep) {
-    auto *word = Widget<QSpinBox>("NUMWord");
-    auto *dbl = Widget<QDoubleSpinBox>("NUMDouble");
+    auto *word = WidgetAs<QSpinBox>(p, "NUMWord");
+    auto *dbl = WidgetAs<QDoubleSpinBox>(p, "NUMDouble");
     ASSERT_TRUE(word && dbl);
     PaintCounter wc, dc;
     word->installEventFilter(&wc);
@@ -133,21 +116,21 @@ TEST_F(RtPump, SettingAValueReplacesTypedText) {
     // clang-format off
     const std::vector<Case> cases = {
         {"digit typed on a word", NUMWord, "NUMWord", 12,
-         [](QWidget *w) { Key(w, Qt::Key_End); Key(w, Qt::Key_7, "7"); }, "12"},
+         [](QWidget *w) { SendKey(w, Qt::Key_End); SendKey(w, Qt::Key_7, "7"); }, "12"},
         {"text erased on a word", NUMWord, "NUMWord", 12,
-         [](QWidget *w) { Key(w, Qt::Key_End); Key(w, Qt::Key_Backspace); Key(w, Qt::Key_Backspace); }, "12"},
+         [](QWidget *w) { SendKey(w, Qt::Key_End); SendKey(w, Qt::Key_Backspace); SendKey(w, Qt::Key_Backspace); }, "12"},
         {"digit typed on a double", NUMDouble, "NUMDouble", 2.5,
-         [](QWidget *w) { Key(w, Qt::Key_End); Key(w, Qt::Key_Backspace); Key(w, Qt::Key_7, "7"); }, "2.500"},
+         [](QWidget *w) { SendKey(w, Qt::Key_End); SendKey(w, Qt::Key_Backspace); SendKey(w, Qt::Key_7, "7"); }, "2.500"},
         {"same value, other text on a double", NUMDouble, "NUMDouble", 2.5,
-         [](QWidget *w) { Key(w, Qt::Key_End); Key(w, Qt::Key_Backspace); }, "2.500"},
+         [](QWidget *w) { SendKey(w, Qt::Key_End); SendKey(w, Qt::Key_Backspace); }, "2.500"},
         {"text erased on a double", NUMDouble, "NUMDouble", 2.5,
-         [](QWidget *w) { for (int i = 0; i < 5; ++i) { Key(w, Qt::Key_End); Key(w, Qt::Key_Backspace); } },
+         [](QWidget *w) { for (int i = 0; i < 5; ++i) { SendKey(w, Qt::Key_End); SendKey(w, Qt::Key_Backspace); } },
          "2.500"},
     };
     // clang-format on
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        auto *sb = Widget<QAbstractSpinBox>(c.name);
+        auto *sb = WidgetAs<QAbstractSpinBox>(p, c.name);
         ASSERT_TRUE(sb);
         SetCtrlVal(p, c.control, c.value);
         ASSERT_EQ(sb->text().toStdString(), c.shown);

@@ -20,18 +20,11 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "tests/support/clock.h"
+#include "tests/support/support.h"
 #include "rt/rt.h"
 #include "rt/rt_testing.h"
-#include "tests/support/support.h"
 
 namespace {
-
-double CpuNow() {
-    timespec ts;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
 
 // Callbacks seen, and whether each came from inside ProcessSystemEvents.
 struct Seen {
@@ -63,7 +56,8 @@ const Seen &Receipt(size_t i) {
     return none;
 }
 
-void Pump(double seconds) {
+// Pump(), marking the callbacks that come from inside it.
+void PumpMarked(double seconds) {
     double t0 = Now();
     do {
         g_pumping = true;
@@ -231,7 +225,7 @@ TEST_F(Serial, FlushInQDropsQueuedAndUnreadInput) {
     ASSERT_EQ(SetComTime(1, 0.2), 0);
     ASSERT_EQ(FlushInQ(1), 0);
     EXPECT_EQ(GetInQLen(1), 0);
-    Pump(0.05);
+    PumpMarked(0.05);
     EXPECT_EQ(GetInQLen(1), 0);
     peer.Write("xyz");
     ASSERT_EQ(WaitQueued(3), 3);
@@ -306,7 +300,7 @@ TEST_F(Serial, CallbackRunsOnlyFromTheEventPump) {
     ASSERT_EQ(InstallComCallback(1, 0x8006, 36, 0x55, Record, nullptr), 0);
     long framesBefore = rt_LinkStats().framesNotified;
     peer.Write(std::string(20, 'A'));
-    Pump(0.15);
+    PumpMarked(0.15);
     EXPECT_EQ(Receipts(), 0u) << "fewer than the notify count";
 
     // Enough bytes, but nothing pumps: the calls that touch the queue must
@@ -319,7 +313,7 @@ TEST_F(Serial, CallbackRunsOnlyFromTheEventPump) {
     ASSERT_EQ(InstallComCallback(1, 0x8006, 36, 0x55, Record, nullptr), 0);
     EXPECT_TRUE(g_seen.empty());
 
-    Pump(0.15);
+    PumpMarked(0.15);
     ASSERT_EQ(Receipts(), 1u);
     const Seen &first = Receipt(0);
     EXPECT_EQ(first.port, 1);
@@ -331,10 +325,10 @@ TEST_F(Serial, CallbackRunsOnlyFromTheEventPump) {
     EXPECT_EQ(allEvents, 0x8006);   // the write emptied the output queue
 
     // the bytes stay queued: no second call until more arrive
-    Pump(0.15);
+    PumpMarked(0.15);
     EXPECT_EQ(Receipts(), 1u);
     peer.Write("C");
-    Pump(0.15);
+    PumpMarked(0.15);
     ASSERT_EQ(Receipts(), 2u);
     EXPECT_EQ(Receipt(1).events, 0x8000);
     EXPECT_EQ(Receipt(1).queued, 37);
@@ -352,13 +346,13 @@ TEST_F(Serial, CallbackGetsOnlyMaskedEventsAndCanBeSuspended) {
     };
     for (const auto &c : cases) {
         FlushInQ(1);
-        Pump(0.03);
+        PumpMarked(0.03);
         g_seen.clear();
         g_readInCallback = true;   // leave nothing queued
         ASSERT_EQ(InstallComCallback(1, c.mask, 36, 0x55, Record, nullptr), 0);
         if (c.write) { EXPECT_EQ(ComWrt(1, "abcd", 4), 4); }
         if (!c.bytes.empty()) peer.Write(c.bytes);
-        Pump(0.15);
+        PumpMarked(0.15);
         peer.Read(100, 0.01);
         if (c.want == 0) {
             EXPECT_TRUE(g_seen.empty()) << "mask " << c.mask;
@@ -374,16 +368,16 @@ TEST_F(Serial, UnplugClosesThePortQuietlyAndItCanBeOpenedAgain) {
     peer.Close();
     // noticed from the event loop alone
     double t0 = Now();
-    while (Now() - t0 < 1.0 && GetInQLen(1) >= 0) Pump(0.02);
+    while (Now() - t0 < 1.0 && GetInQLen(1) >= 0) PumpMarked(0.02);
     EXPECT_EQ(GetInQLen(1), RT_ERR_PORT_NOT_OPEN);
     EXPECT_EQ(ComWrt(1, "x", 1), RT_ERR_PORT_NOT_OPEN);
     char buf[4];
     EXPECT_EQ(ComRd(1, buf, 4), RT_ERR_PORT_NOT_OPEN);
     EXPECT_TRUE(g_seen.empty());
 
-    double cpu0 = CpuNow();
-    Pump(1.0);
-    EXPECT_LT(CpuNow() - cpu0, 0.3) << "spins after the device went away";
+    double cpu0 = CpuSeconds();
+    PumpMarked(1.0);
+    EXPECT_LT(CpuSeconds() - cpu0, 0.3) << "spins after the device went away";
 
     PtyPeer again;
     rt_SetPortTable({again.Device()});
@@ -394,7 +388,7 @@ TEST_F(Serial, UnplugClosesThePortQuietlyAndItCanBeOpenedAgain) {
     EXPECT_EQ(ComWrt(1, "hello", 5), 5);
     EXPECT_EQ(again.Read(5, 1.0), "hello");
     again.Write(MakeFrame(0xAA, 5, {1, 2, 3}));
-    Pump(0.2);
+    PumpMarked(0.2);
     ASSERT_EQ(g_seen.size(), 1u);
     EXPECT_EQ(g_seen[0].queued, 36);
 }
@@ -426,7 +420,7 @@ TEST_F(Serial, DelayAndSleepPumpNothing) {
         EXPECT_LT(took, c.secs + 0.15);
     }
     EXPECT_TRUE(g_seen.empty());
-    Pump(0.05);
+    PumpMarked(0.05);
     EXPECT_EQ(g_seen.size(), 1u);
 }
 

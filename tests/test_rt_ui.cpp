@@ -22,7 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/support/clock.h"
+#include "tests/support/support.h"
 #include "rt/rt.h"
 #include "rt/rt_testing.h"
 
@@ -49,11 +49,6 @@ std::string Dir() {
     return f.substr(0, f.rfind('/'));
 }
 std::string Uir() { return Dir() + "/data/rt_test.uir"; }
-
-void Pump(double seconds) {
-    double t0 = Now();
-    do ProcessSystemEvents(); while (Now() - t0 < seconds);
-}
 
 std::vector<int> EventsOf(int control) {
     std::vector<int> out;
@@ -911,8 +906,7 @@ TEST_F(RtUi, RunUserInterfaceEndsWithTheQuitCode) {
         static int Cb(int, int, int event, void *, int, int) {
             if (event != EVENT_COMMIT) return 0;
             QuitUserInterface(quitCode);
-            double t = Now();
-            while (Now() - t < 0.05) ProcessSystemEvents();
+            Pump(0.05);
             loopDone = true;
             return 0;
         }
@@ -955,57 +949,37 @@ TEST_F(RtUi, CallbackMayDiscardItsOwnPanel) {
 
 
 // The same events come from real widget input, not only from the hooks.
-template <class W> W *Widget(int panelHandle, const char *name) {
-    (void)panelHandle;
-    for (QWidget *w : QApplication::allWidgets())
-        if (w->objectName() == QLatin1String(name) && w->window()->isVisible())
-            if (auto *t = qobject_cast<W *>(w)) return t;
-    return nullptr;
-}
-
-void Key(QWidget *w, int key, const QString &text = QString()) {
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-    QApplication::sendEvent(w, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
-    QApplication::sendEvent(w, &release);
-}
-
-void Click(QWidget *w) {
-    QPointF c(w->width() / 2.0, w->height() / 2.0);
-    QPointF g = w->mapToGlobal(c);
-    QMouseEvent press(QEvent::MouseButtonPress, c, g, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(w, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, c, g, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(w, &release);
-}
+using drive::SendClick;
+using drive::SendKey;
+using drive::WidgetAs;
 
 TEST_F(RtUi, RealWidgetInputRaisesTheSameEvents) {
     DisplayPanel(p);
     Pump(0.02);
-    auto *num = Widget<QSpinBox>(p, "NUMWord");
-    auto *btn = Widget<QAbstractButton>(p, "BTNCmd");
-    auto *chk = Widget<QAbstractButton>(p, "CHECKBox");
-    auto *ring = Widget<QComboBox>(p, "RINGMode");
+    auto *num = WidgetAs<QSpinBox>(p, "NUMWord");
+    auto *btn = WidgetAs<QAbstractButton>(p, "BTNCmd");
+    auto *chk = WidgetAs<QAbstractButton>(p, "CHECKBox");
+    auto *ring = WidgetAs<QComboBox>(p, "RINGMode");
     ASSERT_TRUE(num && btn && chk && ring);
     QWidget *edit = num->findChild<QWidget *>();  // the spin box's line edit
     ASSERT_TRUE(edit);
     struct Step { const char *what; std::function<void()> act; int control; std::vector<int> events; double value; };
     // clang-format off
     std::vector<Step> steps = {
-        {"arrow up", [&] { Key(num, Qt::Key_Up); }, NUMWord, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
-        {"type a digit", [&] { Key(num, Qt::Key_End); Key(num, Qt::Key_5, "5"); }, NUMWord, {EVENT_VAL_CHANGED}, 15},
-        {"enter", [&] { Key(num, Qt::Key_Return); }, NUMWord, {EVENT_COMMIT}, 15},
-        {"enter unchanged", [&] { Key(num, Qt::Key_Return); }, NUMWord, {EVENT_COMMIT}, 15},
+        {"arrow up", [&] { SendKey(num, Qt::Key_Up); }, NUMWord, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
+        {"type a digit", [&] { SendKey(num, Qt::Key_End); SendKey(num, Qt::Key_5, "5"); }, NUMWord, {EVENT_VAL_CHANGED}, 15},
+        {"enter", [&] { SendKey(num, Qt::Key_Return); }, NUMWord, {EVENT_COMMIT}, 15},
+        {"enter unchanged", [&] { SendKey(num, Qt::Key_Return); }, NUMWord, {EVENT_COMMIT}, 15},
         {"focus out unchanged", [&] { QFocusEvent fo(QEvent::FocusOut); QApplication::sendEvent(num, &fo); }, NUMWord, {}, 15},
         {"type then focus out", [&] {
-             Key(num, Qt::Key_End);
-             Key(num, Qt::Key_7, "7");
+             SendKey(num, Qt::Key_End);
+             SendKey(num, Qt::Key_7, "7");
              QFocusEvent fo(QEvent::FocusOut);
              QApplication::sendEvent(num, &fo);
          }, NUMWord, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 157},
-        {"mouse on button", [&] { Click(btn); }, BTNCmd, {EVENT_LEFT_CLICK, EVENT_COMMIT}, -1},
-        {"mouse on check box", [&] { Click(chk); }, CHECKBox, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
-        {"key down on ring", [&] { Key(ring, Qt::Key_Down); }, RINGMode, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
+        {"mouse on button", [&] { SendClick(btn); }, BTNCmd, {EVENT_LEFT_CLICK, EVENT_COMMIT}, -1},
+        {"mouse on check box", [&] { SendClick(chk); }, CHECKBox, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
+        {"key down on ring", [&] { SendKey(ring, Qt::Key_Down); }, RINGMode, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
     };
     // clang-format on
     SetCtrlVal(p, NUMWord, 0);
@@ -1024,7 +998,7 @@ TEST_F(RtUi, RealWidgetInputRaisesTheSameEvents) {
     // a dimmed button ignores the mouse
     SetCtrlAttribute(p, BTNCmd, ATTR_DIMMED, 1);
     g_events.clear();
-    Click(btn);
+    SendClick(btn);
     EXPECT_TRUE(g_events.empty());
 }
 

@@ -10,24 +10,16 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/clock.h"
 #include "tests/support/support.h"
 #include "rt/rt_testing.h"
 #include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"
-#include "tests/params_testing.h"
 
 namespace {
 
-using namespace ptest;
 
 
-
-int Word(const std::string &frame, int i) {
-    return static_cast<unsigned char>(frame[4 + 2 * i]) * 256 +
-           static_cast<unsigned char>(frame[5 + 2 * i]);
-}
 
 struct LockState {
     int a = -1, b = -1, c = -1, video = -1, strip = -1, ram = -1, eeprom = -1, file = -1;
@@ -107,19 +99,19 @@ TEST_F(RunPeer, EachRequestCarriesTheLastReportedSetpoint) {
     ASSERT_EQ(requests.size(), 4u);
     EXPECT_EQ(requests[0], MakeFrame(0x55, 8, {500, 0, 512, 2, 1, 2, 3, 2000, 512, 100, 1, 0,
                                                1024, 30000, 16, 4}));
-    EXPECT_EQ(Word(requests[1], 8), 700);
-    EXPECT_EQ(Word(requests[2], 8), 701);
-    EXPECT_EQ(Word(requests[3], 8), 702);
+    EXPECT_EQ(FrameWord(requests[1], 8), 700);
+    EXPECT_EQ(FrameWord(requests[2], 8), 701);
+    EXPECT_EQ(FrameWord(requests[3], 8), 702);
     for (const auto &r : requests) {
         EXPECT_EQ(r.substr(0, 4), std::string("\x00\x55\x00\x08", 4));
-        EXPECT_EQ(Word(r, 0), 500);
-        EXPECT_EQ(Word(r, 15), 4);
+        EXPECT_EQ(FrameWord(r, 0), 500);
+        EXPECT_EQ(FrameWord(r, 15), 4);
     }
     EXPECT_EQ(between, "");   // one request outstanding at a time
     // the time-out counts from the last request
     const double quiet = std::chrono::duration<double>(tEnd - times.back()).count();
     EXPECT_NEAR(quiet, 1.5, 0.1);
-    EXPECT_EQ(Status(), "Timeout RS232-Line!");
+    EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(stop_flag, STOP_ASKED);
     // the last reply was unpacked
     EXPECT_EQ(Ledge, 302);
@@ -150,7 +142,7 @@ TEST_F(RunPeer, NoSensorEndsAfterTimeout) {
     auto t0 = Clock::now();
     rt_UserClick(pHandle, PANEL_BTNRun);
     EXPECT_NEAR(Since(t0), 1.5, 0.1);
-    EXPECT_EQ(Status(), "Timeout RS232-Line!");
+    EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(peer.Read(72, 0.2).size(), 36u);   // only the first request
     EXPECT_EQ(Attr(PANEL_CTRLRunLockA, ATTR_DIMMED), 0);
 }
@@ -175,7 +167,7 @@ TEST_F(RunPeer, TimingLoopAddsLittleToEachExchange) {
     sensor.join();
     printf("instant peer: %d exchanges in %.2f s\n", answered.load(), took);
     EXPECT_GT(answered.load() / took, 250.0);   // well under 4 ms a pass
-    EXPECT_NE(Status(), "Timeout RS232-Line!");
+    EXPECT_NE(StatusLine(), "Timeout RS232-Line!");
 }
 
 // ---------------------------------------------------------------- simulator
@@ -186,10 +178,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(StartRidarForTest());
         ASSERT_TRUE(sim.Start({"--object", "400", "600", "--motion", "100", "1"}));
-        rt_SetPortTable({sim.Device()});
-        com = 1;
-        stop_flag = STOP_ASKED;
-        InitRS232(1);
+        OpenSensorLine(sim.Device());
         ASSERT_EQ(softversion, 252) << szStatus;
     }
     void TearDown() override {
@@ -223,7 +212,7 @@ TEST_F(RunSim, PlotsFramesStopsAndRunsAgain) {
     EXPECT_LE(f1 - framesAtStop, 1);
     EXPECT_GT(f1 - f0, 25);
     EXPECT_EQ(stop_flag, STOP_ASKED);
-    EXPECT_NE(Status(), "Timeout RS232-Line!");
+    EXPECT_NE(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(during.a, 1);
     EXPECT_EQ(during.b, 1);
     EXPECT_EQ(during.stop, 0);
@@ -264,7 +253,7 @@ TEST_F(RunSim, SensorFallingSilentEndsRunMode) {
     // the last request went out at most one exchange before the sensor fell silent
     EXPECT_GT(quiet, 1.5 - 0.1 - 0.04);
     EXPECT_LT(quiet, 1.5 + 0.1);
-    EXPECT_EQ(Status(), "Timeout RS232-Line!");
+    EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_EQ(Attr(PANEL_CTRLRunLockA, ATTR_DIMMED), 0);
 }
@@ -304,7 +293,7 @@ TEST_F(RunSim, TimingKeepsUpWithTheLineAndIdlesCheaply) {
             cpuOfBest = cpu;
         }
         EXPECT_LT(cpu, 0.5);
-        EXPECT_NE(Status(), "Timeout RS232-Line!");
+        EXPECT_NE(StatusLine(), "Timeout RS232-Line!");
     }
     RecordProperty("exchanges_per_second", std::to_string(best));
     RecordProperty("cpu_share", std::to_string(cpuOfBest));
@@ -320,6 +309,6 @@ TEST_F(RunSim, ClosingTheMainPanelEndsRunModeQuietly) {
     rt_UserClick(pHandle, PANEL_BTNRun);
     EXPECT_LT(Since(closedAt), 0.5);
     EXPECT_EQ(stop_flag, STOP_ASKED);
-    EXPECT_NE(Status(), "Timeout RS232-Line!");
+    EXPECT_NE(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(Attr(PANEL_CTRLRunLockA, ATTR_DIMMED), 0);
 }

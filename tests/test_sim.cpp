@@ -14,10 +14,8 @@
 #include <sstream>
 #include <sys/wait.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
-#include "tests/support/clock.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -238,12 +236,7 @@ TEST(SimOrders, MemoryWordsGivenAtStartOverTheFactorySet) {
     EXPECT_EQ(l.Ask(2, {}, 36), MakeFrame(0x00AA, 2, ram));
 }
 
-std::string ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testfs::ReadFile;
 
 TEST(SimOrders, EepromFileKeepsTheSetAcrossRuns) {
     char dir[] = "/tmp/kvexsimXXXXXX";
@@ -891,65 +884,36 @@ TEST(SimControl, StatsCommandAndCountersOnExit) {
     EXPECT_NE(out.find("stats end", first + 1), std::string::npos) << out;
 }
 
-// Starts kvex-sim with a pipe on stdin that the test can close.
-pid_t Spawn(const std::vector<std::string> &args, int &in) {
-    int p[2], o[2];
-    if (pipe(p) != 0 || pipe(o) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(p[0], 0);
-        dup2(o[1], 1);
-        close(p[1]);
-        close(o[0]);
-        std::vector<char *> argv{const_cast<char *>(KVEX_SIM_PATH)};
-        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(KVEX_SIM_PATH, argv.data());
-        _exit(127);
-    }
-    close(p[0]);
-    close(o[1]);
-    close(o[0]);   // its output is not needed; SIGPIPE is ignored there
-    in = p[1];
-    return pid;
-}
-
-bool ExitsWithin(pid_t pid, double seconds, int &status) {
-    double t0 = Now();
-    while (Now() - t0 < seconds) {
-        if (waitpid(pid, &status, WNOHANG) == pid) return true;
-        usleep(10000);
-    }
-    return false;
-}
-
+// One SimProcess, started again after each run: with and without the
+// option, and after the first one ended by itself.
 TEST(SimControl, EndOfInputEndsOnlyWhenAsked) {
-    int in = -1, status = 0;
-    pid_t a = Spawn({"--exit-on-eof"}, in);
-    ASSERT_GT(a, 0);
-    close(in);
-    EXPECT_TRUE(ExitsWithin(a, 3.0, status));
+    SimProcess sim;
+    int status = 0;
+    ASSERT_TRUE(sim.Start({"--exit-on-eof"}));
+    sim.CloseInput();
+    EXPECT_TRUE(sim.WaitExit(3.0, &status));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
-    pid_t b = Spawn({}, in);
+    ASSERT_TRUE(sim.Start({}));
+    const pid_t b = sim.Pid();
     ASSERT_GT(b, 0);
-    close(in);
-    EXPECT_FALSE(ExitsWithin(b, 0.5, status));
+    sim.CloseInput();
+    EXPECT_FALSE(sim.WaitExit(0.5, &status));
     kill(b, SIGTERM);
-    EXPECT_TRUE(ExitsWithin(b, 3.0, status));
+    EXPECT_TRUE(sim.WaitExit(3.0, &status));
 }
 
 TEST(SimControl, BadOptionsStopTheStart) {
     const std::vector<std::vector<std::string>> bad = {
         {"--bogus"}, {"--ccdtype"}, {"--ccdtype", "70000"}, {"--object", "1"},
         {"--late", "x"}, {"--device", "/nonexistent/tty"}, {"stray"}};
+    SimProcess sim;
     for (const auto &args : bad) {
-        int in = -1, status = 0;
-        pid_t p = Spawn(args, in);
-        ASSERT_GT(p, 0);
-        EXPECT_TRUE(ExitsWithin(p, 3.0, status)) << args[0];
+        int status = 0;
+        EXPECT_FALSE(sim.Start(args)) << args[0] << " named a device: " << sim.Device();
+        EXPECT_GT(sim.Pid(), 0) << args[0];
+        EXPECT_TRUE(sim.WaitExit(3.0, &status)) << args[0];
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << args[0];
-        close(in);
     }
 }
 
@@ -967,6 +931,29 @@ TEST(SimControl, HelpDocumentsOptionsAndCommands) {
           "--short", "--extra", "--bad-sync", "--hw-header", "--garbage", "--silent-after",
           "--close-after", "stats", "object LEFT RIGHT", "quit"})
         EXPECT_NE(out.find(name), std::string::npos) << name;
+}
+
+// Stop() and Start() again: a new simulator on a new line, with nothing
+// of the first run's console output taken for the new device path.
+TEST(SimControl, StartsAgainAfterStop) {
+    Line l;
+    ASSERT_TRUE(l.Start(Args({})));
+    const pid_t firstPid = l.sim.Pid();
+    EXPECT_EQ(l.Ask(5, {4}, 36), MakeFrame(0x00AA, 5, {4}));
+    ASSERT_TRUE(l.Cmd("object 300 700"));
+    l.sim.Stop();
+    EXPECT_EQ(l.sim.Pid(), -1);
+    EXPECT_NE(l.sim.Output().find("ok object 300 700"), std::string::npos) << "the first run's output is kept";
+    close(l.fd);
+    l.fd = -1;
+
+    ASSERT_TRUE(l.Start(Args({"--ccdtype", "3"})));
+    EXPECT_EQ(l.sim.Device().rfind("/dev/", 0), 0u) << l.sim.Device();
+    EXPECT_NE(l.sim.Pid(), firstPid);
+    EXPECT_EQ(l.sim.Output().find("ok object"), std::string::npos) << "a fresh console";
+    EXPECT_EQ(l.Ask(5, {7}, 36), MakeFrame(0x00AA, 5, {7}));
+    EXPECT_EQ(Payload(l.Ask(10, {}, 36))[0], 3) << "the new options hold";
+    ASSERT_TRUE(l.Cmd("object 100 200"));
 }
 
 TEST(SimControl, DeviceOptionUsesAGivenLine) {

@@ -22,14 +22,13 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/rel_support.h"
+#include "tests/support/support.h"
 #include "rt/rt_testing.h"
 #include "calib/calib.h"
 #include "display/display.h"
 #include "recorder/recorder.h"
 #include "stats/stats.h"
 
-using namespace rel;
 
 namespace {
 
@@ -128,7 +127,7 @@ private:
             if (buf.size() < 36) continue;
             Request rq;
             rq.bytes = buf;
-            rq.t = PeerTime();
+            rq.t = Now();
             rq.order = static_cast<unsigned char>(buf[2]) * 256 + static_cast<unsigned char>(buf[3]);
             buf.clear();
             if (loopBack_) {
@@ -193,7 +192,6 @@ private:
             }
         }
     }
-    static double PeerTime() { return Since(Clock::time_point()); }
 
     PtyPeer peer_;
     std::thread thread_;
@@ -207,7 +205,7 @@ private:
     std::vector<Request> log_;
 };
 
-double Now() { return Since(Clock::time_point()); }
+using testfs::ReadFile;
 
 std::string RTrim(std::string s) {
     while (!s.empty() && s.back() == ' ') s.pop_back();
@@ -607,7 +605,7 @@ TEST_F(StrayPeer, ShortWriteOfSendSaysItFailed) {
     // a line that takes no more bytes: the sensor side stops reading and
     // the line is filled up beside the program
     sensor.Deaf(true);
-    rel::Pump(0.1);   // the sensor's read under way ends
+    Pump(0.1);   // the sensor's read under way ends
     SetComTime(com, 0.1);
     const int fd = open(sensor.Device().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
@@ -656,21 +654,6 @@ protected:
         if (!recFile_.empty()) unlink(recFile_.c_str());
         rmdir(dir_.c_str());
     }
-    // A counter from a fresh "stats" answer of the simulator.
-    long SimCounter(const std::string &key) {
-        const size_t before = sim.Output().size();
-        sim.Command("stats");
-        std::string out;
-        for (int i = 0; i < 100; ++i) {
-            out = sim.Output(0.02);
-            if (out.find("stats end", before) != std::string::npos) break;
-        }
-        const size_t at = out.rfind("stats requests");
-        if (at == std::string::npos || at < before) return -1;
-        const size_t k = out.find(" " + key + "=", at);
-        if (at == std::string::npos || k == std::string::npos) return -1;
-        return std::atol(out.c_str() + k + key.size() + 2);
-    }
     SimProcess sim;
     std::string dir_, recFile_;
 };
@@ -680,7 +663,7 @@ TEST_F(StraySim, RecordingAgainstStrayBytesBeforeEveryOtherReply) {
     for (const auto &c : cases) {
         ASSERT_TRUE(SimDo(sim, c.cmd));
         const long resyncs = linkResyncs, dropped = linkBytesDropped;
-        const long bursts0 = SimCounter("stray-bursts"), bytes0 = SimCounter("stray-bytes");
+        const long bursts0 = SimCounter(sim, "stray-bursts"), bytes0 = SimCounter(sim, "stray-bytes");
         recFile_ = dir_ + "/REC.DAT";
         unlink(recFile_.c_str());
         std::snprintf(rec_fname, sizeof rec_fname, "%s", recFile_.c_str());
@@ -695,10 +678,10 @@ TEST_F(StraySim, RecordingAgainstStrayBytesBeforeEveryOtherReply) {
         ASSERT_EQ(lines.size(), 6u) << c.cmd << "\n" << file;
         // a still object without noise: every sample the same, as the sensor measured it
         for (const auto &l : lines) EXPECT_EQ(l, "400\t600\t600\t2\t7500") << c.cmd;
-        const long bursts = SimCounter("stray-bursts") - bursts0;
+        const long bursts = SimCounter(sim, "stray-bursts") - bursts0;
         EXPECT_GE(bursts, 3) << c.cmd;
         EXPECT_EQ(linkResyncs - resyncs, bursts) << c.cmd;
-        EXPECT_EQ(linkBytesDropped - dropped, SimCounter("stray-bytes") - bytes0) << c.cmd;
+        EXPECT_EQ(linkBytesDropped - dropped, SimCounter(sim, "stray-bytes") - bytes0) << c.cmd;
         ShowLinkHealth();
         std::printf("--- %s: recorder file\n%s--- link health: %s (this recording: %ld resyncs, %ld bytes dropped)\n",
                     c.cmd, file.c_str(), rt_GetCtrlText(pHandle, PANEL_TEXTLinkHealth).c_str(),

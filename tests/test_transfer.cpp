@@ -9,22 +9,19 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/drive.h"
 #include "tests/support/support.h"
 #include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"
-#include "tests/params_testing.h"
 
 namespace {
 
-using namespace ptest;
 
 using drive::ReadWire;
 
 // Plays the sensor on a thread: for each step reads one request and
 // answers it (after a delay) unless the answer is empty.
-struct ScriptedSensor {
+struct SteppedSensor {
     struct Step {
         std::string answer;
         double delay = 0.0;
@@ -52,7 +49,7 @@ struct ScriptedSensor {
     void Join() {
         if (th.joinable()) th.join();
     }
-    ~ScriptedSensor() { Join(); }
+    ~SteppedSensor() { Join(); }
 };
 
 class Transfer : public ::testing::Test {
@@ -117,7 +114,7 @@ TEST_F(Transfer, SendPutsThePanelOnTheWire) {
         rt_UserClick(pHandle, PANEL_BTNSend);
         const std::string wire = ReadWire(peer, 72, 0.5);
         EXPECT_EQ(wire, MakeFrame(0x55, c.order, expect)) << "order " << c.order;
-        EXPECT_EQ(Status(), "Line Ok!");
+        EXPECT_EQ(StatusLine(), "Line Ok!");
         EXPECT_EQ(order, c.order);
         EXPECT_EQ(rx_flag, 5);   // no reply is awaited
         EXPECT_EQ(ParamVars(c.soft >= 240), expect);
@@ -141,7 +138,7 @@ TEST_F(Transfer, SendThenGetAtOnceLosesNeitherFrame) {
     const auto t0 = Clock::now();
     rt_UserClick(pHandle, PANEL_BTNSend);
     const double sendTook = Since(t0);
-    const std::string afterSend = Status();
+    const std::string afterSend = StatusLine();
     rt_UserClick(pHandle, PANEL_BTNGet);
     sensor.join();
     EXPECT_EQ(afterSend, "Line Ok!");
@@ -152,7 +149,7 @@ TEST_F(Transfer, SendThenGetAtOnceLosesNeitherFrame) {
     EXPECT_EQ(wire.substr(0, 4), std::string("\x00\x55\x00\x01", 4));
     EXPECT_EQ(wire.substr(36, 4), std::string("\x00\x55\x00\x02", 4));
     EXPECT_EQ(wire, MakeFrame(0x55, 1, sent) + MakeFrame(0x55, 2, sent));
-    EXPECT_EQ(Status(), "Parameter-frame received! - Line Ok!");
+    EXPECT_EQ(StatusLine(), "Parameter-frame received! - Line Ok!");
     EXPECT_EQ(*kParamVars[2], kOther[2]);
 }
 
@@ -176,10 +173,10 @@ TEST_F(Transfer, GetFillsVariablesAndPanel) {
         SelectTarget(c.target);
         std::vector<int> reply = kOther;
         reply[0] = 1200;   // shown as 500
-        ScriptedSensor sensor;
+        SteppedSensor sensor;
         sensor.Run(peer, {{MakeFrame(0xAA, c.order, reply), 0.4}});
         std::string during;
-        rt_After(0.2, [&] { during = Status(); });
+        rt_After(0.2, [&] { during = StatusLine(); });
         auto t0 = Clock::now();
         rt_UserClick(pHandle, PANEL_BTNGet);
         const double took = Since(t0);
@@ -188,7 +185,7 @@ TEST_F(Transfer, GetFillsVariablesAndPanel) {
         EXPECT_EQ(sensor.requests[0], MakeFrame(0x55, c.order, sent));
         EXPECT_EQ(during, "Waiting for parameter-frame ...");
         EXPECT_LT(took, 1.0);
-        EXPECT_EQ(Status(), "Parameter-frame received! - Line Ok!");
+        EXPECT_EQ(StatusLine(), "Parameter-frame received! - Line Ok!");
         EXPECT_EQ(order, c.order);
         EXPECT_EQ(power, 500);
         EXPECT_EQ(Shown(PANEL_NUMPower), 500);
@@ -212,17 +209,17 @@ TEST_F(Transfer, GetWithoutAnswerTimesOutAndRedrawsOldValues) {
         SetPanelValues();
         SetCtrlVal(pHandle, PANEL_NUMPower, 999);   // an edit that was not sent
         SelectTarget(RAM);
-        ScriptedSensor sensor;
+        SteppedSensor sensor;
         if (!c.answer.empty()) sensor.Run(peer, {{c.answer, c.delay}});
         std::string during;
-        rt_After(0.7, [&] { during = Status(); });
+        rt_After(0.7, [&] { during = StatusLine(); });
         auto t0 = Clock::now();
         rt_UserClick(pHandle, PANEL_BTNGet);
         const double took = Since(t0);
         sensor.Join();
         EXPECT_EQ(during, "Waiting for parameter-frame ...") << c.name;
         EXPECT_NEAR(took, 1.5, 0.1) << c.name;
-        EXPECT_EQ(Status(), "Timeout-RS-232...") << c.name;
+        EXPECT_EQ(StatusLine(), "Timeout-RS-232...") << c.name;
         EXPECT_EQ(power, 500) << c.name;
         EXPECT_EQ(slope, 34048) << c.name;
         EXPECT_EQ(Shown(PANEL_NUMPower), 500) << c.name;
@@ -238,11 +235,11 @@ TEST_F(Transfer, TeachSendsOrder6ThenGetsTheNewSetpoint) {
     const std::vector<int> varsBefore = ParamVars(true);
     std::vector<int> reply = varsBefore;
     reply[8] = 777;
-    ScriptedSensor sensor;
+    SteppedSensor sensor;
     sensor.Run(peer, {{MakeFrame(0xAA, 6, std::vector<int>(16, 0)), 0.1},
                       {MakeFrame(0xAA, 2, reply), 0.05}});
     std::string during;
-    rt_After(0.05, [&] { during = Status(); });
+    rt_After(0.05, [&] { during = StatusLine(); });
     rt_UserClick(pHandle, PANEL_ButtonTeach);
     sensor.Join();
     ASSERT_EQ(sensor.requests.size(), 2u);
@@ -251,21 +248,21 @@ TEST_F(Transfer, TeachSendsOrder6ThenGetsTheNewSetpoint) {
     EXPECT_EQ(during, "New setpoint value teached!");
     EXPECT_EQ(tVal, 777);
     EXPECT_EQ(Shown(PANEL_NUMSetpoint), 777);
-    EXPECT_EQ(Status(), "Parameter-frame received! - Line Ok!");
+    EXPECT_EQ(StatusLine(), "Parameter-frame received! - Line Ok!");
 }
 
 TEST_F(Transfer, TeachWithoutSensorEndsWithTheTimeoutText) {
     tVal = 700;
     const long timeouts = linkTimeouts;
     std::string during;
-    rt_After(0.05, [&] { during = Status(); });
+    rt_After(0.05, [&] { during = StatusLine(); });
     auto t0 = Clock::now();
     rt_UserClick(pHandle, PANEL_ButtonTeach);
     const double took = Since(t0);
     EXPECT_NEAR(took, 1.5, 0.1);
     // the set-point was never confirmed: no success stays behind
     EXPECT_EQ(during, "New setpoint value teached!");
-    EXPECT_EQ(Status(), "Timeout-RS-232...");
+    EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
     EXPECT_EQ(linkTimeouts, timeouts + 1);
     const std::string wire = ReadWire(peer, 72, 0.3);
     ASSERT_EQ(wire.size(), 36u);   // no get follows
@@ -281,10 +278,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(StartRidarForTest());
         ASSERT_TRUE(sim.Start({"--object", "500", "800", "--motion", "0", "0"}));
-        rt_SetPortTable({sim.Device()});
-        com = 1;
-        stop_flag = STOP_ASKED;
-        InitRS232(1);
+        OpenSensorLine(sim.Device());
         ASSERT_EQ(softversion, 252) << szStatus;
     }
     void TearDown() override {
@@ -298,7 +292,7 @@ TEST_F(TransferSim, TeachShowsTheNewSetpoint) {
     tVal = 1;
     SetCtrlVal(pHandle, PANEL_NUMSetpoint, 1);
     rt_UserClick(pHandle, PANEL_ButtonTeach);
-    EXPECT_EQ(Status(), "Parameter-frame received! - Line Ok!");
+    EXPECT_EQ(StatusLine(), "Parameter-frame received! - Line Ok!");
     EXPECT_NEAR(tVal, 800, 5);
     uint16_t shown = 0;
     GetCtrlVal(pHandle, PANEL_NUMSetpoint, &shown);
@@ -311,13 +305,13 @@ TEST_F(TransferSim, EepromSendThenGetRoundTrip) {
     SetCtrlVal(pHandle, PANEL_NEDITTolerance, 42);
     SelectTarget(EEPROM);
     rt_UserClick(pHandle, PANEL_BTNSend);
-    EXPECT_EQ(Status(), "Line Ok!");
+    EXPECT_EQ(StatusLine(), "Line Ok!");
     for (int i = 0; i < 20; ++i) ProcessSystemEvents();   // the sensor stores it
     power = 1;
     tTol = 1;
     SetPanelValues();
     rt_UserClick(pHandle, PANEL_BTNGet);
-    EXPECT_EQ(Status(), "Parameter-frame received! - Line Ok!");
+    EXPECT_EQ(StatusLine(), "Parameter-frame received! - Line Ok!");
     EXPECT_EQ(power, 777);
     EXPECT_EQ(tTol, 42);
     EXPECT_EQ(Shown(PANEL_NUMPower), 777);

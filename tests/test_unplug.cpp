@@ -9,41 +9,14 @@
 #include <string>
 #include <unistd.h>
 
-#include "tests/rel_support.h"
+#include "tests/support/support.h"
 #include "rt/rt_testing.h"
 #include "recorder/recorder.h"
 
-using namespace rel;
 
 namespace {
 
 const char kLost[] = "RS-232 port lost! - Reconnect, then choose the port again.";
-
-// A stable device name that can be pointed at another pseudo-terminal, as
-// /dev/ttyUSB0 comes back under its name when the adapter is plugged in.
-class DeviceLink {
-public:
-    DeviceLink() {
-        char tmpl[] = "/tmp/ridar-unplug-XXXXXX";
-        dir_ = mkdtemp(tmpl) ? tmpl : "/tmp";
-        path_ = dir_ + "/ttyKVEX0";
-    }
-    ~DeviceLink() {
-        unlink(path_.c_str());
-        rmdir(dir_.c_str());
-    }
-    void PointAt(const std::string &target) {
-        std::string tmp = path_ + ".new";
-        unlink(tmp.c_str());
-        ASSERT_EQ(symlink(target.c_str(), tmp.c_str()), 0);
-        ASSERT_EQ(rename(tmp.c_str(), path_.c_str()), 0);
-    }
-    void Remove() { unlink(path_.c_str()); }
-    const std::string &Path() const { return path_; }
-
-private:
-    std::string dir_, path_;
-};
 
 class Unplug : public ::testing::Test {
 protected:
@@ -63,7 +36,7 @@ TEST_F(Unplug, RunModeEndsAsTimeoutSaysLostAndPortComesBackFromTheRing) {
     DeviceLink link;
     SimProcess sim;
     ASSERT_TRUE(sim.Start({"--fast"}));
-    link.PointAt(sim.Device());
+    ASSERT_TRUE(link.PointAt(sim.Device()));
     Connect(link.Path());
     ASSERT_EQ(std::string(szVersion).rfind("K-VEX-XC-SIM", 0), 0u) << szStatus;
 
@@ -109,7 +82,7 @@ TEST_F(Unplug, RunModeEndsAsTimeoutSaysLostAndPortComesBackFromTheRing) {
     // picks it again
     SimProcess sim2;
     ASSERT_TRUE(sim2.Start({"--fast", "--object", "300", "700", "--noise", "0"}));
-    link.PointAt(sim2.Device());
+    ASSERT_TRUE(link.PointAt(sim2.Device()));
     ClearListCtrl(pHandle, PANEL_DropDCom);
     rt_UserOpenRing(pHandle, PANEL_DropDCom);
     auto items = rt_GetListItems(pHandle, PANEL_DropDCom);
@@ -134,7 +107,7 @@ TEST_F(Unplug, VideoAndRecorderLoopsEndOnAPulledLine) {
     DeviceLink link;
     SimProcess sim;
     ASSERT_TRUE(sim.Start({"--fast"}));
-    link.PointAt(sim.Device());
+    ASSERT_TRUE(link.PointAt(sim.Device()));
     Connect(link.Path());
     ASSERT_EQ(std::string(szVersion).rfind("K-VEX-XC-SIM", 0), 0u) << szStatus;
 
@@ -152,7 +125,7 @@ TEST_F(Unplug, VideoAndRecorderLoopsEndOnAPulledLine) {
     // a device back under the same name, then a recording that loses it
     SimProcess sim2;
     ASSERT_TRUE(sim2.Start({"--fast"}));
-    link.PointAt(sim2.Device());
+    ASSERT_TRUE(link.PointAt(sim2.Device()));
     rt_UserOpenRing(pHandle, PANEL_DropDCom);
     rt_UserSetVal(pHandle, PANEL_DropDCom, 1);
     ASSERT_EQ(std::string(szVersion).rfind("K-VEX-XC-SIM", 0), 0u) << szStatus;
@@ -170,7 +143,7 @@ TEST_F(Unplug, VideoAndRecorderLoopsEndOnAPulledLine) {
     EXPECT_EQ(RunLocksDimmed(), 0);
     EXPECT_EQ(Dimmed(pRecord, RECORD_CBTNStartRecord), 0);
     // the header and one complete line per sample that came
-    std::string data = ReadFile(file);
+    std::string data = testfs::ReadFile(file);
     int lines = 0;
     for (char c : data) lines += c == '\n';
     EXPECT_EQ(lines, 7 + 3) << data;
@@ -185,7 +158,7 @@ TEST_F(Unplug, ThePortRingListsWhatIsPresentWhenOpened) {
     DeviceLink link;
     SimProcess sim;
     ASSERT_TRUE(sim.Start({"--fast"}));
-    link.PointAt(sim.Device());
+    ASSERT_TRUE(link.PointAt(sim.Device()));
     rt_SetPortTable({link.Path()});
     com = 1;
     FillComRing();
@@ -206,12 +179,12 @@ TEST_F(Unplug, PickingAPortThatIsStillGoneSaysSoAndStaysCalm) {
     DeviceLink link;
     SimProcess sim;
     ASSERT_TRUE(sim.Start({"--fast"}));
-    link.PointAt(sim.Device());
+    ASSERT_TRUE(link.PointAt(sim.Device()));
     Connect(link.Path());
     ASSERT_TRUE(SimDo(sim, "close-after 1"));
     rt_UserClick(pHandle, PANEL_BTNGet);
     ASSERT_TRUE(IdleUntil([] { return StatusLine() == kLost; }, 3.0)) << StatusLine();
-    link.Remove();
+    link.Pull();
     rt_UserOpenRing(pHandle, PANEL_DropDCom);
     double cpu0 = CpuSeconds();
     rt_UserSetVal(pHandle, PANEL_DropDCom, 1);

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <iostream>
 #include <memory>
-#include <sys/resource.h>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -23,10 +22,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
-
 std::string Words(const uint16_t *w, int n) {
     std::string s;
     for (int i = 0; i < n; ++i) {
@@ -38,12 +33,6 @@ std::string Words(const uint16_t *w, int n) {
 
 int Word(const std::string &s, int byte) {
     return static_cast<unsigned char>(s[byte]) * 256 + static_cast<unsigned char>(s[byte + 1]);
-}
-
-std::string StatusLine() {
-    char buf[128] = {0};
-    GetCtrlVal(pHandle, PANEL_TEXTStatus, buf, sizeof buf);
-    return buf;
 }
 
 // Runs fn from the event loop every `s` seconds until it returns true.
@@ -480,8 +469,7 @@ TEST_F(Video, FrameCallbackRestoredAfterVideoMode) {
     rx_flag = 0;
     AskFrame(2);
     s.Send(MakeFrame(0x00AA, 2, {4321}));
-    auto t0 = Clock::now();
-    while (rx_flag != 1 && Since(t0) < 1.0) ProcessSystemEvents();
+    PumpUntil([] { return rx_flag == 1; }, 1.0);
     EXPECT_EQ(rx_flag, 1);
     EXPECT_EQ(pp[0], 4321);
 }
@@ -510,26 +498,13 @@ TEST_F(Video, ThresholdLineFollowsControlAtOnce) {
 
 // ---------------------------------------------------------------- against kvex-sim
 
-// Requests of one order the simulator counted so far.
-long SimRequests(SimProcess &sim, int ord) {
-    sim.Command("stats");
-    std::string out = sim.Output(3.0, "stats end");
-    size_t at = out.rfind("stats requests");
-    if (at == std::string::npos) return -1;
-    std::string key = " " + std::to_string(ord) + "=";
-    size_t k = out.find(key, at);
-    if (k == std::string::npos) return -1;
-    return std::stol(out.substr(k + key.size()));
-}
-
 // A parameter set with the whole line as evaluation window, into the sensor's RAM.
 void SendParameters(uint16_t threshold) {
     const uint16_t w[PNUM] = {500, 0, threshold, 0, 0, 2, 1, 2040, 200, 20, 0, 0, 1024, 30000, 0, 0};
     FlushInQ(com);
     FillTxBuf(1, w);
     ComWrt(com, szWriteBuf, 36);
-    auto t0 = Clock::now();
-    while (Since(t0) < 0.2) ProcessSystemEvents();
+    Pump(0.2);
     std::memcpy(pp, w, sizeof w);
 }
 
@@ -625,15 +600,12 @@ TEST_F(Video, TimingSimulatorPassRateAtLineSpeed) {
         Open(sim.Device(), true);
         pcbtype = c.pcb;
         SendParameters(500);
-        rusage r0, r1;
-        getrusage(RUSAGE_SELF, &r0);
+        const double cpu0 = CpuSeconds();
         rt_After(4.0, [] { rt_UserClick(pHandle, PANEL_BTNStop); });
         auto t0 = Clock::now();
         rt_UserClick(pHandle, PANEL_BTNVideo);
         double took = Since(t0);
-        getrusage(RUSAGE_SELF, &r1);
-        double cpu = (r1.ru_utime.tv_sec - r0.ru_utime.tv_sec) + (r1.ru_stime.tv_sec - r0.ru_stime.tv_sec) +
-                     1e-6 * ((r1.ru_utime.tv_usec - r0.ru_utime.tv_usec) + (r1.ru_stime.tv_usec - r0.ru_stime.tv_usec));
+        double cpu = CpuSeconds() - cpu0;
         long n8 = SimRequests(sim, 8);
         double rate = n8 / took;
         std::cout << "[ rate     ] pcbtype " << c.pcb << ": " << n8 << " passes in " << took << " s = " << rate

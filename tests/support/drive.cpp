@@ -7,7 +7,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QKeySequence>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -17,7 +19,7 @@
 #include <algorithm>
 
 #include "rt/rt.h"
-#include "tests/support/support.h"
+#include "tests/support/peer.h"
 
 namespace drive {
 
@@ -167,6 +169,22 @@ std::string Shown(int panel, const char *name) {
 bool HasFocus(int panel, const char *name) {
     QWidget *w = Widget(panel, name);
     return w && w->hasFocus();
+}
+
+void SendKey(QWidget *w, int key, const QString &text) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &release);
+}
+
+void SendClick(QWidget *w) {
+    QPointF c(w->width() / 2.0, w->height() / 2.0);
+    QPointF g = w->mapToGlobal(c);
+    QMouseEvent press(QEvent::MouseButtonPress, c, g, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, c, g, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &release);
 }
 
 std::string ReadWire(PtyPeer &peer, size_t n, double seconds) {

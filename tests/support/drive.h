@@ -14,7 +14,9 @@
 #include <cstddef>
 #include <string>
 
-class QWidget;
+#include <QString>
+#include <QWidget>
+
 class PtyPeer;
 
 namespace drive {
@@ -22,6 +24,19 @@ namespace drive {
 // The QWidget of the control called `name` (its object name in the
 // resource file) on a loaded panel; nullptr or "" gives the panel's window.
 QWidget *Widget(int panel, const char *name);
+
+// The same as a W; nullptr when it is missing or of another kind.
+template <class W> W *WidgetAs(int panel, const char *name) {
+    return qobject_cast<W *>(Widget(panel, name));
+}
+
+// A key press and release sent straight to the widget, as the widget
+// sees them: no focus change, no shortcuts of the window. For the
+// run-time's own tests of what a widget does with a key.
+void SendKey(QWidget *w, int key, const QString &text = QString());
+
+// A left click at the widget's centre sent straight to it.
+void SendClick(QWidget *w);
 
 // Shows the panel and makes it the active window (keys go there).
 bool Activate(int panel);

@@ -8,16 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/app.h"
 #include "link/frame.h"
-#include "tests/rel_support.h"
-
-extern char **environ;
+#include "tests/support/child.h"
+#include "tests/support/files.h"
 
 namespace golden {
 
@@ -78,15 +76,6 @@ void Trace::OnWrite(const char *bytes, int count) {
     QMetaObject::invokeMethod(qApp, std::move(fn), Qt::QueuedConnection);
 }
 
-// ---- files -------------------------------------------------------------------
-
-void WriteFile(const std::string &path, const std::string &bytes) {
-    FILE *f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size()) << path;
-    ASSERT_EQ(std::fclose(f), 0) << path;
-}
-
 // Replaces the value after `key` up to the line end by `mask` when it has
 // the form of `mask` (a digit where the mask has a letter, else the same).
 static void MaskField(std::string &s, const std::string &key, const std::string &mask) {
@@ -121,14 +110,14 @@ void Check(const std::string &name, const std::string &actual) {
     if (Recording()) {
         const size_t slash = path.rfind('/');
         mkdir(path.substr(0, slash).c_str(), 0755);
-        WriteFile(path, actual);
+        testfs::WriteFile(path, actual);
         std::printf("golden: recorded %s (%zu bytes)\n", path.c_str(), actual.size());
         return;
     }
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0) << "no golden copy " << path
                                            << " (record it with RIDAR_GOLDEN_RECORD=1)";
-    const std::string expected = rel::ReadFile(path);
+    const std::string expected = testfs::ReadFile(path);
     if (expected == actual) return;
     // where they part, as a line of the trace when it is text
     size_t at = 0;
@@ -146,7 +135,7 @@ void Check(const std::string &name, const std::string &actual) {
     mkdir(outDir.c_str(), 0755);
     const std::string outPath = outDir + name;
     mkdir(outPath.substr(0, outPath.rfind('/')).c_str(), 0755);
-    WriteFile(outPath, actual);
+    testfs::WriteFile(outPath, actual);
     ADD_FAILURE() << name << " differs from its golden copy at byte " << at << " (line " << line
                   << ")\n  golden: " << lineAt(expected) << "\n  actual: " << lineAt(actual)
                   << "\n  sizes " << expected.size() << " / " << actual.size() << "; whole actual in "
@@ -165,10 +154,9 @@ bool RanInChild() {
     EXPECT_GT(n, 0);
     if (n <= 0) return true;
     self[n] = '\0';
-    char *argv[] = {self, const_cast<char *>(filter.c_str()), nullptr};
     std::fflush(stdout);
-    pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, self, nullptr, nullptr, argv, environ), 0);
+    const pid_t pid = SpawnChild(self, {filter}, kInherit, kInherit, kInherit);
+    EXPECT_GT(pid, 0) << "cannot start " << self;
     if (pid <= 0) return true;
     int st = 0;
     while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {

@@ -71,6 +71,4 @@ bool RanInChild();
 // Base options of the simulator: no noise, a fixed seed.
 std::vector<std::string> SimArgs(std::vector<std::string> more = {});
 
-void WriteFile(const std::string &path, const std::string &bytes);
-
 } // namespace golden

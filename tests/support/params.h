@@ -1,20 +1,14 @@
-// Helpers shared by the parameter, transfer and run-mode tests.
+// The program's parameter variables and the main panel's parameter
+// controls, for the parameter, transfer and run-mode tests.
 #pragma once
 
-#include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "tests/support/program.h"
 #include "app/app.h"
 #include "params/vars.h"
-
-namespace ptest {
-
-using Clock = std::chrono::steady_clock;
-
-inline double Since(Clock::time_point t0) {
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
 
 // The parameter variables in frame order (word 15: deltaTol).
 inline uint16_t *const kParamVars[16] = {&power, &rs232Mode, &vThd, &anaMode, &polarity, &eMode,
@@ -44,41 +38,31 @@ inline std::vector<int> ParamVars(bool word15IsTrig) {
     return w;
 }
 
-inline std::string Status() {
-    char buf[256] = {0};
-    GetCtrlVal(pHandle, PANEL_TEXTStatus, buf, static_cast<int>(sizeof buf));
-    return buf;
-}
-
+// A word control of the main panel.
 inline int Shown(int control) {
     uint16_t v = 0;
     GetCtrlVal(pHandle, control, &v);
     return v;
 }
 
-inline double ShownD(int panel, int control) {
-    double v = 0;
-    GetCtrlVal(panel, control, &v);
-    return v;
-}
-
-inline int Attr(int control, int attr) {
-    int v = -1;
-    GetCtrlAttribute(pHandle, control, attr, &v);
-    return v;
-}
-
-inline int Radio(int control) {
-    int v = -1;
-    GetCtrlVal(pHandle, control, &v);
-    return v;
-}
+// An attribute and a radio button of the main panel.
+inline int Attr(int control, int attribute) { return Attr(pHandle, control, attribute); }
+inline int Radio(int control) { return IntVal(pHandle, control); }
 
 inline void SelectTarget(int t) {
     SetCtrlVal(pHandle, PANEL_RBTRam, t == RAM);
     SetCtrlVal(pHandle, PANEL_RBTEeprom, t == EEPROM);
     SetCtrlVal(pHandle, PANEL_RBTFile, t == DATFILE);
     target = t;
+}
+
+// The parameter variables and pp as a get from kvex-sim's RAM leaves them
+// (its factory set).
+inline void HoldSimulatorFactorySet() {
+    power = 500; vThd = 512; eMode = 1; eBeg = 1; eEnd = 2048; tVal = 512; tTol = 100;
+    slope = 12800; intersect = 30000;
+    for (int i = 0; i < PNUM; ++i) pp[i] = 0;
+    CopyVarsToPP();
 }
 
 // Opens port 1 on a device with the receive callback, without the echo
@@ -94,5 +78,3 @@ inline bool OpenTestLine(const std::string &device) {
     InstallComCallback(1, eventMask, 36, 0x55, RX_Receive_Function, nullptr);
     return true;
 }
-
-} // namespace ptest

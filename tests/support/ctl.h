@@ -11,24 +11,15 @@
 #include <vector>
 #include <sys/types.h>
 
-#include "tests/support/support.h"
+#include "tests/support/child.h"
+#include "tests/support/peer.h"
 
-class CtlChild {
+// kvex-ctl as a child, standard input on /dev/null.
+class CtlChild : public ChildProcess {
 public:
-    ~CtlChild();
-    bool Start(const std::vector<std::string> &args, const std::vector<std::string> &env = {});
-    // Reads what came until `seconds` passed or the child ended; true when it ended.
-    bool Wait(double seconds);
-    // Reads until stdout holds `text` or `seconds` passed.
-    bool WaitFor(const std::string &text, double seconds);
-    void Signal(int sig);
-    int rc = -1;   // exit code; 128 + signal when killed
-    std::string out, err;
-    pid_t pid = -1;
-
-private:
-    void Drain(double seconds);
-    int outFd_ = -1, errFd_ = -1;
+    bool Start(const std::vector<std::string> &args, const std::vector<std::string> &env = {}) {
+        return ChildProcess::Start(KVEX_CTL_PATH, args, env);
+    }
 };
 
 struct CtlResult {

@@ -1,5 +1,5 @@
-// Helpers of the kvex-ctl tests (see ctl_support.h).
-#include "tests/ctl_support.h"
+// Helpers of the kvex-ctl tests (see ctl.h).
+#include "tests/support/ctl.h"
 #include "tests/support/clock.h"
 
 #include <arpa/inet.h>
@@ -17,79 +17,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-CtlChild::~CtlChild() {
-    if (pid > 0 && rc < 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    if (outFd_ >= 0) close(outFd_);
-    if (errFd_ >= 0) close(errFd_);
-}
-
-bool CtlChild::Start(const std::vector<std::string> &args, const std::vector<std::string> &env) {
-    int o[2], e[2];
-    if (pipe(o) != 0 || pipe(e) != 0) return false;
-    pid = fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-        int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        dup2(o[1], 1);
-        dup2(e[1], 2);
-        close(o[0]);
-        close(e[0]);
-        for (const auto &kv : env) putenv(const_cast<char *>(kv.c_str()));
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(KVEX_CTL_PATH));
-        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(KVEX_CTL_PATH, argv.data());
-        _exit(127);
-    }
-    close(o[1]);
-    close(e[1]);
-    outFd_ = o[0];
-    errFd_ = e[0];
-    fcntl(outFd_, F_SETFL, O_NONBLOCK);
-    fcntl(errFd_, F_SETFL, O_NONBLOCK);
-    return true;
-}
-
-void CtlChild::Drain(double seconds) {
-    pollfd p[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
-    poll(p, 2, static_cast<int>(seconds * 1000));
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(outFd_, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    while ((n = read(errFd_, buf, sizeof buf)) > 0) err.append(buf, static_cast<size_t>(n));
-}
-
-bool CtlChild::Wait(double seconds) {
-    const double end = Now() + seconds;
-    while (rc < 0) {
-        Drain(0.02);
-        int st = 0;
-        if (waitpid(pid, &st, WNOHANG) == pid) {
-            rc = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-            Drain(0);
-            Drain(0);
-            break;
-        }
-        if (Now() > end) return false;
-    }
-    return true;
-}
-
-bool CtlChild::WaitFor(const std::string &text, double seconds) {
-    const double end = Now() + seconds;
-    while (out.find(text) == std::string::npos && Now() < end && rc < 0) Wait(0.05);
-    return out.find(text) != std::string::npos;
-}
-
-void CtlChild::Signal(int sig) {
-    if (pid > 0 && rc < 0) kill(pid, sig);
-}
 
 CtlResult RunCtl(const std::vector<std::string> &args, double timeout, const std::vector<std::string> &env) {
     CtlChild c;
@@ -200,15 +127,8 @@ bool Broker::Start() {
                "autosave_interval 1\nlog_dest none\n",
             port_, dir_.c_str());
     fclose(f);
-    pid_ = fork();
-    if (pid_ == 0) {
-        int devnull = open("/dev/null", O_RDWR);
-        dup2(devnull, 0);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        execl("/usr/sbin/mosquitto", "mosquitto", "-c", conf.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    pid_ = SpawnChild("/usr/sbin/mosquitto", {"-c", conf}, kDevNull, kDevNull, kDevNull);
+    if (pid_ <= 0) return false;
     const double end = Now() + 5;
     while (Now() < end) {
         if (PortOpen(port_)) return true;
