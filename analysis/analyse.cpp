@@ -3,8 +3,8 @@
 
 #include <cmath>
 
-void AnaAnalyse(const std::vector<double> &x, const AnaLimits *lim, double binWidth, double resolution,
-                AnaResult *r) {
+void AnaAnalyse(const std::vector<double> &x, const AnaLimits *lim, double binWidth,
+                double resolution, AnaResult *r) {
     const double *d = x.empty() ? nullptr : x.data();
     const size_t n = x.size();
     AnaSummarise(d, n, &r->sum);

@@ -12,13 +12,13 @@ struct AnaResult {
     AnaControl ctl;
     AnaCapability cap;
     AnaHistogram hist;
-    std::vector<uint8_t> flags;   // Western Electric rules broken, per point
-    int64_t broken[4] = {0, 0, 0, 0};  // points marked by rule 1 .. 4
-    int64_t mrAbove = 0;          // moving ranges above the MR chart's UCL
+    std::vector<uint8_t> flags;         // Western Electric rules broken, per point
+    int64_t broken[4] = {0, 0, 0, 0};   // points marked by rule 1 .. 4
+    int64_t mrAbove = 0;                // moving ranges above the MR chart's UCL
 };
 
 // binWidth <= 0: automatic (spc.h); resolution: the data's step.
-void AnaAnalyse(const std::vector<double> &x, const AnaLimits *lim, double binWidth, double resolution,
-                AnaResult *r);
+void AnaAnalyse(const std::vector<double> &x, const AnaLimits *lim, double binWidth,
+                double resolution, AnaResult *r);
 
 #define ANA_MAX_BINS 400

@@ -23,15 +23,15 @@ struct AnaLive {
     size_t keep = ANA_LIVE_KEEP;   // bound of the kept values
     std::vector<int32_t> px, um;   // ring once full; oldest at `head`
     size_t head = 0;
-    int64_t total = 0;             // values since the reset
+    int64_t total = 0;                 // values since the reset
     AnaRunning droppedPx, droppedUm;   // the summarised older ones
-    uint64_t generation = 0;       // changes with every add and reset
+    uint64_t generation = 0;           // changes with every add and reset
 };
 
 void AnaLiveReset(AnaLive *l);
 void AnaLiveAdd(AnaLive *l, int32_t px, int32_t um);
-size_t AnaLiveCount(const AnaLive *l);              // kept values
-int64_t AnaLiveDropped(const AnaLive *l);           // summarised older values
+size_t AnaLiveCount(const AnaLive *l);      // kept values
+int64_t AnaLiveDropped(const AnaLive *l);   // summarised older values
 // The kept values, oldest first: column 0 pixels, 1 micrometres, times scale.
 void AnaLiveCopy(const AnaLive *l, int column, double scale, std::vector<double> *out);
 

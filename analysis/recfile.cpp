@@ -9,7 +9,10 @@
 #include <string>
 
 int RecParseInt(const char *s, size_t len, long long *out) {
-    while (len > 0 && (*s == ' ' || *s == '\t')) { ++s; --len; }
+    while (len > 0 && (*s == ' ' || *s == '\t')) {
+        ++s;
+        --len;
+    }
     while (len > 0 && (s[len - 1] == ' ' || s[len - 1] == '\t')) --len;
     if (len == 0) return 0;
     const char *b = s, *e = s + len;
@@ -22,7 +25,10 @@ int RecParseInt(const char *s, size_t len, long long *out) {
 }
 
 int RecParseDouble(const char *s, size_t len, double *out) {
-    while (len > 0 && (*s == ' ' || *s == '\t')) { ++s; --len; }
+    while (len > 0 && (*s == ' ' || *s == '\t')) {
+        ++s;
+        --len;
+    }
     while (len > 0 && (s[len - 1] == ' ' || s[len - 1] == '\t')) --len;
     if (len == 0 || len > 64) return 0;
     char buf[65];
@@ -43,8 +49,8 @@ int RecParseDouble(const char *s, size_t len, double *out) {
 namespace {
 
 struct Labelled {
-    const char *label;    // the line starts with it (the micro sign may be any encoding)
-    const char *shown;    // in messages
+    const char *label;   // the line starts with it (the micro sign may be any encoding)
+    const char *shown;   // in messages
 };
 // Lines 1 to 7 of the header.
 const Labelled kHeader[7] = {
@@ -77,7 +83,7 @@ public:
         ++lineNo_;
         if (lineNo_ <= 7) return HeaderLine(s, len, crlf);
         while (len > 0 && (s[len - 1] == ' ' || s[len - 1] == '\t')) --len;
-        if (len == 0) return true;  // an empty line holds no sample
+        if (len == 0) return true;   // an empty line holds no sample
         long long f[5];
         int nf = 0;
         size_t i = 0;
@@ -85,7 +91,8 @@ public:
         while (i <= len && !bad) {
             size_t j = i;
             while (j < len && s[j] != '\t') ++j;
-            if (nf == 5 || !RecParseInt(s + i, j - i, &f[nf]) || f[nf] < INT32_MIN || f[nf] > INT32_MAX)
+            if (nf == 5 || !RecParseInt(s + i, j - i, &f[nf]) || f[nf] < INT32_MIN ||
+                f[nf] > INT32_MAX)
                 bad = true;
             else ++nf;
             i = j + 1;
@@ -116,7 +123,8 @@ public:
 private:
     bool NotOne(const char *why) {
         char m[300];
-        std::snprintf(m, sizeof m, "not a recorder file: line %lld %s", static_cast<long long>(lineNo_), why);
+        std::snprintf(m, sizeof m, "not a recorder file: line %lld %s",
+                      static_cast<long long>(lineNo_), why);
         info_->message = m;
         return false;
     }
@@ -135,12 +143,18 @@ private:
         long long n = 0;
         double d = 0.0;
         switch (lineNo_) {
-        case 1: case 2:
+        case 1:
+        case 2:
             ValueAfterColon(s, len, &v, &vl);
-            while (vl > 0 && (*v == '\t' || *v == ' ')) { ++v; --vl; }
+            while (vl > 0 && (*v == '\t' || *v == ' ')) {
+                ++v;
+                --vl;
+            }
             (lineNo_ == 1 ? h_->date : h_->time).assign(v, vl);
             return true;
-        case 3: case 4: case 5:
+        case 3:
+        case 4:
+        case 5:
             if (!ValueAfterColon(s, len, &v, &vl) || !RecParseInt(v, vl, &n))
                 return NotOne("has no whole number after its label");
             if (lineNo_ == 3) h_->increment = static_cast<long>(n);
@@ -152,8 +166,7 @@ private:
                 return NotOne("has no number after its label");
             h_->slope = d;
             return true;
-        default:
-            return true;
+        default: return true;
         }
     }
 
@@ -225,12 +238,15 @@ int Finish(Reader &reader, Splitter &split, bool stopped, RecReadInfo *info) {
     if (rest > 0) {
         info->partialLastLine = 1;
         info->partialBytes = static_cast<int64_t>(rest);
-        std::snprintf(m, sizeof m, "the last line is incomplete (%zu bytes, no line end) and was ignored", rest);
+        std::snprintf(m, sizeof m,
+                      "the last line is incomplete (%zu bytes, no line end) and was ignored", rest);
         notes = m;
     }
     if (info->badLines > 0) {
-        std::snprintf(m, sizeof m, "%lld line(s) that are not five whole numbers were skipped, the first is line %lld",
-                      static_cast<long long>(info->badLines), static_cast<long long>(info->firstBadLine));
+        std::snprintf(
+            m, sizeof m,
+            "%lld line(s) that are not five whole numbers were skipped, the first is line %lld",
+            static_cast<long long>(info->badLines), static_cast<long long>(info->firstBadLine));
         if (!notes.empty()) notes += "; ";
         notes += m;
     }
@@ -239,7 +255,7 @@ int Finish(Reader &reader, Splitter &split, bool stopped, RecReadInfo *info) {
     return 0;
 }
 
-} // namespace
+}   // namespace
 
 int RecReadBuffer(const char *data, size_t size, RecHeader *header, RecSampleFn fn, void *user,
                   RecReadInfo *info) {
@@ -252,13 +268,15 @@ int RecReadBuffer(const char *data, size_t size, RecHeader *header, RecSampleFn 
     return Finish(reader, split, stopped, info);
 }
 
-int RecReadFile(const char *path, RecHeader *header, RecSampleFn fn, void *user, RecReadInfo *info) {
+int RecReadFile(const char *path, RecHeader *header, RecSampleFn fn, void *user,
+                RecReadInfo *info) {
     *info = RecReadInfo{};
     *header = RecHeader{};
     std::FILE *f = path ? std::fopen(path, "rb") : nullptr;
     if (!f) {
         const int e = errno;
-        info->message = std::string("cannot open the file: ") + (path ? std::strerror(e) : "no name");
+        info->message =
+            std::string("cannot open the file: ") + (path ? std::strerror(e) : "no name");
         return -1;
     }
     Reader reader(header, fn, user, info);

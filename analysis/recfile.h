@@ -10,11 +10,11 @@
 #include <string>
 
 struct RecHeader {
-    std::string date, time;      // as written: "MM-DD-YYYY", "HH:MM:SS"
-    long increment = 0;          // Time-Increment[s]
-    long samples = 0;            // Number of Samples (as planned)
-    long offset = 0;             // Offset-Value [um]
-    double slope = 0.0;          // Slope-Value [um/pixel]
+    std::string date, time;   // as written: "MM-DD-YYYY", "HH:MM:SS"
+    long increment = 0;       // Time-Increment[s]
+    long samples = 0;         // Number of Samples (as planned)
+    long offset = 0;          // Offset-Value [um]
+    double slope = 0.0;       // Slope-Value [um/pixel]
 };
 
 struct RecSample {
@@ -22,15 +22,15 @@ struct RecSample {
 };
 
 struct RecReadInfo {
-    int ok = 0;                  // 1: a recorder file (possibly with notes); 0: see message
-    std::string message;         // why it is not one, or the notes on what was skipped
-    int64_t samples = 0;         // data lines handed on
-    int64_t bytes = 0;           // bytes read
-    int crlf = 0;                // the header's line end was CR LF (0: LF)
-    int partialLastLine = 0;     // the file ended inside a line, which was ignored
-    int64_t partialBytes = 0;    // its length
-    int64_t badLines = 0;        // complete lines that are not five integers, skipped
-    int64_t firstBadLine = 0;    // line number (1-based) of the first of them
+    int ok = 0;                 // 1: a recorder file (possibly with notes); 0: see message
+    std::string message;        // why it is not one, or the notes on what was skipped
+    int64_t samples = 0;        // data lines handed on
+    int64_t bytes = 0;          // bytes read
+    int crlf = 0;               // the header's line end was CR LF (0: LF)
+    int partialLastLine = 0;    // the file ended inside a line, which was ignored
+    int64_t partialBytes = 0;   // its length
+    int64_t badLines = 0;       // complete lines that are not five integers, skipped
+    int64_t firstBadLine = 0;   // line number (1-based) of the first of them
 };
 
 // Called for each sample, in file order.

@@ -26,7 +26,8 @@ void AnaSummarise(const double *x, size_t n, AnaSummary *s) {
     s->max = hi;
     if (n >= 2) {
         s->hasSigma = 1;
-        s->sigmaOverall = static_cast<double>(std::sqrt(std::max(0.0L, m2) / static_cast<long double>(n - 1)));
+        s->sigmaOverall =
+            static_cast<double>(std::sqrt(std::max(0.0L, m2) / static_cast<long double>(n - 1)));
         s->mrBar = static_cast<double>(mrSum / static_cast<long double>(n - 1));
         s->sigmaWithin = s->mrBar / ANA_D2;
     }

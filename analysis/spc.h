@@ -22,19 +22,19 @@ struct AnaLimits {
 // One pass over the series.
 struct AnaSummary {
     int64_t n = 0;
-    int hasMean = 0;            // n >= 1
-    int hasSigma = 0;           // n >= 2: the sigmas and the moving ranges exist
+    int hasMean = 0;    // n >= 1
+    int hasSigma = 0;   // n >= 2: the sigmas and the moving ranges exist
     double mean = 0.0, min = 0.0, max = 0.0;
-    double sigmaOverall = 0.0;  // sample standard deviation (n - 1)
-    double mrBar = 0.0;         // mean of |x[i] - x[i-1]|, i = 1 .. n-1
-    double sigmaWithin = 0.0;   // mrBar / 1.128
+    double sigmaOverall = 0.0;   // sample standard deviation (n - 1)
+    double mrBar = 0.0;          // mean of |x[i] - x[i-1]|, i = 1 .. n-1
+    double sigmaWithin = 0.0;    // mrBar / 1.128
 };
 void AnaSummarise(const double *x, size_t n, AnaSummary *s);
 
 // Limits of the Individuals chart (centre line the mean, +-3 sigma within)
 // and of the Moving Range chart (centre line mrBar, UCL 3.267 mrBar, LCL 0).
 struct AnaControl {
-    int has = 0;                // n >= 2
+    int has = 0;   // n >= 2
     double cl = 0.0, ucl = 0.0, lcl = 0.0, sigma = 0.0;
     double mrCl = 0.0, mrUcl = 0.0;
 };
@@ -75,7 +75,7 @@ enum { ANA_BINS_GIVEN = 0, ANA_BINS_FD = 1, ANA_BINS_SCOTT = 2, ANA_BINS_SINGLE 
 struct AnaHistogram {
     double width = 0.0, first = 0.0;
     int rule = ANA_BINS_GIVEN;
-    int widened = 0;            // the width was raised to keep at most maxBins bins
+    int widened = 0;   // the width was raised to keep at most maxBins bins
     std::vector<uint64_t> counts;
 };
 // Quartiles as in R's default (type 7: linear interpolation between order

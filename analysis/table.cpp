@@ -9,7 +9,8 @@ std::string AnaNumber(int defined, double value, int decimals) {
     if (!defined || !std::isfinite(value)) return "n/a";
     char buf[64];
     std::to_chars_result r;
-    if (std::fabs(value) >= 1e9) r = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::general, 6);
+    if (std::fabs(value) >= 1e9)
+        r = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::general, 6);
     else r = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::fixed, decimals);
     if (r.ec != std::errc()) return "n/a";
     std::string s(buf, r.ptr);
@@ -20,8 +21,8 @@ std::string AnaNumber(int defined, double value, int decimals) {
     return s;
 }
 
-std::vector<AnaRow> AnaCapabilityRows(const AnaCapability *c, const AnaLimits *lim, const char *unit,
-                                      int decimals) {
+std::vector<AnaRow> AnaCapabilityRows(const AnaCapability *c, const AnaLimits *lim,
+                                      const char *unit, int decimals) {
     std::vector<AnaRow> rows;
     const std::string u = unit ? unit : "";
     auto add = [&rows](const std::string &n, const std::string &v) { rows.push_back({n, v}); };

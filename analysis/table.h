@@ -18,7 +18,7 @@ std::string AnaNumber(int defined, double value, int decimals);
 
 // n, mean, sigma within, sigma overall, Cp, Cpk, Pp, Ppk, observed and
 // expected ppm. unit: "px" or "mm"; decimals of mean and sigma.
-std::vector<AnaRow> AnaCapabilityRows(const AnaCapability *c, const AnaLimits *lim, const char *unit,
-                                      int decimals);
+std::vector<AnaRow> AnaCapabilityRows(const AnaCapability *c, const AnaLimits *lim,
+                                      const char *unit, int decimals);
 // The rows as aligned text lines, each ending in '\n'.
 std::string AnaRowsText(const std::vector<AnaRow> &rows);

@@ -43,17 +43,17 @@ struct Recording {
 };
 
 struct State {
-    int standalone = 0;           // opened by --analyse: closing ends the program
+    int standalone = 0;   // opened by --analyse: closing ends the program
     int source = SPC_SOURCE_LIVE;
     int unit = SPC_UNIT_PX;
     int limits = SPC_LIMITS_LIVE;
-    double lsl = NAN, usl = NAN;  // entered, in the shown unit
+    double lsl = NAN, usl = NAN;   // entered, in the shown unit
     double binWidth = 0.0;
     Recording rec;
     std::vector<double> values;
     AnaLimits lim;
     AnaResult result;
-    std::string limitsFrom;       // where the limits came from, in words
+    std::string limitsFrom;   // where the limits came from, in words
     std::string table;
     uint64_t shownGeneration = ~0ULL;
     double lastDraw = -1e9, drawCost = 0.0;
@@ -102,7 +102,8 @@ void TakeLimits() {
         if (g.source == SPC_SOURCE_FILE && g.rec.loaded) {
             lo = PxToMm(lo, g.rec.header.slope, static_cast<double>(g.rec.header.offset));
             hi = PxToMm(hi, g.rec.header.slope, static_cast<double>(g.rec.header.offset));
-            g.limitsFrom = "set-point +/- tolerance of the live set, through the recording's calibration";
+            g.limitsFrom =
+                "set-point +/- tolerance of the live set, through the recording's calibration";
         } else {
             StatsLimitsMm(&lo, &hi);
             g.limitsFrom = "set-point +/- tolerance of the live set, through its calibration";
@@ -143,7 +144,8 @@ void Pad(double *lo, double *hi) {
     *hi += 0.08 * span;
 }
 
-RtChartLine Line(int vertical, double at, int color, int style, double width, const std::string &label) {
+RtChartLine Line(int vertical, double at, int color, int style, double width,
+                 const std::string &label) {
     RtChartLine l;
     l.vertical = vertical;
     l.at = at;
@@ -162,8 +164,11 @@ std::string ToleranceLines(int vertical, std::vector<RtChartLine> *lines, double
     const double span = std::max(*hi - *lo, Resolution());
     const double a = *lo - span, b = *hi + span;
     std::string away;
-    const struct { int has; double at; const char *name; } limits[2] = {
-        {g.lim.hasLsl, g.lim.lsl, "LSL"}, {g.lim.hasUsl, g.lim.usl, "USL"}};
+    const struct {
+        int has;
+        double at;
+        const char *name;
+    } limits[2] = {{g.lim.hasLsl, g.lim.lsl, "LSL"}, {g.lim.hasUsl, g.lim.usl, "USL"}};
     for (const auto &l : limits) {
         if (!l.has) continue;
         const std::string label = std::string(l.name) + " " + Num(l.at, d);
@@ -171,7 +176,8 @@ std::string ToleranceLines(int vertical, std::vector<RtChartLine> *lines, double
         if (l.at >= a && l.at <= b) {
             Extend(l.at, lo, hi);
         } else {
-            const char *where = vertical ? (l.at < a ? "left" : "right") : (l.at < a ? "below" : "above");
+            const char *where =
+                vertical ? (l.at < a ? "left" : "right") : (l.at < a ? "below" : "above");
             away += (away.empty() ? "" : ", ") + label + " " + where;
         }
     }
@@ -186,7 +192,9 @@ void DrawIndividuals() {
     const int d = Decimals();
     RtChart c;
     c.title = "Individuals chart";
-    if (r.ctl.has) c.title += "   (sigma within " + Num(r.ctl.sigma, d + 2) + " " + UnitName() + " = mean moving range / 1.128)";
+    if (r.ctl.has)
+        c.title += "   (sigma within " + Num(r.ctl.sigma, d + 2) + " " + UnitName() +
+                   " = mean moving range / 1.128)";
     c.xLabel = "sample";
     c.yLabel = std::string("value [") + UnitName() + "]";
     const double first = static_cast<double>(FirstNumber());
@@ -202,7 +210,8 @@ void DrawIndividuals() {
         p.kind = RT_SERIES_POINTS;
         p.color = kRuleColors[k];
         p.width = 6.0;
-        p.name = std::string(kRuleNames[k]) + " (" + std::to_string(static_cast<long long>(r.broken[k])) + ")";
+        p.name = std::string(kRuleNames[k]) + " (" +
+                 std::to_string(static_cast<long long>(r.broken[k])) + ")";
         const uint8_t mine = static_cast<uint8_t>(1 << k), lower = static_cast<uint8_t>(mine - 1);
         for (size_t i = 0; i < n; ++i)
             if ((r.flags[i] & mine) && !(r.flags[i] & lower)) {
@@ -214,9 +223,12 @@ void DrawIndividuals() {
     c.legend = r.broken[0] + r.broken[1] + r.broken[2] + r.broken[3] > 0;
     double lo = r.sum.hasMean ? r.sum.min : 0.0, hi = r.sum.hasMean ? r.sum.max : 1.0;
     if (r.ctl.has) {
-        c.lines.push_back(Line(0, r.ctl.cl, kCentreColor, RT_LINE_SOLID, 1.5, "CL " + Num(r.ctl.cl, d + 2)));
-        c.lines.push_back(Line(0, r.ctl.ucl, kControlColor, RT_LINE_DASHED, 1.5, "UCL " + Num(r.ctl.ucl, d + 2)));
-        c.lines.push_back(Line(0, r.ctl.lcl, kControlColor, RT_LINE_DASHED, 1.5, "LCL " + Num(r.ctl.lcl, d + 2)));
+        c.lines.push_back(
+            Line(0, r.ctl.cl, kCentreColor, RT_LINE_SOLID, 1.5, "CL " + Num(r.ctl.cl, d + 2)));
+        c.lines.push_back(
+            Line(0, r.ctl.ucl, kControlColor, RT_LINE_DASHED, 1.5, "UCL " + Num(r.ctl.ucl, d + 2)));
+        c.lines.push_back(
+            Line(0, r.ctl.lcl, kControlColor, RT_LINE_DASHED, 1.5, "LCL " + Num(r.ctl.lcl, d + 2)));
         Extend(r.ctl.ucl, &lo, &hi);
         Extend(r.ctl.lcl, &lo, &hi);
     }
@@ -265,8 +277,10 @@ void DrawMovingRange() {
         c.legend = 1;
     }
     if (r.ctl.has) {
-        c.lines.push_back(Line(0, r.ctl.mrCl, kCentreColor, RT_LINE_SOLID, 1.5, "CL " + Num(r.ctl.mrCl, d + 2)));
-        c.lines.push_back(Line(0, r.ctl.mrUcl, kControlColor, RT_LINE_DASHED, 1.5, "UCL " + Num(r.ctl.mrUcl, d + 2)));
+        c.lines.push_back(
+            Line(0, r.ctl.mrCl, kCentreColor, RT_LINE_SOLID, 1.5, "CL " + Num(r.ctl.mrCl, d + 2)));
+        c.lines.push_back(Line(0, r.ctl.mrUcl, kControlColor, RT_LINE_DASHED, 1.5,
+                               "UCL " + Num(r.ctl.mrUcl, d + 2)));
         if (r.ctl.mrUcl > hi) hi = r.ctl.mrUcl;
     }
     c.yMin = 0.0;
@@ -295,7 +309,8 @@ void DrawHistogram() {
     c.title = "Histogram";
     if (!h.counts.empty()) {
         c.title += "   (bin width " + Num(h.width, d) + " " + UnitName() + ", " + RuleName(h.rule) +
-                   (h.widened ? ", widened to " + std::to_string(ANA_MAX_BINS) + " bins" : "") + ")";
+                   (h.widened ? ", widened to " + std::to_string(ANA_MAX_BINS) + " bins" : "") +
+                   ")";
     }
     RtChartSeries b;
     b.kind = RT_SERIES_BARS;
@@ -333,7 +348,8 @@ void DrawHistogram() {
     }
     if (r.sum.hasMean) {
         // at the foot of its line: the tolerance labels sit at the top
-        c.lines.push_back(Line(1, r.sum.mean, kCentreColor, RT_LINE_DASHED, 1.5, "mean " + Num(r.sum.mean, d + 2)));
+        c.lines.push_back(Line(1, r.sum.mean, kCentreColor, RT_LINE_DASHED, 1.5,
+                               "mean " + Num(r.sum.mean, d + 2)));
         c.lines.back().labelOtherEnd = 1;
     }
     const std::string away = ToleranceLines(1, &c.lines, &lo, &hi);
@@ -357,7 +373,9 @@ std::string Html(const std::string &s) {
     return o;
 }
 
-std::vector<AnaRow> Rows() { return AnaCapabilityRows(&g.result.cap, &g.lim, UnitName(), Decimals()); }
+std::vector<AnaRow> Rows() {
+    return AnaCapabilityRows(&g.result.cap, &g.lim, UnitName(), Decimals());
+}
 
 void ShowTable() {
     const std::vector<AnaRow> rows = Rows();
@@ -366,13 +384,14 @@ void ShowTable() {
     t += "<tr><th align='left'>Capability</th><th align='right'></th></tr>";
     for (size_t i = 0; i < rows.size(); ++i) {
         t += i % 2 ? "<tr style='background-color:#f0f0f0'>" : "<tr>";
-        t += "<td>" + Html(rows[i].name) + "</td><td align='right'><b>" + Html(rows[i].value) + "</b></td></tr>";
+        t += "<td>" + Html(rows[i].name) + "</td><td align='right'><b>" + Html(rows[i].value) +
+             "</b></td></tr>";
     }
     t += "</table>";
     SetCtrlVal(pAnalysis, ANALYSIS_TEXTSpcTable, t.c_str());
 }
 
-} // namespace
+}   // namespace
 
 // Lines that describe the source: shown beside the table and at the head of
 // the report.
@@ -387,13 +406,15 @@ static std::vector<std::string> SourceLines() {
         if (dropped > 0) {
             const AnaRunning &o = g.unit == SPC_UNIT_MM ? anaLive.droppedUm : anaLive.droppedPx;
             const double scale = g.unit == SPC_UNIT_MM ? 0.001 : 1.0;
-            const double sd = o.n > 1 ? std::sqrt(static_cast<double>(o.m2 / (o.n - 1))) * scale : NAN;
-            std::snprintf(t, sizeof t,
-                          "Shown: the newest %zu. The %lld older ones are left out of the pictures and the table: "
-                          "mean %s, sigma %s %s",
-                          AnaLiveCount(&anaLive), static_cast<long long>(dropped),
-                          AnaNumber(1, static_cast<double>(o.mean) * scale, Decimals() + 2).c_str(),
-                          AnaNumber(o.n > 1, sd, Decimals() + 2).c_str(), UnitName());
+            const double sd =
+                o.n > 1 ? std::sqrt(static_cast<double>(o.m2 / (o.n - 1))) * scale : NAN;
+            std::snprintf(
+                t, sizeof t,
+                "Shown: the newest %zu. The %lld older ones are left out of the pictures and the table: "
+                "mean %s, sigma %s %s",
+                AnaLiveCount(&anaLive), static_cast<long long>(dropped),
+                AnaNumber(1, static_cast<double>(o.mean) * scale, Decimals() + 2).c_str(),
+                AnaNumber(o.n > 1, sd, Decimals() + 2).c_str(), UnitName());
             out.push_back(t);
         }
         std::string fw(szVersion);
@@ -406,10 +427,11 @@ static std::vector<std::string> SourceLines() {
                 if (*p == '\n' || *p == '\r') *p = ' ';
             if (info[0]) out.push_back(std::string("Sensor: ") + info);
         }
-        std::snprintf(t, sizeof t,
-                      "Parameter set: set-point %u, tolerance %u, window %u .. %u, threshold %u, power %u, "
-                      "average %u, slope %u, intersect %u",
-                      tVal, tTol, eBeg, eEnd, vThd, power, average, slope, intersect);
+        std::snprintf(
+            t, sizeof t,
+            "Parameter set: set-point %u, tolerance %u, window %u .. %u, threshold %u, power %u, "
+            "average %u, slope %u, intersect %u",
+            tVal, tTol, eBeg, eEnd, vThd, power, average, slope, intersect);
         out.push_back(t);
     } else if (g.rec.loaded) {
         out.push_back("Source: recording " + g.rec.path);
@@ -419,7 +441,8 @@ static std::vector<std::string> SourceLines() {
                       "Offset-Value %ld um, Slope-Value %.4f um/pixel",
                       h.date.c_str(), h.time.c_str(), h.increment, h.samples, h.offset, h.slope);
         out.push_back(t);
-        std::snprintf(t, sizeof t, "Samples read: %lld", static_cast<long long>(g.rec.info.samples));
+        std::snprintf(t, sizeof t, "Samples read: %lld",
+                      static_cast<long long>(g.rec.info.samples));
         out.push_back(t);
         if (!g.rec.info.message.empty()) out.push_back("Note: " + g.rec.info.message);
     } else {
@@ -435,8 +458,9 @@ static void ShowInfo() {
     for (const std::string &l : SourceLines()) text += l + "\n";
     const AnaResult &r = g.result;
     char t[300];
-    std::snprintf(t, sizeof t, "Western Electric rules broken: 1: %lld   2: %lld   3: %lld   4: %lld points\n"
-                               "Moving ranges above their UCL: %lld",
+    std::snprintf(t, sizeof t,
+                  "Western Electric rules broken: 1: %lld   2: %lld   3: %lld   4: %lld points\n"
+                  "Moving ranges above their UCL: %lld",
                   static_cast<long long>(r.broken[0]), static_cast<long long>(r.broken[1]),
                   static_cast<long long>(r.broken[2]), static_cast<long long>(r.broken[3]),
                   static_cast<long long>(r.mrAbove));
@@ -454,7 +478,8 @@ static void ShowLimitFields() {
         SetCtrlVal(pAnalysis, ANALYSIS_NUMSpcLsl, g.lim.hasLsl ? g.lim.lsl : 0.0);
         SetCtrlVal(pAnalysis, ANALYSIS_NUMSpcUsl, g.lim.hasUsl ? g.lim.usl : 0.0);
     }
-    SetCtrlAttribute(pAnalysis, ANALYSIS_BTNSpcReload, ATTR_DIMMED, g.source == SPC_SOURCE_FILE ? 0 : 1);
+    SetCtrlAttribute(pAnalysis, ANALYSIS_BTNSpcReload, ATTR_DIMMED,
+                     g.source == SPC_SOURCE_FILE ? 0 : 1);
 }
 
 void AnalysisRefresh(void) {
@@ -498,7 +523,8 @@ static std::string FindForm(void) {
     char exeDir[260] = "";
     GetProjectDir(exeDir, sizeof exeDir);
     const std::string dir(exeDir);
-    const std::string candidates[3] = {dir + "/" + ANALYSIS_UI_FILE, dir + "/../share/kvex-ridar/" + ANALYSIS_UI_FILE,
+    const std::string candidates[3] = {dir + "/" + ANALYSIS_UI_FILE,
+                                       dir + "/../share/kvex-ridar/" + ANALYSIS_UI_FILE,
                                        ANALYSIS_UI_FILE};
     for (const std::string &c : candidates) {
         long size = 0;
@@ -521,7 +547,10 @@ int AnalysisLoadPanel(void) {
     SetCtrlVal(pAnalysis, ANALYSIS_RINGSpcUnit, g.unit);
     SetCtrlVal(pAnalysis, ANALYSIS_RINGSpcLimits, g.limits);
     SetCtrlVal(pAnalysis, ANALYSIS_NUMSpcBinWidth, g.binWidth);
-    static const struct { int control; const char *what; } pictures[] = {
+    static const struct {
+        int control;
+        const char *what;
+    } pictures[] = {
         {ANALYSIS_GRAPHSpcIndiv, "individuals"},
         {ANALYSIS_GRAPHSpcMR, "moving-range"},
         {ANALYSIS_GRAPHSpcHist, "histogram"},
@@ -529,7 +558,8 @@ int AnalysisLoadPanel(void) {
     for (const auto &p : pictures) {
         const int control = p.control;
         const char *what = p.what;
-        rt_AddMenuItem(pAnalysis, control, "Save this picture as PNG...", [control, what] { SavePicture(control, what); });
+        rt_AddMenuItem(pAnalysis, control, "Save this picture as PNG...",
+                       [control, what] { SavePicture(control, what); });
     }
     rt_SetShortcut(pAnalysis, "Ctrl+P", [] { rt_UserClick(pAnalysis, ANALYSIS_BTNSpcSavePng); });
     rt_SetShortcut(pAnalysis, "Ctrl+E", [] { rt_UserClick(pAnalysis, ANALYSIS_BTNSpcExportPdf); });
@@ -547,7 +577,8 @@ int AnalysisShow(void) {
 
 void InitAnalysis(void) {
     if (g.timer <= 0) g.timer = rt_NewTimer(SPC_LIVE_TICK, LiveTick);
-    if (pHandle > 0) rt_SetShortcut(pHandle, "F7", [] { rt_UserClick(pHandle, PANEL_BTNAnalysis); });
+    if (pHandle > 0)
+        rt_SetShortcut(pHandle, "F7", [] { rt_UserClick(pHandle, PANEL_BTNAnalysis); });
 }
 
 int AnalysisOpenFile(const char *path) {
@@ -570,8 +601,9 @@ int AnalysisOpenFile(const char *path) {
     }
     AnalysisRefresh();
     char m[900];
-    std::snprintf(m, sizeof m, "Read %lld samples from %s%s%s", static_cast<long long>(g.rec.info.samples),
-                  g.rec.path.c_str(), g.rec.info.message.empty() ? "" : " - ", g.rec.info.message.c_str());
+    std::snprintf(m, sizeof m, "Read %lld samples from %s%s%s",
+                  static_cast<long long>(g.rec.info.samples), g.rec.path.c_str(),
+                  g.rec.info.message.empty() ? "" : " - ", g.rec.info.message.c_str());
     Status(m);
     return 0;
 }
@@ -613,9 +645,11 @@ void AnalysisFileName(char *name, int bufSize, long long unixTime, const char *e
     const std::time_t t = static_cast<std::time_t>(unixTime);
     std::tm local{};
     char stamp[40] = "";
-    if (localtime_r(&t, &local) == nullptr || std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", &local) == 0)
+    if (localtime_r(&t, &local) == nullptr ||
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", &local) == 0)
         stamp[0] = '\0';
-    std::snprintf(name, static_cast<size_t>(bufSize), "ridar-analysis%s%s%s", stamp[0] ? "-" : "", stamp, ext ? ext : "");
+    std::snprintf(name, static_cast<size_t>(bufSize), "ridar-analysis%s%s%s", stamp[0] ? "-" : "",
+                  stamp, ext ? ext : "");
 }
 
 int AnalysisWritePdf(const char *path) {
@@ -638,20 +672,25 @@ int AnalysisWritePdf(const char *path) {
     for (const AnaRow &r : Rows()) rep.table.push_back({r.name, r.value});
     const AnaResult &r = g.result;
     char t[300];
-    std::snprintf(t, sizeof t, "Western Electric rules broken: 1: %lld  2: %lld  3: %lld  4: %lld points; "
-                               "moving ranges above their UCL: %lld",
+    std::snprintf(t, sizeof t,
+                  "Western Electric rules broken: 1: %lld  2: %lld  3: %lld  4: %lld points; "
+                  "moving ranges above their UCL: %lld",
                   static_cast<long long>(r.broken[0]), static_cast<long long>(r.broken[1]),
                   static_cast<long long>(r.broken[2]), static_cast<long long>(r.broken[3]),
                   static_cast<long long>(r.mrAbove));
     rep.notes.push_back(t);
-    rep.notes.push_back("Control limits at +/- 3 sigma within (mean moving range / 1.128); Cp, Cpk with sigma "
-                        "within, Pp, Ppk with sigma overall (n - 1); expected ppm from the normal distribution.");
+    rep.notes.push_back(
+        "Control limits at +/- 3 sigma within (mean moving range / 1.128); Cp, Cpk with sigma "
+        "within, Pp, Ppk with sigma overall (n - 1); expected ppm from the normal distribution.");
     return rt_WritePdfReport(path, rep) == 0 ? 0 : -1;
 }
 
 int AnalysisSavePngs(const char *base) {
     if (AnalysisLoadPanel() < 0 || !base) return -1;
-    static const struct { int control; const char *suffix; } pictures[] = {
+    static const struct {
+        int control;
+        const char *suffix;
+    } pictures[] = {
         {ANALYSIS_GRAPHSpcIndiv, "-individuals.png"},
         {ANALYSIS_GRAPHSpcMR, "-moving-range.png"},
         {ANALYSIS_GRAPHSpcHist, "-histogram.png"},
@@ -677,39 +716,55 @@ static void RememberDir(const char *path) {
 }
 
 // Asks for a file name ending in ext; 0 when one was chosen (and may be written).
-static int AskFile(const char *title, const char *ext, const char *filter, char *path, int bufSize) {
+static int AskFile(const char *title, const char *ext, const char *filter, char *path,
+                   int bufSize) {
     char name[80];
     AnalysisFileName(name, sizeof name, static_cast<long long>(std::time(nullptr)), ext);
     const int r = FileSelectPopup(lastDir, name, filter, title, "Save", 0, 1, 1, 1, path, bufSize);
     if (r <= 0) return -1;
     const size_t n = std::strlen(path), e = std::strlen(ext);
-    if ((n < e || std::strcmp(path + n - e, ext) != 0) && n + e < static_cast<size_t>(bufSize)) std::strcat(path, ext);
+    if ((n < e || std::strcmp(path + n - e, ext) != 0) && n + e < static_cast<size_t>(bufSize))
+        std::strcat(path, ext);
     long size = 0;
-    if (GetFileInfo(path, &size) == 1 && !ConfirmPopup("ATTENTION !", "File already exist - overwrite ?")) return -1;
+    if (GetFileInfo(path, &size) == 1 &&
+        !ConfirmPopup("ATTENTION !", "File already exist - overwrite ?"))
+        return -1;
     RememberDir(path);
     return 0;
 }
 
 static void SavePicture(int control, const char *what) {
     char path[300] = "";
-    if (AskFile("Save picture as PNG", ".png", "*.png", path, static_cast<int>(sizeof path)) != 0) return;
-    std::string m = rt_SavePanelImage(pAnalysis, control, path) == 0 ? std::string("Picture saved: ") + path
-                                                                      : std::string("Picture could not be written: ") + path;
+    if (AskFile("Save picture as PNG", ".png", "*.png", path, static_cast<int>(sizeof path)) != 0)
+        return;
+    std::string m = rt_SavePanelImage(pAnalysis, control, path) == 0
+                        ? std::string("Picture saved: ") + path
+                        : std::string("Picture could not be written: ") + path;
     (void)what;
     Status(m.c_str());
 }
 
 // ---- callbacks -------------------------------------------------------------------------
 
-int CVICALLBACK CC_ANALYSIS(int panel, int control, int event, void *callbackData, int eventData1, int eventData2) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+int CVICALLBACK CC_ANALYSIS(int panel, int control, int event, void *callbackData, int eventData1,
+                            int eventData2) {
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_CLOSE) return 0;
     HidePanel(pAnalysis);
     if (g.standalone) QuitUserInterface(0);
     return 0;
 }
 
-#define UNUSED_ARGS (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2
+#define UNUSED_ARGS \
+    (void)panel; \
+    (void)control; \
+    (void)callbackData; \
+    (void)eventData1; \
+    (void)eventData2
 
 RIDAR_CALLBACK(CC_BTNAnalysis) {
     UNUSED_ARGS;
@@ -734,8 +789,8 @@ RIDAR_CALLBACK(CC_BTNSpcOpen) {
     if (event != EVENT_COMMIT) return 0;
     char path[300] = "";
     const char *dir = lastDir[0] ? lastDir : proj_dir;
-    const int r = FileSelectPopup(dir, "RECORD.DAT", "*.dat", "Open a recorder file", "Open", 0, 0, 1, 0, path,
-                                  static_cast<int>(sizeof path));
+    const int r = FileSelectPopup(dir, "RECORD.DAT", "*.dat", "Open a recorder file", "Open", 0, 0,
+                                  1, 0, path, static_cast<int>(sizeof path));
     if (r != VAL_EXISTING_FILE_SELECTED) return 0;
     RememberDir(path);
     AnalysisOpenFile(path);
@@ -831,9 +886,12 @@ RIDAR_CALLBACK(CC_BTNSpcExportPdf) {
     UNUSED_ARGS;
     if (event != EVENT_COMMIT) return 0;
     char path[300] = "";
-    if (AskFile("Export the analysis as PDF", ".pdf", "*.pdf", path, static_cast<int>(sizeof path)) != 0) return 0;
-    const std::string m = AnalysisWritePdf(path) == 0 ? std::string("Report written: ") + path
-                                                      : std::string("Report could not be written: ") + path;
+    if (AskFile("Export the analysis as PDF", ".pdf", "*.pdf", path,
+                static_cast<int>(sizeof path)) != 0)
+        return 0;
+    const std::string m = AnalysisWritePdf(path) == 0
+                              ? std::string("Report written: ") + path
+                              : std::string("Report could not be written: ") + path;
     Status(m.c_str());
     return 0;
 }
@@ -846,8 +904,9 @@ RIDAR_CALLBACK(CC_BTNSpcSavePng) {
                 static_cast<int>(sizeof path)) != 0)
         return 0;
     path[std::strlen(path) - 4] = '\0';   // the base name; each picture adds its own ending
-    const std::string m = AnalysisSavePngs(path) == 0 ? std::string("Pictures saved: ") + path + "-*.png"
-                                                      : std::string("Pictures could not be written: ") + path;
+    const std::string m = AnalysisSavePngs(path) == 0
+                              ? std::string("Pictures saved: ") + path + "-*.png"
+                              : std::string("Pictures could not be written: ") + path;
     Status(m.c_str());
     return 0;
 }
@@ -868,7 +927,8 @@ static const RtCallbackEntry kAnalysisCallbacks[] = {
 };
 
 void RegisterAnalysisCallbacks(void) {
-    RegisterCallbacks(kAnalysisCallbacks, static_cast<int>(sizeof kAnalysisCallbacks / sizeof kAnalysisCallbacks[0]));
+    RegisterCallbacks(kAnalysisCallbacks,
+                      static_cast<int>(sizeof kAnalysisCallbacks / sizeof kAnalysisCallbacks[0]));
 }
 
 // ---- command line ----------------------------------------------------------------------
@@ -897,7 +957,10 @@ int AnalysisCommandLine(int argc, char **argv, int *handled) {
             if (!file) return 2;
         } else if (std::strcmp(a, "--export") == 0) {
             out = value(a);
-            if (!out) { *handled = 1; return 2; }
+            if (!out) {
+                *handled = 1;
+                return 2;
+            }
         } else if (std::strcmp(a, "--lsl") == 0 || std::strcmp(a, "--usl") == 0) {
             const char *v = value(a);
             double d = 0;
@@ -928,7 +991,9 @@ int AnalysisCommandLine(int argc, char **argv, int *handled) {
     // A report needs no display: nothing is shown.
     if (out) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (InitCVIRTE(argc, argv) == 0) {
-        std::fprintf(stderr, "kvex-ridar: no display to open the analysis window on (use --export for a report)\n");
+        std::fprintf(
+            stderr,
+            "kvex-ridar: no display to open the analysis window on (use --export for a report)\n");
         return 1;
     }
     RegisterAnalysisCallbacks();
@@ -943,7 +1008,8 @@ int AnalysisCommandLine(int argc, char **argv, int *handled) {
         if (out) return 1;
     }
     if (out) {
-        if (g.rec.info.message.size()) std::fprintf(stderr, "kvex-ridar: %s: %s\n", file, g.rec.info.message.c_str());
+        if (g.rec.info.message.size())
+            std::fprintf(stderr, "kvex-ridar: %s: %s\n", file, g.rec.info.message.c_str());
         // the pictures are drawn at the window's size, as on screen
         DisplayPanel(pAnalysis);
         ProcessSystemEvents();

@@ -73,7 +73,8 @@ long AnalysisLiveRedraws(void);
 // *handled 1 when the command line asked for it; the return is the exit code.
 int AnalysisCommandLine(int argc, char **argv, int *handled);
 
-int CVICALLBACK CC_ANALYSIS(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CVICALLBACK CC_ANALYSIS(int panel, int control, int event, void *callbackData, int eventData1,
+                            int eventData2);
 RIDAR_CALLBACK(CC_BTNAnalysis);
 RIDAR_CALLBACK(CC_RINGSpcSource);
 RIDAR_CALLBACK(CC_BTNSpcOpen);

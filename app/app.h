@@ -32,6 +32,9 @@ void PictureName(char *name, int bufSize, long long unixTime);
 // panel) as PNG; 0 when saved.
 int SavePicture(int control);
 
-int CVICALLBACK CC_PANEL(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
-int CVICALLBACK CC_POPUP(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
-int CVICALLBACK CC_RECORD(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CVICALLBACK CC_PANEL(int panel, int control, int event, void *callbackData, int eventData1,
+                         int eventData2);
+int CVICALLBACK CC_POPUP(int panel, int control, int event, void *callbackData, int eventData1,
+                         int eventData2);
+int CVICALLBACK CC_RECORD(int panel, int control, int event, void *callbackData, int eventData1,
+                          int eventData2);

@@ -10,8 +10,8 @@
 #include "link/frame.h"
 #include "stats/stats.h"
 
-static const double kHealthPeriod = 0.5;  // seconds between link-health updates
-static const double kTalking = 2.0;       // a frame younger than this: the sensor talks
+static const double kHealthPeriod = 0.5;   // seconds between link-health updates
+static const double kTalking = 2.0;        // a frame younger than this: the sensor talks
 static const int kTalkingColor = 0xC8F0C8;
 
 // The tooltip of the link-health line adds what the adapter's driver does
@@ -49,16 +49,19 @@ void ShowLinkHealth(void) {
         a = Timer() - linkLastFrame;
         if (a < 0.0) a = 0.0;
         if (a < 60.0) std::snprintf(age, sizeof age, "%.1f s ago", a);
-        else if (a < 3600.0) std::snprintf(age, sizeof age, "%d min ago", static_cast<int>(a / 60.0));
+        else if (a < 3600.0)
+            std::snprintf(age, sizeof age, "%d min ago", static_cast<int>(a / 60.0));
         else std::snprintf(age, sizeof age, "%.1f h ago", a / 3600.0);
     }
     char text[200];
-    std::snprintf(text, sizeof text,
-                  "Frames %ld   Time-outs %ld   Resyncs %ld (bytes dropped %ld)   Open failures %ld   Last frame %s",
-                  linkFrames, linkTimeouts, linkResyncs, linkBytesDropped, linkOpenFailures, age);
+    std::snprintf(
+        text, sizeof text,
+        "Frames %ld   Time-outs %ld   Resyncs %ld (bytes dropped %ld)   Open failures %ld   Last frame %s",
+        linkFrames, linkTimeouts, linkResyncs, linkBytesDropped, linkOpenFailures, age);
     SetCtrlVal(pHandle, PANEL_TEXTLinkHealth, text);
     const int talking = linkFrames > 0 && a < kTalking;
-    SetCtrlAttribute(pHandle, PANEL_TEXTLinkHealth, ATTR_TEXT_BGCOLOR, talking ? kTalkingColor : VAL_WHITE);
+    SetCtrlAttribute(pHandle, PANEL_TEXTLinkHealth, ATTR_TEXT_BGCOLOR,
+                     talking ? kTalkingColor : VAL_WHITE);
     // the field is always light: its text must not follow a dark desktop palette
     SetCtrlAttribute(pHandle, PANEL_TEXTLinkHealth, ATTR_TEXT_COLOR, VAL_BLACK);
     ShowLatencyTip();
@@ -98,8 +101,8 @@ int SavePicture(int control) {
         if (pictDir[0] != '\0') MakePathname(pictDir, name, path, sizeof path);
         else std::snprintf(path, sizeof path, "%s", name);
     } else {
-        const int r = FileSelectPopup(pictDir, name, "*.png", "Save picture as PNG", "Save", 0, 1, 1, 1, path,
-                                      static_cast<int>(sizeof path));
+        const int r = FileSelectPopup(pictDir, name, "*.png", "Save picture as PNG", "Save", 0, 1,
+                                      1, 1, path, static_cast<int>(sizeof path));
         if (r <= 0) return -1;
         // a name without an extension still gets a PNG; say so in its name
         const char *base = std::strrchr(path, '/');
@@ -107,7 +110,8 @@ int SavePicture(int control) {
         if (std::strchr(base, '.') == nullptr && std::strlen(path) + 4 < sizeof path)
             std::strcat(path, ".png");
         long size = 0;
-        if (GetFileInfo(path, &size) == 1 && !ConfirmPopup("ATTENTION !", "File already exist - overwrite ?"))
+        if (GetFileInfo(path, &size) == 1 &&
+            !ConfirmPopup("ATTENTION !", "File already exist - overwrite ?"))
             return -1;
     }
     const int rc = rt_SavePanelImage(pHandle, control, path);
@@ -152,6 +156,7 @@ void InitComforts(void) {
     static const int graphs[] = {PANEL_GRAPHBar, PANEL_GRAPHVideo, PANEL_STRIPRaw};
     for (int g : graphs) {
         rt_AddMenuItem(pHandle, g, "Save this graph as PNG...", [g] { SavePicture(g); });
-        rt_AddMenuItem(pHandle, g, "Save the whole panel as PNG...  (Ctrl+P)", [] { SavePicture(0); });
+        rt_AddMenuItem(pHandle, g, "Save the whole panel as PNG...  (Ctrl+P)",
+                       [] { SavePicture(0); });
     }
 }

@@ -51,7 +51,6 @@ void ShowLogo(int style) {
         ShowInfoText(VAL_WHITE, VAL_GRAY, szSoftName, 300, 22, 18);
         ShowInfoText(VAL_WHITE, VAL_GRAY, szSoftVersion, 450, 28, 11);
         break;
-    default:
-        break;
+    default: break;
     }
 }

@@ -88,14 +88,15 @@ static const char *const kAnaModeNew[] = {
     "DIRECT 0..10V", "DIRECT <no AVG>", "MAXIMA", "MINIMA", "MAX - MIN",
 };
 static const char *const kAnaModeOld[] = {
-    "DIRECT 0..10V",      "DIRECT <no AVG>",    "MAX. int. trigg.", "MIN. int. trigg.",
+    "DIRECT 0..10V",       "DIRECT <no AVG>",    "MAX. int. trigg.",   "MIN. int. trigg.",
     "MAX-MIN int. trigg.", "MAX. ext. IN0-gate", "MIN. ext. IN0-gate", "MAX-MIN IN0-gate",
 };
 
 void InitGUI(void) {
     int hardware = 0;
     GetCtrlVal(pHandle, PANEL_DROPHardware, &hardware);
-    SetCtrlAttribute(pHandle, PANEL_NEDITTolerance, ATTR_DIMMED, (hardware == 1 || hardware == 3) ? 1 : 0);
+    SetCtrlAttribute(pHandle, PANEL_NEDITTolerance, ATTR_DIMMED,
+                     (hardware == 1 || hardware == 3) ? 1 : 0);
 
     const int ana = anaMode > 1 ? 1 : 0;
     SetCtrlAttribute(pHandle, PANEL_NUMAnaValue, ATTR_VISIBLE, ana);
@@ -106,9 +107,11 @@ void InitGUI(void) {
 
     ClearListCtrl(pHandle, PANEL_RINGanaMode);
     if (softversion >= 240) {
-        for (int i = 0; i < 5; ++i) InsertListItem(pHandle, PANEL_RINGanaMode, -1, kAnaModeNew[i], i);
+        for (int i = 0; i < 5; ++i)
+            InsertListItem(pHandle, PANEL_RINGanaMode, -1, kAnaModeNew[i], i);
     } else {
-        for (int i = 0; i < 8; ++i) InsertListItem(pHandle, PANEL_RINGanaMode, -1, kAnaModeOld[i], i);
+        for (int i = 0; i < 8; ++i)
+            InsertListItem(pHandle, PANEL_RINGanaMode, -1, kAnaModeOld[i], i);
     }
     // The refilled ring starts at its first item; show the mode the sensor
     // holds, or the next send would quietly change it.

@@ -27,7 +27,8 @@ static void CopyPath(char *dst, int bufSize, const char *src) {
 static void FindResourceFile(const char *exeDir, char *path, int bufSize) {
     char candidates[3][600];
     std::snprintf(candidates[0], sizeof candidates[0], "%s/%s", exeDir, UIR_FILE);
-    std::snprintf(candidates[1], sizeof candidates[1], "%s/../share/kvex-ridar/%s", exeDir, UIR_FILE);
+    std::snprintf(candidates[1], sizeof candidates[1], "%s/../share/kvex-ridar/%s", exeDir,
+                  UIR_FILE);
     std::snprintf(candidates[2], sizeof candidates[2], "%s", UIR_FILE);
     for (const char *c : candidates) {
         long size = 0;
@@ -112,8 +113,10 @@ struct RidarOptions {
 
 static int UsageError(const std::string &what) {
     std::fprintf(stderr, "kvex-ridar: %s\n", what.c_str());
-    std::fprintf(stderr, "Usage: kvex-ridar [--port DEVICE] [--simulate [SIMULATOR OPTIONS]]\n"
-                         "       kvex-ridar --analyse FILE [--export OUT.pdf [--lsl X] [--usl Y] [--unit px|mm]]\n");
+    std::fprintf(
+        stderr,
+        "Usage: kvex-ridar [--port DEVICE] [--simulate [SIMULATOR OPTIONS]]\n"
+        "       kvex-ridar --analyse FILE [--export OUT.pdf [--lsl X] [--usl Y] [--unit px|mm]]\n");
     return 2;
 }
 
@@ -128,11 +131,13 @@ static int ParseOptions(int argc, char **argv, RidarOptions *opt) {
             break;
         }
         if (std::strcmp(a, "--port") == 0) {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0') return UsageError("--port needs a device name");
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                return UsageError("--port needs a device name");
             opt->portDevice = argv[++i];
         } else if (std::strncmp(a, "--port=", 7) == 0 && a[7] != '\0') {
             opt->portDevice = a + 7;
-        } else if (std::strcmp(a, "--lsl") == 0 || std::strcmp(a, "--usl") == 0 || std::strcmp(a, "--unit") == 0) {
+        } else if (std::strcmp(a, "--lsl") == 0 || std::strcmp(a, "--usl") == 0 ||
+                   std::strcmp(a, "--unit") == 0) {
             // the analysis report's; without --analyse they change nothing
             if (i + 1 >= argc) return UsageError(std::string(a) + " needs a value");
             ++i;
@@ -147,9 +152,10 @@ static int ParseOptions(int argc, char **argv, RidarOptions *opt) {
 
 // Without a display Qt would abort the process with nothing a user can act on.
 static int NoDisplay(void) {
-    std::fprintf(stderr,
-                 "kvex-ridar: no display: set DISPLAY (X11) or WAYLAND_DISPLAY, run it under xvfb-run, "
-                 "or set QT_QPA_PLATFORM=offscreen for a headless run\n");
+    std::fprintf(
+        stderr,
+        "kvex-ridar: no display: set DISPLAY (X11) or WAYLAND_DISPLAY, run it under xvfb-run, "
+        "or set QT_QPA_PLATFORM=offscreen for a headless run\n");
     return 1;
 }
 
@@ -182,7 +188,8 @@ int WinMain(int argc, char **argv) {
     if (simulate) {
         const std::string dev = rt_StartSimulator(simArgs);
         if (dev.empty()) {
-            std::fprintf(stderr, "kvex-ridar: the sensor simulator kvex-sim could not be started\n");
+            std::fprintf(stderr,
+                         "kvex-ridar: the sensor simulator kvex-sim could not be started\n");
             return -1;
         }
         ports.push_back(dev);
@@ -224,7 +231,11 @@ int WinMain(int argc, char **argv) {
 
 int CVICALLBACK CC_PANEL(int panel, int control, int event, void *callbackData, int eventData1,
                          int eventData2) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_CLOSE) return 0;
     mainPanelClosed = 1;
     stop_flag = STOP_ASKED;
@@ -236,7 +247,11 @@ int CVICALLBACK CC_PANEL(int panel, int control, int event, void *callbackData, 
 
 int CVICALLBACK CC_POPUP(int panel, int control, int event, void *callbackData, int eventData1,
                          int eventData2) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_CLOSE) return 0;
     HidePanel(pPopup);
     SetCtrlVal(pHandle, PANEL_TOGGBTN_ParaII, 0);
@@ -245,7 +260,11 @@ int CVICALLBACK CC_POPUP(int panel, int control, int event, void *callbackData, 
 
 int CVICALLBACK CC_RECORD(int panel, int control, int event, void *callbackData, int eventData1,
                           int eventData2) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_CLOSE) return 0;
     HidePanel(pRecord);
     SetCtrlVal(pHandle, PANEL_TOGGBTN_Recorder, 0);

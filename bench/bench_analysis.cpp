@@ -21,26 +21,30 @@ const long kLines = 1000000;
 std::string Generate(const char *path) {
     std::FILE *f = std::fopen(path, "wb");
     if (!f) return "cannot write " + std::string(path);
-    std::fputs("Date:\t12-07-2026\r\nTime:\t08:00:00\r\nTime-Increment[s]:\t1\r\nNumber of Samples:\t-16960\r\n"
-               "Offset-Value [\xB5m]:\t-54\r\nSlope-Value [\xB5m/pixel]:\t12.5000\r\n"
-               "E-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n", f);
+    std::fputs(
+        "Date:\t12-07-2026\r\nTime:\t08:00:00\r\nTime-Increment[s]:\t1\r\nNumber of Samples:\t-16960\r\n"
+        "Offset-Value [\xB5m]:\t-54\r\nSlope-Value [\xB5m/pixel]:\t12.5000\r\n"
+        "E-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n",
+        f);
     unsigned seed = 12345;
     for (long i = 0; i < kLines; ++i) {
         seed = seed * 1103515245u + 12345u;
         const double noise = (static_cast<double>((seed >> 8) & 0xFFFF) / 65535.0 - 0.5) * 6.0;
-        const double m = 512.0 + 20.0 * std::sin(2.0 * M_PI * static_cast<double>(i) / 86400.0) + noise +
-                         (i > 700000 ? 8.0 : 0.0);
+        const double m = 512.0 + 20.0 * std::sin(2.0 * M_PI * static_cast<double>(i) / 86400.0) +
+                         noise + (i > 700000 ? 8.0 : 0.0);
         const int mv = static_cast<int>(std::lround(m));
-        std::fprintf(f, "%d\t%d\t%d\t2\t%d\r\n", mv - 100, mv + 100, mv, static_cast<int>(std::lround(mv * 12.5 - 54)));
+        std::fprintf(f, "%d\t%d\t%d\t2\t%d\r\n", mv - 100, mv + 100, mv,
+                     static_cast<int>(std::lround(mv * 12.5 - 54)));
     }
     std::fclose(f);
     return "";
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char **argv) {
-    if (!std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const std::string dir = argc > 1 ? argv[1] : "/tmp";
     const std::string rec = dir + "/ridar-bench-analysis.dat";
     const std::string pdf = dir + "/ridar-bench-analysis.pdf";
@@ -89,7 +93,8 @@ int main(int argc, char **argv) {
     // the live feed: what each frame of the run loop pays
     AnaLiveReset(&anaLive);
     t = bench::Now();
-    for (long i = 0; i < kLines; ++i) AnalysisLiveAdd(static_cast<uint16_t>(500 + i % 25), static_cast<uint32_t>(6000 + i % 300));
+    for (long i = 0; i < kLines; ++i)
+        AnalysisLiveAdd(static_cast<uint16_t>(500 + i % 25), static_cast<uint32_t>(6000 + i % 300));
     const double feed = bench::Now() - t;
     bench::Result("analysis_live_feed_ns_per_frame", feed / kLines * 1e9);
     AnalysisSetSource(SPC_SOURCE_LIVE);

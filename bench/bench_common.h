@@ -158,4 +158,4 @@ private:
     std::string device_, text_;
 };
 
-} // namespace bench
+}   // namespace bench

@@ -197,7 +197,7 @@ bool StartUp(Sim &sim, char *arg0) {
     return ccdvirtpixel > 0;
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char **argv) {
     Sim sim;
@@ -227,8 +227,9 @@ int main(int argc, char **argv) {
             std::map<std::string, int> n;
             bool eventFilter(QObject *o, QEvent *e) override {
                 if (e->type() == QEvent::Paint)
-                    ++n[std::string(o->metaObject()->className()) + " " + o->objectName().toStdString() +
-                        " " + std::to_string(static_cast<QPaintEvent *>(e)->rect().height()) + "px"];
+                    ++n[std::string(o->metaObject()->className()) + " " +
+                        o->objectName().toStdString() + " " +
+                        std::to_string(static_cast<QPaintEvent *>(e)->rect().height()) + "px"];
                 return false;
             }
         } who;
@@ -262,7 +263,8 @@ int main(int argc, char **argv) {
         rt_SavePanelImage(pHandle, 0, (std::string(snap) + "-run.png").c_str());
         SetCtrlAttribute(pHandle, PANEL_STRIPRaw, ATTR_VISIBLE, 0);
         SetCtrlAttribute(pHandle, PANEL_GRAPHVideo, ATTR_VISIBLE, 1);
-        for (int k = 0; k < 256; ++k) adcbuf[k] = static_cast<uint16_t>((k >= 50 && k < 75) ? 80 : 900 + k % 7);
+        for (int k = 0; k < 256; ++k)
+            adcbuf[k] = static_cast<uint16_t>((k >= 50 && k < 75) ? 80 : 900 + k % 7);
         const long v0 = videoPaint.paints;
         PlotVIDEOCurve(adcbuf, xArray8);
         PaintUntil({{&videoPaint, v0}});

@@ -39,7 +39,7 @@ struct Options {
     std::string mode = "run";
     double seconds = 30.0;
     int repeat = 6;
-    double sample = 10.0;       // footprint: seconds between RSS samples
+    double sample = 10.0;   // footprint: seconds between RSS samples
     std::vector<std::string> simArgs;
 };
 
@@ -291,7 +291,7 @@ int Usage() {
     return 2;
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {

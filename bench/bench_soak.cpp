@@ -45,10 +45,12 @@ int Rand(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng
 
 bool StartSim() {
     auto s = std::make_unique<SimProcess>();
-    if (!s->Start({"--fast", "--seed", std::to_string(Rand(1, 1000000)), "--noise", "2"})) return false;
+    if (!s->Start({"--fast", "--seed", std::to_string(Rand(1, 1000000)), "--noise", "2"}))
+        return false;
     std::string tmp = linkPath + ".new";
     unlink(tmp.c_str());
-    if (symlink(s->Device().c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), linkPath.c_str()) != 0)
+    if (symlink(s->Device().c_str(), tmp.c_str()) != 0 ||
+        rename(tmp.c_str(), linkPath.c_str()) != 0)
         return false;
     sim = std::move(s);
     return true;
@@ -58,10 +60,10 @@ bool StartSim() {
 void Misbehave() {
     if (done) return;
     if (sim) {
-        sim->Output();  // keep its output pipe drained
-        static const char *const kFaults[] = {"faults-off", "faults-off", "faults-off", "silent on",
-                                              "late 1400", "late 1600", "short 20", "extra 5",
-                                              "garbage 0.2", "bad-sync 0x00AB"};
+        sim->Output();   // keep its output pipe drained
+        static const char *const kFaults[] = {
+            "faults-off", "faults-off", "faults-off", "silent on",   "late 1400",
+            "late 1600",  "short 20",   "extra 5",    "garbage 0.2", "bad-sync 0x00AB"};
         const int pick = Rand(0, 21);
         if (pick < 10) {
             sim->Command(kFaults[pick]);
@@ -82,14 +84,15 @@ void Misbehave() {
     rt_After(Rand(500, 4000) / 1000.0, Misbehave);
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char **argv) {
     double minutes = 10;
     unsigned seed = static_cast<unsigned>(time(nullptr));
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--minutes") && i + 1 < argc) minutes = std::atof(argv[++i]);
-        else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc) seed = static_cast<unsigned>(std::atol(argv[++i]));
+        else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
+            seed = static_cast<unsigned>(std::atol(argv[++i]));
     }
     rng.seed(seed);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -143,9 +146,10 @@ int main(int argc, char **argv) {
         RunUserInterface();
         if (Now() >= nextReport) {
             nextReport += 60;
-            std::printf("soak: %5.1f min  runs %ld  frames %ld  time-outs %ld  reconnects %ld  RSS %ld kB\n",
-                        (Now() - t0) / 60.0, runs, rt_LinkStats().framesNotified - framesAtStart, timeouts,
-                        reconnects, RssKb());
+            std::printf(
+                "soak: %5.1f min  runs %ld  frames %ld  time-outs %ld  reconnects %ld  RSS %ld kB\n",
+                (Now() - t0) / 60.0, runs, rt_LinkStats().framesNotified - framesAtStart, timeouts,
+                reconnects, RssKb());
             std::fflush(stdout);
         }
     }
@@ -155,12 +159,15 @@ int main(int argc, char **argv) {
     const double elapsed = Now() - t0, cpu = CpuSeconds() - cpu0;
     std::printf("soak: done after %.1f min\n", elapsed / 60.0);
     std::printf("  frames            %ld (%.0f/s)\n", frames, frames / elapsed);
-    std::printf("  runs of the loop  %ld (restarts %ld), longest %.1f s\n", runs, runs > 0 ? runs - 1 : 0, longestRun);
+    std::printf("  runs of the loop  %ld (restarts %ld), longest %.1f s\n", runs,
+                runs > 0 ? runs - 1 : 0, longestRun);
     std::printf("  time-outs         %ld\n", timeouts);
     std::printf("  operator stops    %ld\n", operatorStops);
-    std::printf("  faults applied    %ld, adapter pulled %ld, reconnects %ld\n", faultsApplied, unplugs, reconnects);
+    std::printf("  faults applied    %ld, adapter pulled %ld, reconnects %ld\n", faultsApplied,
+                unplugs, reconnects);
     std::printf("  CPU               %.1f s (%.0f %% of one core)\n", cpu, 100.0 * cpu / elapsed);
-    std::printf("  RSS               %ld kB at start, %ld kB at end (%+ld kB)\n", rss0, rss1, rss1 - rss0);
+    std::printf("  RSS               %ld kB at start, %ld kB at end (%+ld kB)\n", rss0, rss1,
+                rss1 - rss0);
     CloseCom(com);
     sim.reset();
     unlink(linkPath.c_str());

@@ -118,7 +118,11 @@ int LinFit(const double *x, const double *y, int n, double *z, double *slopeOut,
 }
 
 RIDAR_CALLBACK(CC_ActivateCalibration) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     const int held = WaitForPendingReply();
     pp[0] = 1;
@@ -140,7 +144,11 @@ RIDAR_CALLBACK(CC_ActivateCalibration) {
 }
 
 RIDAR_CALLBACK(CC_DiscardCalibration) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     const int held = WaitForPendingReply();
     stop_flag = STOP_ASKED;
@@ -187,31 +195,51 @@ static void AcceptObject(int step) {
 }
 
 RIDAR_CALLBACK(CC_CheckStep1) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event == EVENT_VAL_CHANGED) StepChanged(0);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_CheckStep2) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event == EVENT_VAL_CHANGED) StepChanged(1);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_ButtonAcceptObject1) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event == EVENT_COMMIT) AcceptObject(0);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_ButtonAcceptObject2) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event == EVENT_COMMIT) AcceptObject(1);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_ButtonReset) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     const int held = WaitForPendingReply();
     int ok = 0;
@@ -263,7 +291,11 @@ static void RefuseUnstorableFit(double slopeUm, double offsetUm) {
 }
 
 RIDAR_CALLBACK(CC_ButtonDoFit) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     // Two equal pixel values leave the line undetermined (the fit would
     // divide by zero and its result would reach the sensor).
@@ -291,7 +323,11 @@ RIDAR_CALLBACK(CC_ButtonDoFit) {
 }
 
 RIDAR_CALLBACK(CC_ButtonSaveCalValues) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     // the slope scale belongs to the sensor, which may have changed since the fit
     if (!FitsCalibrationWords(slopeval, interval)) {

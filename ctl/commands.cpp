@@ -76,10 +76,11 @@ int PrintDifferences(const Words &a, const Words &b, const Sensor &s, FILE *to) 
     for (int i = 0; i < proto::kWords; ++i) {
         if (a[i] == b[i]) continue;
         ++n;
-        const char *name = (i == proto::kWord15 && !s.haveModel) ? "deltaTol/trigMode"
-                                                                 : proto::ParamWordName(i, s.Softversion());
-        std::fprintf(to, "%2d %-10s %5u %5u\n", i, name,
-                     static_cast<unsigned>(a[i]), static_cast<unsigned>(b[i]));
+        const char *name = (i == proto::kWord15 && !s.haveModel)
+                               ? "deltaTol/trigMode"
+                               : proto::ParamWordName(i, s.Softversion());
+        std::fprintf(to, "%2d %-10s %5u %5u\n", i, name, static_cast<unsigned>(a[i]),
+                     static_cast<unsigned>(b[i]));
     }
     return n;
 }
@@ -91,20 +92,21 @@ std::string LatencyTimerText(int ms) {
     return t;
 }
 
-}  // namespace
+}   // namespace
 
 int CmdIdentify(Sensor &s, bool json) {
     const proto::SensorModel &m = s.model;
     const bool accepted = s.series == 0;
     if (json) {
-        std::printf("{\"device\":%s,\"ccdtype\":%u,\"pixels\":%u,\"virtualPixels\":%u,\"boardType\":%u,"
-                    "\"firmwareVersion\":%u,\"firmware\":%s,\"description\":%s,\"range\":%s,"
-                    "\"accepted\":%s,\"lowLatency\":%s,\"latencyTimerMs\":%s",
-                    JsonString(s.device).c_str(), m.hw.ccdtype, m.hw.ccdmaxpixel, m.hw.ccdvirtpixel,
-                    m.hw.pcbtype, m.hw.softversion, JsonString(Trim(s.firmware)).c_str(),
-                    JsonString(m.line0).c_str(), JsonString(Trim(m.line1)).c_str(),
-                    accepted ? "true" : "false", s.line.LowLatency() ? "true" : "false",
-                    s.line.LatencyTimerMs() < 0 ? "null" : std::to_string(s.line.LatencyTimerMs()).c_str());
+        std::printf(
+            "{\"device\":%s,\"ccdtype\":%u,\"pixels\":%u,\"virtualPixels\":%u,\"boardType\":%u,"
+            "\"firmwareVersion\":%u,\"firmware\":%s,\"description\":%s,\"range\":%s,"
+            "\"accepted\":%s,\"lowLatency\":%s,\"latencyTimerMs\":%s",
+            JsonString(s.device).c_str(), m.hw.ccdtype, m.hw.ccdmaxpixel, m.hw.ccdvirtpixel,
+            m.hw.pcbtype, m.hw.softversion, JsonString(Trim(s.firmware)).c_str(),
+            JsonString(m.line0).c_str(), JsonString(Trim(m.line1)).c_str(),
+            accepted ? "true" : "false", s.line.LowLatency() ? "true" : "false",
+            s.line.LatencyTimerMs() < 0 ? "null" : std::to_string(s.line.LatencyTimerMs()).c_str());
         if (!accepted) std::printf(",\"refused\":%s", JsonString(s.status).c_str());
         std::printf("}\n");
     } else {
@@ -117,7 +119,8 @@ int CmdIdentify(Sensor &s, bool json) {
         if (!m.line0.empty()) std::printf("description:      %s\n", Utf8(m.line0).c_str());
         if (!Trim(m.line1).empty()) std::printf("                  %s\n", Utf8(m.line1).c_str());
         std::printf("series:           %s\n", accepted ? "accepted" : "refused");
-        std::printf("latency:          low-latency mode %s; %s\n", s.line.LowLatency() ? "on" : "refused by the driver",
+        std::printf("latency:          low-latency mode %s; %s\n",
+                    s.line.LowLatency() ? "on" : "refused by the driver",
                     LatencyTimerText(s.line.LatencyTimerMs()).c_str());
     }
     std::fflush(stdout);
@@ -165,10 +168,12 @@ int CmdSend(Sensor &s, const std::string &file, bool eeprom, bool verify) {
     const int n = PrintDifferences(w, back, s, stdout);
     std::fflush(stdout);
     if (n > 0) {
-        Complain("verify: " + std::to_string(n) + " word(s) differ from " + file + " (index, name, file, sensor)");
+        Complain("verify: " + std::to_string(n) + " word(s) differ from " + file +
+                 " (index, name, file, sensor)");
         return kExitDiffer;
     }
-    std::fprintf(stderr, "verify: %s holds the set of %s\n", eeprom ? "EEPROM" : "RAM", file.c_str());
+    std::fprintf(stderr, "verify: %s holds the set of %s\n", eeprom ? "EEPROM" : "RAM",
+                 file.c_str());
     return kExitOk;
 }
 
@@ -197,4 +202,4 @@ int CmdDiff(Sensor &s, const Options &o, const std::string &a, const std::string
     return n > 0 ? kExitDiffer : kExitOk;
 }
 
-}  // namespace ctl
+}   // namespace ctl

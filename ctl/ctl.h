@@ -15,9 +15,9 @@ namespace ctl {
 // Exit codes, as --help and the README list them.
 enum Exit {
     kExitOk = 0,
-    kExitDiffer = 1,    // diff, send --verify: a difference found
+    kExitDiffer = 1,   // diff, send --verify: a difference found
     kExitUsage = 2,
-    kExitSensor = 3,    // sensor or line failure, refused series
+    kExitSensor = 3,   // sensor or line failure, refused series
     kExitFile = 4,
     kExitBroker = 5,
 };
@@ -74,10 +74,10 @@ struct Sensor {
     std::string device;
     proto::SensorModel model;
     bool haveModel = false;
-    std::string firmware;       // the firmware text, may be empty
-    int series = 0;             // 0 accepted, -1..-6 refused
-    proto::Words pp{};          // payload of the last frame sent or received
-    std::string status;         // the text of the last exchange, as the windows say it
+    std::string firmware;   // the firmware text, may be empty
+    int series = 0;         // 0 accepted, -1..-6 refused
+    proto::Words pp{};      // payload of the last frame sent or received
+    std::string status;     // the text of the last exchange, as the windows say it
 
     // Flush, request, and wait for one 36-byte frame (1.5 s from the write).
     Reply Exchange(proto::Order order, const proto::Words &words, proto::Frame &reply);
@@ -125,11 +125,11 @@ struct Options {
 };
 
 struct MqttOptions {
-    std::string url;            // empty: no broker
+    std::string url;   // empty: no broker
     std::string topic = "kvex";
     int qos = 1;
-    size_t queue = 100000;      // measurements held while the broker is away
-    std::string credentials;    // file with "user:password"; else the environment
+    size_t queue = 100000;     // measurements held while the broker is away
+    std::string credentials;   // file with "user:password"; else the environment
 };
 
 int CmdIdentify(Sensor &s, bool json);
@@ -138,7 +138,7 @@ int CmdSend(Sensor &s, const std::string &file, bool eeprom, bool verify);
 int CmdDiff(Sensor &s, const Options &o, const std::string &a, const std::string &b);
 
 struct WatchOptions {
-    long long count = 0;        // 0: until stopped
+    long long count = 0;   // 0: until stopped
     bool jsonl = false;
 };
 int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &m);
@@ -159,4 +159,4 @@ std::string JsonString(const std::string &s);
 // "kvex-ctl: " + text on stderr.
 void Complain(const std::string &text);
 
-}  // namespace ctl
+}   // namespace ctl

@@ -25,7 +25,8 @@ bool ReadWholeFile(const std::string &path, std::string &out, std::string &err) 
     char buf[4096];
     size_t n;
     // a parameter file is a few hundred bytes; anything huge is no such file
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && out.size() < (1u << 20)) out.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && out.size() < (1u << 20))
+        out.append(buf, n);
     const bool bad = std::ferror(f) != 0;
     std::fclose(f);
     if (bad) {
@@ -81,4 +82,4 @@ bool AppendLine(const std::string &path, const std::string &line) {
     return ok;
 }
 
-}  // namespace ctl
+}   // namespace ctl

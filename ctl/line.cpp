@@ -17,7 +17,7 @@ volatile sig_atomic_t g_stop = 0;
 sigset_t g_waitMask;   // the mask in force while waiting: stop signals open
 
 void OnStop(int) { g_stop = 1; }
-}  // namespace
+}   // namespace
 
 double Now() {
     timespec ts;
@@ -179,4 +179,4 @@ size_t Line::Read(uint8_t *buf, size_t n, double deadline) {
     return got;
 }
 
-}  // namespace ctl
+}   // namespace ctl

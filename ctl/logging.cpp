@@ -27,25 +27,29 @@ std::string UtcStamp() {
     tm t;
     gmtime_r(&tv.tv_sec, &t);
     char buf[96];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.tm_year + 1900, t.tm_mon + 1,
-                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(tv.tv_usec / 1000));
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.tm_year + 1900,
+                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
+                  static_cast<int>(tv.tv_usec / 1000));
     return buf;
 }
 
-std::string MeasurementJson(const std::string &stamp, unsigned long long seq, const proto::Measurement &m) {
+std::string MeasurementJson(const std::string &stamp, unsigned long long seq,
+                            const proto::Measurement &m) {
     char buf[256];
-    std::snprintf(buf, sizeof buf,
-                  "{\"time\":\"%s\",\"seq\":%llu,\"Ledge\":%u,\"Redge\":%u,\"Mvalue\":%u,\"umValue\":%" PRId64
-                  ",\"edcnt\":%u,\"tVal\":%u,\"tol\":%u}",
-                  stamp.c_str(), seq, m.Ledge, m.Redge, m.Mvalue, proto::SignedUm(m.umValue), m.edcnt, m.tVal,
-                  m.tol);
+    std::snprintf(
+        buf, sizeof buf,
+        "{\"time\":\"%s\",\"seq\":%llu,\"Ledge\":%u,\"Redge\":%u,\"Mvalue\":%u,\"umValue\":%" PRId64
+        ",\"edcnt\":%u,\"tVal\":%u,\"tol\":%u}",
+        stamp.c_str(), seq, m.Ledge, m.Redge, m.Mvalue, proto::SignedUm(m.umValue), m.edcnt, m.tVal,
+        m.tol);
     return buf;
 }
 
-std::string MeasurementCsv(const std::string &stamp, unsigned long long seq, const proto::Measurement &m) {
+std::string MeasurementCsv(const std::string &stamp, unsigned long long seq,
+                           const proto::Measurement &m) {
     char buf[200];
-    std::snprintf(buf, sizeof buf, "%s,%llu,%u,%u,%u,%" PRId64 ",%u,%u,%u", stamp.c_str(), seq, m.Ledge,
-                  m.Redge, m.Mvalue, proto::SignedUm(m.umValue), m.edcnt, m.tVal, m.tol);
+    std::snprintf(buf, sizeof buf, "%s,%llu,%u,%u,%u,%" PRId64 ",%u,%u,%u", stamp.c_str(), seq,
+                  m.Ledge, m.Redge, m.Mvalue, proto::SignedUm(m.umValue), m.edcnt, m.tVal, m.tol);
     return buf;
 }
 
@@ -80,7 +84,7 @@ bool Reconnect(Sensor &s, Words &params, int &exitCode) {
     return false;
 }
 
-}  // namespace
+}   // namespace
 
 int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &mo) {
     Words params;
@@ -165,7 +169,8 @@ int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &mo) {
     tm lt;
     localtime_r(&now, &lt);
     char date[48], clock[48];
-    std::snprintf(date, sizeof date, "%02d-%02d-%04d", lt.tm_mon + 1, lt.tm_mday, lt.tm_year + 1900);
+    std::snprintf(date, sizeof date, "%02d-%02d-%04d", lt.tm_mon + 1, lt.tm_mday,
+                  lt.tm_year + 1900);
     std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", lt.tm_hour, lt.tm_min, lt.tm_sec);
     h.date = date;
     h.time = clock;
@@ -255,4 +260,4 @@ int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &mo) {
     return exitCode;
 }
 
-}  // namespace ctl
+}   // namespace ctl

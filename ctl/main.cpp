@@ -26,7 +26,7 @@ int Connect(Sensor &s, const Options &o) {
     return rc;
 }
 
-}  // namespace ctl
+}   // namespace ctl
 
 namespace {
 
@@ -45,14 +45,15 @@ void AddMqtt(CLI::App *cmd, ctl::MqttOptions &m) {
     cmd->add_option("--mqtt", m.url, "publish to this broker, mqtt://host[:port]");
     cmd->add_option("--topic", m.topic, "topic prefix")->capture_default_str();
     cmd->add_option("--qos", m.qos, "0 or 1")->check(CLI::IsMember({0, 1}))->capture_default_str();
-    cmd->add_option("--queue", m.queue, "measurements kept while the broker is away; beyond it the oldest go")
+    cmd->add_option("--queue", m.queue,
+                    "measurements kept while the broker is away; beyond it the oldest go")
         ->check(CLI::Range(static_cast<size_t>(1), static_cast<size_t>(100000000)))
         ->capture_default_str();
     cmd->add_option("--mqtt-credentials", m.credentials, "file with one line user:password");
     cmd->footer(kMqttHelp);
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char **argv) {
     using namespace ctl;
@@ -71,51 +72,71 @@ int main(int argc, char **argv) {
         }
     }
 
-    CLI::App app{"kvex-ctl: a K-VEX-XC line sensor from the command line (19200 8N1, as kvex-ridar)",
-                 "kvex-ctl"};
-    app.footer(std::string("--simulate [SIMULATOR OPTIONS] (last on the line) starts kvex-sim on a\n"
-                           "pseudo-terminal and uses it; the options after it go to the simulator.\n\n") +
-               kExitCodes);
+    CLI::App app{
+        "kvex-ctl: a K-VEX-XC line sensor from the command line (19200 8N1, as kvex-ridar)",
+        "kvex-ctl"};
+    app.footer(
+        std::string("--simulate [SIMULATOR OPTIONS] (last on the line) starts kvex-sim on a\n"
+                    "pseudo-terminal and uses it; the options after it go to the simulator.\n\n") +
+        kExitCodes);
     app.set_version_flag("--version", "kvex-ctl (K-VEX-XC-Ridar) " RIDAR_VERSION);
     app.add_option("--port", o.port, "serial device of the sensor, e.g. /dev/serial/by-id/...");
     app.require_subcommand(1);
     app.fallthrough();   // --port may follow the subcommand
 
     bool json = false;
-    auto *identify = app.add_subcommand("identify", "echo check, hardware and firmware information");
+    auto *identify =
+        app.add_subcommand("identify", "echo check, hardware and firmware information");
     identify->add_flag("--json", json, "one JSON object");
     identify->footer(kExitCodes);
 
     std::string from = "ram", to = "ram", out, file, diffA, diffB;
-    auto *get = app.add_subcommand("get", "the parameter set, as the parameter file the windows write");
-    get->add_option("--from", from, "ram or eeprom")->check(CLI::IsMember({"ram", "eeprom"}))->capture_default_str();
+    auto *get =
+        app.add_subcommand("get", "the parameter set, as the parameter file the windows write");
+    get->add_option("--from", from, "ram or eeprom")
+        ->check(CLI::IsMember({"ram", "eeprom"}))
+        ->capture_default_str();
     get->add_option("-o,--output", out, "file (default: standard output)");
     get->footer(kExitCodes);
 
     bool verify = false;
     auto *send = app.add_subcommand("send", "write a parameter file into the sensor");
     send->add_option("FILE", file, "parameter file")->required();
-    send->add_option("--to", to, "ram or eeprom")->check(CLI::IsMember({"ram", "eeprom"}))->capture_default_str();
-    send->add_flag("--verify", verify, "read the set back from the same place; exit 1 listing each differing word");
+    send->add_option("--to", to, "ram or eeprom")
+        ->check(CLI::IsMember({"ram", "eeprom"}))
+        ->capture_default_str();
+    send->add_flag("--verify", verify,
+                   "read the set back from the same place; exit 1 listing each differing word");
     send->footer(kExitCodes);
 
-    auto *diff = app.add_subcommand("diff", "compare two parameter sets: ram, eeprom or a file each");
+    auto *diff =
+        app.add_subcommand("diff", "compare two parameter sets: ram, eeprom or a file each");
     diff->add_option("A", diffA, "ram, eeprom or FILE")->required();
     diff->add_option("B", diffB, "ram, eeprom or FILE")->required();
-    diff->footer(std::string("One line per differing word: index, name, value in A, value in B.\n") + kExitCodes);
+    diff->footer(
+        std::string("One line per differing word: index, name, value in A, value in B.\n") +
+        kExitCodes);
 
     WatchOptions wo;
     std::string format = "csv";
     MqttOptions mw, mr;
-    auto *watch = app.add_subcommand("watch", "run mode: one line per measurement on standard output");
-    watch->add_option("--count", wo.count, "stop after N measurements (default: until SIGINT/SIGTERM)")
+    auto *watch =
+        app.add_subcommand("watch", "run mode: one line per measurement on standard output");
+    watch
+        ->add_option("--count", wo.count,
+                     "stop after N measurements (default: until SIGINT/SIGTERM)")
         ->check(CLI::NonNegativeNumber);
-    watch->add_option("--format", format, "csv or jsonl")->check(CLI::IsMember({"csv", "jsonl"}))->capture_default_str();
+    watch->add_option("--format", format, "csv or jsonl")
+        ->check(CLI::IsMember({"csv", "jsonl"}))
+        ->capture_default_str();
     AddMqtt(watch, mw);
 
     RecordOptions ro;
-    auto *record = app.add_subcommand("record", "the recorder run: the recorder file the windows write");
-    record->add_option("--samples", ro.samples, "number of samples")->required()->check(CLI::Range(0, 65535));
+    auto *record =
+        app.add_subcommand("record", "the recorder run: the recorder file the windows write");
+    record->add_option("--samples", ro.samples, "number of samples")
+        ->required()
+        ->check(CLI::Range(0, 65535));
     record->add_option("--increment", ro.increment, "seconds at least between samples")
         ->required()
         ->check(CLI::Range(0, 65535));

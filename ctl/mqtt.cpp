@@ -11,11 +11,11 @@ namespace ctl {
 
 namespace {
 
-constexpr int kKeepAlive = 10;          // seconds
-constexpr double kRetryEvery = 1.0;     // seconds between reconnect attempts
-constexpr size_t kWindow = 100;         // QoS 1 messages handed to the library, not yet acknowledged
-constexpr double kConnectWait = 5.0;    // the first connection
-constexpr double kDrainWait = 3.0;      // queued messages at a clean end
+constexpr int kKeepAlive = 10;         // seconds
+constexpr double kRetryEvery = 1.0;    // seconds between reconnect attempts
+constexpr size_t kWindow = 100;        // QoS 1 messages handed to the library, not yet acknowledged
+constexpr double kConnectWait = 5.0;   // the first connection
+constexpr double kDrainWait = 3.0;     // queued messages at a clean end
 
 void OnConnectCb(mosquitto *, void *p, int rc) { static_cast<Publisher *>(p)->OnConnect(rc); }
 void OnDisconnectCb(mosquitto *, void *p, int rc) { static_cast<Publisher *>(p)->OnDisconnect(rc); }
@@ -39,7 +39,7 @@ bool Credentials(const std::string &file, std::string &user, std::string &pass, 
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 Publisher::~Publisher() {
     if (m_) mosquitto_destroy(m_);
@@ -75,18 +75,23 @@ int Publisher::Start(const MqttOptions &o, const Sensor &s) {
     mosquitto_publish_callback_set(m_, OnPublishCb);
     const std::string status = Topic("status");
     mosquitto_will_set(m_, status.c_str(), 7, "offline", 1, true);
-    if (!user.empty()) mosquitto_username_pw_set(m_, user.c_str(), pass.empty() ? nullptr : pass.c_str());
+    if (!user.empty())
+        mosquitto_username_pw_set(m_, user.c_str(), pass.empty() ? nullptr : pass.c_str());
 
-    identity_ = "{\"device\":" + JsonString(s.device) + ",\"ccdtype\":" + std::to_string(s.model.hw.ccdtype) +
-                ",\"pixels\":" + std::to_string(s.model.hw.ccdmaxpixel) +
-                ",\"virtualPixels\":" + std::to_string(s.model.hw.ccdvirtpixel) +
-                ",\"boardType\":" + std::to_string(s.model.hw.pcbtype) +
-                ",\"firmwareVersion\":" + std::to_string(s.model.hw.softversion) +
-                ",\"firmware\":" + JsonString(s.firmware.substr(0, s.firmware.find_last_not_of(' ') + 1)) + "}";
+    identity_ =
+        "{\"device\":" + JsonString(s.device) +
+        ",\"ccdtype\":" + std::to_string(s.model.hw.ccdtype) +
+        ",\"pixels\":" + std::to_string(s.model.hw.ccdmaxpixel) +
+        ",\"virtualPixels\":" + std::to_string(s.model.hw.ccdvirtpixel) +
+        ",\"boardType\":" + std::to_string(s.model.hw.pcbtype) +
+        ",\"firmwareVersion\":" + std::to_string(s.model.hw.softversion) +
+        ",\"firmware\":" + JsonString(s.firmware.substr(0, s.firmware.find_last_not_of(' ') + 1)) +
+        "}";
 
     int rc = mosquitto_connect(m_, host.c_str(), port, kKeepAlive);
     if (rc != MOSQ_ERR_SUCCESS) {
-        Complain("broker " + o.url + ": " + (rc == MOSQ_ERR_ERRNO ? "cannot connect" : mosquitto_strerror(rc)));
+        Complain("broker " + o.url + ": " +
+                 (rc == MOSQ_ERR_ERRNO ? "cannot connect" : mosquitto_strerror(rc)));
         return kExitBroker;
     }
     const double deadline = Now() + kConnectWait;
@@ -118,8 +123,8 @@ void Publisher::OnConnect(int rc) {
                       identity_.data(), 1, true);
     if (wentAway_ >= 0) {
         char text[160];
-        std::snprintf(text, sizeof text, "broker back after %.1f s; %zu measurement(s) queued", Now() - wentAway_,
-                      queue_.size());
+        std::snprintf(text, sizeof text, "broker back after %.1f s; %zu measurement(s) queued",
+                      Now() - wentAway_, queue_.size());
         Complain(text);
         wentAway_ = -1;
     }
@@ -141,7 +146,8 @@ int Publisher::PublishStatus(const char *state) {
     // "offline" stays plain: it must read the same as the last will
     if (dropped_ > 0 && text == "online") text += " dropped=" + std::to_string(dropped_);
     int mid = 0;
-    mosquitto_publish(m_, &mid, Topic("status").c_str(), static_cast<int>(text.size()), text.data(), 1, true);
+    mosquitto_publish(m_, &mid, Topic("status").c_str(), static_cast<int>(text.size()), text.data(),
+                      1, true);
     return mid;
 }
 
@@ -162,8 +168,8 @@ void Publisher::Flush() {
     while (connected_ && !queue_.empty() && (opt_.qos == 0 || inflight_.size() < kWindow)) {
         int mid = 0;
         const std::string &msg = queue_.front();
-        int rc = mosquitto_publish(m_, &mid, topic.c_str(), static_cast<int>(msg.size()), msg.data(), opt_.qos,
-                                   false);
+        int rc = mosquitto_publish(m_, &mid, topic.c_str(), static_cast<int>(msg.size()),
+                                   msg.data(), opt_.qos, false);
         if (rc != MOSQ_ERR_SUCCESS) break;   // kept for the next connection
         if (opt_.qos > 0) inflight_.insert(mid);
         queue_.pop_front();
@@ -190,8 +196,11 @@ void Publisher::Stop() {
         mosquitto_loop(m_, 50, 1);
     }
     if (!queue_.empty() || !inflight_.empty())
-        Complain(std::to_string(queue_.size() + inflight_.size()) + " measurement(s) not delivered to the broker");
-    if (dropped_ > 0) Complain(std::to_string(dropped_) + " measurement(s) dropped in all: the broker queue was full");
+        Complain(std::to_string(queue_.size() + inflight_.size()) +
+                 " measurement(s) not delivered to the broker");
+    if (dropped_ > 0)
+        Complain(std::to_string(dropped_) +
+                 " measurement(s) dropped in all: the broker queue was full");
     if (connected_) {
         // "offline" is acknowledged before we go, so no will follows it
         const int mid = PublishStatus("offline");
@@ -205,4 +214,4 @@ void Publisher::Stop() {
     started_ = false;
 }
 
-}  // namespace ctl
+}   // namespace ctl

@@ -50,4 +50,4 @@ private:
     double lastAttempt_ = 0, wentAway_ = -1;
 };
 
-}  // namespace ctl
+}   // namespace ctl

@@ -71,14 +71,15 @@ void Firmware(Sensor &s) {
     if (n == static_cast<size_t>(proto::kFirmwareBytes)) n += s.line.Read(buf + n, 1, Now() + 0.02);
     s.line.Flush();
     if (n == 0) s.status = "Timeout - reading firmware info!";
-    else if (n != static_cast<size_t>(proto::kFirmwareBytes)) s.status = "Error reading firmware-info!";
+    else if (n != static_cast<size_t>(proto::kFirmwareBytes))
+        s.status = "Error reading firmware-info!";
     else {
         s.firmware = proto::FirmwareText(buf, n, s.model.hw.pcbtype);
         s.status = s.firmware;
     }
 }
 
-}  // namespace
+}   // namespace
 
 int OpenAndIdentify(Sensor &s, const std::string &device) {
     std::string err;
@@ -121,4 +122,4 @@ bool GetParams(Sensor &s, bool eeprom, proto::Words &out) {
     return false;
 }
 
-}  // namespace ctl
+}   // namespace ctl

@@ -27,7 +27,7 @@ std::string SimProgram() {
     }
     return "kvex-sim";   // from PATH
 }
-}  // namespace
+}   // namespace
 
 std::string StartSimulator(const std::vector<std::string> &args) {
     int out[2];
@@ -90,4 +90,4 @@ void StopSimulator() {
     g_sim = -1;
 }
 
-}  // namespace ctl
+}   // namespace ctl

@@ -16,7 +16,8 @@ bool ParseUrl(const std::string &url, std::string &host, int &port) {
     if (colon != std::string::npos) {
         const std::string p = rest.substr(colon + 1);
         rest = rest.substr(0, colon);
-        if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos) return false;
+        if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos)
+            return false;
         port = std::atoi(p.c_str());
         if (port < 1 || port > 65535) return false;
     }
@@ -33,4 +34,4 @@ bool ParseCredentials(std::string text, std::string &user, std::string &pass) {
     return true;
 }
 
-}  // namespace ctl
+}   // namespace ctl

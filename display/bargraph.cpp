@@ -91,10 +91,8 @@ void PlotVIDEOBarGraph(void) {
     if (edcnt == 0) {
         leftBar = rightBar = (mvstart > vThd && mvend > vThd);
     } else if (edcnt == 1) {
-        if (mvstart < mvend)
-            oneBar = true;
-        else
-            leftBar = true;
+        if (mvstart < mvend) oneBar = true;
+        else leftBar = true;
     } else {
         leftBar = rightBar = true;
     }
@@ -134,13 +132,9 @@ void PlotRAWGraphX8(void) {
     int maxLine = mv, minLine = mv;
     switch (anaMode) {
     case 2:
-    case 5:
-        maxLine = anaMax;
-        break;
+    case 5: maxLine = anaMax; break;
     case 3:
-    case 6:
-        minLine = (anaMin == vp - 1) ? 1 : anaMin;
-        break;
+    case 6: minLine = (anaMin == vp - 1) ? 1 : anaMin; break;
     case 4:
     case 7:
         if (anaMax > anaMin) {
@@ -148,7 +142,7 @@ void PlotRAWGraphX8(void) {
             minLine = anaMin;
         }
         break;
-    default: // direct modes
+    default:   // direct modes
         break;
     }
 
@@ -194,10 +188,8 @@ void PlotRAWGraphX8(void) {
     }
     int zoom = 0;
     GetCtrlVal(pHandle, PANEL_TOGGLEZoom, &zoom);
-    if (zoom == 0)
-        SetAxisScalingMode(pHandle, PANEL_STRIPRaw, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, vp);
-    else
-        SetAxisScalingMode(pHandle, PANEL_STRIPRaw, VAL_LEFT_YAXIS, VAL_MANUAL, low, high);
+    if (zoom == 0) SetAxisScalingMode(pHandle, PANEL_STRIPRaw, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, vp);
+    else SetAxisScalingMode(pHandle, PANEL_STRIPRaw, VAL_LEFT_YAXIS, VAL_MANUAL, low, high);
 
     PlotStripChart(pHandle, PANEL_STRIPRaw, arrayNORM, 600, 0, 0, VAL_DOUBLE);
 }

@@ -6,7 +6,9 @@
 #include "ui/panels.h"
 #include "params/vars.h"
 
-static void SetStatusText(const char *text) { std::snprintf(szStatus, sizeof szStatus, "%s", text); }
+static void SetStatusText(const char *text) {
+    std::snprintf(szStatus, sizeof szStatus, "%s", text);
+}
 
 // Sends the request for a raw video block and waits until `expect` bytes are
 // queued or the time-out passes; reads what came (at most what szReadBuf
@@ -55,8 +57,9 @@ int ReadData64(int start, int second) {
 }
 
 int ReadData256(void) {
-    int got = FetchBlock(11, 0, 0, 512, "Waiting for Data[256] ...",
-                         "Timeout-RS-232 while reading 256 data-words!", "Data[256] block received!");
+    int got =
+        FetchBlock(11, 0, 0, 512, "Waiting for Data[256] ...",
+                   "Timeout-RS-232 while reading 256 data-words!", "Data[256] block received!");
     DecodeBlock(0, 256, got);
     SetCtrlVal(pHandle, PANEL_TEXTStatus, szStatus);
     return 1;
@@ -65,10 +68,11 @@ int ReadData256(void) {
 void PlotVIDEOCurve(const uint16_t *samples, const double *positions) {
     SetAxisScalingMode(pHandle, PANEL_GRAPHVideo, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, YMAXADC);
     DeleteGraphPlot(pHandle, PANEL_GRAPHVideo, VAL_DELETE_ALL, VAL_IMMEDIATE_DRAW);
-    PlotXY(pHandle, PANEL_GRAPHVideo, positions, samples, 256, VAL_DOUBLE, VAL_UNSIGNED_SHORT_INTEGER,
-           VAL_CONNECTED_POINTS, VAL_SIMPLE_DOT, VAL_SOLID, 1, VAL_RED);
-    PlotXY(pHandle, PANEL_GRAPHVideo, positions, thdArray, 256, VAL_DOUBLE, VAL_UNSIGNED_SHORT_INTEGER,
-           VAL_CONNECTED_POINTS, VAL_SIMPLE_DOT, VAL_SOLID, 1, VAL_DK_GREEN);
+    PlotXY(pHandle, PANEL_GRAPHVideo, positions, samples, 256, VAL_DOUBLE,
+           VAL_UNSIGNED_SHORT_INTEGER, VAL_CONNECTED_POINTS, VAL_SIMPLE_DOT, VAL_SOLID, 1, VAL_RED);
+    PlotXY(pHandle, PANEL_GRAPHVideo, positions, thdArray, 256, VAL_DOUBLE,
+           VAL_UNSIGNED_SHORT_INTEGER, VAL_CONNECTED_POINTS, VAL_SIMPLE_DOT, VAL_SOLID, 1,
+           VAL_DK_GREEN);
 }
 
 void PlotThreshold(uint16_t h) {

@@ -14,10 +14,8 @@ int SendRequest(const Exchange &x) {
     }
     if (x.await == Await::Frame) rx_flag = 0;
     FillTxBuf(x.order, x.words);
-    if (x.await == Await::Raw)
-        AskRaw(x.rawBytes);
-    else
-        AskFrame(x.await == Await::Frame ? x.order : 0);
+    if (x.await == Await::Raw) AskRaw(x.rawBytes);
+    else AskFrame(x.await == Await::Frame ? x.order : 0);
     nBytesW = ComWrt(port, szWriteBuf, FRAME_BYTES);
     return nBytesW;
 }
@@ -30,7 +28,8 @@ int SendAndWait(const Exchange &x, int *queued) {
     // The sensor does not confirm a store. It has left only once it is out
     // on the line: the next request's flush would drop what the driver holds.
     if (x.await == Await::Nothing)
-        return nBytesW == FRAME_BYTES && rt_WaitOutQEmpty(port) == 0 ? EXCHANGE_DONE : EXCHANGE_NOT_SENT;
+        return nBytesW == FRAME_BYTES && rt_WaitOutQEmpty(port) == 0 ? EXCHANGE_DONE
+                                                                     : EXCHANGE_NOT_SENT;
 
     if (!Written(x)) {
         if (raw) AskRaw(0);

@@ -11,7 +11,8 @@ constexpr int eventMask = 0x8006;
 
 // Declares a control callback with the run-time's callback form.
 #define RIDAR_CALLBACK(name) \
-    int CVICALLBACK name(int panel, int control, int event, void *callbackData, int eventData1, int eventData2)
+    int CVICALLBACK name(int panel, int control, int event, void *callbackData, int eventData1, \
+                         int eventData2)
 
 // link variables
 // POSIX declares a function sync(); the frame's sync word keeps its name
@@ -37,14 +38,14 @@ extern double tstart, tdiff;
 extern int nBytesW, nBytesR;
 // Texts are UTF-8. The sensor's 8-bit texts take up to two bytes a
 // character so; 72 characters fit the buffers either way.
-extern char szStatus[160];         // status text, at most 72 characters shown
+extern char szStatus[160];   // status text, at most 72 characters shown
 
 // sensor description (hardware information, order 10)
-extern uint16_t ccdtype, ccdmaxpixel, ccdresolution, pcbtype, ccdvirtpixel, ccdsubpixel,
-    ccdpixB, ccdpixE, softversion, hwtype, adcmax;
+extern uint16_t ccdtype, ccdmaxpixel, ccdresolution, pcbtype, ccdvirtpixel, ccdsubpixel, ccdpixB,
+    ccdpixE, softversion, hwtype, adcmax;
 extern double xArray8[256];
 extern uint16_t pixB, pixE, YMAXADC;
-extern char szVersion[160];        // firmware text, at most 72 characters
+extern char szVersion[160];   // firmware text, at most 72 characters
 
 // Copies text into szStatus, truncated to 72 characters (never within one).
 void SetStatus(const char *text);
@@ -74,7 +75,7 @@ const char *SeriesRefusedText(int r);
 // writes; a frame that comes is only ever taken as the reply to that order,
 // and only the reply to a measurement request (order 8) raises graph_flag
 // and graphrefresh. A frame nobody asked for raises nothing.
-extern int rxAsked;                // order whose frame reply is awaited, 0: none
+extern int rxAsked;   // order whose frame reply is awaited, 0: none
 void AskFrame(int orderCode);
 // A raw block of `bytes` is awaited (video data, callback suspended); 0: none.
 void AskRaw(int bytes);
@@ -107,9 +108,9 @@ struct Exchange {
         : order(orderCode), await(what), rawBytes(bytes) {}
     int order;
     Await await;
-    int rawBytes;                  // the size of a raw reply
-    const uint16_t *words = pp;    // the payload
-    int port = 0;                  // 0: com (a raw reply is always read from com)
+    int rawBytes;                 // the size of a raw reply
+    const uint16_t *words = pp;   // the payload
+    int port = 0;                 // 0: com (a raw reply is always read from com)
     // Pump events on every look. Without, the panels stay frozen for the
     // wait and a short sleep between looks keeps it off the processor.
     bool pump = true;
@@ -142,9 +143,9 @@ int SendRequest(const Exchange &x);
 // Link health since start: frames received, time-outs, failed opens, frames
 // found again after stray bytes and the bytes dropped before them.
 extern long linkFrames, linkTimeouts, linkOpenFailures, linkResyncs, linkBytesDropped;
-extern double linkLastFrame;       // Timer() of the last frame
+extern double linkLastFrame;   // Timer() of the last frame
 void LinkCountFrame(void);
-void LinkCountTimeout(void);       // every place that reports a time-out calls this
+void LinkCountTimeout(void);   // every place that reports a time-out calls this
 void LinkCountOpenFailure(void);
 void LinkCountDropped(int bytes);
 void LinkCountResync(void);

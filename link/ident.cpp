@@ -27,12 +27,14 @@ static int identStart[3];
 void KeepIdentStart(void) {
     if (identStartPanel == pHandle) return;
     identStartPanel = pHandle;
-    for (int i = 0; i < 3; ++i) GetCtrlAttribute(pHandle, kIdentControls[i], kIdentAttrs[i], &identStart[i]);
+    for (int i = 0; i < 3; ++i)
+        GetCtrlAttribute(pHandle, kIdentControls[i], kIdentAttrs[i], &identStart[i]);
 }
 
 static void RestoreIdentStart(void) {
     if (identStartPanel != pHandle) return;
-    for (int i = 0; i < 3; ++i) SetCtrlAttribute(pHandle, kIdentControls[i], kIdentAttrs[i], identStart[i]);
+    for (int i = 0; i < 3; ++i)
+        SetCtrlAttribute(pHandle, kIdentControls[i], kIdentAttrs[i], identStart[i]);
 }
 
 // Word 15 of the parameter frame changes meaning at firmware 240.
@@ -65,9 +67,7 @@ static int SampleSpacing(void) {
     case 3072: return 12;
     case 4096: return 16;
     case 8192: return 32;
-    default:
-        ccdvirtpixel = 1024;
-        return 4;
+    default: ccdvirtpixel = 1024; return 4;
     }
 }
 
@@ -78,9 +78,11 @@ static void ApplySensorType(void) {
     case 1:
         if (hwtype == 80 || ccdresolution == 80) {
             if (ccdresolution == 20)
-                SetSensorInfo("CCD-SENSOR:1024 pixel; 4096 subpixel", "8.0mm working range; 2µm resolution");
+                SetSensorInfo("CCD-SENSOR:1024 pixel; 4096 subpixel",
+                              "8.0mm working range; 2µm resolution");
             else
-                SetSensorInfo("CCD-SENSOR:1024 pixel; 2048 subpixel", "8.0mm working range; 4µm resolution");
+                SetSensorInfo("CCD-SENSOR:1024 pixel; 2048 subpixel",
+                              "8.0mm working range; 4µm resolution");
             RuleV();
             SetCtrlAttribute(pHandle, PANEL_RINGRs232Mode, ATTR_DIMMED, 1);
         }
@@ -91,13 +93,16 @@ static void ApplySensorType(void) {
         break;
     case 2:
         if (ccdresolution == 750)
-            SetSensorInfo("CCD-SENSOR:1024 pixel; 25µm pixel-pitch;", "opt.-lense, 75mm working range");
+            SetSensorInfo("CCD-SENSOR:1024 pixel; 25µm pixel-pitch;",
+                          "opt.-lense, 75mm working range");
         if (hwtype == 250 || ccdresolution == 250) {
-            SetSensorInfo("CCD-SENSOR:1024 pixel; 2048 subpixel", "25.6mm working range; 12.5µm resolution");
+            SetSensorInfo("CCD-SENSOR:1024 pixel; 2048 subpixel",
+                          "25.6mm working range; 12.5µm resolution");
             RuleV();
         }
         if (hwtype == 350 || ccdresolution == 350) {
-            SetSensorInfo("CCD-SENSOR:1024 pixel; 2048 subpixel", "35mm working range; 17µm resolution");
+            SetSensorInfo("CCD-SENSOR:1024 pixel; 2048 subpixel",
+                          "35mm working range; 17µm resolution");
             RuleV();
         }
         SetSwitchTexts("HI-GAIN", "LO-GAIN");
@@ -161,7 +166,8 @@ static void ApplySensorType(void) {
         pixE = ccdvirtpixel;
         break;
     default:
-        SetSensorInfo("CCD-SENSOR: no information avialable!", "                                     ");
+        SetSensorInfo("CCD-SENSOR: no information avialable!",
+                      "                                     ");
         SetSwitchTexts(adcOn, adcOff);
         pixB = 1;
         pixE = 1024;
@@ -191,8 +197,8 @@ int GetHARDWAREInfo(void) {
     hwtype = pp[9];
     adcmax = pp[10];
 
-    const unsigned header = static_cast<unsigned char>(szReadBuf[2]) * 256u +
-                            static_cast<unsigned char>(szReadBuf[3]);
+    const unsigned header =
+        static_cast<unsigned char>(szReadBuf[2]) * 256u + static_cast<unsigned char>(szReadBuf[3]);
     if (header != 10) return 0;
 
     SetAxisScalingMode(pHandle, PANEL_GRAPHVideo, VAL_XAXIS, VAL_MANUAL, 1.0, ccdvirtpixel);
@@ -302,7 +308,8 @@ const char *SeriesRefusedText(int r) {
     case -4:
     case -5: return "K-VEX-XJ-XD-series hardware detected!\nUSE K-VEX-XJ-XD-Ridar Software!";
     case -6: return "K-VEX-XF-series hardware detected!\nUSE K-VEX-XF-Ridar Software!";
-    default: return "Incompatible hardware detected!\nCan not be used with K-VEX-XC-Ridar Software!";
+    default:
+        return "Incompatible hardware detected!\nCan not be used with K-VEX-XC-Ridar Software!";
     }
 }
 
@@ -368,7 +375,11 @@ void InitRS232(int port) {
 }
 
 RIDAR_CALLBACK(CC_DropDCom) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     stop_flag = STOP_ASKED;
     Sleep(100);
@@ -382,10 +393,15 @@ RIDAR_CALLBACK(CC_DropDCom) {
 }
 
 RIDAR_CALLBACK(CC_DROPHardware) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     int value = 0;
     GetCtrlVal(pHandle, PANEL_DROPHardware, &value);
-    SetCtrlAttribute(pHandle, PANEL_NEDITTolerance, ATTR_DIMMED, (value == 1 || value == 3) ? 1 : 0);
+    SetCtrlAttribute(pHandle, PANEL_NEDITTolerance, ATTR_DIMMED,
+                     (value == 1 || value == 3) ? 1 : 0);
     return 0;
 }

@@ -12,7 +12,8 @@ void SetStatus(const char *text) {
     size_t n = 0;
     for (int chars = 0; text[n] != '\0' && chars < 72; ++chars) {
         size_t len = 1;
-        while ((static_cast<unsigned char>(text[n + len]) & 0xC0) == 0x80) ++len;  // continuation bytes
+        while ((static_cast<unsigned char>(text[n + len]) & 0xC0) == 0x80)
+            ++len;   // continuation bytes
         if (n + len >= sizeof szStatus) break;
         n += len;
     }
@@ -126,7 +127,8 @@ int UnframedBytes(char *buf, int count) {
 // the last byte when it is 0x00 (its second half may still come); else n.
 static int SyncAt(const char *b, int n) {
     for (int i = 0; i + 1 < n; ++i)
-        if (static_cast<unsigned char>(b[i]) == kSensorSyncHi && static_cast<unsigned char>(b[i + 1]) == kSensorSyncLo)
+        if (static_cast<unsigned char>(b[i]) == kSensorSyncHi &&
+            static_cast<unsigned char>(b[i + 1]) == kSensorSyncLo)
             return i;
     if (n > 0 && static_cast<unsigned char>(b[n - 1]) == kSensorSyncHi) return n - 1;
     return n;
@@ -188,7 +190,7 @@ static struct {
     int rx;
     uint16_t words[PNUM];
     char frame[FRAME_BYTES];
-    int rawAsked;     // the loop's raw block, read meanwhile into rawHeld
+    int rawAsked;   // the loop's raw block, read meanwhile into rawHeld
     double rawAskedAt;
 } loop;
 

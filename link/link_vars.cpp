@@ -15,7 +15,7 @@ static void NoUpcall(void) {}
 LinkUpcalls linkUp = {NoUpcall, NoUpcall, NoUpcall, NoUpcall};
 
 uint16_t ccdtype, ccdmaxpixel = 1024, ccdresolution, pcbtype = 100, ccdvirtpixel = 2048,
-    ccdsubpixel, ccdpixB, ccdpixE, softversion, hwtype, adcmax = 256;
+                  ccdsubpixel, ccdpixB, ccdpixE, softversion, hwtype, adcmax = 256;
 double xArray8[256];
 uint16_t pixB = 1, pixE = 1024, YMAXADC = 256;
 char szVersion[160];

@@ -15,8 +15,8 @@ namespace {
 
 enum Column { kColWord, kColLabel, kColName, kColPanel, kColRam, kColEeprom, kColFile, kColumns };
 enum Source { kPanel, kRam, kEeprom, kFile, kSources };
-const char *const kHeaders[kColumns] = {"Word", "Parameter", "Name", "Panel", "Sensor RAM", "Sensor EEPROM",
-                                        "File"};
+const char *const kHeaders[kColumns] = {"Word",       "Parameter",     "Name", "Panel",
+                                        "Sensor RAM", "Sensor EEPROM", "File"};
 const char *const kSourceNames[kSources] = {"Panel", "Sensor RAM", "Sensor EEPROM", "File"};
 const int kCopyButtons[kSources] = {0, COMPARE_BTNCmpRamToPanel, COMPARE_BTNCmpEepromToPanel,
                                     COMPARE_BTNCmpFileToPanel};
@@ -107,7 +107,8 @@ void ShowTable(void) {
         rt_SetTableRowHidden(pCompare, COMPARE_TABLECmpWords, i, onlyDiff && !differs);
     }
     char tip[120];
-    std::snprintf(tip, sizeof tip, "Show only the words whose columns do not all agree (now %d)", differing);
+    std::snprintf(tip, sizeof tip, "Show only the words whose columns do not all agree (now %d)",
+                  differing);
     rt_SetToolTip(pCompare, COMPARE_CHECKCmpOnlyDiff, tip);
     ShowButtons();
 }
@@ -151,7 +152,8 @@ int LoadForm(void) {
         return pCompare;
     }
     rt_SetTableSize(pCompare, COMPARE_TABLECmpWords, PNUM, kColumns);
-    for (int c = 0; c < kColumns; ++c) rt_SetTableHeader(pCompare, COMPARE_TABLECmpWords, c, kHeaders[c]);
+    for (int c = 0; c < kColumns; ++c)
+        rt_SetTableHeader(pCompare, COMPARE_TABLECmpWords, c, kHeaders[c]);
     rt_SetShortcut(pCompare, "F5", [] { rt_UserClick(pCompare, COMPARE_BTNCmpRefresh); });
     rt_SetShortcut(pCompare, "Esc", [] { rt_UserClick(pCompare, COMPARE_BTNCmpClose); });
     for (WordSet &s : sets) s = WordSet{};
@@ -164,10 +166,11 @@ void CopyToPanel(int source) {
     CopyPPtoVars();
     SetPanelValues();
     UpdateMarks();
-    Status(std::string(kSourceNames[source]) + " copied into the panel: Send stores it in the sensor");
+    Status(std::string(kSourceNames[source]) +
+           " copied into the panel: Send stores it in the sensor");
 }
 
-} // namespace
+}   // namespace
 
 void CompareRefresh(void) {
     if (LoadForm() < 0 || reading) return;
@@ -189,9 +192,11 @@ void CompareRefresh(void) {
     ShowTable();
     std::string m;
     for (int s = kRam; s <= kEeprom; ++s)
-        if (!sets[s].known) m += std::string(m.empty() ? "" : "; ") + kSourceNames[s] + " could not be read";
+        if (!sets[s].known)
+            m += std::string(m.empty() ? "" : "; ") + kSourceNames[s] + " could not be read";
     if (m.empty()) m = "Sensor RAM and EEPROM read";
-    if (!sets[kFile].known && cmpFile[0]) m += "; the file: " + sets[kFile].missing.substr(sizeof "not read: " - 1);
+    if (!sets[kFile].known && cmpFile[0])
+        m += "; the file: " + sets[kFile].missing.substr(sizeof "not read: " - 1);
     Status(m);
 }
 
@@ -207,7 +212,8 @@ int CompareShow(void) {
     // none used yet: the file the parameter dialogs propose, when it is there
     char def[sizeof cmpFile + 16] = "";
     long size = 0;
-    if (!cmpFile[0] && MakePathname(proj_dir, "KVEXpara.dat", def, static_cast<int>(sizeof def)) == 0 &&
+    if (!cmpFile[0] &&
+        MakePathname(proj_dir, "KVEXpara.dat", def, static_cast<int>(sizeof def)) == 0 &&
         std::strlen(def) < sizeof cmpFile && GetFileInfo(def, &size) == 1)
         std::memcpy(cmpFile, def, sizeof cmpFile);
     SetCtrlVal(pCompare, COMPARE_STRINGCmpFile, cmpFile);
@@ -236,13 +242,20 @@ static void LockTick(void) {
 }
 
 void InitCompare(void) {
-    if (pHandle > 0) rt_SetShortcut(pHandle, "Ctrl+D", [] { rt_UserClick(pHandle, PANEL_BTNCompare); });
+    if (pHandle > 0)
+        rt_SetShortcut(pHandle, "Ctrl+D", [] { rt_UserClick(pHandle, PANEL_BTNCompare); });
     if (lockTimer <= 0) lockTimer = rt_NewTimer(kLockTick, LockTick);
 }
 
-#define UNUSED_ARGS (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2
+#define UNUSED_ARGS \
+    (void)panel; \
+    (void)control; \
+    (void)callbackData; \
+    (void)eventData1; \
+    (void)eventData2
 
-static int CVICALLBACK CC_COMPARE(int panel, int control, int event, void *callbackData, int eventData1, int eventData2) {
+static int CVICALLBACK CC_COMPARE(int panel, int control, int event, void *callbackData,
+                                  int eventData1, int eventData2) {
     UNUSED_ARGS;
     if (event == EVENT_CLOSE) HidePanel(pCompare);
     return 0;
@@ -273,8 +286,8 @@ static RIDAR_CALLBACK(CC_BTNCmpFile) {
     if (event != EVENT_COMMIT || reading) return 0;
     char path[sizeof cmpFile] = "";
     const char *name = cmpFile[0] ? cmpFile : "KVEXpara.dat";
-    if (FileSelectPopup(proj_dir, name, "*.dat", "K-VEX-XC-Parameter-File", "Load", 0, 0, 1, 0, path,
-                        static_cast<int>(sizeof path)) != VAL_EXISTING_FILE_SELECTED)
+    if (FileSelectPopup(proj_dir, name, "*.dat", "K-VEX-XC-Parameter-File", "Load", 0, 0, 1, 0,
+                        path, static_cast<int>(sizeof path)) != VAL_EXISTING_FILE_SELECTED)
         return 0;
     std::memcpy(cmpFile, path, sizeof cmpFile);
     cmpFile[sizeof cmpFile - 1] = '\0';
@@ -282,8 +295,9 @@ static RIDAR_CALLBACK(CC_BTNCmpFile) {
     ReadFileColumn();
     TakePanel();
     ShowTable();
-    Status(sets[kFile].known ? std::string("File read: ") + cmpFile
-                             : std::string(cmpFile) + ": " + sets[kFile].missing.substr(sizeof "not read: " - 1));
+    Status(sets[kFile].known
+               ? std::string("File read: ") + cmpFile
+               : std::string(cmpFile) + ": " + sets[kFile].missing.substr(sizeof "not read: " - 1));
     return 0;
 }
 

@@ -46,7 +46,8 @@ static TempResult WriteViaTemp(const char *path, const struct stat *old, const u
     mode_t mode;
     int same = 1;
     if (old != nullptr) {
-        if ((old->st_uid != geteuid() || old->st_gid != getegid()) && fchown(fd, old->st_uid, old->st_gid) != 0)
+        if ((old->st_uid != geteuid() || old->st_gid != getegid()) &&
+            fchown(fd, old->st_uid, old->st_gid) != 0)
             same = 0;
         mode = old->st_mode & 0777;
     } else {
@@ -92,7 +93,8 @@ int WriteParaFile(const char *path, const uint16_t *words) {
     // new file that can be given the old one's owner and mode.
     char dir[PATH_MAX];
     const char *slash = strrchr(path, '/');
-    const size_t len = slash == nullptr ? 0 : (slash == path ? 1 : static_cast<size_t>(slash - path));
+    const size_t len =
+        slash == nullptr ? 0 : (slash == path ? 1 : static_cast<size_t>(slash - path));
     if (len >= sizeof dir) return -1;
     if (len == 0) strcpy(dir, ".");
     else {
@@ -115,9 +117,9 @@ int ReadParaFile(const char *path, uint16_t *words) {
     FILE *f = fopen(path, "rb");
     if (f == nullptr) return -1;
     uint16_t got[PNUM] = {0};
-    int count = 0;       // numbers complete or under way
+    int count = 0;   // numbers complete or under way
     int inNumber = 0;
-    unsigned value = 0;  // kept to its low 16 bits as the digits come
+    unsigned value = 0;   // kept to its low 16 bits as the digits come
     int result = 0;
     int c;
     while ((c = fgetc(f)) != EOF) {
@@ -179,8 +181,8 @@ void SendParaToFile(void) {
 
 void ReadParaFromFile(void) {
     char path[sizeof file_name] = {0};
-    int r = FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", "K-VEX-XC-Parameter-File", "Load",
-                            0, 1, 1, 1, path, static_cast<int>(sizeof path));
+    int r = FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", "K-VEX-XC-Parameter-File", "Load", 0,
+                            1, 1, 1, path, static_cast<int>(sizeof path));
     if (r <= 0) return;
     memcpy(file_name, path, sizeof file_name);
     file_name[sizeof file_name - 1] = '\0';

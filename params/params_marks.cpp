@@ -34,18 +34,18 @@ int SensorRamKnown(const uint16_t **words) {
 
 void PanelWords(uint16_t *words) {
     // GetPanelValues reads into the variables; they keep what they hold
-    const uint16_t saved[] = {power, rs232Mode, vThd, anaMode, polarity, eMode, eBeg, eEnd,
-                              tVal, tTol, opMode, eHardware, slope, intersect, average,
-                              deltaTol, trigMode};
+    const uint16_t saved[] = {power, rs232Mode, vThd,    anaMode,  polarity, eMode,
+                              eBeg,  eEnd,      tVal,    tTol,     opMode,   eHardware,
+                              slope, intersect, average, deltaTol, trigMode};
     uint16_t savedPP[PNUM];
     std::memcpy(savedPP, pp, sizeof savedPP);
     GetPanelValues();
     CopyVarsToPP();
     std::memcpy(words, pp, sizeof pp);
     std::memcpy(pp, savedPP, sizeof savedPP);
-    uint16_t *vars[] = {&power, &rs232Mode, &vThd, &anaMode, &polarity, &eMode, &eBeg, &eEnd,
-                        &tVal, &tTol, &opMode, &eHardware, &slope, &intersect, &average,
-                        &deltaTol, &trigMode};
+    uint16_t *vars[] = {&power, &rs232Mode, &vThd,    &anaMode,  &polarity, &eMode,
+                        &eBeg,  &eEnd,      &tVal,    &tTol,     &opMode,   &eHardware,
+                        &slope, &intersect, &average, &deltaTol, &trigMode};
     for (size_t i = 0; i < sizeof saved / sizeof saved[0]; ++i) *vars[i] = saved[i];
 }
 
@@ -91,12 +91,9 @@ void WordControl(int i, int *panel, int *control) {
 
 std::string WordShown(int word, uint16_t w) {
     char text[48];
-    if (word == 12)
-        std::snprintf(text, sizeof text, "%g", static_cast<double>(w) / SlopeScale());
-    else if (word == 13)
-        std::snprintf(text, sizeof text, "%d", static_cast<int>(w) - YOFFSET);
-    else
-        std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(w));
+    if (word == 12) std::snprintf(text, sizeof text, "%g", static_cast<double>(w) / SlopeScale());
+    else if (word == 13) std::snprintf(text, sizeof text, "%d", static_cast<int>(w) - YOFFSET);
+    else std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(w));
     return text;
 }
 
@@ -111,7 +108,8 @@ void UpdateMarks(void) {
         rt_SetCtrlMark(*c.panel, c.control, marked ? 1 : 0);
         std::string tip = baseTips[i];
         if (marked) {
-            const std::string line = "not in the sensor yet: sensor has " + WordShown(word, ramWords[word]);
+            const std::string line =
+                "not in the sensor yet: sensor has " + WordShown(word, ramWords[word]);
             tip = tip.empty() ? line : line + "\n\n" + tip;
         }
         rt_SetToolTip(*c.panel, c.control, tip.c_str());
@@ -120,7 +118,8 @@ void UpdateMarks(void) {
 }
 
 static void AfterEvent(int panel, int control, int event) {
-    (void)control; (void)event;
+    (void)control;
+    (void)event;
     if (panel == pHandle || panel == pPopup) UpdateMarks();
 }
 

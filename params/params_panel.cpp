@@ -140,7 +140,9 @@ void SetPanelValues(void) {
 }
 
 RIDAR_CALLBACK(CC_NEDITTolerance) {
-    (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_VAL_CHANGED) return 0;
     uint16_t t = 0;
     GetCtrlVal(panel, control, &t);
@@ -149,7 +151,9 @@ RIDAR_CALLBACK(CC_NEDITTolerance) {
 }
 
 RIDAR_CALLBACK(CC_NEDITEdgeLeft) {
-    (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     uint16_t v = 0;
     GetCtrlVal(panel, control, &v);
@@ -167,7 +171,9 @@ RIDAR_CALLBACK(CC_NEDITEdgeLeft) {
 }
 
 RIDAR_CALLBACK(CC_NEDITEdgeRight) {
-    (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     uint16_t v = 0;
     GetCtrlVal(panel, control, &v);
@@ -185,7 +191,9 @@ RIDAR_CALLBACK(CC_NEDITEdgeRight) {
 }
 
 RIDAR_CALLBACK(CC_NUMVideoThreshold) {
-    (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_VAL_CHANGED) return 0;
     uint16_t h = 0;
     GetCtrlVal(panel, control, &h);
@@ -195,7 +203,9 @@ RIDAR_CALLBACK(CC_NUMVideoThreshold) {
 }
 
 RIDAR_CALLBACK(CC_RINGanaMode) {
-    (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     int m = 0;
     GetCtrlVal(panel, control, &m);
@@ -204,19 +214,23 @@ RIDAR_CALLBACK(CC_RINGanaMode) {
 }
 
 RIDAR_CALLBACK(CC_TOGGBTN_ParaII) {
-    (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     int on = 0;
     GetCtrlVal(panel, control, &on);
-    if (on == 0)
-        HidePanel(pPopup);
-    else
-        DisplayPanel(pPopup);
+    if (on == 0) HidePanel(pPopup);
+    else DisplayPanel(pPopup);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_ButtonTeach) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     // the sensor takes the object it sees, so the payload does not matter
     Exchange x(6);

@@ -21,33 +21,42 @@ static void RadioChanged(int panel, int control, int mine) {
 }
 
 RIDAR_CALLBACK(CC_RBTRam) {
-    (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event == EVENT_VAL_CHANGED) RadioChanged(panel, control, RAM);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_RBTEeprom) {
-    (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event == EVENT_VAL_CHANGED) RadioChanged(panel, control, EEPROM);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_RBTFile) {
-    (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event == EVENT_VAL_CHANGED) RadioChanged(panel, control, DATFILE);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_BTNSend) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_LEFT_CLICK) return 0;
     SetStatus("Transmit...");
     ShowStatus();
     if (target == DATFILE) {
         char path[sizeof file_name] = {0};
-        int r = FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat",
-                                "K-VEX-XC-Series Parameter File", "OK", 0, 1, 1, 1, path,
-                                static_cast<int>(sizeof path));
+        int r = FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", "K-VEX-XC-Series Parameter File",
+                                "OK", 0, 1, 1, 1, path, static_cast<int>(sizeof path));
         if (r > 0) {
             memcpy(file_name, path, sizeof file_name);
             file_name[sizeof file_name - 1] = '\0';
@@ -71,12 +80,14 @@ RIDAR_CALLBACK(CC_BTNSend) {
 }
 
 RIDAR_CALLBACK(CC_BTNGet) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
-    if (target == DATFILE)
-        ReadParaFromFile();
-    else
-        order = (target == EEPROM) ? 4 : 2;
+    if (target == DATFILE) ReadParaFromFile();
+    else order = (target == EEPROM) ? 4 : 2;
     PushGET(target);
     return 0;
 }
@@ -167,13 +178,21 @@ void PushRUN(void) {
 }
 
 RIDAR_CALLBACK(CC_BTNRun) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event == EVENT_COMMIT) PushRUN();
     return 0;
 }
 
 RIDAR_CALLBACK(CC_BTNStop) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     stop_flag = STOP_ASKED;
     SetCtrlAttribute(pHandle, PANEL_CTRLRunLockA, ATTR_DIMMED, 0);

@@ -14,8 +14,8 @@
 #define YOFFSET 30000
 
 // parameter variables (parameter frame words 0..15)
-extern uint16_t power, rs232Mode, vThd, anaMode, polarity, eMode, eBeg, eEnd, tVal, tTol,
-    opMode, eHardware, slope, intersect, average, deltaTol, trigMode;
+extern uint16_t power, rs232Mode, vThd, anaMode, polarity, eMode, eBeg, eEnd, tVal, tTol, opMode,
+    eHardware, slope, intersect, average, deltaTol, trigMode;
 
 // measurement variables (measurement frame)
 extern uint16_t Ledge, Redge, Mvalue, tol, edcnt, mvstart, mvend, freevar, anaMax, anaMin, in0;
@@ -84,8 +84,8 @@ int ReadParaFile(const char *path, uint16_t *words);
 // side by side. RAM and EEPROM are read when it opens and on Refresh only.
 extern int pCompare;
 void RegisterCompareCallbacks(void);
-void InitCompare(void);            // the main panel's Ctrl+D
-int CompareShow(void);             // opens it and reads; negative when it cannot
+void InitCompare(void);   // the main panel's Ctrl+D
+int CompareShow(void);    // opens it and reads; negative when it cannot
 void CompareRefresh(void);
 // Follows the panel's words while the window shows (called with the marks).
 void CompareFollowPanel(void);

@@ -23,7 +23,7 @@ namespace {
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
-}  // namespace
+}   // namespace
 
 ParamFileResult ParseParamFile(const std::string &text, Words &out) {
     Words got{};
@@ -56,13 +56,14 @@ ParamFileResult ParseParamFile(const std::string &text, Words &out) {
 
 std::string FormatRecorderHeader(const RecorderHeader &h) {
     const int32_t offset = static_cast<int32_t>(h.intersect) - kYOffset;
-    const float slopeValue = static_cast<float>(static_cast<double>(h.slope) /
-                                                static_cast<double>(h.slopeScale > 0 ? h.slopeScale : kSlopeX1024));
+    const float slopeValue =
+        static_cast<float>(static_cast<double>(h.slope) /
+                           static_cast<double>(h.slopeScale > 0 ? h.slopeScale : kSlopeX1024));
     // four decimals keep the 1/1024 steps of the slope word apart; to_chars
     // rounds as printf does but never writes a decimal comma
     char slopeText[64];
-    auto r = std::to_chars(slopeText, slopeText + sizeof slopeText - 1, static_cast<double>(slopeValue),
-                           std::chars_format::fixed, 4);
+    auto r = std::to_chars(slopeText, slopeText + sizeof slopeText - 1,
+                           static_cast<double>(slopeValue), std::chars_format::fixed, 4);
     *r.ptr = '\0';
 
     std::string out;
@@ -85,4 +86,4 @@ std::string FormatRecorderLine(const Measurement &m) {
     return std::string(line, static_cast<size_t>(n));
 }
 
-}  // namespace proto
+}   // namespace proto

@@ -93,4 +93,4 @@ int64_t SignedUm(uint32_t umValue) {
                                  : static_cast<int64_t>(umValue);
 }
 
-}  // namespace proto
+}   // namespace proto

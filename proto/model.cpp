@@ -73,7 +73,7 @@ uint16_t AdcRange8Bit(const HardwareInfo &h) {
     return AdcRange(h);
 }
 
-}  // namespace
+}   // namespace
 
 SensorModel ModelFromHardware(const HardwareInfo &hw, uint16_t yMaxAdcBefore) {
     SensorModel m;
@@ -97,20 +97,25 @@ SensorModel ModelFromHardware(const HardwareInfo &hw, uint16_t yMaxAdcBefore) {
     case 1:
         if (hw.hwtype == 80 || hw.ccdresolution == 80) {
             if (hw.ccdresolution == 20)
-                Lines(m, "CCD-SENSOR:1024 pixel; 4096 subpixel", "8.0mm working range; 2\xB5m resolution");
+                Lines(m, "CCD-SENSOR:1024 pixel; 4096 subpixel",
+                      "8.0mm working range; 2\xB5m resolution");
             else
-                Lines(m, "CCD-SENSOR:1024 pixel; 2048 subpixel", "8.0mm working range; 4\xB5m resolution");
+                Lines(m, "CCD-SENSOR:1024 pixel; 2048 subpixel",
+                      "8.0mm working range; 4\xB5m resolution");
         }
         m.gainOn = hi, m.gainOff = lo;
         m.YMAXADC = AdcRange(hw);
         break;
     case 2:
         if (hw.ccdresolution == 750)
-            Lines(m, "CCD-SENSOR:1024 pixel; 25\xB5m pixel-pitch;", "opt.-lense, 75mm working range");
+            Lines(m, "CCD-SENSOR:1024 pixel; 25\xB5m pixel-pitch;",
+                  "opt.-lense, 75mm working range");
         if (hw.hwtype == 250 || hw.ccdresolution == 250)
-            Lines(m, "CCD-SENSOR:1024 pixel; 2048 subpixel", "25.6mm working range; 12.5\xB5m resolution");
+            Lines(m, "CCD-SENSOR:1024 pixel; 2048 subpixel",
+                  "25.6mm working range; 12.5\xB5m resolution");
         if (hw.hwtype == 350 || hw.ccdresolution == 350)
-            Lines(m, "CCD-SENSOR:1024 pixel; 2048 subpixel", "35mm working range; 17\xB5m resolution");
+            Lines(m, "CCD-SENSOR:1024 pixel; 2048 subpixel",
+                  "35mm working range; 17\xB5m resolution");
         m.gainOn = hi, m.gainOff = lo;
         m.YMAXADC = AdcRange(hw);
         break;
@@ -182,7 +187,7 @@ int SeriesResult(const std::string &text) {
         int result;
     };
     static const Entry series[] = {
-        {"K-VEX-XC", 8, 0},     {"K-VEX-XD", 8, -1},    {"K-VEX-XG-XC", 11, -2},
+        {"K-VEX-XC", 8, 0},      {"K-VEX-XD", 8, -1},     {"K-VEX-XG-XC", 11, -2},
         {"K-VEX-XH-XC", 11, -3}, {"K-VEX-XG-XD", 11, -4}, {"K-VEX-XH-XD", 11, -5},
         {"K-VEX-XF", 8, -6},
     };
@@ -199,7 +204,8 @@ const char *SeriesRefusedText(int r) {
     case -4:
     case -5: return "K-VEX-XJ-XD-series hardware detected!\nUSE K-VEX-XJ-XD-Ridar Software!";
     case -6: return "K-VEX-XF-series hardware detected!\nUSE K-VEX-XF-Ridar Software!";
-    default: return "Incompatible hardware detected!\nCan not be used with K-VEX-XC-Ridar Software!";
+    default:
+        return "Incompatible hardware detected!\nCan not be used with K-VEX-XC-Ridar Software!";
     }
 }
 
@@ -211,4 +217,4 @@ uint16_t DoubleToWord(double value) {
     return static_cast<uint16_t>(static_cast<unsigned>(m));
 }
 
-}  // namespace proto
+}   // namespace proto

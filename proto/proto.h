@@ -11,7 +11,7 @@
 
 namespace proto {
 
-constexpr int kWords = 16;                 // payload words of a frame
+constexpr int kWords = 16;   // payload words of a frame
 constexpr int kFrameBytes = kWords * 2 + 4;
 constexpr uint16_t kHostSync = 0x0055;     // first word of every request
 constexpr uint16_t kSensorSync = 0x00AA;   // first word of the sensor's frames
@@ -33,7 +33,7 @@ enum class Order : uint16_t {
     Measure = 8,
     Video64 = 9,
     HardwareInfo = 10,
-    Video256 = 11,       // also resets the analogue min/max outside video mode
+    Video256 = 11,   // also resets the analogue min/max outside video mode
     ResetMinMax = 11,
     Calibration = 12,
 };
@@ -68,9 +68,9 @@ enum ParamWord {
 // clang-format on
 
 struct ParamFrame {
-    uint16_t power = 0, rs232Mode = 0, vThd = 0, anaMode = 0, polarity = 0, eMode = 0,
-             eBeg = 0, eEnd = 0, tVal = 0, tTol = 0, opMode = 0, eHardware = 0, slope = 0,
-             intersect = 0, average = 0;
+    uint16_t power = 0, rs232Mode = 0, vThd = 0, anaMode = 0, polarity = 0, eMode = 0, eBeg = 0,
+             eEnd = 0, tVal = 0, tTol = 0, opMode = 0, eHardware = 0, slope = 0, intersect = 0,
+             average = 0;
     uint16_t deltaTol = 0, trigMode = 0;   // word 15: one or the other by firmware
 };
 
@@ -113,11 +113,11 @@ struct SensorModel {
     uint16_t pixB = 1, pixE = 1024;
     uint16_t YMAXADC = 1024;
     int slopeScale = kSlopeX1024;
-    bool trigMode = false;      // word 15 carries trigMode (firmware 240 and above)
+    bool trigMode = false;          // word 15 carries trigMode (firmware 240 and above)
     bool firmwareAsWords = false;   // board 0: the text comes as 36 words
     bool videoIn64Blocks = false;   // boards 0 and 100: four 64-word blocks
-    std::string line0, line1;   // sensor description; empty: none for this type
-    std::string gainOn, gainOff;   // texts of the operating-mode switch; empty: unchanged
+    std::string line0, line1;       // sensor description; empty: none for this type
+    std::string gainOn, gainOff;    // texts of the operating-mode switch; empty: unchanged
 };
 
 // yMaxAdcBefore: the video full scale in force, kept by the types that do
@@ -169,4 +169,4 @@ std::string FormatRecorderHeader(const RecorderHeader &h);
 // One sample line: E-LEFT, E-RIGHT, M-VALUE, EDGES, M-VAL[um], tabs, CR LF.
 std::string FormatRecorderLine(const Measurement &m);
 
-}  // namespace proto
+}   // namespace proto

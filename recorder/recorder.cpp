@@ -6,12 +6,12 @@
 #include "params/vars.h"
 #include "stats/stats.h"
 
-static const double kPacing = 1.0;     // seconds between requests
+static const double kPacing = 1.0;            // seconds between requests
 static const int kWriteFailed = STOP_ASKED;   // stop_flag of a recording ended by a failed write
 
-static const int kRecDisplays[] = {RECORD_TEXTRecDate, RECORD_NUMRecCount, RECORD_NUMRecDays,
-                                   RECORD_NUMRecHours, RECORD_NUMRecMinutes,
-                                   RECORD_NUMRecSeconds, RECORD_TEXTRecTime};
+static const int kRecDisplays[] = {RECORD_TEXTRecDate, RECORD_NUMRecCount,   RECORD_NUMRecDays,
+                                   RECORD_NUMRecHours, RECORD_NUMRecMinutes, RECORD_NUMRecSeconds,
+                                   RECORD_TEXTRecTime};
 
 static void Dim(int panel, int control, int dimmed) {
     SetCtrlAttribute(panel, control, ATTR_DIMMED, dimmed);
@@ -24,9 +24,7 @@ static void LockMainPanel(int dimmed) {
     Dim(pRecord, RECORD_CBTNStartRecord, dimmed);
 }
 
-static void RecStatus(const char *text) {
-    ResetTextBox(pRecord, RECORD_TEXTRecStatus, text);
-}
+static void RecStatus(const char *text) { ResetTextBox(pRecord, RECORD_TEXTRecStatus, text); }
 
 // Signed 16-bit value of an int, wrapping as the sensor's arithmetic does.
 static int SignedWord(int v) {
@@ -89,7 +87,11 @@ static void EndRecording(int writeFailed) {
 }
 
 RIDAR_CALLBACK(CC_CBTNStartRecord) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
 
     long size = 0;
@@ -180,7 +182,11 @@ RIDAR_CALLBACK(CC_CBTNStartRecord) {
 }
 
 RIDAR_CALLBACK(CC_CBTNStopRecord) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     stop_flag = STOP_ASKED;
     LockMainPanel(0);
@@ -197,19 +203,31 @@ static void Preview(int fromSamples) {
 }
 
 RIDAR_CALLBACK(CC_NUMsample) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event == EVENT_VAL_CHANGED) Preview(1);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_NUMinctime) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event == EVENT_VAL_CHANGED) Preview(0);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_TOGGBTN_Recorder) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     int on = 0;
     GetCtrlVal(pHandle, PANEL_TOGGBTN_Recorder, &on);

@@ -28,7 +28,10 @@ static int AppendBytes(const char *path, const char *bytes, size_t n) {
     while (done < n) {
         ssize_t w = write(fd, bytes + done, n - done);
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) { ok = 0; break; }
+        if (w <= 0) {
+            ok = 0;
+            break;
+        }
         done += static_cast<size_t>(w);
     }
     if (!ok && done > 0 && before >= 0 && S_ISREG(st.st_mode)) {
@@ -61,8 +64,10 @@ int writeFileHeader(void) {
     snprintf(lines[0], sizeof lines[0], "Date:\t%s\r\n", DateStr());
     snprintf(lines[1], sizeof lines[1], "Time:\t%s\r\n", TimeStr());
     // the increment and the count as entered: both are unsigned on the panel
-    snprintf(lines[2], sizeof lines[2], "Time-Increment[s]:\t%u\r\n", static_cast<unsigned>(increment));
-    snprintf(lines[3], sizeof lines[3], "Number of Samples:\t%u\r\n", static_cast<unsigned>(samples));
+    snprintf(lines[2], sizeof lines[2], "Time-Increment[s]:\t%u\r\n",
+             static_cast<unsigned>(increment));
+    snprintf(lines[3], sizeof lines[3], "Number of Samples:\t%u\r\n",
+             static_cast<unsigned>(samples));
     // the micro sign is the single Windows-1252 byte 0xB5
     snprintf(lines[4], sizeof lines[4], "Offset-Value [\xB5m]:\t%" PRId32 "\r\n", offset);
     // four decimals keep the 1/1024 steps of the slope word apart
@@ -95,11 +100,15 @@ void DefaultRecFile(char *out, int size) {
 }
 
 RIDAR_CALLBACK(CC_CMDBTNrecfile) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event != EVENT_COMMIT) return 0;
     char path[260] = "";
-    int r = FileSelectPopup(proj_dir, "RECORD.DAT", "*.dat", "K-VEX-Series Recorder-File:", "OK",
-                            0, 1, 1, 1, path, sizeof path);
+    int r = FileSelectPopup(proj_dir, "RECORD.DAT", "*.dat", "K-VEX-Series Recorder-File:", "OK", 0,
+                            1, 1, 1, path, sizeof path);
     if (r != VAL_EXISTING_FILE_SELECTED && r != VAL_NEW_FILE_SELECTED) return 0;
     snprintf(rec_fname, sizeof rec_fname, "%s", path);
     if (r == VAL_EXISTING_FILE_SELECTED &&

@@ -10,7 +10,6 @@
 
 #define CVICALLBACK
 
-
 // ---- events -------------------------------------------------------------
 enum {
     EVENT_COMMIT = 1,
@@ -36,7 +35,7 @@ enum {
     ATTR_NUM_TRACES = 1100,       // strip chart
     ATTR_POINTS_PER_SCREEN = 1171,
     ATTR_SCROLL_MODE = 1088,
-    ATTR_TRACE_COLOR = 1200,      // SetTraceAttribute
+    ATTR_TRACE_COLOR = 1200,   // SetTraceAttribute
 };
 
 // ---- colours --------------------------------------------------------------
@@ -54,7 +53,7 @@ enum : int {
 // ---- graphs ---------------------------------------------------------------
 enum { VAL_XAXIS = 0, VAL_LEFT_YAXIS = 1 };
 enum { VAL_MANUAL = 0, VAL_AUTOSCALE = 1 };
-enum { VAL_DELETE_ALL = -1 }; // plot handle for DeleteGraphPlot
+enum { VAL_DELETE_ALL = -1 };   // plot handle for DeleteGraphPlot
 enum { VAL_IMMEDIATE_DRAW = 1, VAL_DELAYED_DRAW = 0 };
 // data types of PlotXY and PlotStripChart
 enum { VAL_DOUBLE = 4, VAL_UNSIGNED_SHORT_INTEGER = 6, VAL_INTEGER = 2 };
@@ -66,13 +65,13 @@ enum { CTRL_TEXT_MSG = 1 };
 
 // ---- user-interface error codes (negative results of the calls above) ------
 enum {
-    RT_UIE_FILE = -20,       // resource or image file missing or unreadable
-    RT_UIE_NO_PANEL = -21,   // the resource file has no such panel
-    RT_UIE_BAD_PANEL = -22,  // not a panel handle
-    RT_UIE_BAD_CTRL = -23,   // no such control on the panel
-    RT_UIE_BAD_ATTR = -24,   // attribute unknown or not for this control
-    RT_UIE_BAD_VALUE = -25,  // value, index, pointer or size out of range
-    RT_UIE_BAD_TYPE = -26,   // operation does not fit the control's kind
+    RT_UIE_FILE = -20,        // resource or image file missing or unreadable
+    RT_UIE_NO_PANEL = -21,    // the resource file has no such panel
+    RT_UIE_BAD_PANEL = -22,   // not a panel handle
+    RT_UIE_BAD_CTRL = -23,    // no such control on the panel
+    RT_UIE_BAD_ATTR = -24,    // attribute unknown or not for this control
+    RT_UIE_BAD_VALUE = -25,   // value, index, pointer or size out of range
+    RT_UIE_BAD_TYPE = -26,    // operation does not fit the control's kind
 };
 
 // ---- serial library error codes --------------------------------------------
@@ -96,20 +95,20 @@ typedef int (*CtrlCallbackPtr)(int panel, int control, int event, void *callback
 typedef void (*ComCallbackPtr)(int portNumber, int eventMask, void *callbackData);
 
 struct RtCallbackEntry {
-    const char *name;      // "CC_BTNRun", "CC_PANEL", ...
+    const char *name;   // "CC_BTNRun", "CC_PANEL", ...
     CtrlCallbackPtr fn;
 };
 
 // ---- start and event loop -------------------------------------------------
-int InitCVIRTE(int argc, char **argv);          // 1 on success, 0 on failure
-int rt_HaveDisplay(void);                        // 0 when the platform would find no display
-void RegisterCallbacks(const RtCallbackEntry *table, int count); // before LoadPanel
+int InitCVIRTE(int argc, char **argv);   // 1 on success, 0 on failure
+int rt_HaveDisplay(void);                // 0 when the platform would find no display
+void RegisterCallbacks(const RtCallbackEntry *table, int count);   // before LoadPanel
 int RunUserInterface(void);
 int QuitUserInterface(int code);
 // Runs what is pending and returns; when nothing is pending it blocks at
 // most a few milliseconds for the next event, so wait loops do not spin.
 int ProcessSystemEvents(void);
-int rt_BusyPump(void); // 1 in the benchmark build whose pump never blocks
+int rt_BusyPump(void);   // 1 in the benchmark build whose pump never blocks
 
 // ---- panels ---------------------------------------------------------------
 // Loads panel `id` (dynamic property "panelId" of a top-level child of the
@@ -133,26 +132,26 @@ int GetCtrlVal(int panel, int control, int *value);
 int GetCtrlVal(int panel, int control, unsigned *value);
 int GetCtrlVal(int panel, int control, float *value);
 int GetCtrlVal(int panel, int control, double *value);
-int GetCtrlVal(int panel, int control, char *value, int bufSize); // always terminated
+int GetCtrlVal(int panel, int control, char *value, int bufSize);   // always terminated
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, const char *value);
 int GetCtrlAttribute(int panel, int control, int attribute, int *value);
-int NewCtrl(int panel, int style, const char *label, int top, int left); // returns new id
+int NewCtrl(int panel, int style, const char *label, int top, int left);   // returns new id
 int ClearListCtrl(int panel, int control);
-int InsertListItem(int panel, int control, int index, const char *label, int value); // -1 appends
-int DeleteListItem(int panel, int control, int index, int count); // count -1: to the end
+int InsertListItem(int panel, int control, int index, const char *label, int value);   // -1 appends
+int DeleteListItem(int panel, int control, int index, int count);   // count -1: to the end
 int GetNumListItems(int panel, int control, int *count);
 int GetLabelFromIndex(int panel, int control, int index, char *label, int bufSize);
 int ResetTextBox(int panel, int control, const char *text);
 int ReplaceTextBoxLine(int panel, int control, int line, const char *text);
-int DisplayImageFile(int panel, int control, const char *file); // <0 when missing
+int DisplayImageFile(int panel, int control, const char *file);   // <0 when missing
 
 // ---- graphs and strip charts -------------------------------------------------
 int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, double max);
-int SetGraphCursor(int panel, int control, int cursor, double x, double y); // cursors 1..3
+int SetGraphCursor(int panel, int control, int cursor, double x, double y);   // cursors 1..3
 int DeleteGraphPlot(int panel, int control, int plot, int refresh);
-int PlotRectangle(int panel, int control, double x1, double y1, double x2, double y2,
-                  int color, int fillColor);
+int PlotRectangle(int panel, int control, double x1, double y1, double x2, double y2, int color,
+                  int fillColor);
 int PlotXY(int panel, int control, const void *x, const void *y, int n, int xType, int yType,
            int plotStyle, int pointStyle, int lineStyle, int pointFrequency, int color);
 int PlotStripChart(int panel, int control, const void *data, int n, int start, int skip, int type);
@@ -160,13 +159,12 @@ int SetTraceAttribute(int panel, int control, int trace, int attribute, int valu
 
 // ---- popups ---------------------------------------------------------------
 int MessagePopup(const char *title, const char *message);
-int ConfirmPopup(const char *title, const char *message); // non-zero for yes
+int ConfirmPopup(const char *title, const char *message);   // non-zero for yes
 // Writes the chosen path (bufSize includes the terminator). 0 cancel,
 // 1 existing file, 2 new name.
 int FileSelectPopup(const char *defaultDir, const char *defaultName, const char *filter,
-                    const char *title, const char *buttonLabel, int restrictDir,
-                    int restrictExt, int allowCancel, int allowMakeDir, char *path,
-                    int bufSize);
+                    const char *title, const char *buttonLabel, int restrictDir, int restrictExt,
+                    int allowCancel, int allowMakeDir, char *path, int bufSize);
 
 // ---- serial ---------------------------------------------------------------
 // Port n (1-based) is the n-th entry of the port table (see rt_SetPortTable).
@@ -181,8 +179,8 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
 int FlushInQ(int port);
 int FlushOutQ(int port);
 int ComWrt(int port, const char *buf, int count);
-int ComRd(int port, char *buf, int count); // never more than count bytes
-int GetInQLen(int port);                   // sees bytes even without pumping events
+int ComRd(int port, char *buf, int count);   // never more than count bytes
+int GetInQLen(int port);                     // sees bytes even without pumping events
 // Bytes written but not yet out on the line (the driver's queue, or the
 // line time of the last write when the driver cannot tell).
 int GetOutQLen(int port);
@@ -195,25 +193,25 @@ int rt_PeekInQ(int port, char *buf, int count);
 int CloseCom(int port);
 
 // ---- files and time ---------------------------------------------------------
-int GetFileInfo(const char *path, long *size); // 1 when the file exists
-int CVI_DeleteFile(const char *path);          // 0 on success, negative otherwise
-int GetProjectDir(char *dir, int bufSize);     // directory of the executable
+int GetFileInfo(const char *path, long *size);   // 1 when the file exists
+int CVI_DeleteFile(const char *path);            // 0 on success, negative otherwise
+int GetProjectDir(char *dir, int bufSize);       // directory of the executable
 int MakePathname(const char *dir, const char *name, char *path, int bufSize);
 // A file the program ships (a form): beside the executable, in
 // ../share/kvex-ridar for an installed program, or in the working
 // directory; the first that exists, else the one beside the executable.
 std::string rt_FindDataFile(const char *name);
-double Timer(void);                             // monotonic seconds
-void Delay(double seconds);                     // pumps no events
+double Timer(void);           // monotonic seconds
+void Delay(double seconds);   // pumps no events
 void Sleep(unsigned milliseconds);
-const char *DateStr(void);                      // "MM-DD-YYYY"
-const char *TimeStr(void);                      // "HH:MM:SS"
+const char *DateStr(void);   // "MM-DD-YYYY"
+const char *TimeStr(void);   // "HH:MM:SS"
 
 // ---- process glue -----------------------------------------------------------
 // Port table: the given device first, then the serial devices present.
 void rt_SetPortTable(const std::vector<std::string> &firstDevices);
 std::vector<std::string> rt_PortTable(void);
-std::string rt_PortDevice(int port);             // "" when out of range
+std::string rt_PortDevice(int port);   // "" when out of range
 // Starts kvex-sim on a pseudo-terminal as a child that ends with this
 // process; returns its device path or "" on failure.
 std::string rt_StartSimulator(const std::vector<std::string> &args);
@@ -224,7 +222,7 @@ void rt_StopSimulator(void);
 // shortcuts and the panel close use them; the rest are in rt_testing.h).
 // Focus, then button: 3 then 1; toggle: flips, 2 then 1.
 void rt_UserClick(int panel, int control);
-void rt_UserClosePanel(int panel);                        // 11 to the panel callback
+void rt_UserClosePanel(int panel);   // 11 to the panel callback
 // Runs fn once from the event loop after `seconds` (QTimer::singleShot).
 void rt_After(double seconds, std::function<void()> fn);
 
@@ -260,13 +258,16 @@ std::string rt_GetCtrlLabel(int panel, int control);
 // Called after every event a control raises (after its callback, if any).
 void rt_SetEventHook(std::function<void(int panel, int control, int event)> hook);
 int rt_IsShown(int panel);
-int rt_Find(int panel, const char *name);  // control id by name, -1 when absent
+int rt_Find(int panel, const char *name);   // control id by name, -1 when absent
 // Saves a picture of a panel (or of one control when control > 0) as PNG.
 int rt_SavePanelImage(int panel, int control, const char *file);
 // What the driver of an open port does about latency: lowLatency 1 when it
 // took the low-latency request made at open; timerMs the USB adapter's
 // latency timer as it reads after that request, -1 where there is none.
-struct RtPortLatency { int lowLatency = 0; int timerMs = -1; };
+struct RtPortLatency {
+    int lowLatency = 0;
+    int timerMs = -1;
+};
 RtPortLatency rt_PortLatency(int port);
 
 // ---- unplugged devices and the port list -------------------------------------
@@ -292,21 +293,21 @@ enum { RT_SERIES_LINE = 0, RT_SERIES_POINTS = 1, RT_SERIES_BARS = 2 };
 enum { RT_LINE_SOLID = 0, RT_LINE_DASHED = 1, RT_LINE_DOTTED = 2 };
 struct RtChartSeries {
     int kind = RT_SERIES_LINE;
-    std::vector<double> x, y;      // bars: x the centres, barWidth their width
-    double xStart = 0.0, xStep = 1.0;  // x empty: x[i] = xStart + i * xStep
+    std::vector<double> x, y;           // bars: x the centres, barWidth their width
+    double xStart = 0.0, xStep = 1.0;   // x empty: x[i] = xStart + i * xStep
     int color = VAL_BLACK;
-    double width = 1.0;            // pen width, or the size of a point
+    double width = 1.0;   // pen width, or the size of a point
     double barWidth = 1.0;
-    std::string name;              // in the legend when not empty
+    std::string name;   // in the legend when not empty
 };
 struct RtChartLine {
-    int vertical = 0;              // 0: horizontal at y = at, 1: vertical at x = at
+    int vertical = 0;   // 0: horizontal at y = at, 1: vertical at x = at
     double at = 0.0;
     int color = VAL_BLACK;
     int style = RT_LINE_SOLID;
     double width = 1.0;
-    std::string label;             // written at the line's end (right, or top)
-    int labelOtherEnd = 0;         // 1: at the other end (left, or bottom)
+    std::string label;       // written at the line's end (right, or top)
+    int labelOtherEnd = 0;   // 1: at the other end (left, or bottom)
 };
 struct RtChart {
     std::string title, xLabel, yLabel;
@@ -324,10 +325,10 @@ struct RtReport {
     std::string title;
     std::vector<std::string> lines;
     int panel = 0;
-    std::vector<int> charts;               // controls of `panel`, in order
-    std::vector<int> chartHeights;         // in points of 1/72 inch, per chart (0: 260)
+    std::vector<int> charts;         // controls of `panel`, in order
+    std::vector<int> chartHeights;   // in points of 1/72 inch, per chart (0: 260)
     std::vector<std::vector<std::string>> table;
-    std::vector<std::string> notes;        // lines after the table
+    std::vector<std::string> notes;   // lines after the table
 };
 // 0 when written; negative when the file cannot be written.
 int rt_WritePdfReport(const char *file, const RtReport &report);

@@ -41,7 +41,8 @@
 using namespace rtui;
 
 // ---- attributes ---------------------------------------------------------------------------
-static void SetRole(QWidget *w, std::initializer_list<QPalette::ColorRole> roles, const QColor &col) {
+static void SetRole(QWidget *w, std::initializer_list<QPalette::ColorRole> roles,
+                    const QColor &col) {
     QPalette pal = w->palette();
     for (auto r : roles) pal.setColor(r, col);
     w->setPalette(pal);
@@ -65,7 +66,8 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
         if (c->textColor != value || !w->property("rtFg").isValid()) {
             c->textColor = value;
             w->setProperty("rtFg", value);
-            SetRole(w, {QPalette::Text, QPalette::WindowText, QPalette::ButtonText}, ToColor(value));
+            SetRole(w, {QPalette::Text, QPalette::WindowText, QPalette::ButtonText},
+                    ToColor(value));
         }
         return 0;
     case ATTR_TEXT_BGCOLOR:
@@ -100,22 +102,19 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
         if (w->property("rtCreated").toBool()) w->adjustSize();
         return 0;
     }
-    case ATTR_LEFT:
-        w->move(value, w->y());
-        return 0;
-    case ATTR_TOP:
-        w->move(w->x(), value);
-        return 0;
+    case ATTR_LEFT: w->move(value, w->y()); return 0;
+    case ATTR_TOP: w->move(w->x(), value); return 0;
     case ATTR_FRAME_COLOR:
         c->frameColor = value;
         w->setAutoFillBackground(true);
         SetRole(w, {QPalette::Window}, ToColor(value));
         return 0;
-    case ATTR_NUM_TRACES: case ATTR_POINTS_PER_SCREEN: case ATTR_SCROLL_MODE:
+    case ATTR_NUM_TRACES:
+    case ATTR_POINTS_PER_SCREEN:
+    case ATTR_SCROLL_MODE:
         if (c->kind != K_STRIP) return RT_UIE_BAD_ATTR;
         return SetStripAttribute(c, attribute, value);
-    default:
-        return RT_UIE_BAD_ATTR;
+    default: return RT_UIE_BAD_ATTR;
     }
 }
 
@@ -140,8 +139,7 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char *value) {
         if (c->w->property("rtCreated").toBool()) c->w->adjustSize();
         return 0;
     }
-    default:
-        return RT_UIE_BAD_ATTR;
+    default: return RT_UIE_BAD_ATTR;
     }
 }
 
@@ -155,15 +153,18 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value) {
     case ATTR_TEXT_COLOR: *value = c->textColor; return 0;
     case ATTR_TEXT_BGCOLOR: *value = c->textBg; return 0;
     case ATTR_TEXT_BOLD: *value = c->w->font().bold() ? 1 : 0; return 0;
-    case ATTR_TEXT_POINT_SIZE: *value = c->w->font().pixelSize() > 0 ? c->w->font().pixelSize() : c->w->font().pointSize(); return 0;
+    case ATTR_TEXT_POINT_SIZE:
+        *value = c->w->font().pixelSize() > 0 ? c->w->font().pixelSize() : c->w->font().pointSize();
+        return 0;
     case ATTR_LEFT: *value = c->w->x(); return 0;
     case ATTR_TOP: *value = c->w->y(); return 0;
     case ATTR_FRAME_COLOR: *value = c->frameColor; return 0;
-    case ATTR_NUM_TRACES: case ATTR_POINTS_PER_SCREEN: case ATTR_SCROLL_MODE:
+    case ATTR_NUM_TRACES:
+    case ATTR_POINTS_PER_SCREEN:
+    case ATTR_SCROLL_MODE:
         if (c->kind != K_STRIP) return RT_UIE_BAD_ATTR;
         return GetStripAttribute(c, attribute, value);
-    default:
-        return RT_UIE_BAD_ATTR;
+    default: return RT_UIE_BAD_ATTR;
     }
 }
 

@@ -86,16 +86,17 @@ static void AddSeries(QCustomPlot *p, const RtChartSeries &s) {
         QCPGraph *g = p->addGraph();
         QVector<QCPGraphData> d(static_cast<int>(n));
         for (size_t i = 0; i < n; ++i) d[static_cast<int>(i)] = QCPGraphData(XOf(s, i), s.y[i]);
-        const bool sorted = s.x.empty() ? s.xStep >= 0.0
-                                        : std::is_sorted(s.x.begin(), s.x.begin() + static_cast<std::ptrdiff_t>(n));
+        const bool sorted =
+            s.x.empty() ? s.xStep >= 0.0
+                        : std::is_sorted(s.x.begin(), s.x.begin() + static_cast<std::ptrdiff_t>(n));
         // shared with the graph, not copied
         g->data()->set(d, sorted);
         g->setPen(pen);
         g->setAdaptiveSampling(true);
         if (s.kind == RT_SERIES_POINTS) {
             g->setLineStyle(QCPGraph::lsNone);
-            g->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, ToColor(s.color), ToColor(s.color),
-                                               std::max(2.0, s.width)));
+            g->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, ToColor(s.color),
+                                               ToColor(s.color), std::max(2.0, s.width)));
         } else {
             g->setLineStyle(QCPGraph::lsLine);
         }
@@ -137,12 +138,13 @@ static void AddLine(QCustomPlot *p, const RtChartLine &l) {
         t->position->setTypeX(QCPItemPosition::ptAxisRectRatio);
         t->position->setTypeY(QCPItemPosition::ptPlotCoords);
         t->position->setCoords(l.labelOtherEnd ? 0.0 : 1.0, l.at);
-        t->setPositionAlignment((l.labelOtherEnd ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignBottom);
+        t->setPositionAlignment((l.labelOtherEnd ? Qt::AlignLeft : Qt::AlignRight) |
+                                Qt::AlignBottom);
         t->setPadding(QMargins(0, 0, 3, 1));
     }
 }
 
-} // namespace rtui
+}   // namespace rtui
 
 using namespace rtui;
 
@@ -215,7 +217,7 @@ void TextLine(QCPPainter &p, PdfPage &page, const QString &text, const QFont &fo
     p.drawText(QRectF(page.left(), at, page.usable(), h), flags, text);
 }
 
-} // namespace
+}   // namespace
 
 int rt_WritePdfReport(const char *file, const RtReport &report) {
     if (!file || !*file) return RT_UIE_BAD_VALUE;
@@ -230,18 +232,22 @@ int rt_WritePdfReport(const char *file, const RtReport &report) {
     painter.setRenderHint(QPainter::Antialiasing, true);
     PdfPage page(&writer);
     const QString family = QFont().family();
-    const QFont titleFont(family, 14, QFont::Bold), textFont(family, 8), boldFont(family, 8, QFont::Bold);
+    const QFont titleFont(family, 14, QFont::Bold), textFont(family, 8),
+        boldFont(family, 8, QFont::Bold);
 
     TextLine(painter, page, QString::fromStdString(report.title), titleFont);
     page.Skip(4);
-    for (const std::string &l : report.lines) TextLine(painter, page, QString::fromStdString(l), textFont);
+    for (const std::string &l : report.lines)
+        TextLine(painter, page, QString::fromStdString(l), textFont);
     page.Skip(8);
 
     for (size_t i = 0; i < report.charts.size(); ++i) {
         Ctrl *c = FindCtrl(report.panel, report.charts[i]);
         auto *plot = c ? qobject_cast<QCustomPlot *>(c->w) : nullptr;
         if (!plot) continue;
-        const int h = i < report.chartHeights.size() && report.chartHeights[i] > 0 ? report.chartHeights[i] : 260;
+        const int h = i < report.chartHeights.size() && report.chartHeights[i] > 0
+                          ? report.chartHeights[i]
+                          : 260;
         const double at = page.Take(h + 6);
         painter.save();
         painter.translate(page.left(), at);
@@ -255,23 +261,31 @@ int rt_WritePdfReport(const char *file, const RtReport &report) {
         size_t cols = 0;
         for (const auto &r : report.table) cols = std::max(cols, r.size());
         const double firstW = std::min(page.usable() * 0.45, 230.0);
-        const double otherW = cols > 1 ? std::min((page.usable() - firstW) / static_cast<double>(cols - 1), 120.0) : 0;
+        const double otherW =
+            cols > 1 ? std::min((page.usable() - firstW) / static_cast<double>(cols - 1), 120.0)
+                     : 0;
         page.Skip(6);
         for (size_t r = 0; r < report.table.size(); ++r) {
             const double at = page.Take(rowH);
             painter.setFont(r == 0 ? boldFont : textFont);
-            if (r % 2 == 1) painter.fillRect(QRectF(page.left(), at, firstW + otherW * (cols - 1), rowH), QColor(0xF0, 0xF0, 0xF0));
+            if (r % 2 == 1)
+                painter.fillRect(QRectF(page.left(), at, firstW + otherW * (cols - 1), rowH),
+                                 QColor(0xF0, 0xF0, 0xF0));
             double x = page.left();
             for (size_t k = 0; k < report.table[r].size(); ++k) {
                 const double w = k == 0 ? firstW : otherW;
-                painter.drawText(QRectF(x + 4, at, w - 8, rowH), (k == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter,
+                painter.drawText(QRectF(x + 4, at, w - 8, rowH),
+                                 (k == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter,
                                  QString::fromStdString(report.table[r][k]));
                 x += w;
             }
-            if (r == 0) painter.drawLine(QPointF(page.left(), at + rowH), QPointF(page.left() + firstW + otherW * (cols - 1), at + rowH));
+            if (r == 0)
+                painter.drawLine(QPointF(page.left(), at + rowH),
+                                 QPointF(page.left() + firstW + otherW * (cols - 1), at + rowH));
         }
     }
     page.Skip(6);
-    for (const std::string &l : report.notes) TextLine(painter, page, QString::fromStdString(l), textFont);
+    for (const std::string &l : report.notes)
+        TextLine(painter, page, QString::fromStdString(l), textFont);
     return painter.end() ? 0 : RT_UIE_FILE;
 }

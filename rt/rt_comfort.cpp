@@ -73,7 +73,7 @@ void ShowMenu(int panel, int control, const QPoint &pos) {
         }
 }
 
-} // namespace
+}   // namespace
 
 int rt_NewTimer(double seconds, std::function<void()> fn) {
     if (!qApp) return RT_UIE_BAD_PANEL;
@@ -142,7 +142,8 @@ void rt_UserKey(int panel, const char *keys) {
     }
     const QKeyCombination kc = seq[0];
     QWidget *target = p->w->focusWidget() ? p->w->focusWidget() : p->w.data();
-    if (qt_sendShortcutOverrideEvent(target, 0, kc.key(), kc.keyboardModifiers(), QString(), false, 1))
+    if (qt_sendShortcutOverrideEvent(target, 0, kc.key(), kc.keyboardModifiers(), QString(), false,
+                                     1))
         return;
     QKeyEvent press(QEvent::KeyPress, kc.key(), kc.keyboardModifiers());
     QApplication::sendEvent(target, &press);
@@ -157,7 +158,7 @@ int rt_UserMenuItem(int panel, int control, const char *label) {
     const QString want = FromC(label);
     for (const MenuItem &m : it->second) {
         if (m.label != want) continue;
-        std::function<void()> fn = m.fn;  // the item may add items
+        std::function<void()> fn = m.fn;   // the item may add items
         fn();
         return 0;
     }
@@ -324,7 +325,8 @@ int rt_SetTableRowHidden(int panel, int control, int row, int hidden) {
 std::string rt_GetTableCell(int panel, int control, int row, int column) {
     int err = 0;
     QTableWidget *t = TableOf(panel, control, &err);
-    if (!t || row < 0 || column < 0 || row >= t->rowCount() || column >= t->columnCount()) return std::string();
+    if (!t || row < 0 || column < 0 || row >= t->rowCount() || column >= t->columnCount())
+        return std::string();
     const QTableWidgetItem *it = t->item(row, column);
     return it ? it->text().toStdString() : std::string();
 }
@@ -333,7 +335,8 @@ int rt_GetTableCellMark(int panel, int control, int row, int column) {
     int err = 0;
     QTableWidget *t = TableOf(panel, control, &err);
     if (!t) return err;
-    if (row < 0 || column < 0 || row >= t->rowCount() || column >= t->columnCount()) return RT_UIE_BAD_VALUE;
+    if (row < 0 || column < 0 || row >= t->rowCount() || column >= t->columnCount())
+        return RT_UIE_BAD_VALUE;
     const QTableWidgetItem *it = t->item(row, column);
     return it && it->data(Qt::UserRole).toBool() ? 1 : 0;
 }
@@ -388,7 +391,8 @@ std::string rt_GetCtrlLabel(int panel, int control) {
         if (l->buddy() == w) text = l->text();
     // branch: the child of `up` that w lies in
     QWidget *branch = w;
-    for (QWidget *up = w->parentWidget(); text.isEmpty() && up; branch = up, up = up->parentWidget()) {
+    for (QWidget *up = w->parentWidget(); text.isEmpty() && up;
+         branch = up, up = up->parentWidget()) {
         if (up->layout()) text = GridLabel(up->layout(), branch);
         if (text.isEmpty())
             if (auto *box = qobject_cast<QGroupBox *>(up)) text = box->title();

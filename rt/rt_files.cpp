@@ -29,8 +29,8 @@ int CVI_DeleteFile(const char *path) {
     case ENOTDIR: return -1;   // file not found
     case EACCES:
     case EPERM:
-    case EROFS: return -6;     // access denied
-    default: return -3;        // general I/O error
+    case EROFS: return -6;   // access denied
+    default: return -3;      // general I/O error
     }
 }
 
@@ -43,7 +43,7 @@ int GetProjectDir(char *dir, int bufSize) {
     exe[n] = '\0';
     char *slash = std::strrchr(exe, '/');
     if (!slash) return -1;
-    if (slash == exe) slash[1] = '\0'; // the root itself
+    if (slash == exe) slash[1] = '\0';   // the root itself
     else *slash = '\0';
     size_t len = std::strlen(exe);
     // a cut path would name some other directory
@@ -89,8 +89,8 @@ void rt_SetTimerRate(double rate) {
 }
 
 static void SleepFor(double seconds) {
-    if (!(seconds > 0)) return;               // also NaN
-    if (seconds > 1e6) seconds = 1e6;         // no sleep "forever"
+    if (!(seconds > 0)) return;         // also NaN
+    if (seconds > 1e6) seconds = 1e6;   // no sleep "forever"
     timespec req;
     req.tv_sec = static_cast<time_t>(seconds);
     req.tv_nsec = static_cast<long>((seconds - static_cast<double>(req.tv_sec)) * 1e9);
@@ -132,7 +132,8 @@ std::string rt_FindDataFile(const char *name) {
     char dir[260] = "";
     GetProjectDir(dir, sizeof dir);
     const std::string n = name ? name : "";
-    const std::string candidates[3] = {std::string(dir) + "/" + n, std::string(dir) + "/../share/kvex-ridar/" + n, n};
+    const std::string candidates[3] = {std::string(dir) + "/" + n,
+                                       std::string(dir) + "/../share/kvex-ridar/" + n, n};
     for (const std::string &c : candidates) {
         long size = 0;
         if (GetFileInfo(c.c_str(), &size) == 1) return c;

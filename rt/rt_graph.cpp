@@ -12,11 +12,11 @@
 
 namespace rtui {
 
-static const int kDefaultTraceColors[] = {0xFF0000, 0x00FF00, 0x0080FF, 0x000000, 0xFF00FF, 0x808080};
+static const int kDefaultTraceColors[] = {0xFF0000, 0x00FF00, 0x0080FF,
+                                          0x000000, 0xFF00FF, 0x808080};
 static const int kCursorColors[3] = {0x000000, 0x0080FF, 0x0080FF};
 
 static QCustomPlot *PlotOf(Ctrl *c) { return qobject_cast<QCustomPlot *>(c->w); }
-
 
 static double Prop(QWidget *w, const char *name, double def) {
     bool ok = false;
@@ -60,7 +60,8 @@ protected:
 
 private:
     bool OpaqueBackground() const {
-        return mBackgroundBrush.style() == Qt::SolidPattern && mBackgroundBrush.color().alpha() == 255;
+        return mBackgroundBrush.style() == Qt::SolidPattern &&
+               mBackgroundBrush.color().alpha() == 255;
     }
     bool m_direct = false;
 };
@@ -87,7 +88,8 @@ static void CommonSetup(QCustomPlot *p) {
     p->setAutoAddPlottableToLegend(false);
     // Nothing is drawn on the overlay, so it need not have a buffer of its
     // own: one buffer fewer to clear and blend on every replot.
-    if (QCPLayer *overlay = p->layer(QStringLiteral("overlay"))) overlay->setMode(QCPLayer::lmLogical);
+    if (QCPLayer *overlay = p->layer(QStringLiteral("overlay")))
+        overlay->setMode(QCPLayer::lmLogical);
     // The plot fills its whole area with an opaque background, so the panel
     // beneath it need not be painted first on each repaint.
     p->setBackground(QBrush(Qt::white));
@@ -102,7 +104,8 @@ void SetupGraph(Ctrl *c) {
     if (!p) return;
     c->graph = std::make_unique<GraphState>();
     CommonSetup(p);
-    p->addLayer(QStringLiteral("rtcursors"), p->layer(QStringLiteral("main")), QCustomPlot::limAbove);
+    p->addLayer(QStringLiteral("rtcursors"), p->layer(QStringLiteral("main")),
+                QCustomPlot::limAbove);
     for (int i = 0; i < 3; ++i) {
         Cursor &k = c->graph->cursors[i];
         QPen pen(ToColor(kCursorColors[i]));
@@ -181,11 +184,8 @@ int SetStripAttribute(Ctrl *c, int attribute, int value) {
             Queue(p);
         }
         return 0;
-    case ATTR_SCROLL_MODE:
-        s->scrollMode = value;
-        return 0;
-    default:
-        return RT_UIE_BAD_ATTR;
+    case ATTR_SCROLL_MODE: s->scrollMode = value; return 0;
+    default: return RT_UIE_BAD_ATTR;
     }
 }
 
@@ -260,7 +260,7 @@ static void ReleasePlot(GraphState *g, GraphPlot &gp) {
     }
 }
 
-} // namespace rtui
+}   // namespace rtui
 
 using namespace rtui;
 
@@ -329,7 +329,7 @@ static int NextHandle(GraphState *g) {
 }
 
 int DeleteGraphPlot(int panel, int control, int plot, int refresh) {
-    (void)refresh; // the replot is queued either way
+    (void)refresh;   // the replot is queued either way
     int rc;
     Ctrl *c = GraphCtrl(panel, control, &rc);
     if (!c) return rc;
@@ -348,8 +348,8 @@ int DeleteGraphPlot(int panel, int control, int plot, int refresh) {
     return 0;
 }
 
-int PlotRectangle(int panel, int control, double x1, double y1, double x2, double y2,
-                  int color, int fillColor) {
+int PlotRectangle(int panel, int control, double x1, double y1, double x2, double y2, int color,
+                  int fillColor) {
     int rc;
     Ctrl *c = GraphCtrl(panel, control, &rc);
     if (!c) return rc;
@@ -420,12 +420,12 @@ int PlotXY(int panel, int control, const void *x, const void *y, int n, int xTyp
         gr = p->addGraph();
     }
     gr->setPen(QPen(ToColor(color)));
-    gr->setLineStyle(plotStyle == VAL_CONNECTED_POINTS || plotStyle == 0 ? QCPGraph::lsLine : QCPGraph::lsNone);
+    gr->setLineStyle(plotStyle == VAL_CONNECTED_POINTS || plotStyle == 0 ? QCPGraph::lsLine
+                                                                         : QCPGraph::lsNone);
     if (plotStyle == VAL_CONNECTED_POINTS || plotStyle != 0)
-        gr->setScatterStyle(QCPScatterStyle(pointStyle == VAL_SIMPLE_DOT ? QCPScatterStyle::ssDot
-                                                                           : QCPScatterStyle::ssDisc, 3));
-    else
-        gr->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+        gr->setScatterStyle(QCPScatterStyle(
+            pointStyle == VAL_SIMPLE_DOT ? QCPScatterStyle::ssDot : QCPScatterStyle::ssDisc, 3));
+    else gr->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
     gr->setData(kx, vy, sorted);
     gr->setVisible(true);
     gp.graph = gr;
@@ -469,7 +469,8 @@ int PlotStripChart(int panel, int control, const void *data, int n, int start, i
             }
         } else {
             QVector<QCPGraphData> v(static_cast<int>(d.size()));
-            for (size_t i = 0; i < d.size(); ++i) v[static_cast<int>(i)] = QCPGraphData(base + i, d[i]);
+            for (size_t i = 0; i < d.size(); ++i)
+                v[static_cast<int>(i)] = QCPGraphData(base + i, d[i]);
             cont->set(v, true);
         }
     }

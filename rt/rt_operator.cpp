@@ -57,7 +57,7 @@ void rt_UserClick(int panel, int control) {
     // A mouse click takes the focus first, which finishes the edit in the
     // field that had it; the button must not act on the old value.
     if (c->w->focusPolicy() & Qt::ClickFocus) c->w->setFocus(Qt::MouseFocusReason);
-    c = Reachable(panel, control);  // the edit's callback may have dimmed or removed it
+    c = Reachable(panel, control);   // the edit's callback may have dimmed or removed it
     if (!c) return;
     if (auto *b = qobject_cast<QAbstractButton *>(c->w)) b->click();
 }
@@ -66,20 +66,25 @@ void rt_UserSetVal(int panel, int control, double value) {
     Ctrl *c = Reachable(panel, control);
     if (!c) return;
     switch (c->kind) {
-    case K_INT_NUM: case K_DBL_NUM: {
+    case K_INT_NUM:
+    case K_DBL_NUM: {
         // what the widget accepts, as if typed
         QSignalBlocker block(c->w);
         if (auto *s = qobject_cast<QSpinBox *>(c->w)) s->setValue(ClampInt(value));
-        else if (auto *d = qobject_cast<QDoubleSpinBox *>(c->w)) d->setValue(std::isfinite(value) ? value : 0.0);
+        else if (auto *d = qobject_cast<QDoubleSpinBox *>(c->w))
+            d->setValue(std::isfinite(value) ? value : 0.0);
         c->haveExact = false;
         c->committed = c->seen = NumValue(c);
         break;
     }
-    case K_RING: case K_RADIO: case K_TOGGLE: case K_CHECK: case K_SWITCH:
+    case K_RING:
+    case K_RADIO:
+    case K_TOGGLE:
+    case K_CHECK:
+    case K_SWITCH:
         if (SetNum(c, value) != 0) return;
         break;
-    default:
-        return;
+    default: return;
     }
     Raise(panel, control, EVENT_VAL_CHANGED);
     Raise(panel, control, EVENT_COMMIT);
@@ -101,7 +106,9 @@ void rt_UserClosePanel(int panel) {
 
 void rt_After(double seconds, std::function<void()> fn) {
     if (!qApp || !fn) return;
-    int ms = std::isfinite(seconds) && seconds > 0 ? static_cast<int>(std::min(seconds * 1000.0 + 0.5, 1e9)) : 0;
+    int ms = std::isfinite(seconds) && seconds > 0
+                 ? static_cast<int>(std::min(seconds * 1000.0 + 0.5, 1e9))
+                 : 0;
     QTimer::singleShot(ms, Qt::PreciseTimer, qApp, std::move(fn));
 }
 
@@ -127,4 +134,3 @@ std::vector<std::string> rt_GetListItems(int panel, int control) {
     for (int i = 0; i < cb->count(); ++i) out.push_back(cb->itemText(i).toStdString());
     return out;
 }
-

@@ -14,7 +14,9 @@
 
 static std::function<RtPopupAnswer(const RtPopup &)> g_hook;
 
-void rt_SetPopupHook(std::function<RtPopupAnswer(const RtPopup &)> hook) { g_hook = std::move(hook); }
+void rt_SetPopupHook(std::function<RtPopupAnswer(const RtPopup &)> hook) {
+    g_hook = std::move(hook);
+}
 
 static std::string Str(const char *s) { return s ? std::string(s) : std::string(); }
 static QString QStr(const char *s) { return s ? QString::fromLocal8Bit(s) : QString(); }
@@ -56,10 +58,12 @@ int ConfirmPopup(const char *title, const char *message) {
 // a cut-off name would point at another file, and the operator is told why
 // nothing happens. On cancel the caller's buffer keeps what it held.
 static int Deliver(int result, const std::string &chosen, char *path, int bufSize) {
-    if (result != VAL_EXISTING_FILE_SELECTED && result != VAL_NEW_FILE_SELECTED) return VAL_NO_FILE_SELECTED;
+    if (result != VAL_EXISTING_FILE_SELECTED && result != VAL_NEW_FILE_SELECTED)
+        return VAL_NO_FILE_SELECTED;
     if (chosen.empty() || !path || bufSize <= 0) return VAL_NO_FILE_SELECTED;
     if (chosen.size() + 1 > static_cast<size_t>(bufSize)) {
-        const std::string text = "The path of this file is too long (at most " + std::to_string(bufSize - 1) +
+        const std::string text = "The path of this file is too long (at most " +
+                                 std::to_string(bufSize - 1) +
                                  " characters) - nothing was read or written:\n" + chosen;
         MessagePopup("File", text.c_str());
         return VAL_NO_FILE_SELECTED;
@@ -83,7 +87,7 @@ static QString WithFilterExtension(const QString &chosen, const QStringList &pat
         if (re.match(name).hasMatch()) return chosen;
     }
     const QString first = pats.first().trimmed();
-    const QString ext = first.mid(1);  // ".dat"
+    const QString ext = first.mid(1);   // ".dat"
     if (!first.startsWith(QLatin1String("*.")) || ext.size() < 2 ||
         ext.contains(QRegularExpression(QStringLiteral("[*?\\[]"))))
         return chosen;
@@ -91,9 +95,8 @@ static QString WithFilterExtension(const QString &chosen, const QStringList &pat
 }
 
 int FileSelectPopup(const char *defaultDir, const char *defaultName, const char *filter,
-                    const char *title, const char *buttonLabel, int restrictDir,
-                    int restrictExt, int allowCancel, int allowMakeDir, char *path,
-                    int bufSize) {
+                    const char *title, const char *buttonLabel, int restrictDir, int restrictExt,
+                    int allowCancel, int allowMakeDir, char *path, int bufSize) {
     (void)restrictDir;
     (void)allowCancel;
     if (g_hook) {
@@ -127,7 +130,8 @@ int FileSelectPopup(const char *defaultDir, const char *defaultName, const char 
     }
     if (!label.isEmpty()) dlg.setLabelText(QFileDialog::Accept, label);
     if (defaultName && *defaultName) dlg.selectFile(QStr(defaultName));
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return VAL_NO_FILE_SELECTED;
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return VAL_NO_FILE_SELECTED;
     QString chosen = dlg.selectedFiles().first();
     if (!load && restrictExt) chosen = WithFilterExtension(chosen, pats);
     int result = QFileInfo::exists(chosen) ? VAL_EXISTING_FILE_SELECTED : VAL_NEW_FILE_SELECTED;

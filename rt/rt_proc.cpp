@@ -46,7 +46,7 @@ void KillAtExit() {
 
 void StopWithQt() { rt_StopSimulator(); }
 
-} // namespace
+}   // namespace
 
 std::string rt_StartSimulator(const std::vector<std::string> &args) {
     rt_StopSimulator();

@@ -38,7 +38,7 @@ namespace {
 struct ComPort {
     QSerialPort *sp = nullptr;
     bool open = false;
-    bool lost = false;            // the device went away; closed at the next safe point
+    bool lost = false;   // the device went away; closed at the next safe point
     std::string device;
     QByteArray inq;
     int inQSize = 4096;
@@ -46,15 +46,15 @@ struct ComPort {
     int mask = 0, notifyCount = 1, eventChar = 0;
     ComCallbackPtr cb = nullptr;
     void *cbData = nullptr;
-    bool arrived = false;         // bytes came since the last check
-    bool charSeen = false;        // the event character came since the last check
-    bool txEmpty = false;         // the output queue ran empty since the last check
+    bool arrived = false;    // bytes came since the last check
+    bool charSeen = false;   // the event character came since the last check
+    bool txEmpty = false;    // the output queue ran empty since the last check
     bool checkPosted = false;
     bool inCallback = false;
     bool recheck = false;
     RtPortLatency latency;
-    double charTime = 0.0;        // seconds one character takes on the line
-    double lineFreeAt = 0.0;      // when the last written byte has left the line
+    double charTime = 0.0;     // seconds one character takes on the line
+    double lineFreeAt = 0.0;   // when the last written byte has left the line
 };
 
 using PortPtr = std::shared_ptr<ComPort>;
@@ -190,7 +190,8 @@ void Check(int port, const PortPtr &p);
 void PostCheck(int port, const PortPtr &p) {
     if (p->checkPosted || !p->open) return;
     p->checkPosted = true;
-    QMetaObject::invokeMethod(Hub(), [port, p] { Check(port, p); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        Hub(), [port, p] { Check(port, p); }, Qt::QueuedConnection);
 }
 
 // Runs from the event loop only.
@@ -315,7 +316,7 @@ bool ValidSettings(long baud, int parity, int dataBits, int stopBits) {
     return true;
 }
 
-} // namespace
+}   // namespace
 
 bool rtui::IsSerialHub(const QObject *o) { return o != nullptr && o == g_hub; }
 
@@ -527,8 +528,7 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
                        ComCallbackPtr callback, void *callbackData) {
     auto p = Find(port);
     if (!p) return RT_ERR_PORT_NOT_OPEN;
-    if (notifyCount < 0 || eventCharacter < 0 || eventCharacter > 255)
-        return RT_ERR_INVALID_PARAM;
+    if (notifyCount < 0 || eventCharacter < 0 || eventCharacter > 255) return RT_ERR_INVALID_PARAM;
     if ((eventMask & LWRS_RECEIVE) && notifyCount > p->inQSize) return RT_ERR_INVALID_PARAM;
     p->mask = eventMask & (LWRS_RECEIVE | LWRS_RXFLAG | LWRS_TXEMPTY);
     p->notifyCount = std::max(1, notifyCount);
@@ -629,8 +629,7 @@ int rt_WaitOutQEmpty(int port) {
         double nap = std::max(0.001, static_cast<double>(n) * p->charTime);
         nap = std::min(nap, left);
         timespec ts{static_cast<time_t>(nap), static_cast<long>((nap - std::floor(nap)) * 1e9)};
-        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-        }
+        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
     }
     if (ReapIfLost(p)) return RT_ERR_PORT_NOT_OPEN;
     return 0;

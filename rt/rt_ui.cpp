@@ -123,26 +123,23 @@ public:
     bool eventFilter(QObject *watched, QEvent *e) override {
         switch (e->type()) {
         case QEvent::SockAct:
-        case QEvent::SockClose:
-            break;
+        case QEvent::SockClose: break;
         case QEvent::MetaCall:   // the serial layer's checks note their own deliveries
             if (!rtui::IsSerialHub(watched)) g_pumpNoted = true;
             break;
         case QEvent::Timer:
             if (watched != g_wake) g_pumpNoted = true;
             break;
-        default:
-            g_pumpNoted = true;
+        default: g_pumpNoted = true;
         }
         return false;
     }
 };
-} // namespace
+}   // namespace
 
 int CallbackDepth() { return g_callbackDepth; }
 
 static std::function<void(int, int, int)> g_eventHook;
-
 
 void Raise(int panel, int control, int event) {
     Ctrl *c = FindCtrl(panel, control);
@@ -174,13 +171,15 @@ public:
         }
         return QObject::eventFilter(obj, ev);
     }
+
 private:
     int handle_;
 };
 
 // Spin boxes that report an arrow or step as a committed value and tell an
 // Enter from a focus change.
-template <class Base> class RtSpin : public Base {
+template <class Base>
+class RtSpin : public Base {
 public:
     explicit RtSpin(QWidget *parent) : Base(parent) {}
     std::function<void()> onStep;
@@ -189,6 +188,7 @@ public:
         Base::stepBy(steps);
         if (onStep) onStep();
     }
+
 protected:
     void keyPressEvent(QKeyEvent *e) override {
         enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
@@ -202,7 +202,9 @@ public:
 };
 class RtDoubleSpinBox : public RtSpin<QDoubleSpinBox> {
 public:
-    explicit RtDoubleSpinBox(QWidget *parent) : RtSpin<QDoubleSpinBox>(parent) { setRange(-1e12, 1e12); }
+    explicit RtDoubleSpinBox(QWidget *parent) : RtSpin<QDoubleSpinBox>(parent) {
+        setRange(-1e12, 1e12);
+    }
 };
 
 static bool EnterPressed(QWidget *w) {
@@ -222,6 +224,7 @@ public:
         if (onOpen) onOpen();
         QComboBox::showPopup();
     }
+
 protected:
     void wheelEvent(QWheelEvent *e) override {
         if (choiceOnly) e->ignore();
@@ -233,15 +236,14 @@ protected:
             return;
         }
         switch (e->key()) {
-        case Qt::Key_Up: case Qt::Key_Down:
-            showPopup();
-            return;
-        case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End:
-            e->ignore();
-            return;
-        case Qt::Key_F4: case Qt::Key_Space:
-            QComboBox::keyPressEvent(e);
-            return;
+        case Qt::Key_Up:
+        case Qt::Key_Down: showPopup(); return;
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Home:
+        case Qt::Key_End: e->ignore(); return;
+        case Qt::Key_F4:
+        case Qt::Key_Space: QComboBox::keyPressEvent(e); return;
         default:
             // typed letters would pick an item by its name
             if (!e->text().isEmpty() && e->text().at(0).isPrint()) e->ignore();
@@ -263,7 +265,8 @@ public:
         else w->setObjectName(name);
         // Numbers and texts change with every frame. Filled, they are opaque,
         // so their group box or panel beneath is not painted again each time.
-        if (qobject_cast<QAbstractSpinBox *>(w) || qobject_cast<QLineEdit *>(w)) w->setAutoFillBackground(true);
+        if (qobject_cast<QAbstractSpinBox *>(w) || qobject_cast<QLineEdit *>(w))
+            w->setAutoFillBackground(true);
         return w;
     }
 };
@@ -326,11 +329,15 @@ static void Bind(int h, Ctrl *c) {
     switch (c->kind) {
     case K_BUTTON: {
         auto *b = qobject_cast<QAbstractButton *>(w);
-        QObject::connect(b, &QAbstractButton::pressed, w, [h, id] { Raise(h, id, EVENT_LEFT_CLICK); });
+        QObject::connect(b, &QAbstractButton::pressed, w,
+                         [h, id] { Raise(h, id, EVENT_LEFT_CLICK); });
         QObject::connect(b, &QAbstractButton::clicked, w, [h, id] { Raise(h, id, EVENT_COMMIT); });
         break;
     }
-    case K_RADIO: case K_TOGGLE: case K_CHECK: case K_SWITCH: {
+    case K_RADIO:
+    case K_TOGGLE:
+    case K_CHECK:
+    case K_SWITCH: {
         auto *b = qobject_cast<QAbstractButton *>(w);
         if (c->kind == K_SWITCH) {
             // texts may come with the resource file; the program can change them
@@ -349,7 +356,8 @@ static void Bind(int h, Ctrl *c) {
         });
         break;
     }
-    case K_INT_NUM: case K_DBL_NUM: {
+    case K_INT_NUM:
+    case K_DBL_NUM: {
         auto *sb = qobject_cast<QAbstractSpinBox *>(w);
         c->committed = c->seen = NumValue(c);
         auto commit = [h, id] {
@@ -397,7 +405,8 @@ static void Bind(int h, Ctrl *c) {
     }
     case K_STRING: {
         auto *le = qobject_cast<QLineEdit *>(w);
-        QObject::connect(le, &QLineEdit::textEdited, w, [h, id] { Raise(h, id, EVENT_VAL_CHANGED); });
+        QObject::connect(le, &QLineEdit::textEdited, w,
+                         [h, id] { Raise(h, id, EVENT_VAL_CHANGED); });
         QObject::connect(le, &QLineEdit::returnPressed, w, [h, id] { Raise(h, id, EVENT_COMMIT); });
         break;
     }
@@ -472,22 +481,23 @@ int SetNum(Ctrl *c, double v) {
         }
         return RT_UIE_BAD_VALUE;
     }
-    case K_RADIO: case K_TOGGLE: case K_CHECK: case K_SWITCH: {
+    case K_RADIO:
+    case K_TOGGLE:
+    case K_CHECK:
+    case K_SWITCH: {
         auto *b = qobject_cast<QAbstractButton *>(c->w);
         b->setChecked(std::isfinite(v) ? v != 0.0 : false);
         ShowSwitchText(c);
         return 0;
     }
-    default:
-        return RT_UIE_BAD_TYPE;
+    default: return RT_UIE_BAD_TYPE;
     }
 }
 
 int GetNum(Ctrl *c, double *out) {
     switch (c->kind) {
-    case K_INT_NUM: case K_DBL_NUM:
-        *out = NumValue(c);
-        return 0;
+    case K_INT_NUM:
+    case K_DBL_NUM: *out = NumValue(c); return 0;
     case K_RING: {
         auto *cb = qobject_cast<QComboBox *>(c->w);
         int i = cb->currentIndex();
@@ -499,12 +509,11 @@ int GetNum(Ctrl *c, double *out) {
         *out = d.isValid() ? d.toInt() : i;
         return 0;
     }
-    case K_RADIO: case K_TOGGLE: case K_CHECK: case K_SWITCH:
-        *out = qobject_cast<QAbstractButton *>(c->w)->isChecked() ? 1 : 0;
-        return 0;
-    default:
-        *out = 0;
-        return RT_UIE_BAD_TYPE;
+    case K_RADIO:
+    case K_TOGGLE:
+    case K_CHECK:
+    case K_SWITCH: *out = qobject_cast<QAbstractButton *>(c->w)->isChecked() ? 1 : 0; return 0;
+    default: *out = 0; return RT_UIE_BAD_TYPE;
     }
 }
 
@@ -534,7 +543,7 @@ int SetText(Ctrl *c, const QString &t) {
     return 0;
 }
 
-} // namespace rtui
+}   // namespace rtui
 
 using namespace rtui;
 
@@ -555,7 +564,7 @@ int rt_HaveDisplay(void) {
     const char *disp = std::getenv("DISPLAY"), *way = std::getenv("WAYLAND_DISPLAY");
     const bool x11 = disp && *disp, wayland = way && *way;
     if (!plat || !*plat) return x11 || wayland;
-    if (std::strchr(plat, ';')) return 1;  // a list: Qt falls back by itself
+    if (std::strchr(plat, ';')) return 1;   // a list: Qt falls back by itself
     if (std::strncmp(plat, "xcb", 3) == 0) return x11;
     if (std::strncmp(plat, "wayland", 7) == 0) return wayland;
     return 1;
@@ -648,7 +657,9 @@ int QuitUserInterface(int code) {
     return 0;
 }
 
-bool rtui::IdleInEventLoop() { return !g_loops.empty() && g_pumpDepth == 0 && g_callbackDepth == 0; }
+bool rtui::IdleInEventLoop() {
+    return !g_loops.empty() && g_pumpDepth == 0 && g_callbackDepth == 0;
+}
 
 int rt_BusyPump(void) {
 #ifdef RIDAR_BUSY_PUMP

@@ -37,9 +37,9 @@ enum Kind {
 enum NumType { NT_U16, NT_INT, NT_FLOAT, NT_DOUBLE };
 
 struct GraphPlot {
-    RtPlot data;                 // what the caller asked for, as drawn
-    QCPItemRect *rect = nullptr;  // kind 1
-    QCPGraph *graph = nullptr;    // kind 2
+    RtPlot data;                   // what the caller asked for, as drawn
+    QCPItemRect *rect = nullptr;   // kind 1
+    QCPGraph *graph = nullptr;     // kind 2
 };
 
 struct Cursor {
@@ -51,7 +51,7 @@ struct Cursor {
 
 struct GraphState {
     int nextHandle = 1;
-    bool handlesWrapped = false;  // nextHandle started again at 1
+    bool handlesWrapped = false;   // nextHandle started again at 1
     std::vector<GraphPlot> plots;
     // deleted items wait here for reuse instead of being reallocated
     std::vector<QCPItemRect *> freeRects;
@@ -89,8 +89,8 @@ struct Ctrl {
     bool lastSetValid = false;
     double lastSet = 0, lastSetShown = 0;
     QString lastSetText;
-    double committed = 0;        // last committed value of a numeric
-    double seen = 0;             // last value announced as changed
+    double committed = 0;   // last committed value of a numeric
+    double seen = 0;        // last value announced as changed
     std::unique_ptr<GraphState> graph;
     std::unique_ptr<StripState> strip;
 };
@@ -160,4 +160,4 @@ int Bad(int panel);
 // The ring control, or nullptr with the error in *rc.
 QComboBox *Ring(int panel, int control, int *rc);
 
-} // namespace rtui
+}   // namespace rtui

@@ -41,8 +41,12 @@
 using namespace rtui;
 
 // ---- control values ----------------------------------------------------------------------
-int SetCtrlVal(int panel, int control, int value) { return SetCtrlVal(panel, control, static_cast<double>(value)); }
-int SetCtrlVal(int panel, int control, unsigned value) { return SetCtrlVal(panel, control, static_cast<double>(value)); }
+int SetCtrlVal(int panel, int control, int value) {
+    return SetCtrlVal(panel, control, static_cast<double>(value));
+}
+int SetCtrlVal(int panel, int control, unsigned value) {
+    return SetCtrlVal(panel, control, static_cast<double>(value));
+}
 int SetCtrlVal(int panel, int control, double value) {
     Ctrl *c = FindCtrl(panel, control);
     if (!c) return Bad(panel);
@@ -67,10 +71,18 @@ static int GetConverted(int panel, int control, T *value, Convert convert) {
     return rc;
 }
 
-int GetCtrlVal(int panel, int control, uint16_t *value) { return GetConverted(panel, control, value, Wrap16); }
-int GetCtrlVal(int panel, int control, int *value) { return GetConverted(panel, control, value, ClampInt); }
-int GetCtrlVal(int panel, int control, unsigned *value) { return GetConverted(panel, control, value, Wrap32); }
-int GetCtrlVal(int panel, int control, float *value) { return GetConverted(panel, control, value, ClampFloat); }
+int GetCtrlVal(int panel, int control, uint16_t *value) {
+    return GetConverted(panel, control, value, Wrap16);
+}
+int GetCtrlVal(int panel, int control, int *value) {
+    return GetConverted(panel, control, value, ClampInt);
+}
+int GetCtrlVal(int panel, int control, unsigned *value) {
+    return GetConverted(panel, control, value, Wrap32);
+}
+int GetCtrlVal(int panel, int control, float *value) {
+    return GetConverted(panel, control, value, ClampFloat);
+}
 int GetCtrlVal(int panel, int control, double *value) {
     Ctrl *c = FindCtrl(panel, control);
     if (!c) return Bad(panel);

@@ -41,4 +41,4 @@ int AdapterLatencyTimer(const std::string &device) {
     return static_cast<int>(ms);
 }
 
-}  // namespace serlat
+}   // namespace serlat

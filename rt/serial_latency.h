@@ -17,4 +17,4 @@ int RequestLowLatency(int fd);
 // /sys/bus/usb-serial/devices in tests.
 int AdapterLatencyTimer(const std::string &device);
 
-}  // namespace serlat
+}   // namespace serlat

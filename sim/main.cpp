@@ -41,7 +41,7 @@ struct Tx {
     std::vector<uint8_t> bytes;
     double start = 0;
     size_t sent = 0;
-    bool close = false;        // close the line once this answer is out
+    bool close = false;   // close the line once this answer is out
 };
 
 struct Sim {
@@ -56,7 +56,10 @@ struct Sim {
     // memory words given on the command line: the factory set is made after
     // the options are read, so they wait until then
     bool memoryReady = false;
-    struct MemoryWord { bool eeprom; uint16_t word, value; };
+    struct MemoryWord {
+        bool eeprom;
+        uint16_t word, value;
+    };
     std::vector<MemoryWord> startWords;
     std::string device;
     int line = -1, slave = -1;
@@ -66,7 +69,7 @@ struct Sim {
     std::deque<Tx> tx;
     std::string cmdBuf;
     bool quit = false;
-    double closeStart = -1;    // the closing answer is out; the line closes soon
+    double closeStart = -1;   // the closing answer is out; the line closes soon
 };
 
 Sim g;
@@ -432,12 +435,27 @@ void Command(const std::string &line) {
     std::istringstream in(line);
     std::string name;
     if (!(in >> name)) return;
-    if (name == "stats") { PrintStats(); return; }
-    if (name == "quit") { g.quit = true; return; }
-    if (name == "help") { PrintHelp(); return; }
+    if (name == "stats") {
+        PrintStats();
+        return;
+    }
+    if (name == "quit") {
+        g.quit = true;
+        return;
+    }
+    if (name == "help") {
+        PrintHelp();
+        return;
+    }
     const Option *o = FindOption(name);
-    if (!o) { Say("error: unknown command: " + name); return; }
-    if (o->startOnly) { Say("error: " + name + " works only as a start option"); return; }
+    if (!o) {
+        Say("error: unknown command: " + name);
+        return;
+    }
+    if (o->startOnly) {
+        Say("error: " + name + " works only as a start option");
+        return;
+    }
     Args a;
     if (o->maxArgs < 0) {
         std::string rest;
@@ -450,8 +468,8 @@ void Command(const std::string &line) {
         std::string w;
         while (in >> w) a.push_back(w);
     }
-    if (static_cast<int>(a.size()) < o->minArgs || (o->maxArgs >= 0 && static_cast<int>(a.size()) > o->maxArgs) ||
-        !o->apply(a)) {
+    if (static_cast<int>(a.size()) < o->minArgs ||
+        (o->maxArgs >= 0 && static_cast<int>(a.size()) > o->maxArgs) || !o->apply(a)) {
         Say(std::string("error: usage: ") + o->name + " " + o->args);
         return;
     }
@@ -574,15 +592,18 @@ void Queue(Answer &a, double tFirst, double now) {
             b[0] = static_cast<uint8_t>(f.badSync >> 8);
             b[1] = static_cast<uint8_t>(f.badSync & 0xFF);
         }
-        if (f.shortBytes >= 0 && static_cast<size_t>(f.shortBytes) < b.size()) b.resize(f.shortBytes);
+        if (f.shortBytes >= 0 && static_cast<size_t>(f.shortBytes) < b.size())
+            b.resize(f.shortBytes);
         b.insert(b.end(), static_cast<size_t>(f.extraBytes), 0xEE);
-        if (a.frame && f.strayBytes > 0 && ++f.strayFrames % static_cast<unsigned>(f.strayEvery) == 0) {
+        if (a.frame && f.strayBytes > 0 &&
+            ++f.strayFrames % static_cast<unsigned>(f.strayEvery) == 0) {
             std::vector<uint8_t> stray = StrayBytes(f.strayBytes);
             b.insert(b.begin(), stray.begin(), stray.end());
             g.stats.strayBursts++;
             g.stats.strayBytes += stray.size();
         }
-        if (f.garbage > 0 && std::uniform_real_distribution<double>(0, 1)(g.sensor.rng) < f.garbage) {
+        if (f.garbage > 0 &&
+            std::uniform_real_distribution<double>(0, 1)(g.sensor.rng) < f.garbage) {
             int n = std::uniform_int_distribution<int>(1, 8)(g.sensor.rng);
             std::vector<uint8_t> junk(n);
             for (auto &c : junk) c = static_cast<uint8_t>(g.sensor.rng() & 0xFF);
@@ -714,7 +735,8 @@ double ServiceTx(double now) {
                 const double firstWaiting = g.fast ? t.start : t.start + (t.sent + 1) * kByteTime;
                 double next = std::max(g.adapterLastRelease + g.adapterLatency, firstWaiting);
                 if (t.bytes.size() - t.sent >= kAdapterPacket)
-                    next = std::min(next, g.fast ? t.start : t.start + (t.sent + kAdapterPacket) * kByteTime);
+                    next = std::min(
+                        next, g.fast ? t.start : t.start + (t.sent + kAdapterPacket) * kByteTime);
                 return std::max(next, now + 1e-4);
             }
             if (g.fast) return t.start;
@@ -734,7 +756,7 @@ double ServiceTx(double now) {
     return -1;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char **argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -754,7 +776,8 @@ int main(int argc, char **argv) {
         int want = o->maxArgs < 0 ? 1 : o->maxArgs;
         for (int k = 0; k < want && i + 1 < argc; ++k) {
             // optional arguments (on/off, object2 off) never look like options
-            if (static_cast<int>(a.size()) >= o->minArgs && std::string(argv[i + 1]).rfind("--", 0) == 0)
+            if (static_cast<int>(a.size()) >= o->minArgs &&
+                std::string(argv[i + 1]).rfind("--", 0) == 0)
                 break;
             a.push_back(argv[++i]);
         }
@@ -769,7 +792,8 @@ int main(int argc, char **argv) {
     if (!g.objectSet) g.sensor.scene.obj[0] = Object{true, 400, 600};
     if (!g.sensor.eepromPath.empty()) {
         std::string msg;
-        if (LoadEeprom(g.sensor, msg)) std::copy(g.sensor.eeprom, g.sensor.eeprom + kWords, g.sensor.ram);
+        if (LoadEeprom(g.sensor, msg))
+            std::copy(g.sensor.eeprom, g.sensor.eeprom + kWords, g.sensor.ram);
         else fprintf(stderr, "kvex-sim: %s\n", msg.c_str());
     }
     g.memoryReady = true;
@@ -810,7 +834,8 @@ int main(int argc, char **argv) {
         int n = 0, lineIdx = -1, inIdx = -1;
         if (g.line >= 0) {
             lineIdx = n;
-            fds[n++] = pollfd{g.line, static_cast<short>(POLLIN | (g.lineWantsOut ? POLLOUT : 0)), 0};
+            fds[n++] =
+                pollfd{g.line, static_cast<short>(POLLIN | (g.lineWantsOut ? POLLOUT : 0)), 0};
         }
         if (stdinOpen) {
             inIdx = n;

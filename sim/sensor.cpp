@@ -24,7 +24,7 @@ void PutWord(std::vector<uint8_t> &b, unsigned w) {
 }
 
 uint16_t ClampWord(double v) {
-    if (!(v > 0)) return 0;            // also NaN
+    if (!(v > 0)) return 0;   // also NaN
     if (v >= 65535.0) return 65535;
     return static_cast<uint16_t>(std::lround(v));
 }
@@ -36,7 +36,7 @@ double Step(double u, double w) {
     return 0.5 - 0.5 * std::cos(M_PI * (u + w / 2) / w);
 }
 
-}  // namespace
+}   // namespace
 
 uint16_t SlopeScale(const Identity &id) {
     return (id.ccdtype == 104 && id.softversion < 250) ? 512 : 1024;
@@ -76,22 +76,22 @@ std::string FirmwareText(const Identity &id) {
 void FactoryDefaults(const Identity &id, uint16_t set[kWords]) {
     const uint16_t scale = SlopeScale(id);
     const uint16_t def[kWords] = {
-        500,                                 // power
-        0,                                   // rs232Mode
-        512,                                 // vThd
-        0,                                   // anaMode
-        0,                                   // polarity: dark object on a bright line
-        1,                                   // eMode: right edge
-        1,                                   // eBeg
-        id.ccdvirtpixel,                     // eEnd: the whole line
-        512,                                 // tVal
-        100,                                 // tTol
-        0,                                   // opMode
-        1,                                   // eHardware
+        500,                                     // power
+        0,                                       // rs232Mode
+        512,                                     // vThd
+        0,                                       // anaMode
+        0,                                       // polarity: dark object on a bright line
+        1,                                       // eMode: right edge
+        1,                                       // eBeg
+        id.ccdvirtpixel,                         // eEnd: the whole line
+        512,                                     // tVal
+        100,                                     // tTol
+        0,                                       // opMode
+        1,                                       // eHardware
         static_cast<uint16_t>(scale * 25 / 2),   // slope: 12.5 um a virtual pixel
-        kYOffset,                            // intersect: no offset
-        0,                                   // average
-        0,                                   // deltaTol / trigMode
+        kYOffset,                                // intersect: no offset
+        0,                                       // average
+        0,                                       // deltaTol / trigMode
     };
     std::copy(def, def + kWords, set);
 }
@@ -216,8 +216,14 @@ Measurement Evaluate(const Sensor &s) {
     const int mode = s.calMode ? 2 : s.ram[P_EMODE];
     int need = 2, value = 0;
     switch (mode) {
-    case 0: need = 1; value = m.ledge; break;
-    case 1: need = 1; value = m.redge; break;
+    case 0:
+        need = 1;
+        value = m.ledge;
+        break;
+    case 1:
+        need = 1;
+        value = m.redge;
+        break;
     case 3: value = (m.ledge + m.redge) / 2; break;
     case 4:   // gap between the first two objects
         need = 3;
@@ -250,23 +256,15 @@ bool HandleRequest(Sensor &s, Stats &st, const uint8_t *frame, double now, Answe
     out.bytes.clear();
     st.requests[order >= 1 && order <= kOrders ? order : 0]++;
     switch (order) {
-    case 1:
-        std::copy(in, in + kWords, s.ram);
-        return false;
+    case 1: std::copy(in, in + kWords, s.ram); return false;
     case 3:
         std::copy(in, in + kWords, s.eeprom);
         std::copy(in, in + kWords, s.ram);
         if (!SaveEeprom(s, note)) note = "error: " + note;
         return false;
-    case 2:
-        PutFrame(out.bytes, kSensorSync, order, s.ram);
-        return true;
-    case 4:
-        PutFrame(out.bytes, kSensorSync, order, s.eeprom);
-        return true;
-    case 5:
-        PutFrame(out.bytes, kSensorSync, order, in);
-        return true;
+    case 2: PutFrame(out.bytes, kSensorSync, order, s.ram); return true;
+    case 4: PutFrame(out.bytes, kSensorSync, order, s.eeprom); return true;
+    case 5: PutFrame(out.bytes, kSensorSync, order, in); return true;
     case 6: {
         BuildVideo(s, now);
         s.ram[P_TVAL] = Evaluate(s).mvalue;
@@ -306,7 +304,8 @@ bool HandleRequest(Sensor &s, Stats &st, const uint8_t *frame, double now, Answe
     case 9: {
         if (in[0] == 0) BuildVideo(s, now);
         out.frame = false;
-        for (unsigned i = in[0]; i < in[0] + 64u; ++i) PutWord(out.bytes, i < kSamples ? s.video[i] : 0);
+        for (unsigned i = in[0]; i < in[0] + 64u; ++i)
+            PutWord(out.bytes, i < kSamples ? s.video[i] : 0);
         return true;
     }
     case 10: {
@@ -349,10 +348,8 @@ bool HandleRequest(Sensor &s, Stats &st, const uint8_t *frame, double now, Answe
         PutFrame(out.bytes, kSensorSync, order, w);
         return true;
     }
-    default:
-        st.unknown++;
-        return false;
+    default: st.unknown++; return false;
     }
 }
 
-}  // namespace kvexsim
+}   // namespace kvexsim

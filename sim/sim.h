@@ -30,11 +30,11 @@ enum {
 // clang-format on
 
 struct Identity {
-    uint16_t ccdtype = 2, ccdmaxpixel = 1024, ccdresolution = 0, pcbtype = 100,
-             ccdvirtpixel = 2048, ccdsubpixel = 2, ccdpixb = 1, ccdpixe = 2048,
-             softversion = 252, hwtype = 0, adcmax = 1024;
-    bool pixeSet = false;      // ccdpixe follows ccdvirtpixel until set
-    std::string firmware;      // empty: built from softversion
+    uint16_t ccdtype = 2, ccdmaxpixel = 1024, ccdresolution = 0, pcbtype = 100, ccdvirtpixel = 2048,
+             ccdsubpixel = 2, ccdpixb = 1, ccdpixe = 2048, softversion = 252, hwtype = 0,
+             adcmax = 1024;
+    bool pixeSet = false;   // ccdpixe follows ccdvirtpixel until set
+    std::string firmware;   // empty: built from softversion
 };
 
 struct Object {
@@ -52,18 +52,18 @@ struct Scene {
 struct Faults {
     bool silent = false;
     std::set<int> noAnswer;
-    int scopeOrder = -1;        // -1: late/short/extra/bad-sync/garbage hit every order
+    int scopeOrder = -1;   // -1: late/short/extra/bad-sync/garbage hit every order
     int lateMs = 0;
-    int shortBytes = -1;        // -1 off
+    int shortBytes = -1;   // -1 off
     int extraBytes = 0;
-    int badSync = -1;           // -1 off, else the sync word sent in frames
-    int hwHeader = -1;          // -1 off, else header word of the order 10 answer
-    double garbage = 0;         // probability of a noise burst before an answer
-    int strayBytes = 0;         // stray bytes before every strayEvery-th frame answer (0 off)
+    int badSync = -1;     // -1 off, else the sync word sent in frames
+    int hwHeader = -1;    // -1 off, else header word of the order 10 answer
+    double garbage = 0;   // probability of a noise burst before an answer
+    int strayBytes = 0;   // stray bytes before every strayEvery-th frame answer (0 off)
     int strayEvery = 1;
     unsigned long long strayFrames = 0;   // frame answers in scope since stray was set
-    long long silentAt = -1;    // answers count at which the sensor falls silent
-    long long closeAt = -1;     // answers count after which the line is closed
+    long long silentAt = -1;              // answers count at which the sensor falls silent
+    long long closeAt = -1;               // answers count after which the line is closed
 };
 
 struct Stats {
@@ -84,7 +84,7 @@ struct Measurement {
 
 struct Answer {
     int order = 0;
-    bool frame = true;            // false: raw block without header
+    bool frame = true;   // false: raw block without header
     std::vector<uint8_t> bytes;
 };
 
@@ -123,4 +123,4 @@ bool HandleRequest(Sensor &s, Stats &st, const uint8_t *frame, double now, Answe
                    std::string &note);
 void PutFrame(std::vector<uint8_t> &b, int syncWord, int order, const uint16_t w[kWords]);
 
-}  // namespace kvexsim
+}   // namespace kvexsim

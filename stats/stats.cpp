@@ -43,7 +43,8 @@ void StatsAdd(StatsSeries *s, int64_t value) {
         s->maxHead = (s->maxHead + 1) % STATS_WINDOW;
         --s->maxLen;
     }
-    while (s->maxLen > 0 && s->maxVal[(s->maxHead + s->maxLen - 1) % STATS_WINDOW] <= value) --s->maxLen;
+    while (s->maxLen > 0 && s->maxVal[(s->maxHead + s->maxLen - 1) % STATS_WINDOW] <= value)
+        --s->maxLen;
     const int maxTail = (s->maxHead + s->maxLen) % STATS_WINDOW;
     s->maxSeq[maxTail] = seq;
     s->maxVal[maxTail] = value;
@@ -53,7 +54,8 @@ void StatsAdd(StatsSeries *s, int64_t value) {
         s->minHead = (s->minHead + 1) % STATS_WINDOW;
         --s->minLen;
     }
-    while (s->minLen > 0 && s->minVal[(s->minHead + s->minLen - 1) % STATS_WINDOW] >= value) --s->minLen;
+    while (s->minLen > 0 && s->minVal[(s->minHead + s->minLen - 1) % STATS_WINDOW] >= value)
+        --s->minLen;
     const int minTail = (s->minHead + s->minLen) % STATS_WINDOW;
     s->minSeq[minTail] = seq;
     s->minVal[minTail] = value;
@@ -98,7 +100,8 @@ void StatsWindow(const StatsSeries *s, double scale, double lsl, double usl, Sta
     if (n >= 2) {
         // exact: n*sum(x^2) - (sum x)^2 is never negative
         const __int128 num = n * s->wSq - s->wSum * s->wSum;
-        const long double var = static_cast<long double>(num) / (static_cast<long double>(n) * (n - 1));
+        const long double var =
+            static_cast<long double>(num) / (static_cast<long double>(n) * (n - 1));
         r->hasSd = 1;
         r->sd = static_cast<double>(std::sqrt(var)) * scale;
     }
@@ -130,7 +133,8 @@ void StatsLimitsPx(double *lsl, double *usl) {
 void StatsLimitsMm(double *lsl, double *usl) {
     const double k = static_cast<double>(SlopeScale());
     const double centre =
-        (static_cast<double>(tVal) * slope / k + (static_cast<double>(intersect) - YOFFSET)) / 1000.0;
+        (static_cast<double>(tVal) * slope / k + (static_cast<double>(intersect) - YOFFSET)) /
+        1000.0;
     // the tolerance as NUMToleranceMm shows it
     const double half = static_cast<double>(tol) * static_cast<double>(slope) / (k * 1000.0);
     *lsl = centre - half;
@@ -200,7 +204,11 @@ void StatsReset(void) {
 }
 
 RIDAR_CALLBACK(CC_BTNStatsReset) {
-    (void)panel; (void)control; (void)callbackData; (void)eventData1; (void)eventData2;
+    (void)panel;
+    (void)control;
+    (void)callbackData;
+    (void)eventData1;
+    (void)eventData2;
     if (event == EVENT_COMMIT) StatsReset();
     return 0;
 }

@@ -14,13 +14,13 @@
 // since the reset is open-ended and uses the running mean and sum of
 // squared deviations, which cannot overflow.
 struct StatsSeries {
-    int64_t ring[STATS_WINDOW];       // the window's values, by sample number % 100
-    uint64_t added;                   // samples ever added to the window
-    __int128 wSum, wSq;               // sums over the window
+    int64_t ring[STATS_WINDOW];   // the window's values, by sample number % 100
+    uint64_t added;               // samples ever added to the window
+    __int128 wSum, wSq;           // sums over the window
     uint64_t maxSeq[STATS_WINDOW], minSeq[STATS_WINDOW];
     int64_t maxVal[STATS_WINDOW], minVal[STATS_WINDOW];
     int maxHead, maxLen, minHead, minLen;
-    int64_t n;                        // since the reset
+    int64_t n;   // since the reset
     long double mean, m2;
     int64_t tMin, tMax;
 };
@@ -36,8 +36,8 @@ struct StatsResult {
 extern StatsSeries statsPx;   // Mvalue, pixels
 extern StatsSeries statsUm;   // umValue, micrometres
 
-void StatsClear(StatsSeries *s);          // window and since-reset
-void StatsResetTotal(StatsSeries *s);     // since-reset only
+void StatsClear(StatsSeries *s);        // window and since-reset
+void StatsResetTotal(StatsSeries *s);   // since-reset only
 void StatsAdd(StatsSeries *s, int64_t value);
 // scale multiplies values (1 for pixels, 0.001 from micrometres to mm);
 // lsl and usl are the tolerance limits in the shown unit.

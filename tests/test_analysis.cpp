@@ -129,20 +129,19 @@ TEST(AnalysisStats, ConstantSeries) {
     EXPECT_NEAR(r.hist.width, 1.0, kTight);
     EXPECT_EQ(r.hist.rule, ANA_BINS_SINGLE);
     const auto rows = AnaCapabilityRows(&r.cap, &lim, "px", 0);
-    EXPECT_EQ(AnaRowsText(rows),
-              "n                              4\n"
-              "LSL [px]                       4\n"
-              "USL [px]                       6\n"
-              "mean [px]                      5.00\n"
-              "sigma within [px]              0.00\n"
-              "sigma overall [px]             0.00\n"
-              "Cp                             n/a\n"
-              "Cpk                            n/a\n"
-              "Pp                             n/a\n"
-              "Ppk                            n/a\n"
-              "ppm outside, observed          0\n"
-              "ppm outside, expected within   n/a\n"
-              "ppm outside, expected overall  n/a\n");
+    EXPECT_EQ(AnaRowsText(rows), "n                              4\n"
+                                 "LSL [px]                       4\n"
+                                 "USL [px]                       6\n"
+                                 "mean [px]                      5.00\n"
+                                 "sigma within [px]              0.00\n"
+                                 "sigma overall [px]             0.00\n"
+                                 "Cp                             n/a\n"
+                                 "Cpk                            n/a\n"
+                                 "Pp                             n/a\n"
+                                 "Ppk                            n/a\n"
+                                 "ppm outside, observed          0\n"
+                                 "ppm outside, expected within   n/a\n"
+                                 "ppm outside, expected overall  n/a\n");
 }
 
 // Two values 3 and 7, tolerance 0 .. 10:
@@ -181,8 +180,8 @@ TEST(AnalysisStats, OneValueAndNone) {
     EXPECT_FALSE(r.cap.hasPpmObserved);
     EXPECT_TRUE(r.hist.counts.empty());
     const auto rows = AnaCapabilityRows(&r.cap, &lim, "mm", 3);
-    EXPECT_EQ(rows[3].value, "n/a");   // mean
-    EXPECT_EQ(rows[10].value, "n/a");  // observed ppm
+    EXPECT_EQ(rows[3].value, "n/a");    // mean
+    EXPECT_EQ(rows[10].value, "n/a");   // observed ppm
 }
 
 // No tolerance: the sigmas are there, every index and ppm is n/a.
@@ -225,16 +224,17 @@ TEST(AnalysisStats, PointBeyondThreeSigmaAndRunOfEight) {
 // Rule 2: 2 of 3 beyond 2 sigma on one side; rule 3: 4 of 5 beyond 1 sigma.
 TEST(AnalysisStats, RulesTwoAndThree) {
     std::vector<uint8_t> f(8);
-    const std::vector<double> a = {0, 2.5, 0, 2.5};      // index 3: 2.5 and 2.5 in the last 3
+    const std::vector<double> a = {0, 2.5, 0, 2.5};   // index 3: 2.5 and 2.5 in the last 3
     AnaWesternElectric(a.data(), a.size(), 0.0, 1.0, f.data());
     EXPECT_EQ(f[0], 0);
     EXPECT_EQ(f[1], 0);
     EXPECT_EQ(f[2], 0);
     EXPECT_EQ(f[3], ANA_RULE2);
-    const std::vector<double> b = {2.5, 0, -2.5};        // beyond 2 sigma, but not on one side
+    const std::vector<double> b = {2.5, 0, -2.5};   // beyond 2 sigma, but not on one side
     AnaWesternElectric(b.data(), b.size(), 0.0, 1.0, f.data());
     EXPECT_EQ(f[2], 0);
-    const std::vector<double> c = {1.5, 1.5, 0, 1.5, 1.5};  // index 4: 4 of the last 5 above 1 sigma
+    const std::vector<double> c = {1.5, 1.5, 0, 1.5,
+                                   1.5};   // index 4: 4 of the last 5 above 1 sigma
     AnaWesternElectric(c.data(), c.size(), 0.0, 1.0, f.data());
     for (int i = 0; i < 4; ++i) EXPECT_EQ(f[i], 0) << i;
     EXPECT_EQ(f[4], ANA_RULE3);
@@ -358,14 +358,13 @@ struct Collect {
     static void Add(const RecSample *x, void *u) { static_cast<Collect *>(u)->s.push_back(*x); }
 };
 
-const char kHeaderCrLf[] =
-    "Date:\t12-06-2026\r\n"
-    "Time:\t14:05:33\r\n"
-    "Time-Increment[s]:\t5\r\n"
-    "Number of Samples:\t100\r\n"
-    "Offset-Value [\xB5m]:\t-54\r\n"
-    "Slope-Value [\xB5m/pixel]:\t33.2539\r\n"
-    "E-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n";
+const char kHeaderCrLf[] = "Date:\t12-06-2026\r\n"
+                           "Time:\t14:05:33\r\n"
+                           "Time-Increment[s]:\t5\r\n"
+                           "Number of Samples:\t100\r\n"
+                           "Offset-Value [\xB5m]:\t-54\r\n"
+                           "Slope-Value [\xB5m/pixel]:\t33.2539\r\n"
+                           "E-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n";
 
 std::string Lf(std::string s) {
     std::string o;
@@ -375,11 +374,13 @@ std::string Lf(std::string s) {
 }
 
 TEST(AnalysisRecFile, CrLfAsTheToolWritesIt) {
-    const std::string text = std::string(kHeaderCrLf) + "312\t553\t432\t2\t14312\r\n" + "313\t554\t433\t2\t14345\r\n";
+    const std::string text =
+        std::string(kHeaderCrLf) + "312\t553\t432\t2\t14312\r\n" + "313\t554\t433\t2\t14345\r\n";
     RecHeader h;
     RecReadInfo info;
     Collect c;
-    ASSERT_EQ(RecReadBuffer(text.data(), text.size(), &h, Collect::Add, &c, &info), 0) << info.message;
+    ASSERT_EQ(RecReadBuffer(text.data(), text.size(), &h, Collect::Add, &c, &info), 0)
+        << info.message;
     EXPECT_TRUE(info.ok);
     EXPECT_TRUE(info.message.empty()) << info.message;
     EXPECT_EQ(info.crlf, 1);
@@ -403,7 +404,8 @@ TEST(AnalysisRecFile, LfLineEnds) {
     RecHeader h;
     RecReadInfo info;
     Collect c;
-    ASSERT_EQ(RecReadBuffer(text.data(), text.size(), &h, Collect::Add, &c, &info), 0) << info.message;
+    ASSERT_EQ(RecReadBuffer(text.data(), text.size(), &h, Collect::Add, &c, &info), 0)
+        << info.message;
     EXPECT_EQ(info.crlf, 0);
     EXPECT_EQ(h.offset, -54);
     ASSERT_EQ(c.s.size(), 2u);
@@ -413,7 +415,8 @@ TEST(AnalysisRecFile, LfLineEnds) {
 
 TEST(AnalysisRecFile, NegativeMicrometres) {
     // a umValue above 2147483647 is written as a negative 32-bit number
-    const std::string text = std::string(kHeaderCrLf) + "10\t20\t15\t2\t-54\r\n0\t0\t0\t0\t-2147483648\r\n";
+    const std::string text =
+        std::string(kHeaderCrLf) + "10\t20\t15\t2\t-54\r\n0\t0\t0\t0\t-2147483648\r\n";
     RecHeader h;
     RecReadInfo info;
     Collect c;
@@ -424,7 +427,8 @@ TEST(AnalysisRecFile, NegativeMicrometres) {
 }
 
 TEST(AnalysisRecFile, TruncatedInTheMiddleOfALine) {
-    const std::string text = std::string(kHeaderCrLf) + "1\t2\t3\t4\t5\r\n" + "6\t7\t8\t9\t10\r\n" + "11\t12\t1";
+    const std::string text =
+        std::string(kHeaderCrLf) + "1\t2\t3\t4\t5\r\n" + "6\t7\t8\t9\t10\r\n" + "11\t12\t1";
     RecHeader h;
     RecReadInfo info;
     Collect c;
@@ -440,7 +444,8 @@ TEST(AnalysisRecFile, TruncatedInTheMiddleOfALine) {
 }
 
 TEST(AnalysisRecFile, BadLinesAreSkippedAndCounted) {
-    const std::string text = std::string(kHeaderCrLf) + "1\t2\t3\t4\t5\r\nhello\r\n1\t2\t3\r\n\r\n6\t7\t8\t9\t10\r\n";
+    const std::string text =
+        std::string(kHeaderCrLf) + "1\t2\t3\t4\t5\r\nhello\r\n1\t2\t3\r\n\r\n6\t7\t8\t9\t10\r\n";
     RecHeader h;
     RecReadInfo info;
     Collect c;
@@ -466,7 +471,8 @@ TEST(AnalysisRecFile, NotARecording) {
     EXPECT_EQ(RecReadBuffer(badSlope.data(), badSlope.size(), &h, nullptr, nullptr, &info), -1);
     EXPECT_EQ(info.message, "not a recorder file: line 6 has no number after its label");
     const std::string shortHeader = "Date:\t12-06-2026\r\nTime:\t14:05:33\r\n";
-    EXPECT_EQ(RecReadBuffer(shortHeader.data(), shortHeader.size(), &h, nullptr, nullptr, &info), -1);
+    EXPECT_EQ(RecReadBuffer(shortHeader.data(), shortHeader.size(), &h, nullptr, nullptr, &info),
+              -1);
     EXPECT_EQ(info.message, "not a recorder file: the header has 2 of its 7 lines");
     const std::string noEnd(200000, 'x');
     EXPECT_EQ(RecReadBuffer(noEnd.data(), noEnd.size(), &h, nullptr, nullptr, &info), -1);
@@ -510,7 +516,8 @@ TEST(AnalysisRecFile, LargeFileInBlocksAndADecimalComma) {
         std::ofstream f(path, std::ios::binary);
         f << header;
         for (int i = 0; i < 200000; ++i) {
-            f << (100 + i % 7) << '\t' << (900 + i % 5) << '\t' << (500 + i % 11) << "\t2\t" << (16000 + i % 13) << "\r\n";
+            f << (100 + i % 7) << '\t' << (900 + i % 5) << '\t' << (500 + i % 11) << "\t2\t"
+              << (16000 + i % 13) << "\r\n";
             sum += 500 + i % 11;
         }
     }
@@ -531,4 +538,4 @@ TEST(AnalysisRecFile, LargeFileInBlocksAndADecimalComma) {
     unlink(path);
 }
 
-} // namespace
+}   // namespace

@@ -56,15 +56,19 @@ std::string HandTable(const char *unit, int decimals) {
     std::snprintf(within, sizeof within, "%.0f", 1e6 * (tail(4 / sw) + tail(5 / sw)));
     std::snprintf(overall, sizeof overall, "%.0f", 1e6 * (tail(4 / so) + tail(5 / so)));
     const std::string u = unit;
-    const std::string z = decimals == 0 ? "" : "." + std::string(static_cast<size_t>(decimals), '0');
+    const std::string z =
+        decimals == 0 ? "" : "." + std::string(static_cast<size_t>(decimals), '0');
     const std::string mean = decimals == 0 ? "12.00" : "12.00000";
     const std::string sdw = decimals == 0 ? "1.55" : "1.55142";
     const std::string sdo = decimals == 0 ? "1.58" : "1.58114";
-    auto row = [](const std::string &n, const std::string &v) { return n + std::string(31 - n.size(), ' ') + v + "\n"; };
+    auto row = [](const std::string &n, const std::string &v) {
+        return n + std::string(31 - n.size(), ' ') + v + "\n";
+    };
     return row("n", "5") + row("LSL [" + u + "]", "8" + z) + row("USL [" + u + "]", "17" + z) +
            row("mean [" + u + "]", mean) + row("sigma within [" + u + "]", sdw) +
-           row("sigma overall [" + u + "]", sdo) + row("Cp", "0.97") + row("Cpk", "0.86") + row("Pp", "0.95") +
-           row("Ppk", "0.84") + row("ppm outside, observed", "0") + row("ppm outside, expected within", within) +
+           row("sigma overall [" + u + "]", sdo) + row("Cp", "0.97") + row("Cpk", "0.86") +
+           row("Pp", "0.95") + row("Ppk", "0.84") + row("ppm outside, observed", "0") +
+           row("ppm outside, expected within", within) +
            row("ppm outside, expected overall", overall);
 }
 
@@ -75,7 +79,8 @@ const int kValues[5] = {10, 12, 11, 14, 13};
 
 std::string FiveSamples() {
     std::string t = kHeader;
-    for (int v : kValues) t += "1\t2\t" + std::to_string(v) + "\t2\t" + std::to_string(v * 1000) + "\r\n";
+    for (int v : kValues)
+        t += "1\t2\t" + std::to_string(v) + "\t2\t" + std::to_string(v * 1000) + "\r\n";
     return t;
 }
 
@@ -96,7 +101,9 @@ protected:
         AnalysisSetBinWidth(0.0);
         AnalysisSetSource(SPC_SOURCE_LIVE);
     }
-    void TearDown() override { rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; }); }
+    void TearDown() override {
+        rt_SetPopupHook([](const RtPopup &) { return RtPopupAnswer{}; });
+    }
 
     std::string Status() { return rt_GetCtrlText(pAnalysis, ANALYSIS_TEXTSpcStatus); }
 
@@ -133,7 +140,9 @@ TEST_F(AnalysisWindow, RecordingWrittenByTheTool) {
     SetCtrlVal(pRecord, RECORD_NUMinctime, 0u);
     SetCtrlVal(pRecord, RECORD_NUMsample, 5u);
     ASSERT_EQ(writeFileHeader(), 0);
-    for (int v : kValues) ASSERT_EQ(WriteDataLine(1, 2, static_cast<uint16_t>(v), 2, static_cast<uint32_t>(v * 1000)), 0);
+    for (int v : kValues)
+        ASSERT_EQ(WriteDataLine(1, 2, static_cast<uint16_t>(v), 2, static_cast<uint32_t>(v * 1000)),
+                  0);
 
     ASSERT_EQ(AnalysisOpenFile(path.c_str()), 0) << Status();
     EXPECT_EQ(Status(), "Read 5 samples from " + path);
@@ -170,7 +179,9 @@ TEST_F(AnalysisWindow, FilesThatAreNoRecordingKeepWhatIsShown) {
     WriteFile(good, FiveSamples());
     ASSERT_EQ(AnalysisOpenFile(good.c_str()), 0);
     const std::string before = AnalysisTableText();
-    struct Case { std::string name, text, message; };
+    struct Case {
+        std::string name, text, message;
+    };
     // clang-format off
     const Case cases[] = {
         {"empty.dat", "", "the file is empty: not a recorder file"},
@@ -190,7 +201,8 @@ TEST_F(AnalysisWindow, FilesThatAreNoRecordingKeepWhatIsShown) {
     const std::string growing = TempPath("growing.dat");
     WriteFile(growing, FiveSamples() + "1\t2\t1");
     ASSERT_EQ(AnalysisOpenFile(growing.c_str()), 0);
-    EXPECT_NE(Status().find("the last line is incomplete (5 bytes, no line end) and was ignored"), std::string::npos)
+    EXPECT_NE(Status().find("the last line is incomplete (5 bytes, no line end) and was ignored"),
+              std::string::npos)
         << Status();
     WriteFile(growing, FiveSamples() + "1\t2\t15\t2\t15000\r\n");
     rt_UserClick(pAnalysis, ANALYSIS_BTNSpcReload);
@@ -212,8 +224,9 @@ TEST_F(AnalysisWindow, PdfReportAndPngPictures) {
     rt_UserClick(pAnalysis, ANALYSIS_BTNSpcExportPdf);
     ASSERT_EQ(popups.size(), 1u);
     EXPECT_EQ(popups[0].filter, "*.pdf");
-    EXPECT_TRUE(std::regex_match(popups[0].defaultName,
-                                 std::regex("ridar-analysis-[0-9]{4}-[0-9]{2}-[0-9]{2}-[0-9]{6}\\.pdf")))
+    EXPECT_TRUE(
+        std::regex_match(popups[0].defaultName,
+                         std::regex("ridar-analysis-[0-9]{4}-[0-9]{2}-[0-9]{2}-[0-9]{6}\\.pdf")))
         << popups[0].defaultName;
     EXPECT_EQ(Status(), "Report written: " + pdf);
     const std::string bytes = ReadFile(pdf);
@@ -227,7 +240,10 @@ TEST_F(AnalysisWindow, PdfReportAndPngPictures) {
     popups.clear();
     filePath = TempPath("pict.png");
     rt_UserClick(pAnalysis, ANALYSIS_BTNSpcSavePng);
-    const struct { int control; const char *suffix; } pictures[] = {
+    const struct {
+        int control;
+        const char *suffix;
+    } pictures[] = {
         {ANALYSIS_GRAPHSpcIndiv, "-individuals.png"},
         {ANALYSIS_GRAPHSpcMR, "-moving-range.png"},
         {ANALYSIS_GRAPHSpcHist, "-histogram.png"},
@@ -278,7 +294,8 @@ TEST(AnalysisCommandLine, ExportWithoutADisplay) {
     EXPECT_EQ(r.out, HandTable("px", 0));
     EXPECT_EQ(PdfPages(ReadFile(pdf)), 2);
     // millimetres, and a locale with a decimal comma changes nothing
-    r = RunRidar({"--analyse", rec, "--export", pdf, "--unit", "mm", "--lsl", "8", "--usl", "17"}, "de_DE.UTF-8");
+    r = RunRidar({"--analyse", rec, "--export", pdf, "--unit", "mm", "--lsl", "8", "--usl", "17"},
+                 "de_DE.UTF-8");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, HandTable("mm", 3));
     // no tolerance: the indices are n/a
@@ -292,7 +309,11 @@ TEST(AnalysisCommandLine, BadInputGetsAClearMessage) {
     WriteFile(para, "500\n0\n");
     const std::string pdf = TempPath("never.pdf");
     remove(pdf.c_str());
-    struct Case { std::vector<std::string> args; int code; std::string err; };
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string err;
+    };
     // clang-format off
     const Case cases[] = {
         {{"--analyse", para, "--export", pdf}, 1, para + ": not a recorder file: line 1 should begin with \"Date:\""},
@@ -371,7 +392,8 @@ TEST_F(LiveSensor, RecordingShowsTheSameNumbersLiveAndFromTheFile) {
     EXPECT_NE(liveMm.find("LSL [mm]                       5.150\n"), std::string::npos) << liveMm;
     EXPECT_NE(liveMm.find("USL [mm]                       7.650\n"), std::string::npos) << liveMm;
 
-    ASSERT_EQ(AnalysisOpenFile(path.c_str()), 0) << rt_GetCtrlText(pAnalysis, ANALYSIS_TEXTSpcStatus);
+    ASSERT_EQ(AnalysisOpenFile(path.c_str()), 0)
+        << rt_GetCtrlText(pAnalysis, ANALYSIS_TEXTSpcStatus);
     AnalysisSetUnit(SPC_UNIT_PX);
     EXPECT_EQ(AnalysisTableText(), livePx);
     AnalysisSetUnit(SPC_UNIT_MM);
@@ -393,4 +415,4 @@ TEST_F(LiveSensor, RedrawsAFewTimesASecondInRunMode) {
     EXPECT_LE(redraws, static_cast<long>(seconds / SPC_LIVE_MIN_REDRAW) + 1);
 }
 
-} // namespace
+}   // namespace

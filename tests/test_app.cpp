@@ -29,15 +29,16 @@ namespace fs = std::filesystem;
 namespace {
 
 struct RunResult {
-    int status = -1000;    // exit status, or -signal
+    int status = -1000;   // exit status, or -signal
     std::string err;
     double seconds = 0;
 };
 
 // Runs `exe args` in `cwd` with the extra environment, killing it after
 // `limit` seconds.
-RunResult RunProgram(const std::string &exe, const std::vector<std::string> &args, const std::string &cwd,
-              const std::vector<std::pair<std::string, std::string>> &env, double limit) {
+RunResult RunProgram(const std::string &exe, const std::vector<std::string> &args,
+                     const std::string &cwd,
+                     const std::vector<std::pair<std::string, std::string>> &env, double limit) {
     RunResult r;
     std::vector<std::string> vars = {"QT_QPA_PLATFORM=offscreen"};
     for (const auto &e : env) vars.push_back(e.first + "=" + e.second);
@@ -111,9 +112,7 @@ TEST(App, WithoutUsableResourceFileEndsWithMinusOneAndOneLine) {
         EXPECT_EQ(r.status, 255) << c.name << ": " << r.err;
         // one line of the program's own; the parser may add its diagnosis of a bad file
         EXPECT_EQ(CountLines(r.err, "kvex-ridar:"), 1) << c.name << ": " << r.err;
-        if (!c.content) {
-            EXPECT_EQ(CountLines(r.err, ""), 1) << c.name << ": " << r.err;
-        }
+        if (!c.content) { EXPECT_EQ(CountLines(r.err, ""), 1) << c.name << ": " << r.err; }
         EXPECT_NE(r.err.find(expectName), std::string::npos) << c.name << ": " << r.err;
         // nothing waited for a sensor before giving up
         EXPECT_LT(r.seconds, 5.0) << c.name;
@@ -137,8 +136,9 @@ TEST(App, FindsResourceFileOfAnInstalledProgramAndInTheWorkingDirectory) {
         fs::copy_file(KVEX_RIDAR_PATH, bin + "/kvex-ridar");
         fs::copy_file(KVEX_UIR_PATH, dir.Path() + "/" + c.uirDir + "/" + kUir);
         PtyPeer peer;
-        RunResult r = RunProgram(bin + "/kvex-ridar", {"--port", peer.Device()}, dir.Path() + "/" + c.cwd,
-                          {{"RIDAR_TEST_CLOSE_AFTER", "2.0"}}, 20.0);
+        RunResult r =
+            RunProgram(bin + "/kvex-ridar", {"--port", peer.Device()}, dir.Path() + "/" + c.cwd,
+                       {{"RIDAR_TEST_CLOSE_AFTER", "2.0"}}, 20.0);
         EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
     }
 }
@@ -156,8 +156,9 @@ TEST(App, ClosingTheMainPanelEndsWithZero) {
     for (const Case &c : cases) {
         PtyPeer peer;
         const std::string exe = KVEX_RIDAR_PATH;
-        RunResult r = RunProgram(exe, {"--port", peer.Device()}, fs::path(exe).parent_path().string(),
-                          {{"RIDAR_TEST_CLOSE_AFTER", c.closeAfter}}, 20.0);
+        RunResult r =
+            RunProgram(exe, {"--port", peer.Device()}, fs::path(exe).parent_path().string(),
+                       {{"RIDAR_TEST_CLOSE_AFTER", c.closeAfter}}, 20.0);
         EXPECT_EQ(r.status, 0) << c.closeAfter << ": " << r.err;
         EXPECT_LT(r.seconds, c.atMost) << c.closeAfter;
         EXPECT_GE(r.seconds, std::atof(c.closeAfter)) << c.closeAfter;
@@ -171,13 +172,15 @@ TEST(App, ClosingTheMainPanelEndsWithZero) {
 // identifies it and still ends cleanly when its panel is closed.
 TEST(App, SimulateStartsTheSimulatorAndEndsWithZero) {
     const std::string exe = KVEX_RIDAR_PATH;
-    RunResult r = RunProgram(exe, {"--simulate", "--fast", "--ccdtype", "104", "--softversion", "249"},
-                             fs::path(exe).parent_path().string(), {{"RIDAR_TEST_CLOSE_AFTER", "2.5"}}, 20.0);
+    RunResult r =
+        RunProgram(exe, {"--simulate", "--fast", "--ccdtype", "104", "--softversion", "249"},
+                   fs::path(exe).parent_path().string(), {{"RIDAR_TEST_CLOSE_AFTER", "2.5"}}, 20.0);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_LT(r.seconds, 8.0);
     // a simulator option the simulator does not know makes it refuse to start
-    RunResult bad = RunProgram(exe, {"--simulate", "--no-such-simulator-option"},
-                               fs::path(exe).parent_path().string(), {{"RIDAR_TEST_CLOSE_AFTER", "2.5"}}, 20.0);
+    RunResult bad =
+        RunProgram(exe, {"--simulate", "--no-such-simulator-option"},
+                   fs::path(exe).parent_path().string(), {{"RIDAR_TEST_CLOSE_AFTER", "2.5"}}, 20.0);
     EXPECT_EQ(bad.status, 255) << bad.err;
     EXPECT_NE(bad.err.find("kvex-sim"), std::string::npos) << bad.err;
 }
@@ -186,10 +189,13 @@ TEST(App, SimulateStartsTheSimulatorAndEndsWithZero) {
 // program with 0, whichever loop it is.
 TEST(App, ClosingTheMainPanelDuringALiveLoopEndsWithZero) {
     const std::string exe = KVEX_RIDAR_PATH;
-    const struct { const char *click; } cases[] = {{"1.0:BTNRun"}, {"1.0:BTNVideo"}, {"1.0:BTNRun,1.5:BTNStop,2.0:BTNRun"}};
+    const struct {
+        const char *click;
+    } cases[] = {{"1.0:BTNRun"}, {"1.0:BTNVideo"}, {"1.0:BTNRun,1.5:BTNStop,2.0:BTNRun"}};
     for (const auto &c : cases) {
-        RunResult r = RunProgram(exe, {"--simulate", "--fast"}, fs::path(exe).parent_path().string(),
-                                 {{"RIDAR_TEST_CLICK", c.click}, {"RIDAR_TEST_CLOSE_AFTER", "3.0"}}, 20.0);
+        RunResult r =
+            RunProgram(exe, {"--simulate", "--fast"}, fs::path(exe).parent_path().string(),
+                       {{"RIDAR_TEST_CLICK", c.click}, {"RIDAR_TEST_CLOSE_AFTER", "3.0"}}, 20.0);
         EXPECT_EQ(r.status, 0) << c.click << r.err;
         EXPECT_GE(r.seconds, 3.0) << c.click;
         EXPECT_LT(r.seconds, 10.0) << c.click;
@@ -200,7 +206,11 @@ TEST(App, ClosingTheMainPanelDuringALiveLoopEndsWithZero) {
 
 TEST(Shell, ClosingPopupOrRecorderOnlyHidesItAndResetsItsToggle) {
     ASSERT_TRUE(StartRidarForTest());
-    const struct { int *panel; int toggle; CtrlCallbackPtr cb; } cases[] = {
+    const struct {
+        int *panel;
+        int toggle;
+        CtrlCallbackPtr cb;
+    } cases[] = {
         {&pPopup, PANEL_TOGGBTN_ParaII, CC_POPUP},
         {&pRecord, PANEL_TOGGBTN_Recorder, CC_RECORD},
     };
@@ -237,8 +247,18 @@ TEST(Shell, ClosingPopupOrRecorderOnlyHidesItAndResetsItsToggle) {
 TEST(Shell, InitVarsDefaultsBarGraphAndPortRing) {
     ASSERT_TRUE(StartRidarForTest());
     rt_SetPortTable({"/dev/ridar-a", "/dev/ridar-b"});
-    pixB = 9; pixE = 9; com = 2; sync = 7; order = 9; target = DATFILE; rx_flag = 1; stop_flag = STOP_RUNNING;
-    ccdmaxpixel = 9; ccdvirtpixel = 9; pcbtype = 9; adcmax = 9;
+    pixB = 9;
+    pixE = 9;
+    com = 2;
+    sync = 7;
+    order = 9;
+    target = DATFILE;
+    rx_flag = 1;
+    stop_flag = STOP_RUNNING;
+    ccdmaxpixel = 9;
+    ccdvirtpixel = 9;
+    pcbtype = 9;
+    adcmax = 9;
     InitVars();
     EXPECT_EQ(pixB, 1);
     EXPECT_EQ(pixE, 1024);
@@ -275,7 +295,12 @@ TEST(Shell, InitVarsDefaultsBarGraphAndPortRing) {
     EXPECT_EQ(plots[0].y2, 0.25);
     EXPECT_EQ(plots[0].color, 0x00FF00);
     EXPECT_EQ(plots[0].fillColor, 0x00FF00);
-    const struct { int cursor; double x; } cursors[] = {{1, static_cast<double>(tVal)}, {2, static_cast<double>(eBeg)}, {3, static_cast<double>(eEnd)}};
+    const struct {
+        int cursor;
+        double x;
+    } cursors[] = {{1, static_cast<double>(tVal)},
+                   {2, static_cast<double>(eBeg)},
+                   {3, static_cast<double>(eEnd)}};
     for (const auto &c : cursors) {
         double x = -1, y = -1;
         ASSERT_GE(rt_GetCursor(pHandle, PANEL_GRAPHBar, c.cursor, &x, &y), 0);
@@ -310,7 +335,8 @@ TEST(Shell, InitGUILaysOutThePanelForTheSensor) {
         InitGUI();
         SCOPED_TRACE(c.version);
         EXPECT_EQ(Attr(pHandle, PANEL_NEDITTolerance, ATTR_DIMMED), c.tolDimmed);
-        for (int id : {PANEL_NUMAnaValue, PANEL_NUMAnaMax, PANEL_NUMAnaMin, PANEL_CTRLAnaGroupA, PANEL_CTRLAnaGroupB})
+        for (int id : {PANEL_NUMAnaValue, PANEL_NUMAnaMax, PANEL_NUMAnaMin, PANEL_CTRLAnaGroupA,
+                       PANEL_CTRLAnaGroupB})
             EXPECT_EQ(Attr(pHandle, id, ATTR_VISIBLE), c.anaVisible) << id;
         const auto items = rt_GetListItems(pHandle, PANEL_RINGanaMode);
         ASSERT_EQ(items.size(), c.items);
@@ -332,7 +358,10 @@ TEST(Shell, InitGUILaysOutThePanelForTheSensor) {
 
 TEST(Shell, LogoStyles) {
     ASSERT_TRUE(StartRidarForTest());
-    struct Text { const char *text; int left, top, fg, bg, size; };
+    struct Text {
+        const char *text;
+        int left, top, fg, bg, size;
+    };
     // clang-format off
     const struct {
         int style;
@@ -378,7 +407,9 @@ TEST(Shell, LogoStyles) {
                 EXPECT_EQ(shown.find_first_of("123456789"), std::string::npos) << shown;
             }
             if (shown.rfind("www.", 0) == 0) {
-                EXPECT_TRUE(shown.size() > 12 && shown.compare(shown.size() - 8, 8, ".example") == 0) << shown;
+                EXPECT_TRUE(shown.size() > 12 &&
+                            shown.compare(shown.size() - 8, 8, ".example") == 0)
+                    << shown;
             }
             EXPECT_EQ(Attr(pHandle, id, ATTR_LEFT), t.left) << i;
             EXPECT_EQ(Attr(pHandle, id, ATTR_TOP), t.top) << i;
@@ -401,4 +432,4 @@ TEST(Shell, LogoStyles) {
     EXPECT_EQ(Attr(pHandle, PANEL_PICTLogo, ATTR_VISIBLE), picture);
 }
 
-}  // namespace
+}   // namespace

@@ -18,7 +18,6 @@
 
 namespace {
 
-
 // ---------------------------------------------------------------- LinFit
 
 TEST(LinFit, FewerThanTwoPointsWriteNothing) {
@@ -80,8 +79,6 @@ TEST(LinFit, MorePointsAgainstHandComputedLine) {
     EXPECT_NEAR(e, 0.0, 1e-12);
 }
 
-
-
 // ---------------------------------------------------------------- with the run-time
 
 // Runs the steps one after the other from the event loop, `gap` seconds apart.
@@ -99,10 +96,13 @@ void Steps(std::vector<std::function<void()>> steps, double gap = 0.2) {
 // The popup's procedure controls: D dimmed, E enabled; check boxes with their value.
 std::string PopupState() {
     auto de = [](int p, int c) { return Dimmed(p, c) ? std::string("D") : std::string("E"); };
-    return "chk1=" + de(pPopup, POPUP_CheckStep1) + std::to_string(IntVal(pPopup, POPUP_CheckStep1)) +
-           " chk2=" + de(pPopup, POPUP_CheckStep2) + std::to_string(IntVal(pPopup, POPUP_CheckStep2)) +
+    return "chk1=" + de(pPopup, POPUP_CheckStep1) +
+           std::to_string(IntVal(pPopup, POPUP_CheckStep1)) +
+           " chk2=" + de(pPopup, POPUP_CheckStep2) +
+           std::to_string(IntVal(pPopup, POPUP_CheckStep2)) +
            " acc1=" + de(pPopup, POPUP_ButtonAcceptObject1) +
-           " acc2=" + de(pPopup, POPUP_ButtonAcceptObject2) + " fit=" + de(pPopup, POPUP_ButtonDoFit) +
+           " acc2=" + de(pPopup, POPUP_ButtonAcceptObject2) +
+           " fit=" + de(pPopup, POPUP_ButtonDoFit) +
            " save=" + de(pPopup, POPUP_ButtonSaveCalValues);
 }
 
@@ -131,8 +131,10 @@ protected:
         OpenPortOn(peer.Device());
         ccdtype = 0;
         softversion = 250;
-        pixel[0] = 241.0; pixel[1] = 662.0;
-        umeter[0] = 7960.0; umeter[1] = 21960.0;
+        pixel[0] = 241.0;
+        pixel[1] = 662.0;
+        umeter[0] = 7960.0;
+        umeter[1] = 21960.0;
         flagstep1 = flagstep2 = 0;
         stop_flag = STOP_ASKED;
         eMode = 1;
@@ -153,9 +155,7 @@ protected:
     std::vector<RtPopup> popups;
 };
 
-TEST_F(CalibPeer, ResourceFileStartsWithProcedureDimmed) {
-    EXPECT_EQ(PopupState(), kAllDimmed);
-}
+TEST_F(CalibPeer, ResourceFileStartsWithProcedureDimmed) { EXPECT_EQ(PopupState(), kAllDimmed); }
 
 // One full cycle, the popup's state checked after every action.
 TEST_F(CalibPeer, StateTableThroughACycle) {
@@ -175,10 +175,22 @@ TEST_F(CalibPeer, StateTableThroughACycle) {
             EXPECT_FLOAT_EQ(DblVal(pPopup, POPUP_NUMCalSlope), 20.0);
             EXPECT_FLOAT_EQ(DblVal(pPopup, POPUP_NUMCalOffset), -500.0);
         },
-        [&] { Tick(POPUP_CheckStep1); seen.push_back(PopupState()); },
-        [&] { Tick(POPUP_CheckStep2); seen.push_back(PopupState()); },
-        [&] { Tick(POPUP_CheckStep2); seen.push_back(PopupState()); },
-        [&] { Tick(POPUP_CheckStep1); seen.push_back(PopupState()); },
+        [&] {
+            Tick(POPUP_CheckStep1);
+            seen.push_back(PopupState());
+        },
+        [&] {
+            Tick(POPUP_CheckStep2);
+            seen.push_back(PopupState());
+        },
+        [&] {
+            Tick(POPUP_CheckStep2);
+            seen.push_back(PopupState());
+        },
+        [&] {
+            Tick(POPUP_CheckStep1);
+            seen.push_back(PopupState());
+        },
         [&] {
             rt_UserSetVal(pPopup, POPUP_NUMUmObject1, 7960);
             Click(POPUP_ButtonAcceptObject1);
@@ -198,7 +210,8 @@ TEST_F(CalibPeer, StateTableThroughACycle) {
         [&] {
             Click(POPUP_ButtonDoFit);
             seen.push_back(PopupState());
-            EXPECT_NEAR(DblVal(pPopup, POPUP_NUMFitSlope), 14000.0 / 421.0, 6e-5);   // shown with 4 decimals
+            EXPECT_NEAR(DblVal(pPopup, POPUP_NUMFitSlope), 14000.0 / 421.0,
+                        6e-5);   // shown with 4 decimals
             EXPECT_NEAR(DblVal(pPopup, POPUP_NUMFitIntercept), -54.2518, 5e-5);
         },
         [&] {
@@ -217,7 +230,7 @@ TEST_F(CalibPeer, StateTableThroughACycle) {
             EXPECT_EQ(flagstep2, 0);
             EXPECT_EQ(eMode, 1);
             EXPECT_EQ(IntVal(pHandle, PANEL_NUMEvalMode), 1);   // the mode that goes out
-            EXPECT_EQ(stop_flag, STOP_RUNNING);   // the live loop runs on
+            EXPECT_EQ(stop_flag, STOP_RUNNING);                 // the live loop runs on
         },
         [&] {
             Click(POPUP_DiscardCalibration);
@@ -235,8 +248,8 @@ TEST_F(CalibPeer, StateTableThroughACycle) {
         "chk1=D0 chk2=E0 acc1=D acc2=D fit=D save=D",   // object 1 accepted
         "chk1=D0 chk2=D0 acc1=D acc2=D fit=E save=D",   // object 2 accepted
         "chk1=D0 chk2=D0 acc1=D acc2=D fit=D save=E",   // fit
-        kAllDimmed,                                      // saved
-        kAllDimmed,                                      // discarded
+        kAllDimmed,                                     // saved
+        kAllDimmed,                                     // discarded
     };
     EXPECT_EQ(seen, want);
     EXPECT_EQ(stop_flag, STOP_ASKED);
@@ -262,7 +275,11 @@ TEST_F(CalibPeer, StepsInEitherOrderEnableTheFit) {
             Click(POPUP_ActivateCalibration);
             again = Timer() - t0;
         },
-        [&] { Tick(POPUP_CheckStep2); Click(POPUP_ButtonAcceptObject2); seen.push_back(PopupState()); },
+        [&] {
+            Tick(POPUP_CheckStep2);
+            Click(POPUP_ButtonAcceptObject2);
+            seen.push_back(PopupState());
+        },
         [&] {
             // an accepted step cannot be taken twice in the cycle
             EXPECT_EQ(Dimmed(pPopup, POPUP_CheckStep2), 1);
@@ -286,8 +303,16 @@ TEST_F(CalibPeer, SaveTimeoutThenReactivation) {
     peer.SetCalibration(20480, 29500);
     std::vector<std::string> seen;
     Steps({
-        [&] { Tick(POPUP_CheckStep1); Click(POPUP_ButtonAcceptObject1); peer.SetMeasurement(1, 2, 662, 0); },
-        [&] { Tick(POPUP_CheckStep2); Click(POPUP_ButtonAcceptObject2); Click(POPUP_ButtonDoFit); },
+        [&] {
+            Tick(POPUP_CheckStep1);
+            Click(POPUP_ButtonAcceptObject1);
+            peer.SetMeasurement(1, 2, 662, 0);
+        },
+        [&] {
+            Tick(POPUP_CheckStep2);
+            Click(POPUP_ButtonAcceptObject2);
+            Click(POPUP_ButtonDoFit);
+        },
         [&] {
             peer.Silent(12, true);
             double t0 = Timer();
@@ -312,12 +337,17 @@ TEST_F(CalibPeer, SaveTimeoutThenReactivation) {
     peer.Silent(12, false);
     Steps({
         [&] { seen.push_back(PopupState()); },
-        [&] { Tick(POPUP_CheckStep1); Click(POPUP_ButtonAcceptObject1); seen.push_back(PopupState()); },
+        [&] {
+            Tick(POPUP_CheckStep1);
+            Click(POPUP_ButtonAcceptObject1);
+            seen.push_back(PopupState());
+        },
         [&] { Click(POPUP_DiscardCalibration); },
     });
     Click(POPUP_ActivateCalibration);
-    EXPECT_EQ(seen, (std::vector<std::string>{kAllDimmed, "chk1=E0 chk2=E0 acc1=D acc2=D fit=D save=D",
-                                              "chk1=D0 chk2=E0 acc1=D acc2=D fit=E save=D"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{kAllDimmed, "chk1=E0 chk2=E0 acc1=D acc2=D fit=D save=D",
+                                        "chk1=D0 chk2=E0 acc1=D acc2=D fit=E save=D"}));
 }
 
 // Equal pixel values give no line: refused with a message, nothing shown
@@ -329,8 +359,14 @@ TEST_F(CalibPeer, EqualPixelPointsAreRefused) {
     std::vector<std::string> seen;
     size_t saves = 99;
     Steps({
-        [&] { Tick(POPUP_CheckStep1); Click(POPUP_ButtonAcceptObject1); },
-        [&] { Tick(POPUP_CheckStep2); Click(POPUP_ButtonAcceptObject2); },
+        [&] {
+            Tick(POPUP_CheckStep1);
+            Click(POPUP_ButtonAcceptObject1);
+        },
+        [&] {
+            Tick(POPUP_CheckStep2);
+            Click(POPUP_ButtonAcceptObject2);
+        },
         [&] {
             peer.ClearLog();
             Click(POPUP_ButtonDoFit);
@@ -344,8 +380,17 @@ TEST_F(CalibPeer, EqualPixelPointsAreRefused) {
             saves = peer.Requests(12).size();
         },
         // the operator takes both points again
-        [&] { Tick(POPUP_CheckStep1); Click(POPUP_ButtonAcceptObject1); peer.SetMeasurement(1, 2, 662, 0); },
-        [&] { Tick(POPUP_CheckStep2); Click(POPUP_ButtonAcceptObject2); Click(POPUP_ButtonDoFit); seen.push_back(PopupState()); },
+        [&] {
+            Tick(POPUP_CheckStep1);
+            Click(POPUP_ButtonAcceptObject1);
+            peer.SetMeasurement(1, 2, 662, 0);
+        },
+        [&] {
+            Tick(POPUP_CheckStep2);
+            Click(POPUP_ButtonAcceptObject2);
+            Click(POPUP_ButtonDoFit);
+            seen.push_back(PopupState());
+        },
         [&] { Click(POPUP_DiscardCalibration); },
     });
     Click(POPUP_ActivateCalibration);
@@ -407,7 +452,11 @@ TEST_F(CalibPeer, DiscardTimeoutStillResetsThePopup) {
 
 // The reported calibration words in display form, through a discard.
 TEST_F(CalibPeer, DecodingOfReportedWords) {
-    struct Case { uint16_t ccd, soft; int slopeWord, offsetWord; float s, o; } cases[] = {
+    struct Case {
+        uint16_t ccd, soft;
+        int slopeWord, offsetWord;
+        float s, o;
+    } cases[] = {
         {0, 250, 20480, 29500, 20.0f, -500.0f},
         {104, 249, 10240, 30000, 20.0f, 0.0f},
         {104, 250, 10240, 0, 10.0f, -30000.0f},
@@ -434,7 +483,11 @@ TEST_F(CalibPeer, DecodingOfReportedWords) {
 
 // The encoding of a fit into the two words, as they go out with order 12.
 TEST_F(CalibPeer, SavedWordsOnTheWire) {
-    struct Case { uint16_t ccd, soft; double k, b; int slopeWord, offsetWord; } cases[] = {
+    struct Case {
+        uint16_t ccd, soft;
+        double k, b;
+        int slopeWord, offsetWord;
+    } cases[] = {
         {0, 250, 14000.0 / 421.0, 7960.0 - 241.0 * 14000.0 / 421.0, 34052, 29945},
         {104, 249, 14000.0 / 421.0, -54.2518, 17026, 29945},
         {0, 250, 33254.9 / 1024.0, -30000.5, 33254, 0},   // truncated toward zero
@@ -498,7 +551,8 @@ TEST_F(CalibPeer, SaveRefusesALineOutsideTheWords) {
         EXPECT_EQ(slope, 1111);
         EXPECT_EQ(intersect, 2222);
         ASSERT_EQ(popups.size(), 1u);
-        EXPECT_NE(popups[0].message.find("cannot be stored"), std::string::npos) << popups[0].message;
+        EXPECT_NE(popups[0].message.find("cannot be stored"), std::string::npos)
+            << popups[0].message;
         // both steps to be taken again
         EXPECT_EQ(PopupState(), "chk1=E0 chk2=E0 acc1=D acc2=D fit=D save=D");
         EXPECT_EQ(flagstep1, 0);
@@ -547,7 +601,7 @@ protected:
         ASSERT_TRUE(sim.Start({"--noise", "0", "--video-noise", "0", "--exit-on-eof"}));
         CloseCom(1);
         OpenSensorLine(sim.Device());   // echo, identification, parameters from RAM
-        ASSERT_EQ(slope, 12800);   // the simulator's factory calibration: 12.5 um/px
+        ASSERT_EQ(slope, 12800);        // the simulator's factory calibration: 12.5 um/px
         ASSERT_EQ(intersect, 30000);
         flagstep1 = flagstep2 = 0;
         DisplayPanel(pPopup);
@@ -569,7 +623,10 @@ TEST_F(CalibSim, FullCalibration) {
     uint32_t umAfter = 0;
     uint16_t mvAfter = 0;
     Steps({
-        [&] { loop = stop_flag == STOP_RUNNING; sim.Command("object 400 600"); },
+        [&] {
+            loop = stop_flag == STOP_RUNNING;
+            sim.Command("object 400 600");
+        },
         [&] {
             EXPECT_EQ(Mvalue, 200);   // calibration mode measures the width
             Click(POPUP_CheckStep1);
@@ -592,7 +649,10 @@ TEST_F(CalibSim, FullCalibration) {
             EXPECT_FLOAT_EQ(DblVal(pPopup, POPUP_NUMCalSlope), 30.0);
             EXPECT_FLOAT_EQ(DblVal(pPopup, POPUP_NUMCalOffset), -1000.0);
         },
-        [&] { umAfter = umValue; mvAfter = Mvalue; },
+        [&] {
+            umAfter = umValue;
+            mvAfter = Mvalue;
+        },
         [&] { Click(POPUP_DiscardCalibration); },
     });
     Click(POPUP_ActivateCalibration);
@@ -622,11 +682,11 @@ TEST_F(CalibSim, FitOutsideTheWordsIsRefused) {
         int l1, r1, size1, l2, r2, size2;   // objects (virtual pixels) and their sizes (um)
         int slopeWord, offsetWord;          // 0 0: refused
     } cases[] = {
-        {"swapped sizes", 400, 600, 21960, 300, 900, 7960, 0, 0},        // -35 um/px
-        {"too steep", 400, 600, 1000, 300, 900, 30000, 0, 0},            // 72.5 um/px
-        {"offset too low", 100, 1100, 19000, 100, 1200, 24000, 0, 0},    // 50 um/px, -31000 um
-        {"offset too high", 400, 600, 40000, 300, 900, 45000, 0, 0},     // 12.5 um/px, +37500 um
-        {"steepest here", 400, 600, 12880, 300, 900, 38440, 65433, 30100},  // 63.9 um/px, +100 um
+        {"swapped sizes", 400, 600, 21960, 300, 900, 7960, 0, 0},       // -35 um/px
+        {"too steep", 400, 600, 1000, 300, 900, 30000, 0, 0},           // 72.5 um/px
+        {"offset too low", 100, 1100, 19000, 100, 1200, 24000, 0, 0},   // 50 um/px, -31000 um
+        {"offset too high", 400, 600, 40000, 300, 900, 45000, 0, 0},    // 12.5 um/px, +37500 um
+        {"steepest here", 400, 600, 12880, 300, 900, 38440, 65433, 30100},   // 63.9 um/px, +100 um
     };
     std::vector<RtPopup> seen;
     rt_SetPopupHook([&seen](const RtPopup &p) {
@@ -675,7 +735,8 @@ TEST_F(CalibSim, FitOutsideTheWordsIsRefused) {
         if (c.slopeWord == 0) {
             ASSERT_EQ(seen.size(), 1u);
             EXPECT_EQ(seen[0].kind, 1);
-            EXPECT_NE(seen[0].message.find("cannot be stored"), std::string::npos) << seen[0].message;
+            EXPECT_NE(seen[0].message.find("cannot be stored"), std::string::npos)
+                << seen[0].message;
             EXPECT_EQ(afterFit, "chk1=E0 chk2=E0 acc1=D acc2=D fit=D save=D");
             EXPECT_FALSE(saveReachable);
             // the sensor keeps the calibration it had
@@ -759,4 +820,4 @@ TEST_F(CalibSim, ResetMaxMin) {
     EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
 }
 
-} // namespace
+}   // namespace

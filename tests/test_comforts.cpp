@@ -31,7 +31,6 @@
 
 namespace {
 
-
 using testfs::Exists;
 using testfs::ReadFile;
 
@@ -56,7 +55,7 @@ int Shell(const std::string &cmd) {
 
 const char kPngMagic[] = "\x89PNG\r\n\x1a\n";
 
-} // namespace
+}   // namespace
 
 // ---- link health ---------------------------------------------------------------------------
 class LinkHealth : public ::testing::Test {
@@ -106,7 +105,8 @@ TEST_F(LinkHealth, TooltipNamesTheAdapterLatency) {
         const std::string status = StatusLine();
         ASSERT_TRUE(OpenTestLine(peer.Device()));
         ShowLinkHealth();
-        EXPECT_EQ(rt_GetToolTip(pHandle, PANEL_TEXTLinkHealth), c.tip) << (c.timer ? c.timer : "none");
+        EXPECT_EQ(rt_GetToolTip(pHandle, PANEL_TEXTLinkHealth), c.tip)
+            << (c.timer ? c.timer : "none");
         // a pseudo-terminal refuses low latency: not worth a word in the status line
         EXPECT_EQ(StatusLine(), status);
     }
@@ -123,13 +123,15 @@ TEST_F(LinkHealth, GetAgainstASilentSensorCountsOneTimeout) {
     EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
     EXPECT_EQ(linkTimeouts, timeouts + 1);
     EXPECT_EQ(linkFrames, frames);
-    EXPECT_NE(Health().find("Time-outs " + std::to_string(timeouts + 1) + " "), std::string::npos) << Health();
+    EXPECT_NE(Health().find("Time-outs " + std::to_string(timeouts + 1) + " "), std::string::npos)
+        << Health();
 }
 
 TEST_F(LinkHealth, AFrameIsCountedATornOneIsATimeout) {
     const long timeouts = linkTimeouts, frames = linkFrames;
     std::thread sensor([&] {
-        if (peer.Read(36, 3.0).size() == 36) peer.Write(MakeFrame(0xAA, 2, std::vector<int>(16, 7)));
+        if (peer.Read(36, 3.0).size() == 36)
+            peer.Write(MakeFrame(0xAA, 2, std::vector<int>(16, 7)));
     });
     rt_UserClick(pHandle, PANEL_BTNGet);
     sensor.join();
@@ -143,7 +145,8 @@ TEST_F(LinkHealth, AFrameIsCountedATornOneIsATimeout) {
 
     // 20 bytes of a frame and then nothing: no frame, one time-out
     std::thread torn([&] {
-        if (peer.Read(36, 3.0).size() == 36) peer.Write(MakeFrame(0xAA, 2, std::vector<int>(16, 7)).substr(0, 20));
+        if (peer.Read(36, 3.0).size() == 36)
+            peer.Write(MakeFrame(0xAA, 2, std::vector<int>(16, 7)).substr(0, 20));
     });
     rt_UserClick(pHandle, PANEL_BTNGet);
     torn.join();
@@ -155,17 +158,18 @@ TEST_F(LinkHealth, OpenFailuresAreCounted) {
     CloseCom(1);
     const long failures = linkOpenFailures;
     rt_SetPortTable({"/nonexistent/ttyRidar"});
-    InitRS232(1);                       // a device that is not there
+    InitRS232(1);   // a device that is not there
     EXPECT_EQ(linkOpenFailures, failures + 1);
-    InitRS232(9);                       // a port beyond the table
+    InitRS232(9);   // a port beyond the table
     EXPECT_EQ(linkOpenFailures, failures + 2);
-    EXPECT_NE(Health().find("Open failures " + std::to_string(failures + 2) + " "), std::string::npos);
+    EXPECT_NE(Health().find("Open failures " + std::to_string(failures + 2) + " "),
+              std::string::npos);
     ASSERT_TRUE(OpenTestLine(peer.Device()));
 }
 
 TEST_F(LinkHealth, AgeOfTheLastFrame) {
     struct Age {
-        double age;          // negative: no frame yet (the clock starts with the program)
+        double age;   // negative: no frame yet (the clock starts with the program)
         const char *text;
         int colour;
     };
@@ -262,7 +266,7 @@ protected:
 
 TEST_F(Pictures, EachGraphFromItsContextMenuAndThePanelByCtrlP) {
     struct Target {
-        int control;       // 0: the whole panel by its shortcut
+        int control;   // 0: the whole panel by its shortcut
         const char *file;
     };
     const Target cases[] = {
@@ -290,7 +294,8 @@ TEST_F(Pictures, EachGraphFromItsContextMenuAndThePanelByCtrlP) {
         char first[64], last[64];
         PictureName(first, sizeof first, t0);
         PictureName(last, sizeof last, t1);
-        EXPECT_TRUE(std::regex_match(popups[0].defaultName, std::regex(R"(ridar-\d{4}-\d{2}-\d{2}-\d{6}\.png)")))
+        EXPECT_TRUE(std::regex_match(popups[0].defaultName,
+                                     std::regex(R"(ridar-\d{4}-\d{2}-\d{2}-\d{6}\.png)")))
             << popups[0].defaultName;
         EXPECT_GE(popups[0].defaultName, std::string(first));
         EXPECT_LE(popups[0].defaultName, std::string(last));
@@ -299,7 +304,8 @@ TEST_F(Pictures, EachGraphFromItsContextMenuAndThePanelByCtrlP) {
     }
     // the whole-panel item of a graph's menu is the same picture as Ctrl+P
     answerPath = dir + "/panel2.png";
-    ASSERT_EQ(rt_UserMenuItem(pHandle, PANEL_GRAPHBar, "Save the whole panel as PNG...  (Ctrl+P)"), 0);
+    ASSERT_EQ(rt_UserMenuItem(pHandle, PANEL_GRAPHBar, "Save the whole panel as PNG...  (Ctrl+P)"),
+              0);
     ExpectPicture(answerPath, 0);
 }
 
@@ -357,7 +363,7 @@ TEST_F(Pictures, WhileMeasuringNoDialogHoldsTheLoopUp) {
     answerPath = dir + "/first.png";
     ASSERT_EQ(SavePicture(PANEL_GRAPHBar), 0);   // the directory to use from now on
     popups.clear();
-    stop_flag = STOP_RUNNING;                                // a loop is running
+    stop_flag = STOP_RUNNING;   // a loop is running
     const long long t0 = static_cast<long long>(std::time(nullptr));
     const int rc = SavePicture(PANEL_STRIPRaw);
     const long long t1 = static_cast<long long>(std::time(nullptr));
@@ -406,7 +412,7 @@ int Recorder(int, int control, int event, void *, int, int) {
     return 0;
 }
 
-} // namespace
+}   // namespace
 
 // A fresh main panel whose buttons only record their events.
 class Shortcuts : public ::testing::Test {
@@ -440,7 +446,7 @@ TEST_F(Shortcuts, KeysPressTheirButtonsAndRespectDimming) {
     struct Key {
         const char *keys;
         int button;
-        int lock;        // dimming this container (or the button) silences the key
+        int lock;   // dimming this container (or the button) silences the key
     };
     const Key cases[] = {
         {"F5", PANEL_BTNRun, PANEL_CTRLRunLockB},
@@ -544,7 +550,7 @@ TEST_F(LoopsFeedStatistics, RunModeByF5StoppedByEsc) {
     const long frames = linkFrames;
     rt_After(1.0, [] { rt_UserKey(pHandle, "Esc"); });
     const double t0 = Timer();
-    rt_UserKey(pHandle, "F5");               // returns when the run has ended
+    rt_UserKey(pHandle, "F5");   // returns when the run has ended
     EXPECT_LT(Timer() - t0, 3.0);
     const long got = linkFrames - frames;
     ASSERT_GT(got, 5);
@@ -592,7 +598,7 @@ TEST(CommandLine, HelpAndVersionAnswerBeforeAnyWindow) {
     struct Opt {
         const char *args;
         int rc;
-        const char *out;      // expected start of stdout
+        const char *out;   // expected start of stdout
     };
     const Opt cases[] = {
         {"--help", 0, "Usage: kvex-ridar [--port DEVICE] [--simulate [SIMULATOR OPTIONS]]\n"},
@@ -606,14 +612,15 @@ TEST(CommandLine, HelpAndVersionAnswerBeforeAnyWindow) {
     const std::string dir = TempDir();
     for (const Opt &c : cases) {
         const std::string out = dir + "/out";
-        const int rc = Shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 " +
-                             std::string(KVEX_RIDAR_PATH) + " " + c.args + " >" + out + " 2>/dev/null");
+        const int rc =
+            Shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 " +
+                  std::string(KVEX_RIDAR_PATH) + " " + c.args + " >" + out + " 2>/dev/null");
         EXPECT_EQ(rc, c.rc) << c.args;
         const std::string got = ReadFile(out);
         EXPECT_EQ(got.substr(0, std::strlen(c.out)), c.out) << c.args;
         if (std::string(c.args) == "--help") {
-            for (const char *w : {"--port DEVICE", "--simulate", "--version", "F5 run", "F6 video", "Esc stop",
-                                  "Ctrl+G get", "Ctrl+S send", "Ctrl+P"})
+            for (const char *w : {"--port DEVICE", "--simulate", "--version", "F5 run", "F6 video",
+                                  "Esc stop", "Ctrl+G get", "Ctrl+S send", "Ctrl+P"})
                 EXPECT_NE(got.find(w), std::string::npos) << w;
         }
     }
@@ -630,10 +637,10 @@ TEST(CommandLine, NoDisplayAndBadOptionsSayWhatIsWrong) {
         "Usage: kvex-ridar [--port DEVICE] [--simulate [SIMULATOR OPTIONS]]\n"
         "       kvex-ridar --analyse FILE [--export OUT.pdf [--lsl X] [--usl Y] [--unit px|mm]]\n";
     struct Case {
-        const char *env;      // what the environment holds besides no display
+        const char *env;   // what the environment holds besides no display
         const char *args;
         int rc;
-        std::string err;      // all of stderr
+        std::string err;   // all of stderr
     };
     const Case cases[] = {
         {"", "", 1, noDisplay},
@@ -651,8 +658,9 @@ TEST(CommandLine, NoDisplayAndBadOptionsSayWhatIsWrong) {
     const std::string dir = TempDir();
     for (const Case &c : cases) {
         const std::string out = dir + "/out", err = dir + "/err";
-        const int rc = Shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(c.env) +
-                             " timeout 20 " + KVEX_RIDAR_PATH + " " + c.args + " >" + out + " 2>" + err);
+        const int rc =
+            Shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(c.env) +
+                  " timeout 20 " + KVEX_RIDAR_PATH + " " + c.args + " >" + out + " 2>" + err);
         EXPECT_EQ(rc, c.rc) << c.env << " " << c.args;
         EXPECT_EQ(ReadFile(err), c.err) << c.env << " " << c.args;
         EXPECT_EQ(ReadFile(out), "") << c.env << " " << c.args;
@@ -665,13 +673,14 @@ TEST(CommandLine, RunScriptWithoutDisplayStopsBeforeBuilding) {
     const std::string dir = TempDir();
     const std::string run = std::string(KVEX_SOURCE_DIR) + "/run";
     const auto t0 = Clock::now();
-    const int rc = Shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 " + run + " >" + dir +
-                         "/out 2>" + dir + "/err");
+    const int rc = Shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 " + run +
+                         " >" + dir + "/out 2>" + dir + "/err");
     EXPECT_EQ(rc, 1);
     EXPECT_LT(Since(t0), 5.0);
-    EXPECT_EQ(ReadFile(dir + "/err"),
-              "kvex-ridar: no display: set DISPLAY (X11) or WAYLAND_DISPLAY, run it under xvfb-run, "
-              "or set QT_QPA_PLATFORM=offscreen for a headless run\n");
+    EXPECT_EQ(
+        ReadFile(dir + "/err"),
+        "kvex-ridar: no display: set DISPLAY (X11) or WAYLAND_DISPLAY, run it under xvfb-run, "
+        "or set QT_QPA_PLATFORM=offscreen for a headless run\n");
     EXPECT_EQ(ReadFile(dir + "/out"), "");
     Shell("rm -rf '" + dir + "'");
 }
@@ -682,30 +691,36 @@ TEST(Install, InstalledProgramStartsFromItsPrefixAndFindsItsResourceFile) {
     ASSERT_EQ(Shell("cmake --install '" + std::string(KVEX_BUILD_DIR) + "' --prefix '" + prefix +
                     "' >/dev/null"),
               0);
-    for (const char *f : {"bin/kvex-ridar", "bin/kvex-sim", "share/kvex-ridar/K-VEX-XCRidarV252.uir",
-                          "share/kvex-ridar/korvane.bmp", "share/kvex-ridar/tessaro.bmp",
-                          "share/applications/kvex-ridar.desktop",
+    for (const char *f : {"bin/kvex-ridar", "bin/kvex-sim",
+                          "share/kvex-ridar/K-VEX-XCRidarV252.uir", "share/kvex-ridar/korvane.bmp",
+                          "share/kvex-ridar/tessaro.bmp", "share/applications/kvex-ridar.desktop",
                           "share/icons/hicolor/scalable/apps/kvex-ridar.svg"})
         EXPECT_TRUE(Exists(prefix + "/" + f)) << f;
-    EXPECT_EQ(ReadFile(prefix + "/share/kvex-ridar/K-VEX-XCRidarV252.uir"), ReadFile(KVEX_UIR_PATH));
+    EXPECT_EQ(ReadFile(prefix + "/share/kvex-ridar/K-VEX-XCRidarV252.uir"),
+              ReadFile(KVEX_UIR_PATH));
     const std::string desktop = ReadFile(prefix + "/share/applications/kvex-ridar.desktop");
     for (const char *line : {"[Desktop Entry]\n", "\nType=Application\n", "\nExec=kvex-ridar\n",
                              "\nIcon=kvex-ridar\n", "\nName=K-VEX-XC-Ridar\n"})
         EXPECT_NE(desktop.find(line), std::string::npos) << line;
     // started where the logo bitmaps lie
-    EXPECT_NE(desktop.find("\nPath=" + prefix + "/share/kvex-ridar\n"), std::string::npos) << desktop;
-    EXPECT_NE(ReadFile(prefix + "/share/icons/hicolor/scalable/apps/kvex-ridar.svg").find("<svg"), std::string::npos);
+    EXPECT_NE(desktop.find("\nPath=" + prefix + "/share/kvex-ridar\n"), std::string::npos)
+        << desktop;
+    EXPECT_NE(ReadFile(prefix + "/share/icons/hicolor/scalable/apps/kvex-ridar.svg").find("<svg"),
+              std::string::npos);
 
     // started from an empty directory, so only the installed resource file can serve
     const std::string cwd = TempDir();
-    const std::string run = "cd '" + cwd + "' && env QT_QPA_PLATFORM=offscreen RIDAR_TEST_CLOSE_AFTER=1.5 timeout 30 '" +
-                            prefix + "/bin/kvex-ridar' --simulate --fast >'" + cwd + "/out' 2>'" + cwd + "/err'";
+    const std::string run =
+        "cd '" + cwd +
+        "' && env QT_QPA_PLATFORM=offscreen RIDAR_TEST_CLOSE_AFTER=1.5 timeout 30 '" + prefix +
+        "/bin/kvex-ridar' --simulate --fast >'" + cwd + "/out' 2>'" + cwd + "/err'";
     EXPECT_EQ(Shell(run), 0) << ReadFile(cwd + "/err");
     EXPECT_EQ(ReadFile(cwd + "/err").find("cannot load"), std::string::npos);
 
     // and without it the program says so and ends with -1
     ASSERT_EQ(std::remove((prefix + "/share/kvex-ridar/K-VEX-XCRidarV252.uir").c_str()), 0);
     EXPECT_EQ(Shell(run), 255);
-    EXPECT_NE(ReadFile(cwd + "/err").find("cannot load the user interface file"), std::string::npos);
+    EXPECT_NE(ReadFile(cwd + "/err").find("cannot load the user interface file"),
+              std::string::npos);
     Shell("rm -rf '" + prefix + "' '" + cwd + "'");
 }

@@ -31,7 +31,8 @@ std::set<std::string> MarkedCells() {
     std::set<std::string> out;
     for (int r = 0; r < 16; ++r)
         for (int c = kColPanel; c <= kColFile; ++c)
-            if (rt_GetTableCellMark(pCompare, kTable, r, c) == 1) out.insert(std::to_string(r) + ":" + std::to_string(c));
+            if (rt_GetTableCellMark(pCompare, kTable, r, c) == 1)
+                out.insert(std::to_string(r) + ":" + std::to_string(c));
     return out;
 }
 
@@ -82,8 +83,10 @@ protected:
         ASSERT_EQ(StatusLine().rfind("K-VEX-XC-SIM Firmware V2.52", 0), 0u) << StatusLine();
         file_name[0] = '\0';
         std::snprintf(savedProjDir, sizeof savedProjDir, "%s", proj_dir);
-        std::snprintf(proj_dir, sizeof proj_dir, "%s", testfs::TempDir("ridar-compare-proj").c_str());
-        rt_SetWriteHook([this](int, const char *b, int n) { wire.append(b, static_cast<size_t>(n)); });
+        std::snprintf(proj_dir, sizeof proj_dir, "%s",
+                      testfs::TempDir("ridar-compare-proj").c_str());
+        rt_SetWriteHook(
+            [this](int, const char *b, int n) { wire.append(b, static_cast<size_t>(n)); });
         rt_After(30.0, [] { stop_flag = 1; });
     }
     void TearDown() override {
@@ -103,7 +106,10 @@ protected:
     void AnswerFileDialog(const std::string &path) {
         rt_SetPopupHook([path](const RtPopup &p) {
             RtPopupAnswer a;
-            if (p.kind == 3) { a.result = VAL_EXISTING_FILE_SELECTED; a.path = path; }
+            if (p.kind == 3) {
+                a.result = VAL_EXISTING_FILE_SELECTED;
+                a.path = path;
+            }
             return a;
         });
     }
@@ -116,15 +122,16 @@ protected:
     }
 };
 
-} // namespace
+}   // namespace
 
 // Names and labels come from the protocol's table and the panel's labels.
 // No file used yet: the default parameter file beside the program is
 // proposed (first in this file: later tests choose files of their own).
 TEST_F(Compare, RowsNameEveryWordAsThePanelLabelsIt) {
     const std::string def = std::string(proj_dir) + "/KVEXpara.dat";
-    testfs::WriteFile(def, std::string("  500\n    0\n  512\n    0\n    0\n    1\n    1\n 2048\n  512\n  100\n") +
-                               "    0\n    1\n12800\n30000\n    0\n    0\n");
+    testfs::WriteFile(
+        def, std::string("  500\n    0\n  512\n    0\n    0\n    1\n    1\n 2048\n  512\n  100\n") +
+                 "    0\n    1\n12800\n30000\n    0\n    0\n");
     OpenWithCtrlD();
     EXPECT_EQ(drive::Shown(pCompare, "STRINGCmpFile"), def);
     EXPECT_EQ(Cell(7, kColFile), "2048");
@@ -177,8 +184,8 @@ TEST_F(Compare, ShowsExactlyTheWordsThatDiffer) {
     EXPECT_EQ(Cell(14, kColEeprom), "8");
     EXPECT_EQ(Cell(8, kColFile), "700");
     EXPECT_EQ(Cell(12, kColFile), "13  (13312)");
-    const std::set<std::string> want = {"0:3", "0:4",  "2:3",  "2:5",  "8:3",  "8:6",
-                                        "12:3", "12:6", "14:3", "14:5"};
+    const std::set<std::string> want = {"0:3", "0:4",  "2:3",  "2:5",  "8:3",
+                                        "8:6", "12:3", "12:6", "14:3", "14:5"};
     EXPECT_EQ(MarkedCells(), want);
     EXPECT_EQ(ShownRows().size(), 16u);
     ASSERT_TRUE(drive::Click(pCompare, "CHECKCmpOnlyDiff"));
@@ -213,7 +220,9 @@ TEST_F(Compare, AFileThatCannotBeReadSaysSo) {
     const std::string dir = testfs::TempDir("ridar-compare");
     testfs::WriteFile(dir + "/short.dat", "1\n2\n3\n");
     testfs::WriteFile(dir + "/text.dat", std::string(16 * 6, 'x'));
-    const struct { std::string path, cell; } cases[] = {
+    const struct {
+        std::string path, cell;
+    } cases[] = {
         {dir + "/short.dat", "not read: fewer than 16 numbers"},
         {dir + "/text.dat", "not read: not a parameter file"},
         {dir + "/missing.dat", "not read: cannot open the file"},
@@ -271,7 +280,8 @@ TEST_F(Compare, EepromIntoThePanelAndSentPutsExactlyItsWordsOnTheWire) {
     OpenWithCtrlD();
     AnswerFileDialog(WriteParamFile("factory.dat", kFactory));
     ASSERT_TRUE(drive::Click(pCompare, "BTNCmpFile"));
-    EXPECT_EQ(MarkedCells(), (std::set<std::string>{"0:3", "0:5", "2:3", "2:5", "14:3", "14:5", "15:3", "15:5"}));
+    EXPECT_EQ(MarkedCells(),
+              (std::set<std::string>{"0:3", "0:5", "2:3", "2:5", "14:3", "14:5", "15:3", "15:5"}));
     wire.clear();
     ASSERT_TRUE(drive::Click(pCompare, "BTNCmpEepromToPanel"));
     EXPECT_EQ(Hex(wire), "");
@@ -283,8 +293,9 @@ TEST_F(Compare, EepromIntoThePanelAndSentPutsExactlyItsWordsOnTheWire) {
         EXPECT_EQ(rt_GetCtrlMark(pHandle, c), 1) << c;
     EXPECT_EQ(rt_GetCtrlMark(pHandle, PANEL_NUMSetpoint), 0);
     // the panel column follows; it now differs from RAM and the file
-    EXPECT_EQ(MarkedCells(), (std::set<std::string>{"0:3", "0:4", "0:6", "2:3", "2:4", "2:6", "14:3", "14:4",
-                                                    "14:6", "15:3", "15:4", "15:6"}));
+    EXPECT_EQ(MarkedCells(),
+              (std::set<std::string>{"0:3", "0:4", "0:6", "2:3", "2:4", "2:6", "14:3", "14:4",
+                                     "14:6", "15:3", "15:4", "15:6"}));
     EXPECT_EQ(DialogStatus(), "Sensor EEPROM copied into the panel: Send stores it in the sensor");
 
     ASSERT_TRUE(drive::Activate(pHandle));
@@ -297,7 +308,8 @@ TEST_F(Compare, EepromIntoThePanelAndSentPutsExactlyItsWordsOnTheWire) {
         EXPECT_EQ(rt_GetCtrlMark(pHandle, c), 0) << c;
     // read back: RAM and EEPROM agree with the panel now, the file does not
     ASSERT_TRUE(drive::Click(pCompare, "BTNCmpRefresh"));
-    EXPECT_EQ(MarkedCells(), (std::set<std::string>{"0:3", "0:6", "2:3", "2:6", "14:3", "14:6", "15:3", "15:6"}));
+    EXPECT_EQ(MarkedCells(),
+              (std::set<std::string>{"0:3", "0:6", "2:3", "2:6", "14:3", "14:6", "15:3", "15:6"}));
     EXPECT_EQ(Cell(14, kColRam), "8");
 }
 
@@ -327,7 +339,8 @@ TEST_F(Compare, ASilentSensorLeavesBothColumnsUnreadWithinTheTimeouts) {
     EXPECT_EQ(Dimmed(pCompare, COMPARE_BTNCmpRefresh), 0);
     AnswerFileDialog(WriteParamFile("factory.dat", kFactory));
     ASSERT_TRUE(drive::Click(pCompare, "BTNCmpFile"));
-    EXPECT_EQ(MarkedCells(), (std::set<std::string>{"0:3", "0:6"}));   // the panel against the file alone
+    EXPECT_EQ(MarkedCells(),
+              (std::set<std::string>{"0:3", "0:6"}));   // the panel against the file alone
     EXPECT_EQ(drive::Shown(pHandle, "NUMPower"), "640");
     EXPECT_EQ(rt_GetCtrlMark(pHandle, PANEL_NUMPower), 1);
     // the sensor speaks again: Refresh fills the columns
@@ -379,7 +392,8 @@ TEST_F(Compare, NotAvailableWhileRunVideoOrRecording) {
                 seen.copy = drive::Click(pCompare, "BTNCmpRamToPanel") ? 1 : 0;
                 const size_t n = wire.size();
                 rt_UserClick(pCompare, COMPARE_BTNCmpRefresh);   // even if it got through
-                seen.wrote = wire.size() > n && wire.find(std::string("\x00\x55\x00\x02", 4), n) != std::string::npos;
+                seen.wrote = wire.size() > n &&
+                             wire.find(std::string("\x00\x55\x00\x02", 4), n) != std::string::npos;
             }
             stop_flag = 1;
         });
@@ -452,7 +466,10 @@ TEST(CompareTable, BadAddressesAreRefused) {
     ASSERT_GT(p, 0);
     const int t = COMPARE_TABLECmpWords;
     ASSERT_EQ(rt_SetTableSize(p, t, 3, 2), 0);
-    const struct { const char *what; int rc, want; } cases[] = {
+    const struct {
+        const char *what;
+        int rc, want;
+    } cases[] = {
         {"no panel", rt_SetTableCell(9999, t, 0, 0, "x"), RT_UIE_BAD_PANEL},
         {"no control", rt_SetTableCell(p, 999, 0, 0, "x"), RT_UIE_BAD_CTRL},
         {"not a table", rt_SetTableCell(p, COMPARE_BTNCmpRefresh, 0, 0, "x"), RT_UIE_BAD_TYPE},

@@ -68,8 +68,7 @@ TEST(CtlUsage, HelpOnEverySubcommandNamesTheExitCodes) {
         EXPECT_EQ(r.rc, 0) << sub;
         if (std::string(sub) == "watch" || std::string(sub) == "record")
             EXPECT_NE(r.out.find("KVEX_MQTT_PASSWORD"), std::string::npos) << sub;
-        else
-            EXPECT_NE(r.out.find("3 sensor or line failure"), std::string::npos) << sub << r.out;
+        else EXPECT_NE(r.out.find("3 sensor or line failure"), std::string::npos) << sub << r.out;
     }
     CtlResult r = RunCtl({"--help"});
     EXPECT_EQ(r.rc, 0);
@@ -78,11 +77,15 @@ TEST(CtlUsage, HelpOnEverySubcommandNamesTheExitCodes) {
 }
 
 TEST(CtlUsage, BadFilesExit4BeforeTheSensorIsTouched) {
-    const std::string bad = TempPath("bad.dat"), shortf = TempPath("short.dat"), good = TempPath("good.dat");
+    const std::string bad = TempPath("bad.dat"), shortf = TempPath("short.dat"),
+                      good = TempPath("good.dat");
     WriteFile(bad, "500\n0\n512\nabc\n");
     WriteFile(shortf, "1 2 3\n");
     WriteFile(good, kFactoryFile);
-    struct Case { std::vector<std::string> args; const char *says; } cases[] = {
+    struct Case {
+        std::vector<std::string> args;
+        const char *says;
+    } cases[] = {
         {{"send", TempPath("missing.dat"), "--simulate"}, "No such file"},
         {{"send", bad, "--simulate"}, "not a parameter file"},
         {{"send", shortf, "--to", "eeprom", "--simulate"}, "fewer than 16"},
@@ -100,7 +103,10 @@ TEST(CtlUsage, BadFilesExit4BeforeTheSensorIsTouched) {
 
 TEST(CtlUsage, NoSensorExit3WithTheWindowsTexts) {
     const std::string missing = TempPath("ttyNONE");
-    struct Case { std::vector<std::string> args; const char *says; } cases[] = {
+    struct Case {
+        std::vector<std::string> args;
+        const char *says;
+    } cases[] = {
         {{"identify", "--port", missing}, "Cannot open port"},
         {{"identify", "--port", "/dev/null"}, "not a serial line"},
         {{"get", "--simulate", "--silent"}, "Timeout-RS-232..."},
@@ -127,19 +133,25 @@ TEST(CtlIdentify, TextAndJson) {
     EXPECT_NE(r.out.find("pixels:           1536 (virtual 3072)\n"), std::string::npos);
     EXPECT_NE(r.out.find("board type:       1\n"), std::string::npos);
     EXPECT_NE(r.out.find("firmware version: 249\n"), std::string::npos);
-    EXPECT_NE(r.out.find("firmware text:    K-VEX-XC-SIM Firmware V2.49\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("firmware text:    K-VEX-XC-SIM Firmware V2.49\n"), std::string::npos)
+        << r.out;
     // the sensor's Latin-1 micro sign reaches the terminal as UTF-8
-    EXPECT_NE(r.out.find("Working-Range: 97,5mm, Resolution: 63.5\xC2\xB5m"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Working-Range: 97,5mm, Resolution: 63.5\xC2\xB5m"), std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("series:           accepted\n"), std::string::npos);
     // a pseudo-terminal refuses low latency and has no adapter timer
-    EXPECT_NE(r.out.find("latency:          low-latency mode refused by the driver; no USB adapter latency timer\n"),
-              std::string::npos) << r.out;
+    EXPECT_NE(
+        r.out.find(
+            "latency:          low-latency mode refused by the driver; no USB adapter latency timer\n"),
+        std::string::npos)
+        << r.out;
 
     r = RunCtl({"identify", "--json", "--simulate", "--pcbtype", "0"});
     ASSERT_EQ(r.rc, 0) << r.err;
-    std::regex want(R"(\{"device":"/dev/pts/[0-9]+","ccdtype":2,"pixels":1024,"virtualPixels":2048,)"
-                    R"("boardType":0,"firmwareVersion":252,"firmware":"K-VEX-XC-SIM Firmware V2.52",)"
-                    R"("description":"","range":"","accepted":true,"lowLatency":false,"latencyTimerMs":null\}\n)");
+    std::regex want(
+        R"(\{"device":"/dev/pts/[0-9]+","ccdtype":2,"pixels":1024,"virtualPixels":2048,)"
+        R"("boardType":0,"firmwareVersion":252,"firmware":"K-VEX-XC-SIM Firmware V2.52",)"
+        R"("description":"","range":"","accepted":true,"lowLatency":false,"latencyTimerMs":null\}\n)");
     EXPECT_TRUE(std::regex_match(r.out, want)) << r.out;
 }
 
@@ -180,7 +192,10 @@ TEST(CtlIdentify, NamesTheAdapterLatencyTimer) {
 }
 
 TEST(CtlIdentify, RefusedSeriesReadNothingWriteNothing) {
-    struct Case { const char *firmware; const char *message; } cases[] = {
+    struct Case {
+        const char *firmware;
+        const char *message;
+    } cases[] = {
         {"K-VEX-XD V1", "K-VEX-XD-series hardware detected!\nUSE K-VEX-XD-Ridar Software!"},
         {"K-VEX-XG-XC 3", "K-VEX-XJ-XC-series hardware detected!\nUSE K-VEX-XJ-XC-Ridar Software!"},
         {"K-VEX-XH-XD", "K-VEX-XJ-XD-series hardware detected!\nUSE K-VEX-XJ-XD-Ridar Software!"},
@@ -198,7 +213,8 @@ TEST(CtlIdentify, RefusedSeriesReadNothingWriteNothing) {
         EXPECT_EQ(RunCtl({"get", "--port", sim.Device()}).rc, 3);
         EXPECT_EQ(RunCtl({"send", file, "--to", "eeprom", "--port", sim.Device()}).rc, 3);
         EXPECT_EQ(RunCtl({"watch", "--count", "1", "--port", sim.Device()}).rc, 3);
-        for (int order : {1, 2, 3, 4, 8}) EXPECT_EQ(SimRequests(sim, order), 0) << c.firmware << " order " << order;
+        for (int order : {1, 2, 3, 4, 8})
+            EXPECT_EQ(SimRequests(sim, order), 0) << c.firmware << " order " << order;
     }
 }
 
@@ -229,8 +245,8 @@ TEST(CtlParams, RoundTripVerifyAndDiff) {
     // a file the windows wrote, one word changed, goes into RAM and back
     uint16_t words[PNUM];
     ASSERT_EQ(ReadParaFile(a.c_str(), words), 0);
-    words[2] = 600;    // vThd
-    words[15] = 3;     // trigMode on firmware 252
+    words[2] = 600;   // vThd
+    words[15] = 3;    // trigMode on firmware 252
     ASSERT_EQ(WriteParaFile(b.c_str(), words), 0);
     CtlResult r = RunCtl({"send", b, "--verify", "--port", sim.Device()});
     EXPECT_EQ(r.rc, 0) << r.err;
@@ -273,10 +289,11 @@ TEST(CtlParams, SendPutsTheFileOnTheWireAndVerifyListsWhatTheSensorHolds) {
     // echo, hardware, firmware, then the store with the file's words, then the read-back
     auto req = sensor.Requests();
     ASSERT_EQ(req.size(), 5u);
-    EXPECT_EQ(req[3], std::string("\x00\x55\x00\x03"
-                                  "\x00\x01\x00\x02\x00\x03\x00\x04\x00\x05\x00\x06\x00\x07\x00\x08"
-                                  "\x00\x09\x00\x0A\x00\x0B\x00\x0C\xFF\xFF\xEA\x60\x04\x00\xAB\xCD",
-                                  36));
+    EXPECT_EQ(req[3],
+              std::string("\x00\x55\x00\x03"
+                          "\x00\x01\x00\x02\x00\x03\x00\x04\x00\x05\x00\x06\x00\x07\x00\x08"
+                          "\x00\x09\x00\x0A\x00\x0B\x00\x0C\xFF\xFF\xEA\x60\x04\x00\xAB\xCD",
+                          36));
     EXPECT_EQ(req[4].substr(0, 4), std::string("\x00\x55\x00\x04", 4));
     EXPECT_EQ(req[0].substr(0, 4), std::string("\x00\x55\x00\x05", 4));
     EXPECT_EQ(req[1].substr(0, 4), std::string("\x00\x55\x00\x0A", 4));
@@ -291,12 +308,13 @@ TEST(CtlWatch, CsvAndJsonLines) {
     auto lines = SplitLines(r.out);
     ASSERT_EQ(lines.size(), 6u) << r.out;
     EXPECT_EQ(lines[0], "time,seq,Ledge,Redge,Mvalue,umValue,edcnt,tVal,tol");
-    const std::regex stamp(R"(20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\.[0-9]{3}Z)");
+    const std::regex stamp(
+        R"(20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\.[0-9]{3}Z)");
     for (int i = 1; i <= 5; ++i) {
         // eMode 1: the right edge; 600 pixels at 12.5 um a pixel, no offset
         std::smatch m;
-        ASSERT_TRUE(std::regex_match(lines[i], m, std::regex("(.*)," + std::to_string(i) +
-                                                             ",400,600,600,7500,2,512,100")))
+        ASSERT_TRUE(std::regex_match(
+            lines[i], m, std::regex("(.*)," + std::to_string(i) + ",400,600,600,7500,2,512,100")))
             << lines[i];
         EXPECT_TRUE(std::regex_match(m[1].str(), stamp)) << lines[i];
     }
@@ -306,9 +324,10 @@ TEST(CtlWatch, CsvAndJsonLines) {
     lines = SplitLines(r.out);
     ASSERT_EQ(lines.size(), 3u);
     for (int i = 0; i < 3; ++i)
-        EXPECT_TRUE(std::regex_match(lines[i], std::regex(R"(\{"time":"[-0-9T:.]+Z","seq":)" + std::to_string(i + 1) +
-                                                          R"(,"Ledge":100,"Redge":300,"Mvalue":300,"umValue":3750,)"
-                                                          R"("edcnt":2,"tVal":512,"tol":100\})")))
+        EXPECT_TRUE(std::regex_match(
+            lines[i], std::regex(R"(\{"time":"[-0-9T:.]+Z","seq":)" + std::to_string(i + 1) +
+                                 R"(,"Ledge":100,"Redge":300,"Mvalue":300,"umValue":3750,)"
+                                 R"("edcnt":2,"tVal":512,"tol":100\})")))
             << lines[i];
 }
 
@@ -325,7 +344,9 @@ TEST(CtlWatch, SigintAndSigtermEndCleanly) {
         auto lines = SplitLines(c.out);
         ASSERT_GE(lines.size(), 4u);
         for (size_t i = 1; i < lines.size(); ++i)
-            EXPECT_TRUE(std::regex_match(lines[i], std::regex(".*," + std::to_string(i) + ",400,600,600,7500,2,512,100"))) << lines[i];
+            EXPECT_TRUE(std::regex_match(
+                lines[i], std::regex(".*," + std::to_string(i) + ",400,600,600,7500,2,512,100")))
+                << lines[i];
     }
 }
 
@@ -387,7 +408,8 @@ TEST(CtlWatch, PulledAdapterWaitsAndGoesOn) {
     ASSERT_EQ(lines.size(), 40u);
     EXPECT_LT(before, 40u);
     for (size_t i = 0; i < lines.size(); ++i)
-        EXPECT_NE(lines[i].find("\"seq\":" + std::to_string(i + 1) + ","), std::string::npos) << lines[i];
+        EXPECT_NE(lines[i].find("\"seq\":" + std::to_string(i + 1) + ","), std::string::npos)
+            << lines[i];
     EXPECT_NE(lines.back().find("\"Redge\":700"), std::string::npos) << lines.back();
     EXPECT_NE(c.err.find("RS-232 port lost!"), std::string::npos) << c.err;
     EXPECT_NE(c.err.find("is back after"), std::string::npos) << c.err;
@@ -403,8 +425,9 @@ protected:
 // The same scene recorded by the windows and by kvex-ctl: the same file,
 // but for the date and time.
 TEST_F(CtlRecord, SameFileAsTheWindows) {
-    const std::vector<std::string> scene = {"--noise", "0", "--object", "300", "650", "--ccdtype", "104",
-                                            "--softversion", "249", "--ccdvirtpixel", "3072"};
+    const std::vector<std::string> scene = {
+        "--noise",       "0",   "--object",       "300", "650", "--ccdtype", "104",
+        "--softversion", "249", "--ccdvirtpixel", "3072"};
     SimProcess sim;
     std::vector<std::string> simArgs = scene;
     simArgs.push_back("--exit-on-eof");
@@ -419,7 +442,8 @@ TEST_F(CtlRecord, SameFileAsTheWindows) {
     rt_UserClick(pRecord, RECORD_CBTNStartRecord);
     CloseCom(com);
 
-    std::vector<std::string> args = {"record", "--samples", "3", "--increment", "0", "-o", cli, "--simulate"};
+    std::vector<std::string> args = {"record", "--samples", "3", "--increment",
+                                     "0",      "-o",        cli, "--simulate"};
     args.insert(args.end(), scene.begin(), scene.end());
     auto t0 = Clock::now();
     CtlResult r = RunCtl(args);
@@ -434,7 +458,10 @@ TEST_F(CtlRecord, SameFileAsTheWindows) {
     auto afterTime = [](const std::string &s) { return s.substr(s.find("\r\nTime-Increment")); };
     ASSERT_EQ(std::count(a.begin(), a.end(), '\n'), 10) << a;
     EXPECT_EQ(afterTime(b), afterTime(a));
-    EXPECT_TRUE(std::regex_search(b, std::regex("^Date:\t[01][0-9]-[0-3][0-9]-20[0-9]{2}\r\nTime:\t[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\r\n")));
+    EXPECT_TRUE(std::regex_search(
+        b,
+        std::regex(
+            "^Date:\t[01][0-9]-[0-3][0-9]-20[0-9]{2}\r\nTime:\t[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\r\n")));
     // scale 512 on this sensor: the slope reads as the factory 12.5
     EXPECT_NE(b.find("Slope-Value [\xB5m/pixel]:\t12.5000\r\n"), std::string::npos) << b;
     EXPECT_NE(b.find("\r\n300\t650\t650\t2\t8125\r\n"), std::string::npos) << b;
@@ -448,8 +475,8 @@ TEST_F(CtlRecord, ExistingFileNeedsForceAndAStopKeepsCompleteLines) {
     EXPECT_EQ(ReadFile(f), "precious");
 
     CtlChild c;
-    ASSERT_TRUE(c.Start({"record", "--samples", "100", "--increment", "0", "-o", f, "--force", "--simulate",
-                         "--noise", "0"}));
+    ASSERT_TRUE(c.Start({"record", "--samples", "100", "--increment", "0", "-o", f, "--force",
+                         "--simulate", "--noise", "0"}));
     auto t0 = Clock::now();
     auto lineCount = [&] {
         const std::string t = ReadFile(f);
@@ -485,14 +512,15 @@ TEST(CtlMqtt, Qos1EverySequenceNumberInOrderAndRetainedState) {
     ASSERT_TRUE(broker.Start());
     Subscriber sub(broker.Port(), "line7/#", "test-qos1");
     ASSERT_TRUE(sub.Connected());
-    CtlResult r = RunCtl({"watch", "--count", "300", "--format", "jsonl", "--mqtt", broker.Url(), "--topic",
-                          "line7", "--qos", "1", "--simulate", "--fast"});
+    CtlResult r = RunCtl({"watch", "--count", "300", "--format", "jsonl", "--mqtt", broker.Url(),
+                          "--topic", "line7", "--qos", "1", "--simulate", "--fast"});
     ASSERT_EQ(r.rc, 0) << r.err;
     ASSERT_TRUE(sub.WaitCount("line7/measurement", 300, 10.0));
     auto msgs = sub.Messages("line7/measurement");
     ASSERT_EQ(msgs.size(), 300u);
     for (size_t i = 0; i < msgs.size(); ++i)
-        ASSERT_NE(msgs[i].find("\"seq\":" + std::to_string(i + 1) + ","), std::string::npos) << i << msgs[i];
+        ASSERT_NE(msgs[i].find("\"seq\":" + std::to_string(i + 1) + ","), std::string::npos)
+            << i << msgs[i];
     // the same messages as on stdout
     auto lines = SplitLines(r.out);
     ASSERT_EQ(lines.size(), 300u);
@@ -501,7 +529,8 @@ TEST(CtlMqtt, Qos1EverySequenceNumberInOrderAndRetainedState) {
     ASSERT_TRUE(sub.WaitCount("line7/status", 2, 3.0));
     EXPECT_EQ(sub.Messages("line7/status").front(), "online");
     EXPECT_EQ(sub.Last("line7/status"), "offline");
-    EXPECT_NE(sub.Last("line7/identity").find("\"firmware\":\"K-VEX-XC-SIM Firmware V2.52\""), std::string::npos);
+    EXPECT_NE(sub.Last("line7/identity").find("\"firmware\":\"K-VEX-XC-SIM Firmware V2.52\""),
+              std::string::npos);
 
     // retained: a late subscriber gets the identity and the status at once
     Subscriber late(broker.Port(), "line7/+", "test-late");
@@ -518,8 +547,8 @@ TEST(CtlMqtt, BrokerAwayFiveSecondsNothingLost) {
     auto sub = std::make_unique<Subscriber>(broker.Port(), "plant/#", "test-restart");
     ASSERT_TRUE(sub->Connected());
     CtlChild c;
-    ASSERT_TRUE(c.Start({"watch", "--count", "400", "--format", "jsonl", "--mqtt", broker.Url(), "--topic",
-                         "plant", "--qos", "1", "--simulate"}));
+    ASSERT_TRUE(c.Start({"watch", "--count", "400", "--format", "jsonl", "--mqtt", broker.Url(),
+                         "--topic", "plant", "--qos", "1", "--simulate"}));
     ASSERT_TRUE(c.WaitFor("\"seq\":40,", 10.0)) << c.err;
     broker.Stop();
     std::this_thread::sleep_for(std::chrono::seconds(5));
@@ -529,7 +558,8 @@ TEST(CtlMqtt, BrokerAwayFiveSecondsNothingLost) {
     EXPECT_NE(c.err.find("broker away"), std::string::npos) << c.err;
     EXPECT_NE(c.err.find("broker back after"), std::string::npos) << c.err;
     ASSERT_TRUE(sub->WaitCount("plant/measurement", 400, 15.0))
-        << sub->Messages("plant/measurement").size() << " " << c.err << sub->Messages("plant/measurement")[200];
+        << sub->Messages("plant/measurement").size() << " " << c.err
+        << sub->Messages("plant/measurement")[200];
     // QoS 1 may bring a message twice; each sequence number once after the duplicates go, in order
     std::vector<long> seqs;
     for (const auto &m : sub->Messages("plant/measurement")) {
@@ -547,8 +577,8 @@ TEST(CtlMqtt, FullQueueDropsTheOldestAndSaysSo) {
     auto sub = std::make_unique<Subscriber>(broker.Port(), "q/#", "test-queue");
     ASSERT_TRUE(sub->Connected());
     CtlChild c;
-    ASSERT_TRUE(c.Start({"watch", "--count", "150", "--format", "jsonl", "--mqtt", broker.Url(), "--topic", "q",
-                         "--queue", "10", "--simulate"}));
+    ASSERT_TRUE(c.Start({"watch", "--count", "150", "--format", "jsonl", "--mqtt", broker.Url(),
+                         "--topic", "q", "--queue", "10", "--simulate"}));
     ASSERT_TRUE(c.WaitFor("\"seq\":20,", 10.0)) << c.err;
     broker.Stop();
     std::this_thread::sleep_for(std::chrono::seconds(3));
@@ -558,13 +588,16 @@ TEST(CtlMqtt, FullQueueDropsTheOldestAndSaysSo) {
     // stdout has them all; the broker all but the dropped ones
     EXPECT_EQ(SplitLines(c.out).size(), 150u);
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(c.err, m, std::regex("([0-9]+) measurement\\(s\\) dropped in all"))) << c.err;
+    ASSERT_TRUE(
+        std::regex_search(c.err, m, std::regex("([0-9]+) measurement\\(s\\) dropped in all")))
+        << c.err;
     EXPECT_NE(c.err.find("dropped while the broker was away"), std::string::npos) << c.err;
     const long dropped = std::stol(m[1].str());
     EXPECT_GT(dropped, 20);
     ASSERT_TRUE(sub->WaitCount("q/measurement", 150 - static_cast<size_t>(dropped), 10.0));
     std::set<long> got;
-    for (const auto &msg : sub->Messages("q/measurement")) got.insert(std::stol(msg.substr(msg.find("\"seq\":") + 6)));
+    for (const auto &msg : sub->Messages("q/measurement"))
+        got.insert(std::stol(msg.substr(msg.find("\"seq\":") + 6)));
     EXPECT_EQ(static_cast<long>(got.size()), 150 - dropped);
     EXPECT_EQ(*got.rbegin(), 150);
     bool statusSaysIt = false;
@@ -603,15 +636,16 @@ TEST(CtlMqtt, LastWillWhenKilled) {
 TEST(CtlMqtt, CredentialsFromAFileNeverTheCommandLine) {
     const std::string bad = TempPath("cred.txt");
     WriteFile(bad, "no colon here\n");
-    CtlResult r = RunCtl({"watch", "--count", "1", "--mqtt", "mqtt://127.0.0.1:1", "--mqtt-credentials", bad,
-                          "--simulate"});
+    CtlResult r = RunCtl({"watch", "--count", "1", "--mqtt", "mqtt://127.0.0.1:1",
+                          "--mqtt-credentials", bad, "--simulate"});
     EXPECT_EQ(r.rc, 4) << r.err;
     EXPECT_NE(r.err.find("user:password"), std::string::npos);
-    r = RunCtl({"watch", "--count", "1", "--mqtt", "mqtt://127.0.0.1:1", "--password", "x", "--simulate"});
+    r = RunCtl(
+        {"watch", "--count", "1", "--mqtt", "mqtt://127.0.0.1:1", "--password", "x", "--simulate"});
     EXPECT_EQ(r.rc, 2);
 }
 
-}  // namespace
+}   // namespace
 
 namespace {
 
@@ -632,8 +666,8 @@ TEST(CtlSoak, BrokerRestartAndPulledAdapterLoseNothing) {
     const double cpu0 = ChildrenCpuSeconds();
     auto t0 = Clock::now();
     CtlChild c;
-    ASSERT_TRUE(c.Start({"watch", "--format", "jsonl", "--mqtt", broker.Url(), "--topic", "soak", "--qos", "1",
-                         "--port", link.Path()}));
+    ASSERT_TRUE(c.Start({"watch", "--format", "jsonl", "--mqtt", broker.Url(), "--topic", "soak",
+                         "--qos", "1", "--port", link.Path()}));
     auto until = [&](double s) {
         while (Since(t0) < s && c.rc < 0) c.Wait(0.2);
     };
@@ -656,7 +690,8 @@ TEST(CtlSoak, BrokerRestartAndPulledAdapterLoseNothing) {
     EXPECT_EQ(c.rc, 0) << c.err;
     auto lines = SplitLines(c.out);
     for (size_t i = 0; i < lines.size(); ++i)
-        ASSERT_NE(lines[i].find("\"seq\":" + std::to_string(i + 1) + ","), std::string::npos) << lines[i];
+        ASSERT_NE(lines[i].find("\"seq\":" + std::to_string(i + 1) + ","), std::string::npos)
+            << lines[i];
     ASSERT_TRUE(sub.WaitCount("soak/measurement", lines.size(), 20.0));
     std::set<long> seen;
     long last = 0, outOfOrder = 0, duplicates = 0;
@@ -671,19 +706,25 @@ TEST(CtlSoak, BrokerRestartAndPulledAdapterLoseNothing) {
     EXPECT_EQ(sub.Last("soak/status"), "offline");
     EXPECT_EQ(c.err.find("dropped"), std::string::npos) << c.err;
     const double cpu = ChildrenCpuSeconds() - cpu0;
-    std::printf("soak: %.0f s, %zu measurements (%.1f/s) on stdout, %zu unique at the broker (%ld duplicates, "
-                "%ld out of order); broker down at %.0f s for 5 s, adapter pulled at %.0f s for 3 s; "
-                "kvex-ctl %.2f s CPU (%.2f%%)\n",
-                took, lines.size(), lines.size() / took, seen.size(), duplicates, outOfOrder, brokerDown, pulled, cpu,
-                100.0 * cpu / took);
+    std::printf(
+        "soak: %.0f s, %zu measurements (%.1f/s) on stdout, %zu unique at the broker (%ld duplicates, "
+        "%ld out of order); broker down at %.0f s for 5 s, adapter pulled at %.0f s for 3 s; "
+        "kvex-ctl %.2f s CPU (%.2f%%)\n",
+        took, lines.size(), lines.size() / took, seen.size(), duplicates, outOfOrder, brokerDown,
+        pulled, cpu, 100.0 * cpu / took);
     std::printf("soak: kvex-ctl said:\n%s", c.err.c_str());
 }
 
-}  // namespace
+}   // namespace
 
 // The broker address and the credentials line, parsed without a broker.
 TEST(CtlMqttText, UrlAcceptsHostAndPortOnly) {
-    struct Case { const char *url; bool ok; const char *host; int port; };
+    struct Case {
+        const char *url;
+        bool ok;
+        const char *host;
+        int port;
+    };
     const Case cases[] = {
         {"mqtt://localhost", true, "localhost", 1883},
         {"mqtt://broker.local:8883/", true, "broker.local", 8883},
@@ -714,7 +755,12 @@ TEST(CtlMqttText, UrlAcceptsHostAndPortOnly) {
 }
 
 TEST(CtlMqttText, CredentialsOneLineUserColonPassword) {
-    struct Case { const char *text; bool ok; const char *user; const char *pass; };
+    struct Case {
+        const char *text;
+        bool ok;
+        const char *user;
+        const char *pass;
+    };
     const Case cases[] = {
         {"operator:s3cret\n", true, "operator", "s3cret"},
         {"operator:s3:cr:et\r\n", true, "operator", "s3:cr:et"},

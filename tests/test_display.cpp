@@ -18,7 +18,7 @@
 struct ShiftCase {
     int count, shift;
     int status;
-    std::vector<double> expect; // empty: output untouched
+    std::vector<double> expect;   // empty: output untouched
 };
 
 TEST(Shift, StatusAndResult) {
@@ -75,11 +75,14 @@ TEST(Shift, HistoryAgeingOf600) {
 
 TEST(Copy1D, StatusAndResult) {
     const double in[4] = {1.5, -2, 3e300, 4};
-    struct C { int count, status; } cases[] = {{4, 0}, {2, 0}, {0, -20003}, {-5, -20003}};
+    struct C {
+        int count, status;
+    } cases[] = {{4, 0}, {2, 0}, {0, -20003}, {-5, -20003}};
     for (auto c : cases) {
         double out[4] = {9, 9, 9, 9};
         EXPECT_EQ(Copy1D(in, c.count, out), c.status) << c.count;
-        for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], i < c.count ? in[i] : 9) << c.count << "/" << i;
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(out[i], i < c.count ? in[i] : 9) << c.count << "/" << i;
     }
     double same[3] = {1, 2, 3};
     EXPECT_EQ(Copy1D(same, 3, same), 0);
@@ -90,18 +93,38 @@ TEST(Copy1D, StatusAndResult) {
 
 namespace {
 
-struct Rect { double x1, y1, x2, y2; };
+struct Rect {
+    double x1, y1, x2, y2;
+};
 
 class Draw : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(StartRidarForTest());
         // a 2048-pixel line, the working defaults of each case
-        ccdvirtpixel = 2048; pixB = 10; pixE = 2040;
-        ccdtype = 0; softversion = 250;
-        eMode = 0; eBeg = 100; eEnd = 1900; vThd = 500; tTol = 50; slope = 1024; anaMode = 0;
-        Ledge = 500; Redge = 1500; Mvalue = 1000; umValue = 1000000;
-        tVal = 1000; tol = 20; edcnt = 2; mvstart = 100; mvend = 100; anaMax = 0; anaMin = 0;
+        ccdvirtpixel = 2048;
+        pixB = 10;
+        pixE = 2040;
+        ccdtype = 0;
+        softversion = 250;
+        eMode = 0;
+        eBeg = 100;
+        eEnd = 1900;
+        vThd = 500;
+        tTol = 50;
+        slope = 1024;
+        anaMode = 0;
+        Ledge = 500;
+        Redge = 1500;
+        Mvalue = 1000;
+        umValue = 1000000;
+        tVal = 1000;
+        tol = 20;
+        edcnt = 2;
+        mvstart = 100;
+        mvend = 100;
+        anaMax = 0;
+        anaMin = 0;
         SetCtrlVal(pPopup, POPUP_CheckStep1, 0);
         SetCtrlVal(pPopup, POPUP_CheckStep2, 0);
         SetCtrlVal(pHandle, PANEL_TOGGLEZoom, 0);
@@ -139,10 +162,13 @@ protected:
     }
 };
 
-} // namespace
+}   // namespace
 
 TEST_F(Draw, ToleranceColourBoundsInclusive) {
-    struct C { uint16_t vp, tVal, tol, mv; int color; } cases[] = {
+    struct C {
+        uint16_t vp, tVal, tol, mv;
+        int color;
+    } cases[] = {
         {2048, 1000, 20, 1020, VAL_DK_GREEN},
         {2048, 1000, 20, 1021, VAL_RED},
         {2048, 1000, 20, 980, VAL_DK_GREEN},
@@ -161,9 +187,12 @@ TEST_F(Draw, ToleranceColourBoundsInclusive) {
         {65535, 65000, 1000, 65535, VAL_DK_GREEN},
     };
     for (auto c : cases) {
-        SCOPED_TRACE("tVal " + std::to_string(c.tVal) + " tol " + std::to_string(c.tol) + " Mvalue " +
-                     std::to_string(c.mv));
-        ccdvirtpixel = c.vp; tVal = c.tVal; tol = c.tol; Mvalue = c.mv;
+        SCOPED_TRACE("tVal " + std::to_string(c.tVal) + " tol " + std::to_string(c.tol) +
+                     " Mvalue " + std::to_string(c.mv));
+        ccdvirtpixel = c.vp;
+        tVal = c.tVal;
+        tol = c.tol;
+        Mvalue = c.mv;
         PlotVIDEOBarGraph();
         EXPECT_EQ(Bg(PANEL_NUMMvalue), c.color);
         EXPECT_EQ(Bg(PANEL_NUMMvalueMm), c.color);
@@ -171,16 +200,19 @@ TEST_F(Draw, ToleranceColourBoundsInclusive) {
 }
 
 TEST_F(Draw, ReferenceCursorAndClamps) {
-    struct C { uint16_t eMode, L, R, pixB, pixE, vp; double x; } cases[] = {
+    struct C {
+        uint16_t eMode, L, R, pixB, pixE, vp;
+        double x;
+    } cases[] = {
         {0, 500, 1500, 10, 2040, 2048, 500},
         {1, 500, 1500, 10, 2040, 2048, 1500},
         {2, 500, 1501, 10, 2040, 2048, 1000},   // halves round down
         {3, 500, 1501, 10, 2040, 2048, 1000},
         {4, 600, 800, 10, 2040, 2048, 700},
-        {2, 0, 1500, 10, 2040, 2048, 10},       // 1, then pixB
+        {2, 0, 1500, 10, 2040, 2048, 10},   // 1, then pixB
         {2, 0, 1500, 0, 2040, 2048, 1},
         {2, 700, 0, 0, 2040, 2048, 1},
-        {2, 65535, 65535, 0, 65535, 65535, 65535}, // no 16-bit overflow of the sum
+        {2, 65535, 65535, 0, 65535, 65535, 65535},   // no 16-bit overflow of the sum
         {0, 5, 1500, 10, 2040, 2048, 10},
         {1, 500, 2045, 10, 2040, 2048, 2040},
         {0, 0, 1500, 0, 2040, 2048, 1},
@@ -189,8 +221,14 @@ TEST_F(Draw, ReferenceCursorAndClamps) {
     for (auto c : cases) {
         SCOPED_TRACE("eMode " + std::to_string(c.eMode) + " L " + std::to_string(c.L) + " R " +
                      std::to_string(c.R));
-        eMode = c.eMode; Ledge = c.L; Redge = c.R; pixB = c.pixB; pixE = c.pixE; ccdvirtpixel = c.vp;
-        eBeg = 111; eEnd = 1777;
+        eMode = c.eMode;
+        Ledge = c.L;
+        Redge = c.R;
+        pixB = c.pixB;
+        pixE = c.pixE;
+        ccdvirtpixel = c.vp;
+        eBeg = 111;
+        eEnd = 1777;
         PlotVIDEOBarGraph();
         double x = -1, y = -1;
         rt_GetCursor(pHandle, PANEL_GRAPHBar, 1, &x, &y);
@@ -210,9 +248,12 @@ TEST_F(Draw, ReferenceCursorAndClamps) {
 }
 
 TEST_F(Draw, RedBarsByEdgeCount) {
-    struct C { uint16_t edcnt, mvstart, mvend; std::vector<Rect> bars; } cases[] = {
+    struct C {
+        uint16_t edcnt, mvstart, mvend;
+        std::vector<Rect> bars;
+    } cases[] = {
         {0, 600, 600, {{1, 0.25, 500, 1}, {1500, 0.25, 2040, 1}}},
-        {0, 600, 500, {}},  // at the threshold is not above it
+        {0, 600, 500, {}},   // at the threshold is not above it
         {0, 500, 600, {}},
         {0, 100, 100, {}},
         {1, 100, 200, {{500, 0.25, 2040, 1}}},
@@ -224,7 +265,9 @@ TEST_F(Draw, RedBarsByEdgeCount) {
     for (const auto &c : cases) {
         SCOPED_TRACE("edcnt " + std::to_string(c.edcnt) + " mvstart " + std::to_string(c.mvstart) +
                      " mvend " + std::to_string(c.mvend));
-        edcnt = c.edcnt; mvstart = c.mvstart; mvend = c.mvend;
+        edcnt = c.edcnt;
+        mvstart = c.mvstart;
+        mvend = c.mvend;
         PlotVIDEOBarGraph();
         ExpectRects(Rects(VAL_RED), c.bars);
     }
@@ -254,10 +297,17 @@ TEST_F(Draw, GreenWindows) {
     };
     // clang-format on
     for (const auto &c : cases) {
-        SCOPED_TRACE("eMode " + std::to_string(c.eMode) + " edcnt " + std::to_string(c.edcnt) + " tVal " +
-                     std::to_string(c.tVal) + " tol " + std::to_string(c.tol));
-        eMode = c.eMode; edcnt = c.edcnt; Ledge = c.L; Redge = c.R; tVal = c.tVal; tol = c.tol;
-        pixB = 1; pixE = c.pixE; ccdvirtpixel = c.vp;
+        SCOPED_TRACE("eMode " + std::to_string(c.eMode) + " edcnt " + std::to_string(c.edcnt) +
+                     " tVal " + std::to_string(c.tVal) + " tol " + std::to_string(c.tol));
+        eMode = c.eMode;
+        edcnt = c.edcnt;
+        Ledge = c.L;
+        Redge = c.R;
+        tVal = c.tVal;
+        tol = c.tol;
+        pixB = 1;
+        pixE = c.pixE;
+        ccdvirtpixel = c.vp;
         PlotVIDEOBarGraph();
         ExpectRects(Rects(VAL_GREEN), c.win);
     }
@@ -268,13 +318,15 @@ TEST_F(Draw, PlotsReplacedEachCall) {
     PlotRectangle(pHandle, PANEL_GRAPHBar, 3, 0, 4, 1, VAL_BLUE, VAL_BLUE);
     for (int i = 0; i < 3; ++i) PlotVIDEOBarGraph();
     auto plots = rt_GetPlots(pHandle, PANEL_GRAPHBar);
-    EXPECT_EQ(plots.size(), 3u); // two red bars, one window
+    EXPECT_EQ(plots.size(), 3u);   // two red bars, one window
     EXPECT_TRUE(Rects(VAL_BLUE).empty());
 }
 
 TEST_F(Draw, NumericDisplays) {
     struct C {
-        uint16_t L, R, mv; uint32_t um; uint16_t tol, slope, ccdtype, sv, aMax, aMin;
+        uint16_t L, R, mv;
+        uint32_t um;
+        uint16_t tol, slope, ccdtype, sv, aMax, aMin;
         double mm, tolMm;
     } cases[] = {
         {500, 1500, 1000, 1234567, 100, 1024, 0, 250, 1800, 200, 1234.567, 0.1},
@@ -290,8 +342,16 @@ TEST_F(Draw, NumericDisplays) {
     for (const auto &c : cases) {
         SCOPED_TRACE("umValue " + std::to_string(c.um) + " ccdtype " + std::to_string(c.ccdtype) +
                      " softversion " + std::to_string(c.sv));
-        Ledge = c.L; Redge = c.R; Mvalue = c.mv; umValue = c.um; tol = c.tol; slope = c.slope;
-        ccdtype = c.ccdtype; softversion = c.sv; anaMax = c.aMax; anaMin = c.aMin;
+        Ledge = c.L;
+        Redge = c.R;
+        Mvalue = c.mv;
+        umValue = c.um;
+        tol = c.tol;
+        slope = c.slope;
+        ccdtype = c.ccdtype;
+        softversion = c.sv;
+        anaMax = c.aMax;
+        anaMin = c.aMin;
         PlotVIDEOBarGraph();
         EXPECT_EQ(Num(pHandle, PANEL_NUMLedge), c.L);
         EXPECT_EQ(Num(pHandle, PANEL_NUMRedge), c.R);
@@ -344,7 +404,10 @@ TEST_F(Draw, StripMaxMinLinesByAnalogMode) {
     // clang-format on
     for (auto c : cases) {
         SCOPED_TRACE("anaMode " + std::to_string(c.mode));
-        anaMode = c.mode; Mvalue = c.mv; anaMax = c.aMax; anaMin = c.aMin;
+        anaMode = c.mode;
+        Mvalue = c.mv;
+        anaMax = c.aMax;
+        anaMin = c.aMin;
         PlotRAWGraphX8();
         auto n = Newest();
         EXPECT_EQ(n[3], c.mv);
@@ -372,7 +435,8 @@ TEST_F(Draw, StripToleranceLines) {
     // clang-format on
     for (auto c : cases) {
         SCOPED_TRACE("tVal " + std::to_string(c.tVal) + " tol " + std::to_string(c.tol));
-        tVal = c.tVal; tol = c.tol;
+        tVal = c.tVal;
+        tol = c.tol;
         PlotRAWGraphX8();
         auto n = Newest();
         EXPECT_EQ(n[0], c.up);
@@ -382,7 +446,11 @@ TEST_F(Draw, StripToleranceLines) {
 }
 
 TEST_F(Draw, StripZoomWindow) {
-    struct C { int zoom; uint16_t tTol, tVal, tol, mv; double lo, hi; } cases[] = {
+    struct C {
+        int zoom;
+        uint16_t tTol, tVal, tol, mv;
+        double lo, hi;
+    } cases[] = {
         {0, 5, 1000, 20, 1000, 0, 2048},
         {0, 50, 1000, 20, 1900, 0, 2048},
         {1, 19, 1000, 300, 1000, 960, 1040},
@@ -393,17 +461,20 @@ TEST_F(Draw, StripZoomWindow) {
         {1, 20, 1000, 30, 1000, 940, 1060},
         {1, 20, 1000, 30, 1061, 940, 1161},
         {1, 20, 1000, 30, 939, 839, 1060},
-        {1, 20, 20, 30, 20, 1, 80},        // low below 1
+        {1, 20, 20, 30, 20, 1, 80},   // low below 1
         {1, 5, 20, 0, 20, 1, 60},
-        {1, 5, 2030, 0, 2030, 1990, 2047}, // high past the line
+        {1, 5, 2030, 0, 2030, 1990, 2047},   // high past the line
         {1, 500, 1000, 600, 1000, 1, 2047},
         {1, 20, 100, 10, 2040, 80, 2047},
     };
     for (auto c : cases) {
-        SCOPED_TRACE("zoom " + std::to_string(c.zoom) + " tTol " + std::to_string(c.tTol) + " Mvalue " +
-                     std::to_string(c.mv));
+        SCOPED_TRACE("zoom " + std::to_string(c.zoom) + " tTol " + std::to_string(c.tTol) +
+                     " Mvalue " + std::to_string(c.mv));
         SetCtrlVal(pHandle, PANEL_TOGGLEZoom, c.zoom);
-        tTol = c.tTol; tVal = c.tVal; tol = c.tol; Mvalue = c.mv;
+        tTol = c.tTol;
+        tVal = c.tVal;
+        tol = c.tol;
+        Mvalue = c.mv;
         PlotRAWGraphX8();
         double lo = -1, hi = -1;
         rt_GetAxisRange(pHandle, PANEL_STRIPRaw, VAL_LEFT_YAXIS, &lo, &hi);

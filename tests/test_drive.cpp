@@ -12,7 +12,6 @@
 
 namespace {
 
-
 class Drive : public ::testing::Test {
 protected:
     PtyPeer peer;
@@ -28,7 +27,7 @@ protected:
     void TearDown() override { CloseCom(1); }
 };
 
-} // namespace
+}   // namespace
 
 TEST_F(Drive, FindsTheWidgetsByName) {
     EXPECT_NE(drive::Widget(pHandle, "NUMPower"), nullptr);

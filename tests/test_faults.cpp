@@ -34,10 +34,10 @@ struct Expect {
     Activity activity;
     Fault fault;
     const char *status;   // status line when the activity returned (trailing blanks ignored)
-    int loopEnd;          // -1 no loop; 0 ended by the stop button (went on until then); 1 ended by itself
-    int minData;          // frames (run), passes (video) or data lines (record) at least
-    int maxData;          // ... and at most (-1: no limit)
-    const char *recorder; // recorder status box (recording only)
+    int loopEnd;   // -1 no loop; 0 ended by the stop button (went on until then); 1 ended by itself
+    int minData;   // frames (run), passes (video) or data lines (record) at least
+    int maxData;   // ... and at most (-1: no limit)
+    const char *recorder;   // recorder status box (recording only)
 };
 
 // Outcome of the activities: see the comments of each row group.
@@ -160,8 +160,7 @@ std::string RTrim(std::string s) {
 // Clicks a stop button once the loop has run for `seconds` (stop_flag 0).
 class Stopper {
 public:
-    Stopper(int panel, int control, double seconds)
-        : st_(std::make_shared<State>()) {
+    Stopper(int panel, int control, double seconds) : st_(std::make_shared<State>()) {
         st_->panel = panel;
         st_->control = control;
         st_->seconds = seconds;
@@ -234,17 +233,14 @@ TEST_P(FaultMatrix, Cell) {
     Connect(sim.Device());
     if (e.activity != A_STARTUP) {
         ASSERT_EQ(RTrim(szStatus), kVersion) << "clean start-up";
-        if (!fault.empty()) {
-            ASSERT_TRUE(SimDo(sim, fault)) << fault;
-        }
+        if (!fault.empty()) { ASSERT_TRUE(SimDo(sim, fault)) << fault; }
     }
     const long frames0 = linkFrames;   // frames taken, not notifications
     int data = 0;
     std::string recStatus;
 
     switch (e.activity) {
-    case A_STARTUP:
-        break;
+    case A_STARTUP: break;
     case A_GET:
         SetCtrlVal(pHandle, PANEL_RBTRam, 1);
         target = RAM;
@@ -263,23 +259,17 @@ TEST_P(FaultMatrix, Cell) {
         Stopper stop(pHandle, PANEL_BTNStop, 2.5);
         rt_UserClick(pHandle, PANEL_BTNRun);
         data = static_cast<int>(linkFrames - frames0);
-        if (e.loopEnd >= 0) {
-            EXPECT_EQ(stop.Clicked(), e.loopEnd == 0) << "stop button";
-        }
+        if (e.loopEnd >= 0) { EXPECT_EQ(stop.Clicked(), e.loopEnd == 0) << "stop button"; }
         break;
     }
     case A_VIDEO: {
         Stopper stop(pHandle, PANEL_BTNStop, 2.5);
         rt_UserClick(pHandle, PANEL_BTNVideo);
         data = static_cast<int>(linkFrames - frames0);
-        if (e.loopEnd >= 0) {
-            EXPECT_EQ(stop.Clicked(), e.loopEnd == 0) << "stop button";
-        }
+        if (e.loopEnd >= 0) { EXPECT_EQ(stop.Clicked(), e.loopEnd == 0) << "stop button"; }
         break;
     }
-    case A_TEACH:
-        rt_UserClick(pHandle, PANEL_ButtonTeach);
-        break;
+    case A_TEACH: rt_UserClick(pHandle, PANEL_ButtonTeach); break;
     case A_CALIB: {
         // the popup as a discard leaves it
         SetCtrlAttribute(pPopup, POPUP_CheckStep1, ATTR_DIMMED, 1);
@@ -287,11 +277,9 @@ TEST_P(FaultMatrix, Cell) {
         DisplayPanel(pPopup);
         Stopper stop(pHandle, PANEL_BTNStop, 2.5);
         rt_UserClick(pPopup, POPUP_ActivateCalibration);
-        data = static_cast<int>(linkFrames - frames0) - 1;  // the activation's reply
+        data = static_cast<int>(linkFrames - frames0) - 1;   // the activation's reply
         if (data < 0) data = 0;
-        if (e.loopEnd >= 0) {
-            EXPECT_EQ(stop.Clicked(), e.loopEnd == 0) << "stop button";
-        }
+        if (e.loopEnd >= 0) { EXPECT_EQ(stop.Clicked(), e.loopEnd == 0) << "stop button"; }
         // the steps open only when calibration mode came on
         const bool activated = std::strcmp(e.status, kTimeout) != 0;
         EXPECT_EQ(Dimmed(pPopup, POPUP_CheckStep1), activated ? 0 : 1);
@@ -333,16 +321,10 @@ TEST_P(FaultMatrix, Cell) {
 
     const double took = Since(t0);
     const std::string status = RTrim(StatusLine());
-    if (e.status) {
-        EXPECT_EQ(status, e.status);
-    }
-    if (e.recorder) {
-        EXPECT_EQ(recStatus, e.recorder);
-    }
+    if (e.status) { EXPECT_EQ(status, e.status); }
+    if (e.recorder) { EXPECT_EQ(recStatus, e.recorder); }
     EXPECT_GE(data, e.minData);
-    if (e.maxData >= 0) {
-        EXPECT_LE(data, e.maxData);
-    }
+    if (e.maxData >= 0) { EXPECT_LE(data, e.maxData); }
     // no loop is left running and every control is free again
     EXPECT_NE(stop_flag, STOP_RUNNING);
     EXPECT_EQ(RunLocksDimmed(), 0);
@@ -370,4 +352,4 @@ std::string CellName(const ::testing::TestParamInfo<Expect> &info) {
 
 INSTANTIATE_TEST_SUITE_P(All, FaultMatrix, ::testing::ValuesIn(kMatrix), CellName);
 
-} // namespace
+}   // namespace

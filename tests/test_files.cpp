@@ -29,7 +29,6 @@
 #include "rt/rt_testing.h"
 #include "recorder/recorder.h"
 
-
 namespace {
 
 const char kParaFail[] = "Parameter-file could not be written!";
@@ -92,7 +91,8 @@ public:
         return mounted_;
     }
     bool ReadOnly() {
-        return mounted_ && mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+        return mounted_ &&
+               mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
     }
     // fills the tmpfs up to its last byte
     void Fill() {
@@ -100,10 +100,8 @@ public:
         if (!f) return;
         std::setvbuf(f, nullptr, _IONBF, 0);
         char block[512] = {0};
-        while (std::fwrite(block, 1, sizeof block, f) == sizeof block) {
-        }
-        while (std::fwrite(block, 1, 1, f) == 1) {
-        }
+        while (std::fwrite(block, 1, sizeof block, f) == sizeof block) {}
+        while (std::fwrite(block, 1, 1, f) == 1) {}
         std::fclose(f);
     }
     const std::string &Dir() const { return dir_; }
@@ -135,7 +133,7 @@ private:
 
 // What the popups asked and answered.
 struct Popups {
-    std::string chosen;  // path the file dialog returns
+    std::string chosen;   // path the file dialog returns
     int result = VAL_EXISTING_FILE_SELECTED;
     std::vector<RtPopup> seen;
     void Install() {
@@ -146,14 +144,15 @@ struct Popups {
                 a.result = result;
                 a.path = chosen;
             } else if (p.kind == 2) {
-                a.result = 1;  // yes, overwrite
+                a.result = 1;   // yes, overwrite
             }
             return a;
         });
     }
     int Messages(const std::string &containing) const {
         int n = 0;
-        for (const auto &p : seen) n += p.kind == 1 && p.message.find(containing) != std::string::npos;
+        for (const auto &p : seen)
+            n += p.kind == 1 && p.message.find(containing) != std::string::npos;
         return n;
     }
 };
@@ -215,12 +214,8 @@ TEST_P(ParaFileWrite, SaysSoAndKeepsTheOldSet) {
         WriteAll(path, kOldSet);
         if (!scratch_.ReadOnly()) GTEST_SKIP() << "cannot remount read-only";
         break;
-    case P_DIRECTORY:
-        ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
-        break;
-    case P_NO_DIR:
-        path = scratch_.Dir() + "/missing/KVEXpara.dat";
-        break;
+    case P_DIRECTORY: ASSERT_EQ(mkdir(path.c_str(), 0755), 0); break;
+    case P_NO_DIR: path = scratch_.Dir() + "/missing/KVEXpara.dat"; break;
     }
     const std::vector<std::string> before = Entries(scratch_.Dir());
     SendToFile(path);
@@ -247,7 +242,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, ParaFileWrite,
                                            ParaWrite{"ReadOnlyDir", P_READONLY},
                                            ParaWrite{"PathIsADirectory", P_DIRECTORY},
                                            ParaWrite{"MissingDirectory", P_NO_DIR}),
-                         [](const ::testing::TestParamInfo<ParaWrite> &i) { return std::string(i.param.name); });
+                         [](const ::testing::TestParamInfo<ParaWrite> &i) {
+                             return std::string(i.param.name);
+                         });
 
 TEST_F(Files, ParaFileWrittenWholeReplacesTheOldOne) {
     std::string path = scratch_.Dir() + "/KVEXpara.dat";
@@ -284,7 +281,8 @@ TEST_F(Files, ParaFileOnADeviceOrThroughALinkIsWrittenWhereItIs) {
 
 TEST_F(Files, ParaFileTooLongAPathSaysSoAndWritesNothing) {
     std::string name(300, 'p');
-    std::string path = scratch_.Dir() + "/" + name.substr(0, 200) + "/" + name.substr(0, 100) + ".dat";
+    std::string path =
+        scratch_.Dir() + "/" + name.substr(0, 200) + "/" + name.substr(0, 100) + ".dat";
     std::string cut = path.substr(0, sizeof file_name - 1);
     SendToFile(path);
     EXPECT_EQ(popups_.Messages("too long"), 1);
@@ -298,7 +296,9 @@ TEST_F(Files, ParaFileTooLongAPathSaysSoAndWritesNothing) {
 // its file name field, then Enter. Its filter "*.dat" is restricted, so a
 // name that does not match it gets ".dat", and the load dialog lists the file.
 TEST_F(Files, ParaFileSaveDialogAddsTheExtension) {
-    const struct { const char *typed, *written; } cases[] = {
+    const struct {
+        const char *typed, *written;
+    } cases[] = {
         {"mypara", "mypara.dat"},
         {"mypara.dat", "mypara.dat"},
         {"OTHER.DAT", "OTHER.DAT"},
@@ -328,7 +328,8 @@ TEST_F(Files, ParaFileSaveDialogAddsTheExtension) {
         const std::string typed = c.typed;
         rt_After(0.3, [&, typed, done] {
             auto *dlg = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-            QLineEdit *edit = dlg ? dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
+            QLineEdit *edit =
+                dlg ? dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
             if (!edit) {
                 failed = "no file dialog with a name field";
                 return;
@@ -343,7 +344,8 @@ TEST_F(Files, ParaFileSaveDialogAddsTheExtension) {
         // a safety net: a dialog still open is cancelled
         rt_After(5.0, [done] {
             if (*done) return;
-            if (auto *dlg = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) dlg->reject();
+            if (auto *dlg = qobject_cast<QFileDialog *>(QApplication::activeModalWidget()))
+                dlg->reject();
         });
         SetCtrlVal(pHandle, PANEL_NUMVideoThreshold, ++vThdShown);
         ASSERT_TRUE(drive::Click(pHandle, "BTNSend"));
@@ -354,7 +356,8 @@ TEST_F(Files, ParaFileSaveDialogAddsTheExtension) {
         const std::string path = scratch_.Dir() + "/" + c.written;
         EXPECT_EQ(std::string(file_name), path);
         EXPECT_EQ(testfs::ReadFile(path).substr(12, 6), "  " + std::to_string(vThdShown) + "\n");
-        if (std::find(expected.begin(), expected.end(), c.written) == expected.end()) expected.push_back(c.written);
+        if (std::find(expected.begin(), expected.end(), c.written) == expected.end())
+            expected.push_back(c.written);
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(Entries(scratch_.Dir()), expected);
     }
@@ -380,7 +383,8 @@ std::string AsNobody(const std::function<std::string()> &body) {
     if (pid == 0) {
         close(fds[0]);
         std::string out = "child: cannot drop to nobody";
-        if (setgroups(0, nullptr) == 0 && setgid(kNogroup) == 0 && setuid(kNobody) == 0 && geteuid() == kNobody) {
+        if (setgroups(0, nullptr) == 0 && setgid(kNogroup) == 0 && setuid(kNobody) == 0 &&
+            geteuid() == kNobody) {
             umask(022);
             out = body();
         }
@@ -402,13 +406,14 @@ std::string AsNobody(const std::function<std::string()> &body) {
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child: ended with status " + std::to_string(status);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "child: ended with status " + std::to_string(status);
     return out;
 }
 
 enum Who { AS_ROOT, AS_NOBODY };
-enum Dir { DIR_OPERATORS, DIR_LOCKED };  // nobody may write the directory, or not
-enum How { REFUSED, REPLACED, IN_PLACE };  // REPLACED: a new file took the name
+enum Dir { DIR_OPERATORS, DIR_LOCKED };     // nobody may write the directory, or not
+enum How { REFUSED, REPLACED, IN_PLACE };   // REPLACED: a new file took the name
 
 struct ParaRights {
     const char *name;
@@ -431,9 +436,7 @@ TEST_P(ParaFileRights, RefusedWrittenInPlaceOrReplacedKeepingOwnerAndMode) {
     ASSERT_EQ(chmod(scratch_.Dir().c_str(), 0755), 0);
     const std::string dir = scratch_.Dir() + "/d";
     ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-    if (c.dir == DIR_OPERATORS) {
-        ASSERT_EQ(chown(dir.c_str(), kNobody, kNogroup), 0);
-    }
+    if (c.dir == DIR_OPERATORS) { ASSERT_EQ(chown(dir.c_str(), kNobody, kNogroup), 0); }
     const std::string path = dir + "/KVEXpara.dat";
     // an operator's own file of the name an earlier mend wrote through
     const std::string own = dir + "/KVEXpara.dat.tmp";
@@ -495,29 +498,36 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ParaFileRights,
     ::testing::Values(
         // the operator's file, read-only: refused, in a directory of theirs or not
-        ParaRights{"ReadOnlyFile", AS_NOBODY, DIR_OPERATORS, true, kNobody, kNogroup, 0444, REFUSED},
-        ParaRights{"ReadOnlyFileLockedDir", AS_NOBODY, DIR_LOCKED, true, kNobody, kNogroup, 0444, REFUSED},
+        ParaRights{"ReadOnlyFile", AS_NOBODY, DIR_OPERATORS, true, kNobody, kNogroup, 0444,
+                   REFUSED},
+        ParaRights{"ReadOnlyFileLockedDir", AS_NOBODY, DIR_LOCKED, true, kNobody, kNogroup, 0444,
+                   REFUSED},
         // another user's file the operator may not write
         ParaRights{"OthersFile", AS_NOBODY, DIR_OPERATORS, true, 0, 0, 0644, REFUSED},
         // replaced whole, with its mode
         ParaRights{"OwnFile", AS_NOBODY, DIR_OPERATORS, true, kNobody, kNogroup, 0640, REPLACED},
-        ParaRights{"OwnFileGroupWritable", AS_NOBODY, DIR_OPERATORS, true, kNobody, kNogroup, 0664, REPLACED},
+        ParaRights{"OwnFileGroupWritable", AS_NOBODY, DIR_OPERATORS, true, kNobody, kNogroup, 0664,
+                   REPLACED},
         // a writable file in a directory the operator may not write
-        ParaRights{"OwnFileLockedDir", AS_NOBODY, DIR_LOCKED, true, kNobody, kNogroup, 0600, IN_PLACE},
-        ParaRights{"OthersWritableFileLockedDir", AS_NOBODY, DIR_LOCKED, true, 0, 0, 0666, IN_PLACE},
+        ParaRights{"OwnFileLockedDir", AS_NOBODY, DIR_LOCKED, true, kNobody, kNogroup, 0600,
+                   IN_PLACE},
+        ParaRights{"OthersWritableFileLockedDir", AS_NOBODY, DIR_LOCKED, true, 0, 0, 0666,
+                   IN_PLACE},
         // another user's writable file: a new file would be the operator's
         ParaRights{"OthersWritableFile", AS_NOBODY, DIR_OPERATORS, true, 0, 0, 0666, IN_PLACE},
         // new files
         ParaRights{"NewFile", AS_NOBODY, DIR_OPERATORS, false, 0, 0, 0, REPLACED},
         ParaRights{"NewFileLockedDir", AS_NOBODY, DIR_LOCKED, false, 0, 0, 0, REFUSED},
         // root replaces a user's file, which stays the user's, with its mode
-        ParaRights{"RootOnUsersFile", AS_ROOT, DIR_OPERATORS, true, kNobody, kNogroup, 0604, REPLACED},
-        ParaRights{"RootOnReadOnlyFile", AS_ROOT, DIR_LOCKED, true, kNobody, kNogroup, 0444, REPLACED}),
+        ParaRights{"RootOnUsersFile", AS_ROOT, DIR_OPERATORS, true, kNobody, kNogroup, 0604,
+                   REPLACED},
+        ParaRights{"RootOnReadOnlyFile", AS_ROOT, DIR_LOCKED, true, kNobody, kNogroup, 0444,
+                   REPLACED}),
     [](const ::testing::TestParamInfo<ParaRights> &i) { return std::string(i.param.name); });
 
 struct ParaRead {
     const char *name;
-    int kind;  // 0 directory, 1 missing, 2 too long, 3 empty, 4 half a set
+    int kind;   // 0 directory, 1 missing, 2 too long, 3 empty, 4 half a set
 };
 
 class ParaFileRead : public Files, public ::testing::WithParamInterface<ParaRead> {};
@@ -552,7 +562,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, ParaFileRead,
                          ::testing::Values(ParaRead{"Directory", 0}, ParaRead{"Missing", 1},
                                            ParaRead{"TooLongAPath", 2}, ParaRead{"Empty", 3},
                                            ParaRead{"HalfASet", 4}),
-                         [](const ::testing::TestParamInfo<ParaRead> &i) { return std::string(i.param.name); });
+                         [](const ::testing::TestParamInfo<ParaRead> &i) {
+                             return std::string(i.param.name);
+                         });
 
 // ---- recordings --------------------------------------------------------------------
 
@@ -689,4 +701,4 @@ TEST_F(RecorderFiles, TooLongAPathIsRefusedInTheDialog) {
     EXPECT_EQ(r.data, 1);
 }
 
-} // namespace
+}   // namespace

@@ -270,4 +270,4 @@ TEST_F(Golden, Recording) {
     golden::Check("Recording.dat", golden::MaskDateTime(testfs::ReadFile(file)));
 }
 
-} // namespace
+}   // namespace

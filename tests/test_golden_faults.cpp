@@ -88,23 +88,12 @@ TEST_P(GoldenFaults, Cell) {
 
     t.Step(kActivityName[a]);
     switch (a) {
-    case A_STARTUP:
-        break;
-    case A_GET:
-        rt_UserClick(pHandle, PANEL_BTNGet);
-        break;
-    case A_SEND:
-        rt_UserClick(pHandle, PANEL_BTNSend);
-        break;
-    case A_RUN:
-        rt_UserClick(pHandle, PANEL_BTNRun);
-        break;
-    case A_VIDEO:
-        rt_UserClick(pHandle, PANEL_BTNVideo);
-        break;
-    case A_TEACH:
-        rt_UserClick(pHandle, PANEL_ButtonTeach);
-        break;
+    case A_STARTUP: break;
+    case A_GET: rt_UserClick(pHandle, PANEL_BTNGet); break;
+    case A_SEND: rt_UserClick(pHandle, PANEL_BTNSend); break;
+    case A_RUN: rt_UserClick(pHandle, PANEL_BTNRun); break;
+    case A_VIDEO: rt_UserClick(pHandle, PANEL_BTNVideo); break;
+    case A_TEACH: rt_UserClick(pHandle, PANEL_ButtonTeach); break;
     case A_CALIB:
         DisplayPanel(pPopup);
         rt_UserClick(pPopup, POPUP_ActivateCalibration);
@@ -140,20 +129,23 @@ TEST_P(GoldenFaults, Cell) {
     HidePanel(pPopup);
     std::string name = std::string("faults/") + kActivityName[a] + "_" + kFaultName[f];
     golden::Check(name + ".trace", t.Text());
-    if (a == A_RECORD) golden::Check(name + ".dat", golden::MaskDateTime(testfs::ReadFile(recFile_)));
+    if (a == A_RECORD)
+        golden::Check(name + ".dat", golden::MaskDateTime(testfs::ReadFile(recFile_)));
 }
 
 std::string CellName(const ::testing::TestParamInfo<Cell> &info) {
-    return std::string(kActivityName[std::get<0>(info.param)]) + "_" + kFaultName[std::get<1>(info.param)];
+    return std::string(kActivityName[std::get<0>(info.param)]) + "_" +
+           kFaultName[std::get<1>(info.param)];
 }
 
 std::vector<Cell> AllCells() {
     std::vector<Cell> cells;
     for (int a = 0; a < kActivities; ++a)
-        for (int f = 0; f < kFaults; ++f) cells.emplace_back(static_cast<Activity>(a), static_cast<Fault>(f));
+        for (int f = 0; f < kFaults; ++f)
+            cells.emplace_back(static_cast<Activity>(a), static_cast<Fault>(f));
     return cells;
 }
 
 INSTANTIATE_TEST_SUITE_P(All, GoldenFaults, ::testing::ValuesIn(AllCells()), CellName);
 
-} // namespace
+}   // namespace

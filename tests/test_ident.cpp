@@ -30,7 +30,9 @@ std::vector<std::string> Split(const std::string &s) {
 }
 
 // The sensor sends its text blank-padded to the full length.
-std::string Padded(const std::string &text, size_t n) { return text + std::string(n - text.size(), ' '); }
+std::string Padded(const std::string &text, size_t n) {
+    return text + std::string(n - text.size(), ' ');
+}
 
 class Ident : public ::testing::Test {
 protected:
@@ -80,7 +82,9 @@ protected:
         InitRS232(1);
         return true;
     }
-    std::vector<std::string> InfoLines() { return Split(rt_GetCtrlText(pPopup, POPUP_TEXTSensorInfo)); }
+    std::vector<std::string> InfoLines() {
+        return Split(rt_GetCtrlText(pPopup, POPUP_TEXTSensorInfo));
+    }
     std::string SwitchText(int on) {
         SetCtrlVal(pHandle, PANEL_SWITCHOpMode, on);
         return rt_GetCtrlText(pHandle, PANEL_SWITCHOpMode);
@@ -94,12 +98,12 @@ protected:
 struct TypeCase {
     const char *name;
     std::vector<std::string> args;
-    const char *line0;       // nullptr: unchanged
+    const char *line0;   // nullptr: unchanged
     const char *line1;
-    const char *on, *off;    // nullptr: unchanged
-    int trigVisible;         // 1 shown (deltaTol hidden), 0 hidden (deltaTol shown), -1 both untouched
+    const char *on, *off;   // nullptr: unchanged
+    int trigVisible;   // 1 shown (deltaTol hidden), 0 hidden (deltaTol shown), -1 both untouched
     int rs232Dimmed;
-    int ymax;                // 777: unchanged
+    int ymax;   // 777: unchanged
     int pixE;
 };
 
@@ -224,8 +228,8 @@ TEST_F(Ident, SpacingTableAndPixelCounts) {
     for (const auto &c : cases) {
         SetUp();
         SimProcess sim;
-        ASSERT_TRUE(Identify(sim, {"--ccdtype", "2", "--ccdvirtpixel", std::to_string(c.virt), "--ccdmaxpixel",
-                                   std::to_string(c.maxIn)}));
+        ASSERT_TRUE(Identify(sim, {"--ccdtype", "2", "--ccdvirtpixel", std::to_string(c.virt),
+                                   "--ccdmaxpixel", std::to_string(c.maxIn)}));
         SCOPED_TRACE(c.virt);
         EXPECT_EQ(ccdvirtpixel, c.virtAfter);
         EXPECT_EQ(ccdmaxpixel, c.maxAfter);
@@ -278,8 +282,10 @@ TEST_F(Ident, RefusedSeriesGetTheirMessageAndNoParameterRead) {
 
 TEST_F(Ident, SeriesResultCodes) {
     for (int r : {-1, -2, -3, -4, -5, -6, -7, -100})
-        EXPECT_NE(std::string(SeriesRefusedText(r)).find("hardware detected!\n"), std::string::npos) << r;
-    EXPECT_STREQ(SeriesRefusedText(-7), "Incompatible hardware detected!\nCan not be used with K-VEX-XC-Ridar Software!");
+        EXPECT_NE(std::string(SeriesRefusedText(r)).find("hardware detected!\n"), std::string::npos)
+            << r;
+    EXPECT_STREQ(SeriesRefusedText(-7),
+                 "Incompatible hardware detected!\nCan not be used with K-VEX-XC-Ridar Software!");
     EXPECT_STREQ(SeriesRefusedText(-3), SeriesRefusedText(-2));
     EXPECT_STREQ(SeriesRefusedText(-5), SeriesRefusedText(-4));
 }
@@ -363,14 +369,20 @@ TEST_F(Ident, FirmwareTextIsLatin1) {
         const std::string text = c.shown + std::string(width - c.sent.size(), ' ');
         EXPECT_EQ(std::string(szVersion), text);
         EXPECT_EQ(StatusLine(), text);
-        EXPECT_EQ(StatusLine().find("\xEF\xBF\xBD"), std::string::npos);   // no replacement character
+        EXPECT_EQ(StatusLine().find("\xEF\xBF\xBD"),
+                  std::string::npos);   // no replacement character
         EXPECT_EQ(static_cast<int>(popups.size()), c.popupsSeen);
         CloseCom(1);
     }
 }
 
 TEST_F(Ident, FirmwareBelowAndAbove240LayOutThePanel) {
-    const struct { const char *version; int trig; size_t items; const char *item2; } cases[] = {
+    const struct {
+        const char *version;
+        int trig;
+        size_t items;
+        const char *item2;
+    } cases[] = {
         {"239", 0, 8, "MAX. int. trigg."},
         {"240", 1, 5, "MAXIMA"},
         {"252", 1, 5, "MAXIMA"},
@@ -491,8 +503,10 @@ TEST_F(Ident, ParameterReadTimeoutStaysVisible) {
 
 TEST_F(Ident, PortChangeIdentifiesTheSecondSensor) {
     SimProcess first, second;
-    ASSERT_TRUE(first.Start({"--fast", "--ccdtype", "2", "--hwtype", "250", "--firmware", "K-VEX-XC-FIRST"}));
-    ASSERT_TRUE(second.Start({"--fast", "--ccdtype", "104", "--softversion", "230", "--firmware", "K-VEX-XC-SECOND"}));
+    ASSERT_TRUE(first.Start(
+        {"--fast", "--ccdtype", "2", "--hwtype", "250", "--firmware", "K-VEX-XC-FIRST"}));
+    ASSERT_TRUE(second.Start(
+        {"--fast", "--ccdtype", "104", "--softversion", "230", "--firmware", "K-VEX-XC-SECOND"}));
     rt_SetPortTable({first.Device(), second.Device()});
     com = 1;
     FillComRing();
@@ -517,8 +531,8 @@ TEST_F(Ident, PortChangeIdentifiesTheSecondSensor) {
     // the analog-mode ring follows the second sensor's firmware
     EXPECT_EQ(rt_GetListItems(pHandle, PANEL_RINGanaMode).size(), 8u);
     // the first port is closed: it saw only its own identification
-    const long firstTotal =
-        SimRequests(first, 5) + SimRequests(first, 10) + SimRequests(first, 7) + SimRequests(first, 2);
+    const long firstTotal = SimRequests(first, 5) + SimRequests(first, 10) + SimRequests(first, 7) +
+                            SimRequests(first, 2);
     EXPECT_EQ(firstTotal, 4);
     EXPECT_EQ(SimRequests(second, 5), 1);
     EXPECT_EQ(SimRequests(second, 2), 1);
@@ -531,4 +545,4 @@ TEST_F(Ident, HardwareVariantDimsTolerance) {
     }
 }
 
-}  // namespace
+}   // namespace

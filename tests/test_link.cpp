@@ -83,12 +83,14 @@ TEST(FrameCodec, SyncWordIsLow16BitsAlways) {
 }
 
 TEST(FrameCodec, ReceiveUnpacksPayloadOnly) {
-    const std::string f = MakeFrame(0x00AA, 10,
-                                    {2, 1024, 0x8001, 100, 2048, 0, 0xFF00, 0x00FF, 252, 0, 1024, 11, 12, 13, 14, 0xFFFF});
+    const std::string f = MakeFrame(
+        0x00AA, 10,
+        {2, 1024, 0x8001, 100, 2048, 0, 0xFF00, 0x00FF, 252, 0, 1024, 11, 12, 13, 14, 0xFFFF});
     std::memcpy(szReadBuf, f.data(), f.size());
     for (auto &w : pp) w = 0x5A5A;
     EXPECT_EQ(GetRxBuf(PNUM), 1);
-    const uint16_t expect[PNUM] = {2, 1024, 0x8001, 100, 2048, 0, 0xFF00, 0x00FF, 252, 0, 1024, 11, 12, 13, 14, 0xFFFF};
+    const uint16_t expect[PNUM] = {2,   1024, 0x8001, 100, 2048, 0,  0xFF00, 0x00FF,
+                                   252, 0,    1024,   11,  12,   13, 14,     0xFFFF};
     for (int i = 0; i < PNUM; ++i) EXPECT_EQ(pp[i], expect[i]) << "word " << i;
 }
 
@@ -176,12 +178,14 @@ protected:
 };
 
 TEST_F(LinkE2E, EchoReplyJudgedByItsFirstWord) {
+    // clang-format off
     const struct { int syncWord; int result; const char *text; } cases[] = {
         {0x00AA, 1, "Echo Check - Line Ok!"},
         {0x0055, 0, "read error - not sync byte 0xAA!"},
         {0xAA00, 0, "read error - not sync byte 0xAA!"},
         {0x01AA, 0, "read error - not sync byte 0xAA!"},
     };
+    // clang-format on
     OpenLikeInitRS232();
     for (const auto &c : cases) {
         power = 777;
@@ -196,7 +200,8 @@ TEST_F(LinkE2E, EchoReplyJudgedByItsFirstWord) {
         EXPECT_EQ(pp[0], c.syncWord);   // the reply's first word lands in pp[0]
         // the request: sync, order 5, the packed parameter set
         ASSERT_EQ(request.size(), 36u);
-        EXPECT_EQ(Hex(request.substr(0, 8)), Hex(std::string("\x00\x55\x00\x05\x03\x09\x00\x00", 8)));
+        EXPECT_EQ(Hex(request.substr(0, 8)),
+                  Hex(std::string("\x00\x55\x00\x05\x03\x09\x00\x00", 8)));
         EXPECT_EQ(Hex(request.substr(8, 2)), Hex(std::string("\x01\x4D", 2)));
     }
 }
@@ -287,7 +292,9 @@ TEST_F(LinkE2E, InitRS232EchoFailureSkipsIdentification) {
     EXPECT_TRUE(request.empty()) << Hex(request);
 }
 
-void SleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+void SleepFor(double seconds) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
 
 // What the peer does after the request came: wait, then write.
 struct PeerStep {
@@ -343,6 +350,7 @@ TEST_F(OneExchange, WritesTheFrameOfItsOrderAndWords) {
         bool ownWords;   // words given; else pp carries them
         const char *bytes;
     };
+    // clang-format off
     const Case cases[] = {
         {"get from RAM, pp as it stands", 2, Await::Frame, 0,
          {500, 1, 512, 7, 1, 4, 1, 2048, 1024, 100, 1, 3, 65535, 60000, 1024, 0xABCD}, false,
@@ -359,6 +367,7 @@ TEST_F(OneExchange, WritesTheFrameOfItsOrderAndWords) {
          "\x00\x55\x00\x0C\x00\x02\x85\x00\x74\xB7\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
          "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"},
     };
+    // clang-format on
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::memcpy(pp, c.words, sizeof pp);
@@ -407,6 +416,7 @@ TEST_F(OneExchange, FrameRepliesAsTheyCome) {
         int end;
         long dropped;   // stray bytes dropped before the frame
     };
+    // clang-format off
     const Case cases[] = {
         {"at once", {{0.0, reply}}, EXCHANGE_DONE, 0},
         {"after 1.2 s", {{1.2, reply}}, EXCHANGE_DONE, 0},
@@ -422,6 +432,7 @@ TEST_F(OneExchange, FrameRepliesAsTheyCome) {
          EXCHANGE_TIMEOUT, 0},
         {"stray bytes only", {{0.0, std::string(40, '\x42')}}, EXCHANGE_TIMEOUT, 40},
     };
+    // clang-format on
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         for (auto &w : pp) w = 0x5A5A;
@@ -486,7 +497,8 @@ TEST_F(OneExchange, AReplyNamingAnotherOrderAnswersWhatWasAsked) {
         int measurement;   // graphrefresh and graph_flag raised
     } cases[] = {{2, 8, 0}, {8, 2, 1}, {10, 5, 0}, {8, 8, 1}, {12, 0, 0}};
     for (const auto &c : cases) {
-        SCOPED_TRACE("asked " + std::to_string(c.asked) + ", reply names " + std::to_string(c.named));
+        SCOPED_TRACE("asked " + std::to_string(c.asked) + ", reply names " +
+                     std::to_string(c.named));
         graphrefresh = graph_flag = 0;
         Play({{0.0, MakeFrame(0xAA, c.named, {c.named, 99})}});
         EXPECT_EQ(SendAndWait(Exchange(c.asked)), EXCHANGE_DONE);
@@ -527,9 +539,10 @@ TEST_F(OneExchange, RawBlocksAreReadAsTheyCame) {
         int expect;
         PeerScript script;
         int end;
-        int read;     // nBytesR
-        int left;     // bytes still queued afterwards
+        int read;   // nBytesR
+        int left;   // bytes still queued afterwards
     };
+    // clang-format off
     const Case cases[] = {
         {"firmware text", 72, {{0.0, block.substr(0, 72)}}, EXCHANGE_DONE, 72, 0},
         {"512 in pieces", 512, {{0.0, block.substr(0, 200)}, {0.1, block.substr(200, 312)}}, EXCHANGE_DONE, 512, 0},
@@ -537,6 +550,7 @@ TEST_F(OneExchange, RawBlocksAreReadAsTheyCame) {
         {"nothing", 128, {}, EXCHANGE_TIMEOUT, 0, 0},
         {"more than the buffer holds", 1100, {{0.0, block}}, EXCHANGE_DONE, 1024, 76},
     };
+    // clang-format on
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Play(c.script);
@@ -670,9 +684,10 @@ TEST_F(OneExchange, AStoreFlushesNothingAndWaitsOnlyForTheLine) {
     EXPECT_EQ(rx_flag, 1);
     EXPECT_EQ(rxAsked, 0);   // a store is answered by nothing
     EXPECT_EQ(request,
-              std::string("\x00\x55\x00\x01\x00\x00\x00\x01\x00\x02\x00\x03\x00\x04\x00\x05\x00\x06\x00\x07"
-                          "\x00\x08\x00\x09\x00\x0A\x00\x0B\x00\x0C\x00\x0D\x00\x0E\x00\x0F",
-                          36));
+              std::string(
+                  "\x00\x55\x00\x01\x00\x00\x00\x01\x00\x02\x00\x03\x00\x04\x00\x05\x00\x06\x00\x07"
+                  "\x00\x08\x00\x09\x00\x0A\x00\x0B\x00\x0C\x00\x0D\x00\x0E\x00\x0F",
+                  36));
 }
 
 // ---- the first half alone ------------------------------------------------------------
@@ -693,10 +708,11 @@ TEST_F(OneExchange, SendRequestWritesAndAsksButDoesNotWait) {
     EXPECT_EQ(graphrefresh, 1);
     EXPECT_EQ(graph_flag, 1);
     EXPECT_EQ(pp[0], 321);
-    EXPECT_EQ(Hex(request), Hex(std::string("\x00\x55\x00\x08\x00\xFF\x01\xFF\x02\xFF\x03\xFF\x04\xFF\x05\xFF"
-                                            "\x06\xFF\x07\xFF\x08\xFF\x09\xFF\x0A\xFF\x0B\xFF\x0C\xFF\x0D\xFF"
-                                            "\x0E\xFF\x0F\xFF",
-                                            36)));
+    EXPECT_EQ(Hex(request),
+              Hex(std::string("\x00\x55\x00\x08\x00\xFF\x01\xFF\x02\xFF\x03\xFF\x04\xFF\x05\xFF"
+                              "\x06\xFF\x07\xFF\x08\xFF\x09\xFF\x0A\xFF\x0B\xFF\x0C\xFF\x0D\xFF"
+                              "\x0E\xFF\x0F\xFF",
+                              36)));
 }
 
 // ---- no busy waiting ------------------------------------------------------------------
@@ -715,4 +731,4 @@ TEST_F(OneExchange, TimingAWaitDoesNotBurnTheProcessor) {
     }
 }
 
-}  // namespace
+}   // namespace

@@ -104,7 +104,7 @@ protected:
     }
 };
 
-} // namespace
+}   // namespace
 
 TEST_F(GermanDesktop, PanelsFollowTheLocaleTheCLibraryDoesNot) {
     SetCtrlVal(pPopup, POPUP_NUMCalSlope, 33.25);
@@ -127,15 +127,19 @@ TEST_F(GermanDesktop, RecorderFileIsTheSameAsEverywhere) {
     ASSERT_TRUE(drive::Click(pRecord, "CBTNStartRecord"));   // returns when the recording ended
     const std::vector<std::string> lines = Lines(testfs::ReadFile(answer));
     ASSERT_EQ(lines.size(), 9u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex("Date:\t[01][0-9]-[0-3][0-9]-[0-9]{4}\r\n"))) << lines[0];
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex("Time:\t[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\r\n"))) << lines[1];
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex("Date:\t[01][0-9]-[0-3][0-9]-[0-9]{4}\r\n")))
+        << lines[0];
+    EXPECT_TRUE(
+        std::regex_match(lines[1], std::regex("Time:\t[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\r\n")))
+        << lines[1];
     EXPECT_EQ(lines[2], "Time-Increment[s]:\t0\r\n");
     EXPECT_EQ(lines[3], "Number of Samples:\t2\r\n");
     EXPECT_EQ(lines[4], "Offset-Value [\xB5m]:\t-120\r\n");
     EXPECT_EQ(lines[5], "Slope-Value [\xB5m/pixel]:\t33.2500\r\n");
     EXPECT_EQ(lines[6], "E-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n");
     for (size_t i = 7; i < lines.size(); ++i)
-        EXPECT_TRUE(std::regex_match(lines[i], std::regex("[0-9]+\t[0-9]+\t[0-9]+\t[0-9]+\t-?[0-9]+\r\n")))
+        EXPECT_TRUE(
+            std::regex_match(lines[i], std::regex("[0-9]+\t[0-9]+\t[0-9]+\t[0-9]+\t-?[0-9]+\r\n")))
             << lines[i];
 }
 
@@ -168,6 +172,6 @@ TEST_F(GermanDesktop, PictureNamesAreTheSameAsEverywhere) {
     EXPECT_STREQ(name, "ridar-2026-12-07-143055.png");
     answer = dir + "/panel";
     ASSERT_TRUE(drive::PanelKey(pHandle, "Ctrl+P"));
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(stat((answer + ".png").c_str(), &st), 0);
 }

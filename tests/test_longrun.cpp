@@ -44,4 +44,4 @@ TEST(LongRun, PlotHandlesStartAgainInsteadOfOverflowing) {
     DeleteGraphPlot(pHandle, PANEL_GRAPHBar, VAL_DELETE_ALL, VAL_DELAYED_DRAW);
 }
 
-} // namespace
+}   // namespace

@@ -19,14 +19,17 @@ int Marked(int panel, int control) { return rt_GetCtrlMark(panel, control); }
 
 // Every word control of both panels that carries a mark.
 std::vector<std::string> AllMarked() {
-    struct C { int *panel; const char *name; };
+    struct C {
+        int *panel;
+        const char *name;
+    };
     static const C all[] = {
-        {&pHandle, "NUMPower"}, {&pHandle, "RINGRs232Mode"}, {&pHandle, "NUMVideoThreshold"},
-        {&pHandle, "RINGanaMode"}, {&pHandle, "NUMPolarity"}, {&pHandle, "NUMEvalMode"},
-        {&pHandle, "NEDITEdgeLeft"}, {&pHandle, "NEDITEdgeRight"}, {&pHandle, "NUMSetpoint"},
-        {&pHandle, "NEDITTolerance"}, {&pHandle, "SWITCHOpMode"}, {&pHandle, "DROPHardware"},
-        {&pPopup, "NUMCalSlope"}, {&pPopup, "NUMCalOffset"}, {&pHandle, "NUMAverage"},
-        {&pHandle, "NUMDeltaTol"}, {&pHandle, "RINGTrigMode"}};
+        {&pHandle, "NUMPower"},       {&pHandle, "RINGRs232Mode"},  {&pHandle, "NUMVideoThreshold"},
+        {&pHandle, "RINGanaMode"},    {&pHandle, "NUMPolarity"},    {&pHandle, "NUMEvalMode"},
+        {&pHandle, "NEDITEdgeLeft"},  {&pHandle, "NEDITEdgeRight"}, {&pHandle, "NUMSetpoint"},
+        {&pHandle, "NEDITTolerance"}, {&pHandle, "SWITCHOpMode"},   {&pHandle, "DROPHardware"},
+        {&pPopup, "NUMCalSlope"},     {&pPopup, "NUMCalOffset"},    {&pHandle, "NUMAverage"},
+        {&pHandle, "NUMDeltaTol"},    {&pHandle, "RINGTrigMode"}};
     std::vector<std::string> out;
     for (const C &c : all)
         if (Marked(*c.panel, rt_Find(*c.panel, c.name)) == 1) out.push_back(c.name);
@@ -50,7 +53,7 @@ protected:
     }
 };
 
-} // namespace
+}   // namespace
 
 TEST_F(Marks, NothingMarkedRightAfterTheFirstGet) {
     EXPECT_TRUE(AllMarked().empty());
@@ -129,7 +132,8 @@ TEST_F(Marks, EveryKindOfControlIsMarked) {
     ASSERT_TRUE(drive::Click(pHandle, "SWITCHOpMode"));
     ASSERT_TRUE(drive::Wheel(pHandle, "NUMPolarity", 1));
     Pump(0.05);
-    EXPECT_EQ(AllMarked(), (std::vector<std::string>{"NUMPolarity", "SWITCHOpMode", "RINGTrigMode"}));
+    EXPECT_EQ(AllMarked(),
+              (std::vector<std::string>{"NUMPolarity", "SWITCHOpMode", "RINGTrigMode"}));
     DisplayPanel(pPopup);
     ASSERT_TRUE(drive::Type(pPopup, "NUMCalSlope", "13"));
     ASSERT_TRUE(drive::Key(pPopup, "NUMCalSlope", "Tab"));
@@ -176,7 +180,10 @@ TEST_F(Marks, AFileSetIsMarkedDimmedControlsIncluded) {
     std::fclose(f);
     rt_SetPopupHook([path](const RtPopup &p) {
         RtPopupAnswer a;
-        if (p.kind == 3) { a.result = 1; a.path = path; }
+        if (p.kind == 3) {
+            a.result = 1;
+            a.path = path;
+        }
         return a;
     });
     ASSERT_TRUE(drive::Click(pHandle, "RBTFile"));

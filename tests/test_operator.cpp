@@ -22,15 +22,14 @@
 
 namespace {
 
-
 // power, rs232Mode, vThd, anaMode, polarity, eMode, eBeg, eEnd, tVal, tTol,
 // opMode, eHardware, slope, intersect, average, word 15
 const std::vector<int> kSet = {500, 0, 512, 1, 1, 1, 3, 1024, 700, 100, 1, 1, 20480, 30000, 16, 2};
 
 const std::vector<std::string> kAnaItems = {"DIRECT 0..10V", "DIRECT <no AVG>", "MAXIMA", "MINIMA",
                                             "MAX - MIN"};
-const std::vector<std::string> kTrigItems = {"Free running", "Trigger IN0 rising", "Trigger IN0 falling",
-                                             "Gate IN0"};
+const std::vector<std::string> kTrigItems = {"Free running", "Trigger IN0 rising",
+                                             "Trigger IN0 falling", "Gate IN0"};
 
 class OperatorPeer : public ::testing::Test {
 protected:
@@ -70,22 +69,26 @@ protected:
     }
 };
 
-} // namespace
+}   // namespace
 
 // ---------------------------------------------------------------- ring values
 
 TEST_F(OperatorPeer, RingValuesWithoutAnItemSurviveGetAndSend) {
-    struct Case { int soft, ana, word15; const char *anaShown, *trigShown; } cases[] = {
+    struct Case {
+        int soft, ana, word15;
+        const char *anaShown, *trigShown;
+    } cases[] = {
         {252, 6, 7, "mode 6", "mode 7"},
         {252, 5, 4, "mode 5", "mode 4"},
         {245, 7, 65535, "mode 7", "mode 65535"},
-        {252, 4, 3, "MAX - MIN", "Gate IN0"},         // listed values as they were
-        {230, 6, 9, "MIN. ext. IN0-gate", "mode 9"},  // the old firmware's ring lists 6
+        {252, 4, 3, "MAX - MIN", "Gate IN0"},          // listed values as they were
+        {230, 6, 9, "MIN. ext. IN0-gate", "mode 9"},   // the old firmware's ring lists 6
     };
     for (const auto &c : cases) {
         softversion = static_cast<uint16_t>(c.soft);
         InitGUI();   // the ring of this firmware
-        const std::vector<int> set = {600, 1, 400, c.ana, 0, 2, 10, 2000, 900, 50, 1, 2, 20480, 30100, 8, c.word15};
+        const std::vector<int> set = {600, 1,  400, c.ana, 0,     2,     10, 2000,
+                                      900, 50, 1,   2,     20480, 30100, 8,  c.word15};
         peer.SetParameterSet(set);
         ASSERT_TRUE(drive::Click(pHandle, "BTNGet"));
         EXPECT_EQ(StatusLine(), "Parameter-frame received! - Line Ok!");
@@ -125,7 +128,10 @@ TEST_F(OperatorPeer, APickedItemReplacesTheUnlistedValueAndTheAddedItemGoes) {
 // committed, in the field and in eEnd; each shortcut's frame must carry the
 // corrected 1500, never the 1024 from before the edit.
 TEST_F(OperatorPeer, ShortcutsFinishTheEditInProgressFirst) {
-    struct Case { const char *keys; int order; } cases[] = {{"Ctrl+S", 1}, {"Ctrl+G", 2}, {"F5", 8}};
+    struct Case {
+        const char *keys;
+        int order;
+    } cases[] = {{"Ctrl+S", 1}, {"Ctrl+G", 2}, {"F5", 8}};
     for (const auto &c : cases) {
         pixE = 1500;
         SetParamVars(kSet, kSet[15]);
@@ -229,7 +235,8 @@ TEST_F(OperatorPeer, AGoodLoadShowsNoStaleFileFailure) {
     FILE *f = std::fopen(good.c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fputs("  640\n    0\n  450\n    2\n    1\n    3\n    5\n 1900\n  800\n   40\n"
-               "    0\n    2\n20480\n30000\n    4\n    1\n", f);
+               "    0\n    2\n20480\n30000\n    4\n    1\n",
+               f);
     std::fclose(f);
     f = std::fopen(part.c_str(), "w");
     ASSERT_NE(f, nullptr);
@@ -290,8 +297,10 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(StartRidarForTest());
         InitComforts();
-        ASSERT_TRUE(a.Start({"--fast", "--ccdtype", "3", "--softversion", "245", "--firmware", kSensorA}));
-        ASSERT_TRUE(b.Start({"--fast", "--ccdtype", "4", "--softversion", "230", "--firmware", kSensorB}));
+        ASSERT_TRUE(
+            a.Start({"--fast", "--ccdtype", "3", "--softversion", "245", "--firmware", kSensorA}));
+        ASSERT_TRUE(
+            b.Start({"--fast", "--ccdtype", "4", "--softversion", "230", "--firmware", kSensorB}));
         rt_SetPortTable({a.Device(), b.Device()});
         stop_flag = STOP_ASKED;
         DisplayPanel(pHandle);
@@ -317,7 +326,7 @@ protected:
     }
 };
 
-} // namespace
+}   // namespace
 
 TEST_F(OperatorSims, APortChangeShowsTheTargetItSets) {
     for (const char *radio : {"RBTEeprom", "RBTFile"}) {
@@ -338,7 +347,10 @@ TEST_F(OperatorSims, EachIdentificationStartsFromTheResourceFileState) {
     DiscardPanel(fresh);
     const std::vector<int> typeThree = {1, 0, 1};
     ASSERT_EQ(TypeControls(pHandle), typeThree);
-    struct Case { const char *what; std::vector<std::string> cmds; } cases[] = {
+    struct Case {
+        const char *what;
+        std::vector<std::string> cmds;
+    } cases[] = {
         {"type 1 without 80", {"ccdtype 1", "hwtype 0", "ccdresolution 0"}},
         {"type 2 without a sub-case", {"ccdtype 2"}},
         {"type 4", {"ccdtype 4"}},
@@ -362,7 +374,8 @@ TEST_F(OperatorSims, ThePortRingChangesOnlyByAChoiceFromItsList) {
     EXPECT_TRUE(drive::Wheel(pHandle, "DropDCom", -1));
     EXPECT_TRUE(drive::Wheel(pHandle, "DropDCom", 1));
     EXPECT_TRUE(drive::Wheel(pHandle, "DropDCom", -3));
-    for (const char *keys : {"End", "PageDown", "Home", "C", "2"}) EXPECT_TRUE(drive::Key(pHandle, "DropDCom", keys));
+    for (const char *keys : {"End", "PageDown", "Home", "C", "2"})
+        EXPECT_TRUE(drive::Key(pHandle, "DropDCom", keys));
     Pump(0.2);
     EXPECT_EQ(com, 1);
     int shown = 0;

@@ -21,9 +21,9 @@
 
 namespace {
 
-
-
-std::string TempPath(const std::string &name) { return testfs::TempDir("ridar-params") + "/" + name; }
+std::string TempPath(const std::string &name) {
+    return testfs::TempDir("ridar-params") + "/" + name;
+}
 
 void WriteText(const std::string &path, const std::string &text) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
@@ -39,7 +39,7 @@ std::string ReadText(const std::string &path) {
 
 const std::vector<int> kSet = {500, 0, 512, 2, 1, 1, 3, 1024, 700, 100, 1, 1, 34048, 29879, 16, 9};
 
-} // namespace
+}   // namespace
 
 // ---------------------------------------------------------------- copies
 
@@ -62,7 +62,8 @@ TEST(CopyPPtoVars, EveryWordAndBothWord15Variables) {
     for (uint16_t soft : {239, 240}) {
         softversion = soft;
         SetParamVars(std::vector<int>(16, 0), 0);
-        const uint16_t in[16] = {1200, 5, 20, 9, 3, 9, 3000, 0, 700, 0, 1, 7, 65535, 60001, 2000, 7};
+        const uint16_t in[16] = {1200, 5, 20, 9, 3,     9,     3000, 0,
+                                 700,  0, 1,  7, 65535, 60001, 2000, 7};
         for (int i = 0; i < 16; ++i) pp[i] = in[i];
         CopyPPtoVars();
         // nothing is corrected while copying
@@ -80,7 +81,8 @@ TEST(CopyPPtoRAWVars, MeasurementWords) {
         {65535, 65535, 4294967295u}, {0, 0x8000, 0x80000000u}};
     // clang-format on
     for (const auto &c : cases) {
-        const uint16_t in[16] = {11, 22, 33, c.lo, c.hi, 700, 66, 2, 77, 88, 99, 111, 122, 1, 0xAAAA, 0xBBBB};
+        const uint16_t in[16] = {11, 22, 33, c.lo, c.hi, 700, 66,     2,
+                                 77, 88, 99, 111,  122,  1,   0xAAAA, 0xBBBB};
         for (int i = 0; i < 16; ++i) pp[i] = in[i];
         power = 321;
         CopyPPtoRAWVars();
@@ -148,7 +150,8 @@ TEST(SlopeScale, CcdTypeAndFirmware) {
 // ---------------------------------------------------------------- parameter file
 
 TEST(ParaFile, WriteIsByteExact) {
-    const uint16_t words[16] = {500, 0, 512, 2, 1, 1, 3, 1024, 700, 100, 1, 1, 34048, 29879, 65535, 7};
+    const uint16_t words[16] = {500, 0,   512, 2, 1,     1,     3,     1024,
+                                700, 100, 1,   1, 34048, 29879, 65535, 7};
     const std::string path = TempPath("exact.dat");
     ASSERT_EQ(WriteParaFile(path.c_str(), words), 0);
     EXPECT_EQ(ReadText(path),
@@ -159,7 +162,10 @@ TEST(ParaFile, WriteIsByteExact) {
 TEST(ParaFile, SavingTwiceKeepsOnlySecondSet) {
     const std::string path = TempPath("twice.dat");
     uint16_t a[16], b[16], back[16];
-    for (int i = 0; i < 16; ++i) { a[i] = static_cast<uint16_t>(60000 + i); b[i] = static_cast<uint16_t>(i); }
+    for (int i = 0; i < 16; ++i) {
+        a[i] = static_cast<uint16_t>(60000 + i);
+        b[i] = static_cast<uint16_t>(i);
+    }
     ASSERT_EQ(WriteParaFile(path.c_str(), a), 0);
     ASSERT_EQ(WriteParaFile(path.c_str(), b), 0);
     EXPECT_EQ(ReadText(path).size(), 16u * 6u);
@@ -213,7 +219,8 @@ TEST(ParaFile, ValueAbove65535KeepsLow16Bits) {
     // clang-format on
     for (const auto &c : cases) {
         const std::string path = TempPath("big.dat");
-        WriteText(path, std::string("1\n") + c.num + "\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n");
+        WriteText(path, std::string("1\n") + c.num +
+                            "\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n");
         uint16_t w[16] = {0};
         ASSERT_EQ(ReadParaFile(path.c_str(), w), 0) << c.num;
         EXPECT_EQ(w[1], c.word) << c.num;
@@ -224,7 +231,11 @@ TEST(ParaFile, ValueAbove65535KeepsLow16Bits) {
 
 TEST(ParaFile, BadFilesLeaveWordsUntouched) {
     const std::string fifteen = "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n";
-    struct Case { const char *name; std::string text; int result; } cases[] = {
+    struct Case {
+        const char *name;
+        std::string text;
+        int result;
+    } cases[] = {
         {"empty", "", -2},
         {"only blanks", "  \r\n\r\n \t", -2},
         {"fifteen numbers", fifteen, -2},
@@ -298,10 +309,15 @@ protected:
     }
 };
 
-} // namespace
+}   // namespace
 
 TEST_F(Panel, RangeCorrectionsAndShownValues) {
-    struct Case { const char *name; uint16_t *var; int control; int in, out; } cases[] = {
+    struct Case {
+        const char *name;
+        uint16_t *var;
+        int control;
+        int in, out;
+    } cases[] = {
         {"power 1001", &power, PANEL_NUMPower, 1001, 500},
         {"power 65535", &power, PANEL_NUMPower, 65535, 500},
         {"power 1000", &power, PANEL_NUMPower, 1000, 1000},
@@ -448,17 +464,21 @@ TEST_F(Panel, ThresholdLineAndBarGraph) {
 }
 
 TEST_F(Panel, GetPanelValuesReadsControlsAndConvertsCalibration) {
-    const int ids[15] = {PANEL_NUMPower, PANEL_RINGRs232Mode, PANEL_NUMVideoThreshold,
-                         PANEL_RINGanaMode, PANEL_NUMPolarity, PANEL_NUMEvalMode,
-                         PANEL_NEDITEdgeLeft, PANEL_NEDITEdgeRight, PANEL_NUMSetpoint,
-                         PANEL_NEDITTolerance, PANEL_DROPHardware, PANEL_NUMAverage,
-                         PANEL_SWITCHOpMode, PANEL_NUMDeltaTol, PANEL_RINGTrigMode};
-    uint16_t *const vars[15] = {&power, &rs232Mode, &vThd, &anaMode, &polarity, &eMode, &eBeg,
-                                &eEnd, &tVal, &tTol, &eHardware, &average, &opMode, &deltaTol,
-                                &trigMode};
+    const int ids[15] = {PANEL_NUMPower,       PANEL_RINGRs232Mode,  PANEL_NUMVideoThreshold,
+                         PANEL_RINGanaMode,    PANEL_NUMPolarity,    PANEL_NUMEvalMode,
+                         PANEL_NEDITEdgeLeft,  PANEL_NEDITEdgeRight, PANEL_NUMSetpoint,
+                         PANEL_NEDITTolerance, PANEL_DROPHardware,   PANEL_NUMAverage,
+                         PANEL_SWITCHOpMode,   PANEL_NUMDeltaTol,    PANEL_RINGTrigMode};
+    uint16_t *const vars[15] = {&power,     &rs232Mode, &vThd,   &anaMode,  &polarity,
+                                &eMode,     &eBeg,      &eEnd,   &tVal,     &tTol,
+                                &eHardware, &average,   &opMode, &deltaTol, &trigMode};
     const int vals[15] = {777, 1, 333, 3, 0, 2, 17, 1500, 900, 55, 2, 64, 1, 12, 1};
     for (int i = 0; i < 15; ++i) SetCtrlVal(pHandle, ids[i], vals[i]);
-    struct Case { uint16_t type, soft; double s, o; uint16_t slope, inter; } cases[] = {
+    struct Case {
+        uint16_t type, soft;
+        double s, o;
+        uint16_t slope, inter;
+    } cases[] = {
         {2, 252, 33.25, -120.7, 34048, 29879},
         {104, 249, 33.25, 0.0, 17024, 30000},
         {2, 252, 1.0, 120.5, 1024, 30120},
@@ -565,7 +585,7 @@ void SelectFileTarget() {
     target = DATFILE;
 }
 
-} // namespace
+}   // namespace
 
 TEST_F(Panel, SaveWritesThePanelThroughTheDialog) {
     PopupLog log;
@@ -607,7 +627,8 @@ TEST_F(Panel, SaveCancelledWritesNothing) {
 }
 
 TEST_F(Panel, SaveToUnwritableTargetSaysSo) {
-    for (std::string path : {std::string("/dev/full"), testfs::TempDir("ridar-params"), TempPath("none/x.dat")}) {
+    for (std::string path :
+         {std::string("/dev/full"), testfs::TempDir("ridar-params"), TempPath("none/x.dat")}) {
         PopupLog log;
         log.answer = {1, path};
         HookFileDialog(log);

@@ -84,9 +84,10 @@ TEST(ProtoFrame, OrderCodesOnTheWire) {
 }
 
 TEST(ProtoFrame, DecodeReply) {
-    const std::string bytes(
-        "\x00\xAA\x00\x0A" "\x00\x02\x04\x00\x00\x00\x00\x64\x08\x00\x00\x02\x00\x01\x08\x00"
-        "\x00\xFC\x00\x00\x04\x00\x00\x00\x00\x00\x00\x00\x00\x00\x80\x01", 36);
+    const std::string bytes("\x00\xAA\x00\x0A"
+                            "\x00\x02\x04\x00\x00\x00\x00\x64\x08\x00\x00\x02\x00\x01\x08\x00"
+                            "\x00\xFC\x00\x00\x04\x00\x00\x00\x00\x00\x00\x00\x00\x00\x80\x01",
+                            36);
     Frame f = DecodeFrame(reinterpret_cast<const uint8_t *>(bytes.data()));
     EXPECT_EQ(f.sync, kSensorSync);
     EXPECT_EQ(f.header, 10);
@@ -102,8 +103,11 @@ TEST(ProtoFrame, DecodeReply) {
 
 TEST(ProtoParams, Word15FollowsTheFirmware) {
     ParamFrame p;
-    p.power = 500; p.slope = 12800; p.intersect = 30000;
-    p.deltaTol = 11; p.trigMode = 22;
+    p.power = 500;
+    p.slope = 12800;
+    p.intersect = 30000;
+    p.deltaTol = 11;
+    p.trigMode = 22;
     // clang-format off
     struct { uint16_t soft; uint16_t word15; const char *name; } cases[] = {
         {0, 11, "deltaTol"}, {239, 11, "deltaTol"}, {240, 22, "trigMode"}, {252, 22, "trigMode"},
@@ -132,9 +136,9 @@ TEST(ProtoParams, FromWordsPutsWord15IntoBoth) {
 }
 
 TEST(ProtoParams, Names) {
-    const char *want[] = {"power", "rs232Mode", "vThd", "anaMode", "polarity", "eMode", "eBeg",
-                          "eEnd", "tVal", "tTol", "opMode", "eHardware", "slope", "intersect",
-                          "average"};
+    const char *want[] = {"power",  "rs232Mode", "vThd",  "anaMode",   "polarity",
+                          "eMode",  "eBeg",      "eEnd",  "tVal",      "tTol",
+                          "opMode", "eHardware", "slope", "intersect", "average"};
     for (int i = 0; i < 15; ++i) EXPECT_STREQ(ParamWordName(i, 252), want[i]);
     EXPECT_STREQ(ParamWordName(-1, 252), "");
     EXPECT_STREQ(ParamWordName(16, 252), "");
@@ -192,8 +196,14 @@ TEST(ProtoModel, SensorTypes) {
     // clang-format on
     for (const Case &c : cases) {
         HardwareInfo hw;
-        hw.ccdtype = c.type; hw.ccdmaxpixel = c.maxpix; hw.ccdresolution = c.res; hw.pcbtype = c.pcb;
-        hw.ccdvirtpixel = c.virt; hw.softversion = c.soft; hw.hwtype = c.hwtype; hw.adcmax = c.adc;
+        hw.ccdtype = c.type;
+        hw.ccdmaxpixel = c.maxpix;
+        hw.ccdresolution = c.res;
+        hw.pcbtype = c.pcb;
+        hw.ccdvirtpixel = c.virt;
+        hw.softversion = c.soft;
+        hw.hwtype = c.hwtype;
+        hw.adcmax = c.adc;
         SensorModel m = ModelFromHardware(hw, 777);
         SCOPED_TRACE(std::to_string(c.type) + "/" + std::to_string(c.soft));
         EXPECT_EQ(m.hw.ccdmaxpixel, c.wantMax);
@@ -269,8 +279,10 @@ TEST(ProtoFirmware, TextAndSeries) {
     // clang-format on
     for (auto s : series) EXPECT_EQ(SeriesResult(s.text), s.r) << s.text;
 
-    EXPECT_STREQ(SeriesRefusedText(-2), "K-VEX-XJ-XC-series hardware detected!\nUSE K-VEX-XJ-XC-Ridar Software!");
-    EXPECT_STREQ(SeriesRefusedText(-5), "K-VEX-XJ-XD-series hardware detected!\nUSE K-VEX-XJ-XD-Ridar Software!");
+    EXPECT_STREQ(SeriesRefusedText(-2),
+                 "K-VEX-XJ-XC-series hardware detected!\nUSE K-VEX-XJ-XC-Ridar Software!");
+    EXPECT_STREQ(SeriesRefusedText(-5),
+                 "K-VEX-XJ-XD-series hardware detected!\nUSE K-VEX-XJ-XD-Ridar Software!");
     EXPECT_STREQ(SeriesRefusedText(-9),
                  "Incompatible hardware detected!\nCan not be used with K-VEX-XC-Ridar Software!");
 }
@@ -354,8 +366,8 @@ void CheckHeaders() {
         h.intersect = c.offsetWord;
         h.slopeScale = SlopeScale(c.ccd, c.soft);
         std::string want = std::string("Date:\t12-06-2026\r\nTime:\t14:05:33\r\n") +
-                           "Time-Increment[s]:\t" + c.inc_s + "\r\nNumber of Samples:\t" + c.samples_s +
-                           "\r\nOffset-Value [\xB5m]:\t" + c.offset_s +
+                           "Time-Increment[s]:\t" + c.inc_s + "\r\nNumber of Samples:\t" +
+                           c.samples_s + "\r\nOffset-Value [\xB5m]:\t" + c.offset_s +
                            "\r\nSlope-Value [\xB5m/pixel]:\t" + c.slope_s +
                            "\r\nE-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n";
         EXPECT_EQ(Hex(FormatRecorderHeader(h)), Hex(want)) << c.slope_s;
@@ -377,7 +389,11 @@ TEST(ProtoRecorder, HeaderIgnoresADecimalCommaLocale) {
 }
 
 TEST(ProtoRecorder, DataLines) {
-    struct { uint16_t l, r, m, e; uint32_t um; const char *text; } cases[] = {
+    struct {
+        uint16_t l, r, m, e;
+        uint32_t um;
+        const char *text;
+    } cases[] = {
         {312, 553, 432, 2, 14312, "312\t553\t432\t2\t14312\r\n"},
         {0, 0, 0, 0, 0, "0\t0\t0\t0\t0\r\n"},
         {65535, 65535, 65535, 65535, 2147483647u, "65535\t65535\t65535\t65535\t2147483647\r\n"},
@@ -386,10 +402,15 @@ TEST(ProtoRecorder, DataLines) {
     };
     for (auto c : cases) {
         Measurement m;
-        m.Ledge = c.l; m.Redge = c.r; m.Mvalue = c.m; m.edcnt = c.e; m.umValue = c.um;
-        m.tVal = 999; m.tol = 999;   // not in the file
+        m.Ledge = c.l;
+        m.Redge = c.r;
+        m.Mvalue = c.m;
+        m.edcnt = c.e;
+        m.umValue = c.um;
+        m.tVal = 999;
+        m.tol = 999;   // not in the file
         EXPECT_EQ(FormatRecorderLine(m), c.text);
     }
 }
 
-}  // namespace
+}   // namespace

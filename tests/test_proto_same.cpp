@@ -25,7 +25,8 @@ std::vector<proto::Words> WordSets() {
     full.fill(65535);
     sets.push_back(full);
     sets.push_back(proto::Words{500, 1, 512, 0, 0, 1, 1, 2048, 512, 100, 0, 0, 12800, 30000, 0, 0});
-    sets.push_back(proto::Words{9, 99, 999, 9999, 10000, 10, 100, 1000, 1, 32767, 32768, 0x8001, 5, 55, 555, 5555});
+    sets.push_back(proto::Words{9, 99, 999, 9999, 10000, 10, 100, 1000, 1, 32767, 32768, 0x8001, 5,
+                                55, 555, 5555});
     std::mt19937 rng(17);
     for (int i = 0; i < 200; ++i) {
         proto::Words w;
@@ -46,9 +47,15 @@ TEST(SameAsWindows, ParameterFileWritten) {
 TEST(SameAsWindows, ParameterFileRead) {
     const std::string path = TempPath("read.dat");
     std::vector<std::string> texts = {
-        "", "1 2 3", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n10\r\n11\r\n12\r\n13\r\n14\r\n15\r\n16\r\n",
-        "70000 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15", "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 x",
-        "  1\t2\v3\f4 5 6 7 8 9 10 11 12 13 14 15 16 17", "-1", "1,5", std::string("1\0 2", 4)};
+        "",
+        "1 2 3",
+        "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n10\r\n11\r\n12\r\n13\r\n14\r\n15\r\n16\r\n",
+        "70000 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15",
+        "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 x",
+        "  1\t2\v3\f4 5 6 7 8 9 10 11 12 13 14 15 16 17",
+        "-1",
+        "1,5",
+        std::string("1\0 2", 4)};
     for (const proto::Words &w : WordSets()) texts.push_back(proto::FormatParamFile(w));
     for (const std::string &t : texts) {
         FILE *f = fopen(path.c_str(), "wb");
@@ -154,4 +161,4 @@ TEST_F(SameRecorder, HeaderAndLinesByteForByte) {
     }
 }
 
-}  // namespace
+}   // namespace

@@ -40,16 +40,17 @@ std::vector<std::string> Lines(const std::string &text) {
     size_t p = 0;
     while (p < text.size()) {
         size_t e = text.find("\r\n", p);
-        if (e == std::string::npos) { out.push_back(text.substr(p)); break; }
+        if (e == std::string::npos) {
+            out.push_back(text.substr(p));
+            break;
+        }
         out.push_back(text.substr(p, e + 2 - p));
         p = e + 2;
     }
     return out;
 }
 
-void UseFile(const std::string &path) {
-    snprintf(rec_fname, sizeof rec_fname, "%s", path.c_str());
-}
+void UseFile(const std::string &path) { snprintf(rec_fname, sizeof rec_fname, "%s", path.c_str()); }
 
 std::string Duration() {
     return std::to_string(IntVal(pRecord, RECORD_NUMRecDays)) + "/" +
@@ -61,7 +62,11 @@ std::string Duration() {
 // ---------------------------------------------------------------- data lines
 
 TEST(RecorderFile, DataLinesByteForByte) {
-    struct Case { uint16_t l, r, m, e; uint32_t um; const char *text; } cases[] = {
+    struct Case {
+        uint16_t l, r, m, e;
+        uint32_t um;
+        const char *text;
+    } cases[] = {
         {312, 553, 432, 2, 14312, "312\t553\t432\t2\t14312\r\n"},
         {0, 0, 0, 0, 0, "0\t0\t0\t0\t0\r\n"},
         {65535, 65535, 65535, 65535, 2147483647u, "65535\t65535\t65535\t65535\t2147483647\r\n"},
@@ -146,7 +151,10 @@ protected:
             popups.push_back(p);
             RtPopupAnswer a;
             if (p.kind == 2) a.result = confirmAnswer;
-            if (p.kind == 3) { a.result = fileResult; a.path = filePath; }
+            if (p.kind == 3) {
+                a.result = fileResult;
+                a.path = filePath;
+            }
             return a;
         });
         ccdtype = 0;
@@ -192,17 +200,22 @@ TEST_F(RecorderPanel, HeaderByteForByte) {
         std::string d1 = DateStr(), t1 = TimeStr();
         auto lines = Lines(ReadFile(path));
         ASSERT_EQ(lines.size(), 7u) << c.slope_s;
-        EXPECT_TRUE(lines[0] == "Date:\t" + d0 + "\r\n" || lines[0] == "Date:\t" + d1 + "\r\n") << lines[0];
-        EXPECT_TRUE(lines[1] == "Time:\t" + t0 + "\r\n" || lines[1] == "Time:\t" + t1 + "\r\n") << lines[1];
-        EXPECT_TRUE(std::regex_match(lines[0], std::regex("Date:\t[01][0-9]-[0-3][0-9]-[0-9]{4}\r\n")));
-        EXPECT_TRUE(std::regex_match(lines[1], std::regex("Time:\t[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\r\n")));
+        EXPECT_TRUE(lines[0] == "Date:\t" + d0 + "\r\n" || lines[0] == "Date:\t" + d1 + "\r\n")
+            << lines[0];
+        EXPECT_TRUE(lines[1] == "Time:\t" + t0 + "\r\n" || lines[1] == "Time:\t" + t1 + "\r\n")
+            << lines[1];
+        EXPECT_TRUE(
+            std::regex_match(lines[0], std::regex("Date:\t[01][0-9]-[0-3][0-9]-[0-9]{4}\r\n")));
+        EXPECT_TRUE(
+            std::regex_match(lines[1], std::regex("Time:\t[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\r\n")));
         EXPECT_EQ(lines[2], std::string("Time-Increment[s]:\t") + c.inc_s + "\r\n");
         EXPECT_EQ(lines[3], std::string("Number of Samples:\t") + c.samples_s + "\r\n");
         EXPECT_EQ(lines[4], std::string("Offset-Value [\xB5m]:\t") + c.offset_s + "\r\n");
         EXPECT_EQ(lines[5], std::string("Slope-Value [\xB5m/pixel]:\t") + c.slope_s + "\r\n");
         EXPECT_EQ(lines[6], "E-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n");
         // the micro sign is one byte, 0xB5
-        EXPECT_EQ(lines[4].size(), std::string("Offset-Value [").size() + 4 + 1 + strlen(c.offset_s) + 2);
+        EXPECT_EQ(lines[4].size(),
+                  std::string("Offset-Value [").size() + 4 + 1 + strlen(c.offset_s) + 2);
         EXPECT_EQ(static_cast<unsigned char>(lines[4][14]), 0xB5);
     }
 }
@@ -255,15 +268,15 @@ TEST_F(RecorderPanel, CalcRecTimeAndPreviews) {
     SetCtrlVal(pRecord, RECORD_NUMinctime, 60);
     rt_UserSetVal(pRecord, RECORD_NUMsample, 100);
     EXPECT_EQ(Duration(), "0/1/40/0");
-    rt_UserSetVal(pRecord, RECORD_NUMsample, 29999);          // 29999 min
+    rt_UserSetVal(pRecord, RECORD_NUMsample, 29999);   // 29999 min
     EXPECT_EQ(Duration(), "20/19/59/0");
-    rt_UserSetVal(pRecord, RECORD_NUMsample, 30000);          // at the bound: unchanged
+    rt_UserSetVal(pRecord, RECORD_NUMsample, 30000);   // at the bound: unchanged
     EXPECT_EQ(Duration(), "20/19/59/0");
-    rt_UserSetVal(pRecord, RECORD_NUMinctime, 3599);          // only the increment's bound applies
-    EXPECT_EQ(Duration(), "1249/15/40/0");                    // 30000 x 3599 s
-    rt_UserSetVal(pRecord, RECORD_NUMinctime, 3600);          // at the bound: unchanged
+    rt_UserSetVal(pRecord, RECORD_NUMinctime, 3599);   // only the increment's bound applies
+    EXPECT_EQ(Duration(), "1249/15/40/0");             // 30000 x 3599 s
+    rt_UserSetVal(pRecord, RECORD_NUMinctime, 3600);   // at the bound: unchanged
     EXPECT_EQ(Duration(), "1249/15/40/0");
-    rt_UserSetVal(pRecord, RECORD_NUMsample, 10);             // 10 x 3600 s
+    rt_UserSetVal(pRecord, RECORD_NUMsample, 10);   // 10 x 3600 s
     EXPECT_EQ(Duration(), "0/10/0/0");
     rt_UserSetVal(pRecord, RECORD_NUMinctime, 0);
     EXPECT_EQ(Duration(), "0/0/0/0");
@@ -379,7 +392,8 @@ protected:
         HoldSimulatorFactorySet();
         ccdvirtpixel = 2048;
         stop_flag = STOP_ASKED;
-        path = TempPath(std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".dat");
+        path = TempPath(
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".dat");
         remove(path.c_str());
         UseFile(path);
         watch = std::make_shared<LineWatch>();
@@ -442,7 +456,8 @@ TEST_F(RecorderSim, IncrementZeroRecordsEveryReplyAboutOneASecond) {
     double took = Record(3, 0);
     Screenshot(pRecord, "recorder-after.png");
     EXPECT_EQ(during, kRecording);
-    EXPECT_TRUE(duringText == "APPEND TO DATA-FILE..." || duringText == "DATA-RECORDER: RS-232-BUSY ...")
+    EXPECT_TRUE(duringText == "APPEND TO DATA-FILE..." ||
+                duringText == "DATA-RECORDER: RS-232-BUSY ...")
         << duringText;
     EXPECT_EQ(bg, VAL_DK_GREEN);
     EXPECT_EQ(fg, VAL_WHITE);
@@ -544,7 +559,10 @@ TEST_F(RecorderSim, MainPanelStopEndsTheRecording) {
 
 TEST_F(RecorderSim, SilentSensorTimesOutAndKeepsTheLines) {
     double silentAt = 0;
-    rt_After(1.2, [&] { sim.Command("silent on"); silentAt = Timer(); });
+    rt_After(1.2, [&] {
+        sim.Command("silent on");
+        silentAt = Timer();
+    });
     Record(100, 0);
     double end = Timer();
     // the last request went out at most 1 s before the silence; 1.5 s later it ends
@@ -669,7 +687,8 @@ TEST(RecorderKill, EveryWrittenLineIsComplete) {
     auto l = Lines(text);
     ASSERT_GE(l.size(), 10u);
     EXPECT_EQ(l[6], "E-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n");
-    for (size_t i = 7; i < l.size(); ++i) EXPECT_TRUE(std::regex_match(l[i], kDataLine)) << i << ": " << l[i];
+    for (size_t i = 7; i < l.size(); ++i)
+        EXPECT_TRUE(std::regex_match(l[i], kDataLine)) << i << ": " << l[i];
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
 }
 
@@ -688,4 +707,4 @@ TEST(RecorderKill, DISABLED_Child) {
     rt_UserClick(pRecord, RECORD_CBTNStartRecord);   // until killed
 }
 
-} // namespace
+}   // namespace

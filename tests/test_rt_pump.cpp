@@ -146,7 +146,9 @@ TEST_F(RtPump, SettingAValueReplacesTypedText) {
 
 // ---- serial: which arrivals wake the program -------------------------------------------------
 
-struct Call { int events, queued; };
+struct Call {
+    int events, queued;
+};
 std::vector<Call> g_calls;
 void Note(int port, int events, void *) { g_calls.push_back({events, GetInQLen(port)}); }
 
@@ -158,7 +160,12 @@ TEST_F(RtPump, SerialCallbackOnlyForBytesThatRaiseAnEvent) {
     ASSERT_EQ(InstallComCallback(1, LWRS_RECEIVE | LWRS_RXFLAG, 36, 0x55, Note, nullptr), 0);
     Pump(0.05);
     g_calls.clear();
-    struct Step { const char *what; std::string bytes; std::vector<int> events; int queued; };
+    struct Step {
+        const char *what;
+        std::string bytes;
+        std::vector<int> events;
+        int queued;
+    };
     const std::vector<Step> steps = {
         {"bytes one by one, below the count", std::string(10, 'A'), {}, 10},
         {"the event character below the count", std::string("B\x55", 2), {LWRS_RXFLAG}, 12},
@@ -196,7 +203,10 @@ void TakeFrame(int port, int events, void *) {
 }
 
 TEST_F(RtPump, AFrameInChunksCostsFewPassesAndOneReturn) {
-    struct Case { const char *what; int mask; };
+    struct Case {
+        const char *what;
+        int mask;
+    };
     const Case cases[] = {
         {"receive only", LWRS_RECEIVE},
         {"receive, event character, output empty (the program's mask)", 0x8006},
@@ -235,9 +245,7 @@ TEST_F(RtPump, AFrameInChunksCostsFewPassesAndOneReturn) {
             passes += p1 - p0;
             // the pump returns at its bound, 25 ms, when a loaded machine
             // stretched the frame beyond it
-            if (span < 0.022) {
-                EXPECT_EQ(r1 - r0, 1) << "frame " << f << " in " << span << " s";
-            }
+            if (span < 0.022) { EXPECT_EQ(r1 - r0, 1) << "frame " << f << " in " << span << " s"; }
         }
         EXPECT_LT(static_cast<double>(passes) / kFrames, 3.0) << passes << " passes";
         CloseCom(1);
@@ -308,4 +316,4 @@ TEST_F(RtPump, TimingWaitsAreShortAndCheap) {
     EXPECT_LT(share, 0.05);
 }
 
-} // namespace
+}   // namespace

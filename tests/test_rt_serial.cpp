@@ -108,7 +108,12 @@ std::string AllBytes() {
 TEST_F(Serial, OpenFailuresGiveTheLibraryCodes) {
     const std::string missing = "/dev/kvex-no-such-device";
     rt_SetPortTable({peer.Device(), missing});
-    struct Case { int port; long baud; int parity, bits, stop; int want; } cases[] = {
+    struct Case {
+        int port;
+        long baud;
+        int parity, bits, stop;
+        int want;
+    } cases[] = {
         {0, 19200, 0, 8, 1, RT_ERR_INVALID_PORT},
         {-1, 19200, 0, 8, 1, RT_ERR_INVALID_PORT},
         {static_cast<int>(rt_PortTable().size()) + 1, 19200, 0, 8, 1, RT_ERR_INVALID_PORT},
@@ -145,7 +150,8 @@ TEST_F(Serial, EveryCallOnAClosedPortSaysNotOpen) {
         EXPECT_EQ(FlushInQ(port), RT_ERR_PORT_NOT_OPEN);
         EXPECT_EQ(FlushOutQ(port), RT_ERR_PORT_NOT_OPEN);
         EXPECT_EQ(SetComTime(port, 1.0), RT_ERR_PORT_NOT_OPEN);
-        EXPECT_EQ(InstallComCallback(port, 0x8000, 36, 0x55, Record, nullptr), RT_ERR_PORT_NOT_OPEN);
+        EXPECT_EQ(InstallComCallback(port, 0x8000, 36, 0x55, Record, nullptr),
+                  RT_ERR_PORT_NOT_OPEN);
     }
     EXPECT_TRUE(peer.Read(1, 0.1).empty());
 }
@@ -158,7 +164,7 @@ TEST_F(Serial, PortTableGivenDevicesFirstWithoutDuplicates) {
     EXPECT_EQ(t[1], "/dev/kvex-x");
     for (size_t i = 0; i < t.size(); ++i)
         for (size_t j = i + 1; j < t.size(); ++j) EXPECT_NE(t[i], t[j]);
-    for (size_t i = 3; i < t.size(); ++i) EXPECT_LT(t[i - 1], t[i]); // the scanned rest is sorted
+    for (size_t i = 3; i < t.size(); ++i) EXPECT_LT(t[i - 1], t[i]);   // the scanned rest is sorted
 }
 
 TEST_F(Serial, BytesCrossTheLineUnchangedBothWays) {
@@ -237,7 +243,14 @@ TEST_F(Serial, FlushInQDropsQueuedAndUnreadInput) {
 // A pseudo-terminal hands the bytes on at once, but a line needs its time
 // for them: until then a flush of the output queue would drop them.
 TEST_F(Serial, OutputQueueHoldsWhatTheLineHasNotSentYet) {
-    struct Case { long baud; int parity; int bits; int stop; int count; double lineTime; } cases[] = {
+    struct Case {
+        long baud;
+        int parity;
+        int bits;
+        int stop;
+        int count;
+        double lineTime;
+    } cases[] = {
         {19200, 0, 8, 1, 36, 36 * 10 / 19200.0},   // 18.75 ms, a frame
         {9600, 0, 8, 1, 36, 36 * 10 / 9600.0},     // 37.5 ms
         {38400, 0, 8, 1, 200, 200 * 10 / 38400.0},
@@ -284,7 +297,10 @@ TEST_F(Serial, BlockingReadWaitsForTheRestUpToTheTimeout) {
         ASSERT_EQ(WaitQueued(static_cast<int>(c.now.size())), static_cast<int>(c.now.size()));
         std::thread late;
         if (!c.later.empty())
-            late = std::thread([&] { usleep(100000); peer.Write(c.later); });
+            late = std::thread([&] {
+                usleep(100000);
+                peer.Write(c.later);
+            });
         double t0 = Now();
         EXPECT_EQ(ComRd(1, buf, 36), c.want);
         double took = Now() - t0;
@@ -336,7 +352,12 @@ TEST_F(Serial, CallbackRunsOnlyFromTheEventPump) {
 }
 
 TEST_F(Serial, CallbackGetsOnlyMaskedEventsAndCanBeSuspended) {
-    struct Case { int mask; std::string bytes; bool write; int want; } cases[] = {
+    struct Case {
+        int mask;
+        std::string bytes;
+        bool write;
+        int want;
+    } cases[] = {
         {0x8000, std::string(36, 0x55), false, 0x8000},
         {0x0002, "\x55", false, 0x0002},
         {0x0002, "abc", false, 0},
@@ -406,7 +427,10 @@ TEST_F(Serial, DelayAndSleepPumpNothing) {
     ASSERT_EQ(InstallComCallback(1, 0x8000, 1, 0, Record, nullptr), 0);
     peer.Write("abc");
     ASSERT_EQ(WaitQueued(3), 3);
-    struct Case { std::function<void()> wait; double secs; } cases[] = {
+    struct Case {
+        std::function<void()> wait;
+        double secs;
+    } cases[] = {
         {[] { Delay(0.12); }, 0.12},
         {[] { Sleep(120); }, 0.12},
         {[] { Delay(-1.0); }, 0.0},
@@ -514,7 +538,7 @@ TEST(Time, TimerIsMonotonicSeconds) {
     EXPECT_LT(b - a, 0.3);
 }
 
-} // namespace
+}   // namespace
 
 // ---- the simulator as a child ----------------------------------------------
 
@@ -599,7 +623,7 @@ TEST_F(Simulator, EndsWhenTheProgramIsKilled) {
     EXPECT_FALSE(Exists(dev)) << "the simulator outlived its parent";
 }
 
-} // namespace
+}   // namespace
 
 namespace {
 
@@ -617,15 +641,16 @@ TEST_F(Serial, LowLatencyRefusedByAPtyAndAdapterTimerFromSysfs) {
         const char *content;   // nullptr: no latency_timer file
         int timerMs;
     } cases[] = {
-        {"16\n", 16}, {"1\n", 1}, {"0", 0}, {nullptr, -1}, {"", -1}, {"sixteen\n", -1}, {"-3\n", -1},
-        {"99999999999999999999\n", -1},
+        {"16\n", 16}, {"1\n", 1},        {"0", 0},     {nullptr, -1},
+        {"", -1},     {"sixteen\n", -1}, {"-3\n", -1}, {"99999999999999999999\n", -1},
     };
     setenv("RIDAR_USB_SERIAL_SYSFS", dir.c_str(), 1);
     for (const Case &c : cases) {
         const std::string file = dir + "/" + tty + "/latency_timer";
         std::remove(file.c_str());
         if (c.content) std::ofstream(file) << c.content;
-        ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0) << (c.content ? c.content : "none");
+        ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0)
+            << (c.content ? c.content : "none");
         const RtPortLatency l = rt_PortLatency(1);
         EXPECT_EQ(l.lowLatency, 0);
         EXPECT_EQ(l.timerMs, c.timerMs) << (c.content ? c.content : "none");
@@ -649,7 +674,7 @@ TEST_F(Serial, LowLatencyRefusedByAPtyAndAdapterTimerFromSysfs) {
     ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
 }
 
-} // namespace
+}   // namespace
 
 namespace {
 
@@ -701,7 +726,8 @@ TEST_F(Serial, PumpReturnsOncePerFrameNotPerChunk) {
             ComRd(1, buf, GetInQLen(1));
         }
         EXPECT_EQ(got, frames);
-        EXPECT_LT(static_cast<double>(returns) / frames, 3.0) << returns << " returns for " << frames << " frames";
+        EXPECT_LT(static_cast<double>(returns) / frames, 3.0)
+            << returns << " returns for " << frames << " frames";
         if (c.eventAt >= 0) {
             // reported before the frame was complete
             EXPECT_GE(rxflagQueued, c.eventAt);
@@ -732,4 +758,4 @@ TEST_F(Serial, PumpReturnsOncePerFrameNotPerChunk) {
     InstallComCallback(1, 0, 36, 0x55, nullptr, nullptr);
 }
 
-} // namespace
+}   // namespace

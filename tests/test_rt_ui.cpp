@@ -36,7 +36,9 @@ enum {
 };
 // clang-format on
 
-struct Ev { int panel, control, event; };
+struct Ev {
+    int panel, control, event;
+};
 std::vector<Ev> g_events;
 
 int Record(int panel, int control, int event, void *, int, int) {
@@ -64,12 +66,12 @@ protected:
         static char *argv[] = {arg0, nullptr};
         ASSERT_EQ(InitCVIRTE(1, argv), 1);
         static const RtCallbackEntry table[] = {
-            {"CC_TMAIN", Record}, {"CC_BTNCmd", Record}, {"CC_TOGGLEOn", Record},
-            {"CC_CHECKBox", Record}, {"CC_RBTA", Record}, {"CC_RBTB", Record},
-            {"CC_SWITCHMode", Record}, {"CC_NUMWord", Record}, {"CC_NUMInt", Record},
-            {"CC_NUMDouble", Record}, {"CC_NUMFloat", Record}, {"CC_RINGMode", Record},
-            {"CC_TEXTMsg", Record}, {"CC_BTNInner", Record}, {"CC_NUMInner", Record},
-            {"CC_BTNOther", Record}, {"CC_Nothing", nullptr},
+            {"CC_TMAIN", Record},      {"CC_BTNCmd", Record},   {"CC_TOGGLEOn", Record},
+            {"CC_CHECKBox", Record},   {"CC_RBTA", Record},     {"CC_RBTB", Record},
+            {"CC_SWITCHMode", Record}, {"CC_NUMWord", Record},  {"CC_NUMInt", Record},
+            {"CC_NUMDouble", Record},  {"CC_NUMFloat", Record}, {"CC_RINGMode", Record},
+            {"CC_TEXTMsg", Record},    {"CC_BTNInner", Record}, {"CC_NUMInner", Record},
+            {"CC_BTNOther", Record},   {"CC_Nothing", nullptr},
         };
         RegisterCallbacks(table, sizeof table / sizeof table[0]);
         rt_SetPopupHook(nullptr);
@@ -96,11 +98,14 @@ TEST_F(RtUi, LoadPanelFailuresGiveNegativeHandles) {
     f = fopen(empty.c_str(), "w");
     fclose(f);
     const std::string dir = Dir();
-    struct { const char *file; int id; } cases[] = {
+    struct {
+        const char *file;
+        int id;
+    } cases[] = {
         {"/nonexistent/dir/none.uir", 1},
         {junk.c_str(), 1},
         {empty.c_str(), 1},
-        {dir.c_str(), 1},            // a directory
+        {dir.c_str(), 1},   // a directory
         {nullptr, 1},
     };
     for (auto &c : cases) EXPECT_LT(LoadPanel(0, c.file, c.id), 0) << (c.file ? c.file : "null");
@@ -121,12 +126,12 @@ TEST_F(RtUi, EveryLoadIsAFreshIndependentPanel) {
     GetCtrlVal(q, NUMWord, &b);
     EXPECT_EQ(a, 11);
     EXPECT_EQ(b, 22);
-    EXPECT_EQ(rt_IsShown(q), 0);  // loaded hidden
+    EXPECT_EQ(rt_IsShown(q), 0);   // loaded hidden
     EXPECT_EQ(DiscardPanel(q), 0);
     EXPECT_LT(DisplayPanel(q), 0);
     EXPECT_LT(DiscardPanel(q), 0);
     EXPECT_EQ(rt_Find(p, "NUMWord"), NUMWord);
-    EXPECT_EQ(rt_Find(p, "LABELPlain"), -1);  // no id: not addressable
+    EXPECT_EQ(rt_Find(p, "LABELPlain"), -1);   // no id: not addressable
     EXPECT_EQ(rt_Find(p, "NoSuch"), -1);
 }
 
@@ -162,7 +167,7 @@ TEST_F(RtUi, InvalidHandlesAndControlsAreRefusedNotCrashed) {
         rt_UserSetVal(b[0], b[1], 1);
         EXPECT_EQ(rt_GetCtrlText(b[0], b[1]), "");
     }
-    EXPECT_STREQ(buf, "");  // a failed read leaves a terminated, empty string
+    EXPECT_STREQ(buf, "");   // a failed read leaves a terminated, empty string
     EXPECT_LT(DisplayPanel(0), 0);
     EXPECT_LT(HidePanel(77), 0);
     EXPECT_LT(SetActivePanel(77), 0);
@@ -186,7 +191,14 @@ TEST_F(RtUi, InvalidHandlesAndControlsAreRefusedNotCrashed) {
 // ---- events ------------------------------------------------------------------------------
 
 TEST_F(RtUi, OperatorActionsRaiseTheEventsOfTheirKind) {
-    struct Case { const char *what; int control; bool click; double value; std::vector<int> events; double after; };
+    struct Case {
+        const char *what;
+        int control;
+        bool click;
+        double value;
+        std::vector<int> events;
+        double after;
+    };
     std::vector<Case> cases = {
         {"command button", BTNCmd, true, 0, {EVENT_LEFT_CLICK, EVENT_COMMIT}, -1},
         {"toggle on", TOGGLEOn, true, 0, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
@@ -250,16 +262,17 @@ TEST_F(RtUi, ProgramSetValuesRaiseNoEvent) {
         ReplaceTextBoxLine(p, TEXTBox, 2, "line");
         SetCtrlAttribute(p, CTRLGroup, ATTR_DIMMED, 1 - round);
         SetActiveCtrl(p, NUMWord);
-        SetActiveCtrl(p, NUMInt);  // the focus leaves a numeric whose value the program changed
+        SetActiveCtrl(p, NUMInt);   // the focus leaves a numeric whose value the program changed
         Pump(0.05);
     }
-    EXPECT_TRUE(g_events.empty()) << g_events.size() << " events, first on control " << g_events[0].control;
+    EXPECT_TRUE(g_events.empty()) << g_events.size() << " events, first on control "
+                                  << g_events[0].control;
 }
 
 TEST_F(RtUi, SwitchShowsItsOnAndOffTexts) {
-    EXPECT_EQ(rt_GetCtrlText(p, SWITCHMode), "Manual");  // off text of the file
+    EXPECT_EQ(rt_GetCtrlText(p, SWITCHMode), "Manual");   // off text of the file
     SetCtrlVal(p, SWITCHMode, 1);
-    EXPECT_EQ(rt_GetCtrlText(p, SWITCHMode), "ON");      // none in the file
+    EXPECT_EQ(rt_GetCtrlText(p, SWITCHMode), "ON");   // none in the file
     SetCtrlVal(p, SWITCHMode, 0);
     EXPECT_EQ(SetCtrlAttribute(p, SWITCHMode, ATTR_ON_TEXT, "Analog"), 0);
     EXPECT_EQ(SetCtrlAttribute(p, SWITCHMode, ATTR_OFF_TEXT, "Digital"), 0);
@@ -311,7 +324,7 @@ TEST_F(RtUi, DimmedContainerDimsWhatItHoldsButReportsOwnSetting) {
     rt_UserClick(p, BTNInner);
     rt_UserSetVal(p, NUMInner, 5);
     EXPECT_TRUE(g_events.empty()) << "a dimmed container let an operator action through";
-    rt_UserClick(p, BTNCmd);  // outside the container
+    rt_UserClick(p, BTNCmd);   // outside the container
     EXPECT_EQ(EventsOf(BTNCmd).size(), 2u);
 
     // an inner control dimmed on its own stays dimmed when the container wakes
@@ -386,7 +399,10 @@ TEST_F(RtUi, WordNumericTruncatesAndWrapsEveryInput) {
         EXPECT_EQ(GetCtrlVal(p, NUMWord, &w), 0);
         EXPECT_EQ(w, c.out);
     }
-    struct { int in; uint16_t out; } icases[] = {{-1, 65535}, {65537, 1}, {INT_MIN, 0}, {INT_MAX, 65535}};
+    struct {
+        int in;
+        uint16_t out;
+    } icases[] = {{-1, 65535}, {65537, 1}, {INT_MIN, 0}, {INT_MAX, 65535}};
     for (auto &c : icases) {
         SetCtrlVal(p, NUMWord, c.in);
         uint16_t w = 1;
@@ -400,7 +416,13 @@ TEST_F(RtUi, WordNumericTruncatesAndWrapsEveryInput) {
 }
 
 TEST_F(RtUi, ReadsConvertWithoutUndefinedBehaviour) {
-    struct { double set; uint16_t w; int i; unsigned u; float f; } cases[] = {
+    struct {
+        double set;
+        uint16_t w;
+        int i;
+        unsigned u;
+        float f;
+    } cases[] = {
         {70000.9, 4464, 70000, 70000u, 70000.9f},
         {-2.75, 65534, -2, 4294967294u, -2.75f},
         {999999.5, 16959, 999999, 999999u, 999999.5f},
@@ -426,7 +448,10 @@ TEST_F(RtUi, ReadsConvertWithoutUndefinedBehaviour) {
         EXPECT_DOUBLE_EQ(d, c.set);
     }
     // integer numeric: truncation toward zero, limits of the file
-    struct { double in; int out; } ic[] = {{3.9, 3}, {-3.9, -3}, {NAN, 0}, {1e30, 1000}, {-1e30, -1000}, {-INFINITY, 0}};
+    struct {
+        double in;
+        int out;
+    } ic[] = {{3.9, 3}, {-3.9, -3}, {NAN, 0}, {1e30, 1000}, {-1e30, -1000}, {-INFINITY, 0}};
     for (auto &c : ic) {
         SetCtrlVal(p, NUMInt, c.in);
         int v = 99;
@@ -434,7 +459,9 @@ TEST_F(RtUi, ReadsConvertWithoutUndefinedBehaviour) {
         EXPECT_EQ(v, c.out) << c.in;
     }
     // double numeric: out of range values are held at the limits, non-finite become 0
-    struct { double in, out; } dc[] = {{1e9, 1e6}, {-1e9, -1e6}, {NAN, 0}, {INFINITY, 0}};
+    struct {
+        double in, out;
+    } dc[] = {{1e9, 1e6}, {-1e9, -1e6}, {NAN, 0}, {INFINITY, 0}};
     for (auto &c : dc) {
         SetCtrlVal(p, NUMDouble, c.in);
         double v = 99;
@@ -498,10 +525,11 @@ TEST_F(RtUi, StringsAreTerminatedAndCutToTheBuffer) {
 // ---- rings and text boxes ---------------------------------------------------------------------
 
 TEST_F(RtUi, RingItemsCarryTheirValues) {
-    EXPECT_EQ(rt_GetListItems(p, RINGMode), (std::vector<std::string>{"DIRECT", "MAXIMA", "MINIMA"}));
+    EXPECT_EQ(rt_GetListItems(p, RINGMode),
+              (std::vector<std::string>{"DIRECT", "MAXIMA", "MINIMA"}));
     int v = -1;
     GetCtrlVal(p, RINGMode, &v);
-    EXPECT_EQ(v, 0);  // items of the file: value = index
+    EXPECT_EQ(v, 0);   // items of the file: value = index
     SetCtrlVal(p, RINGMode, 2);
     EXPECT_EQ(rt_GetCtrlText(p, RINGMode), "MINIMA");
 
@@ -516,7 +544,8 @@ TEST_F(RtUi, RingItemsCarryTheirValues) {
     EXPECT_EQ(InsertListItem(p, RINGMode, 0, "first", 9), 0);
     EXPECT_LT(InsertListItem(p, RINGMode, 7, "beyond", 1), 0);
     EXPECT_LT(InsertListItem(p, RINGMode, -2, "before", 1), 0);
-    EXPECT_EQ(rt_GetListItems(p, RINGMode), (std::vector<std::string>{"first", "/dev/pts/3", "/dev/ttyS0"}));
+    EXPECT_EQ(rt_GetListItems(p, RINGMode),
+              (std::vector<std::string>{"first", "/dev/pts/3", "/dev/ttyS0"}));
     GetNumListItems(p, RINGMode, &n);
     EXPECT_EQ(n, 3);
     // clang-format off
@@ -536,7 +565,7 @@ TEST_F(RtUi, RingItemsCarryTheirValues) {
     GetCtrlVal(p, RINGMode, &v);
     EXPECT_EQ(v, 3);
     g_events.clear();
-    rt_UserSetVal(p, RINGMode, 42);  // no such item: nothing happens
+    rt_UserSetVal(p, RINGMode, 42);   // no such item: nothing happens
     EXPECT_TRUE(g_events.empty());
 
     char label[8];
@@ -548,7 +577,12 @@ TEST_F(RtUi, RingItemsCarryTheirValues) {
 }
 
 TEST_F(RtUi, TextBoxLinesAreReplacedAndPadded) {
-    struct { const char *op; int line; const char *text; const char *expect; } steps[] = {
+    struct {
+        const char *op;
+        int line;
+        const char *text;
+        const char *expect;
+    } steps[] = {
         {"reset", 0, "Sensor", "Sensor"},
         {"line", 3, "Firmware 252", "Sensor\n\n\nFirmware 252"},
         {"line", 0, "CCD 104", "CCD 104\n\n\nFirmware 252"},
@@ -615,12 +649,13 @@ TEST_F(RtUi, GraphRectanglesCursorsAndAxes) {
     EXPECT_EQ(lo, 1.0);
     EXPECT_EQ(hi, 1024.0);
     rt_GetAxisRange(p, GRAPHBar, VAL_LEFT_YAXIS, &lo, &hi);
-    EXPECT_EQ(lo, 0.0);  // from the resource file
+    EXPECT_EQ(lo, 0.0);   // from the resource file
     EXPECT_EQ(hi, 1.0);
     // unusable ranges are refused and the old one stays
     double bad[][2] = {{5, 5}, {10, 1}, {NAN, 1}, {0, INFINITY}};
     for (auto &b : bad) {
-        EXPECT_EQ(SetAxisScalingMode(p, GRAPHBar, VAL_XAXIS, VAL_MANUAL, b[0], b[1]), RT_UIE_BAD_VALUE);
+        EXPECT_EQ(SetAxisScalingMode(p, GRAPHBar, VAL_XAXIS, VAL_MANUAL, b[0], b[1]),
+                  RT_UIE_BAD_VALUE);
         rt_GetAxisRange(p, GRAPHBar, VAL_XAXIS, &lo, &hi);
         EXPECT_EQ(lo, 1.0);
         EXPECT_EQ(hi, 1024.0);
@@ -678,10 +713,10 @@ TEST_F(RtUi, PlotXYTakesEachDataType) {
     uint16_t yw[4] = {0, 65535, 100, 7};
     int yi[4] = {-5, 0, 5, INT_MAX};
     double yd[4] = {0.25, -1e9, 3, 4};
-    int hw = PlotXY(p, GRAPHBar, xd, yw, 4, VAL_DOUBLE, VAL_UNSIGNED_SHORT_INTEGER, VAL_CONNECTED_POINTS,
-                    VAL_SIMPLE_DOT, VAL_SOLID, 1, VAL_RED);
-    int hi = PlotXY(p, GRAPHBar, yi, yd, 4, VAL_INTEGER, VAL_DOUBLE, VAL_CONNECTED_POINTS, VAL_SIMPLE_DOT,
-                    VAL_SOLID, 1, VAL_BLACK);
+    int hw = PlotXY(p, GRAPHBar, xd, yw, 4, VAL_DOUBLE, VAL_UNSIGNED_SHORT_INTEGER,
+                    VAL_CONNECTED_POINTS, VAL_SIMPLE_DOT, VAL_SOLID, 1, VAL_RED);
+    int hi = PlotXY(p, GRAPHBar, yi, yd, 4, VAL_INTEGER, VAL_DOUBLE, VAL_CONNECTED_POINTS,
+                    VAL_SIMPLE_DOT, VAL_SOLID, 1, VAL_BLACK);
     ASSERT_GT(hw, 0);
     ASSERT_GT(hi, 0);
     auto plots = rt_GetPlots(p, GRAPHBar);
@@ -719,7 +754,8 @@ TEST_F(RtUi, StripChartShowsTheLastHundredOfEachTraceNewestLast) {
     ASSERT_EQ(SetCtrlAttribute(p, STRIPRaw, ATTR_SCROLL_MODE, 1), 0);
     ASSERT_EQ(SetCtrlAttribute(p, STRIPRaw, ATTR_NUM_TRACES, 6), 0);
     const int colors[6] = {VAL_DK_GREEN, VAL_DK_GREEN, VAL_BLACK, VAL_RED, VAL_RED, VAL_RED};
-    for (int t = 1; t <= 6; ++t) EXPECT_EQ(SetTraceAttribute(p, STRIPRaw, t, ATTR_TRACE_COLOR, colors[t - 1]), 0);
+    for (int t = 1; t <= 6; ++t)
+        EXPECT_EQ(SetTraceAttribute(p, STRIPRaw, t, ATTR_TRACE_COLOR, colors[t - 1]), 0);
     EXPECT_EQ(SetTraceAttribute(p, STRIPRaw, 0, ATTR_TRACE_COLOR, 0), RT_UIE_BAD_VALUE);
     EXPECT_EQ(SetTraceAttribute(p, STRIPRaw, 7, ATTR_TRACE_COLOR, 0), RT_UIE_BAD_VALUE);
     EXPECT_EQ(SetTraceAttribute(p, STRIPRaw, 1, 999, 0), RT_UIE_BAD_ATTR);
@@ -761,13 +797,14 @@ TEST_F(RtUi, StripChartShowsTheLastHundredOfEachTraceNewestLast) {
         {one, 6, -1, 0, VAL_DOUBLE}, {one, 6, 0, -1, VAL_DOUBLE}, {one, 6, 0, 0, 3},
     };
     // clang-format on
-    for (auto &b : bad) EXPECT_EQ(PlotStripChart(p, STRIPRaw, b.d, b.n, b.start, b.skip, b.type), RT_UIE_BAD_VALUE);
+    for (auto &b : bad)
+        EXPECT_EQ(PlotStripChart(p, STRIPRaw, b.d, b.n, b.start, b.skip, b.type), RT_UIE_BAD_VALUE);
     EXPECT_EQ(rt_GetStrip(p, STRIPRaw).points, s.points);
 }
 
 TEST_F(RtUi, StripChartWindowTypesAndTraceCount) {
     SetCtrlAttribute(p, STRIPRaw, ATTR_NUM_TRACES, 2);
-    SetCtrlAttribute(p, STRIPRaw, ATTR_POINTS_PER_SCREEN, 4);  // shows 3
+    SetCtrlAttribute(p, STRIPRaw, ATTR_POINTS_PER_SCREEN, 4);   // shows 3
     uint16_t w[4] = {1, 10, 2, 20};
     int iv[6] = {-3, 30, -4, 40, -5, 50};
     EXPECT_EQ(PlotStripChart(p, STRIPRaw, w, 4, 0, 0, VAL_UNSIGNED_SHORT_INTEGER), 0);
@@ -802,7 +839,10 @@ TEST_F(RtUi, StripChartWindowTypesAndTraceCount) {
 TEST_F(RtUi, PopupHookAnswersAndSeesWhatWasAsked) {
     std::vector<RtPopup> asked;
     RtPopupAnswer next;
-    rt_SetPopupHook([&](const RtPopup &pp) { asked.push_back(pp); return next; });
+    rt_SetPopupHook([&](const RtPopup &pp) {
+        asked.push_back(pp);
+        return next;
+    });
     MessagePopup("Attention !!!", "Wrong sensor series");
     next.result = 1;
     EXPECT_NE(ConfirmPopup("ATTENTION!", "Output-File already exist! - Overwrite ?"), 0);
@@ -830,8 +870,10 @@ TEST_F(RtUi, PopupHookAnswersAndSeesWhatWasAsked) {
     for (auto &c : cases) {
         next.result = c.result;
         next.path = c.path;
-        EXPECT_EQ(FileSelectPopup("/proj", "RECORD.DAT", "*.dat", "K-VEX-Series Recorder-File:", "OK", 0, 1, 1,
-                                  1, path, c.bufSize), c.rc) << c.path;
+        EXPECT_EQ(FileSelectPopup("/proj", "RECORD.DAT", "*.dat",
+                                  "K-VEX-Series Recorder-File:", "OK", 0, 1, 1, 1, path, c.bufSize),
+                  c.rc)
+            << c.path;
         EXPECT_STREQ(path, c.after);
     }
     const RtPopup &f = asked.back();
@@ -947,7 +989,6 @@ TEST_F(RtUi, CallbackMayDiscardItsOwnPanel) {
     RegisterCallbacks(back, 1);
 }
 
-
 // The same events come from real widget input, not only from the hooks.
 using drive::SendClick;
 using drive::SendKey;
@@ -961,9 +1002,15 @@ TEST_F(RtUi, RealWidgetInputRaisesTheSameEvents) {
     auto *chk = WidgetAs<QAbstractButton>(p, "CHECKBox");
     auto *ring = WidgetAs<QComboBox>(p, "RINGMode");
     ASSERT_TRUE(num && btn && chk && ring);
-    QWidget *edit = num->findChild<QWidget *>();  // the spin box's line edit
+    QWidget *edit = num->findChild<QWidget *>();   // the spin box's line edit
     ASSERT_TRUE(edit);
-    struct Step { const char *what; std::function<void()> act; int control; std::vector<int> events; double value; };
+    struct Step {
+        const char *what;
+        std::function<void()> act;
+        int control;
+        std::vector<int> events;
+        double value;
+    };
     // clang-format off
     std::vector<Step> steps = {
         {"arrow up", [&] { SendKey(num, Qt::Key_Up); }, NUMWord, {EVENT_VAL_CHANGED, EVENT_COMMIT}, 1},
@@ -1002,7 +1049,6 @@ TEST_F(RtUi, RealWidgetInputRaisesTheSameEvents) {
     EXPECT_TRUE(g_events.empty());
 }
 
-
 // A frame of the run loop redraws the bar graph and the strip chart; at the
 // line's pace of about 27 frames a second the drawing must leave time over.
 TEST_F(RtUi, TimingFrameRedrawIsCheap) {
@@ -1028,14 +1074,16 @@ TEST_F(RtUi, TimingFrameRedrawIsCheap) {
         SetCtrlAttribute(p, STRIPRaw, ATTR_POINTS_PER_SCREEN, 101);
         SetCtrlAttribute(p, STRIPRaw, ATTR_SCROLL_MODE, 1);
         SetAxisScalingMode(p, STRIPRaw, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, 1024.0);
-        for (int t = 1; t <= 6; ++t) SetTraceAttribute(p, STRIPRaw, t, ATTR_TRACE_COLOR, colors[t - 1]);
+        for (int t = 1; t <= 6; ++t)
+            SetTraceAttribute(p, STRIPRaw, t, ATTR_TRACE_COLOR, colors[t - 1]);
         SetCtrlAttribute(p, STRIPRaw, ATTR_NUM_TRACES, 6);
         PlotStripChart(p, STRIPRaw, hist, 600, 0, 0, VAL_DOUBLE);
         ProcessSystemEvents();
     }
     Pump(0.02);
     double cpu = CpuSeconds() - c0, wall = Now() - t0;
-    EXPECT_LT(cpu / frames, 0.005) << "CPU per frame " << cpu / frames * 1000 << " ms, wall " << wall;
+    EXPECT_LT(cpu / frames, 0.005)
+        << "CPU per frame " << cpu / frames * 1000 << " ms, wall " << wall;
     // what the tests read is what the last frame drew
     EXPECT_EQ(rt_GetPlots(p, GRAPHBar).size(), 4u);
     RtStrip s = rt_GetStrip(p, STRIPRaw);
@@ -1074,13 +1122,16 @@ TEST_F(RtUi, SavedPanelImageIsAPngOfThePanelsSize) {
     EXPECT_LT(rt_SavePanelImage(p, 0, nullptr), 0);
 }
 
-}  // namespace
+}   // namespace
 
 // ---- the program's own resource file ------------------------------------------------------------
 
 namespace {
 
-struct Def { std::string panel, name; int id; };
+struct Def {
+    std::string panel, name;
+    int id;
+};
 
 std::vector<Def> ControlIdsOfPanelsHeader() {
     std::vector<Def> out;
@@ -1094,7 +1145,9 @@ std::vector<Def> ControlIdsOfPanelsHeader() {
         if (sscanf(line, "#define %127s %d", name, &id) != 2) continue;
         std::string n = name;
         for (const char *pre : {"PANEL_", "POPUP_", "RECORD_"})
-            if (n.rfind(pre, 0) == 0) out.push_back({std::string(pre, std::strlen(pre) - 1), n.substr(std::strlen(pre)), id});
+            if (n.rfind(pre, 0) == 0)
+                out.push_back(
+                    {std::string(pre, std::strlen(pre) - 1), n.substr(std::strlen(pre)), id});
     }
     fclose(f);
     return out;
@@ -1126,7 +1179,8 @@ TEST_F(RtUi, ProgramResourceFileHoldsEveryControlOfThePanelsHeader) {
             EXPECT_EQ(GetCtrlVal(ph, d.id, &dv), 0);
         } else if (StartsWith(n, "DROP") || StartsWith(n, "RING")) {
             EXPECT_EQ(GetNumListItems(ph, d.id, &n2), 0);
-        } else if (StartsWith(n, "RBT") || StartsWith(n, "TOGG") || StartsWith(n, "Check") || StartsWith(n, "SWITCH")) {
+        } else if (StartsWith(n, "RBT") || StartsWith(n, "TOGG") || StartsWith(n, "Check") ||
+                   StartsWith(n, "SWITCH")) {
             EXPECT_EQ(GetCtrlVal(ph, d.id, &dv), 0);
             EXPECT_TRUE(dv == 0 || dv == 1);
         } else if (StartsWith(n, "TEXT")) {
@@ -1136,4 +1190,4 @@ TEST_F(RtUi, ProgramResourceFileHoldsEveryControlOfThePanelsHeader) {
     for (int id = 1; id <= 3; ++id) DiscardPanel(h[id]);
 }
 
-}  // namespace
+}   // namespace

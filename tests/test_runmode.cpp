@@ -18,9 +18,6 @@
 
 namespace {
 
-
-
-
 struct LockState {
     int a = -1, b = -1, c = -1, video = -1, strip = -1, ram = -1, eeprom = -1, file = -1;
     int stop = -1;
@@ -41,11 +38,12 @@ LockState Locks() {
 }
 
 std::string Measurement(int ledge, int redge, int setpoint) {
-    return MakeFrame(0xAA, 8, {ledge, redge, redge - ledge, 20000, 0, setpoint, 50, 2, 100, 100,
-                               0, 0, 0, 0, 0, 0});
+    return MakeFrame(
+        0xAA, 8,
+        {ledge, redge, redge - ledge, 20000, 0, setpoint, 50, 2, 100, 100, 0, 0, 0, 0, 0, 0});
 }
 
-} // namespace
+}   // namespace
 
 // ---------------------------------------------------------------- scripted peer
 
@@ -64,9 +62,23 @@ protected:
 };
 
 TEST_F(RunPeer, EachRequestCarriesTheLastReportedSetpoint) {
-    power = 500; rs232Mode = 0; vThd = 512; anaMode = 2; polarity = 1; eMode = 2;
-    eBeg = 3; eEnd = 2000; tVal = 512; tTol = 100; opMode = 1; eHardware = 0;
-    slope = 1024; intersect = 30000; average = 16; deltaTol = 9; trigMode = 4;
+    power = 500;
+    rs232Mode = 0;
+    vThd = 512;
+    anaMode = 2;
+    polarity = 1;
+    eMode = 2;
+    eBeg = 3;
+    eEnd = 2000;
+    tVal = 512;
+    tTol = 100;
+    opMode = 1;
+    eHardware = 0;
+    slope = 1024;
+    intersect = 30000;
+    average = 16;
+    deltaTol = 9;
+    trigMode = 4;
     SetPanelValues();
     SetCtrlVal(pHandle, PANEL_NUMSetpoint, 999);   // an unsent edit is not part of the run
     SelectTarget(EEPROM);
@@ -97,8 +109,9 @@ TEST_F(RunPeer, EachRequestCarriesTheLastReportedSetpoint) {
     (void)t0;
 
     ASSERT_EQ(requests.size(), 4u);
-    EXPECT_EQ(requests[0], MakeFrame(0x55, 8, {500, 0, 512, 2, 1, 2, 3, 2000, 512, 100, 1, 0,
-                                               1024, 30000, 16, 4}));
+    EXPECT_EQ(
+        requests[0],
+        MakeFrame(0x55, 8, {500, 0, 512, 2, 1, 2, 3, 2000, 512, 100, 1, 0, 1024, 30000, 16, 4}));
     EXPECT_EQ(FrameWord(requests[1], 8), 700);
     EXPECT_EQ(FrameWord(requests[2], 8), 701);
     EXPECT_EQ(FrameWord(requests[3], 8), 702);
@@ -208,7 +221,7 @@ TEST_F(RunSim, PlotsFramesStopsAndRunsAgain) {
     const double stopLag = Since(stopAt);
     const long f1 = Frames();
 
-    EXPECT_LT(stopLag, 0.1);               // ends after the current pass
+    EXPECT_LT(stopLag, 0.1);   // ends after the current pass
     EXPECT_LE(f1 - framesAtStop, 1);
     EXPECT_GT(f1 - f0, 25);
     EXPECT_EQ(stop_flag, STOP_ASKED);

@@ -82,7 +82,10 @@ public:
             pollfd p{fd, POLLIN, 0};
             if (poll(&p, 1, static_cast<int>(left * 1000) + 1) <= 0) continue;
             if (p.revents & (POLLHUP | POLLERR)) {
-                if (!(p.revents & POLLIN)) { hungUp = true; break; }
+                if (!(p.revents & POLLIN)) {
+                    hungUp = true;
+                    break;
+                }
             }
             char buf[1024];
             ssize_t r = read(fd, buf, std::min(sizeof buf, n - out.size()));
@@ -129,7 +132,8 @@ public:
 TEST(SimOrders, EchoReturnsSyncOrderAndPayload) {
     Line l;
     ASSERT_TRUE(l.Start(kQuiet));
-    const Words cases[] = {{}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+    const Words cases[] = {{},
+                           {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
                            {0xFFFF, 0x8000, 0x00FF, 0xFF00}};
     for (const Words &w : cases) {
         std::string want = MakeFrame(0x00AA, 5, w);
@@ -202,13 +206,13 @@ TEST(SimOrders, ParameterSetsInRamAndEeprom) {
     EXPECT_EQ(l.Ask(4, {}, 36), MakeFrame(0x00AA, 4, kFactory));
 
     const Words a = {1000, 1, 950, 7, 1, 4, 10, 2000, 700, 33, 1, 3, 20480, 29500, 1024, 5};
-    l.Send(MakeFrame(0x55, 1, a));           // store in RAM: no answer
+    l.Send(MakeFrame(0x55, 1, a));   // store in RAM: no answer
     EXPECT_TRUE(l.Quiet());
     EXPECT_EQ(l.Ask(2, {}, 36), MakeFrame(0x00AA, 2, a));
     EXPECT_EQ(l.Ask(4, {}, 36), MakeFrame(0x00AA, 4, kFactory));
 
     const Words b = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 65535};
-    l.Send(MakeFrame(0x55, 3, b));           // EEPROM and RAM: no answer
+    l.Send(MakeFrame(0x55, 3, b));   // EEPROM and RAM: no answer
     EXPECT_TRUE(l.Quiet());
     EXPECT_EQ(l.Ask(4, {}, 36), MakeFrame(0x00AA, 4, b));
     EXPECT_EQ(l.Ask(2, {}, 36), MakeFrame(0x00AA, 2, b));
@@ -262,7 +266,8 @@ TEST(SimOrders, EepromFileKeepsTheSetAcrossRuns) {
     EXPECT_EQ(ReadFile(path), "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n65535\n");
 
     // damaged files: factory defaults, and the file is left as it was
-    const char *damaged[] = {"1\n2\n3\n", "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n65536\n",
+    const char *damaged[] = {"1\n2\n3\n",
+                             "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n65536\n",
                              "1\n2\nx\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n",
                              "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n17\n", ""};
     for (const char *content : damaged) {
@@ -497,7 +502,8 @@ TEST(SimScenes, UmValueWithBothSlopeScales) {
 
 TEST(SimScenes, MotionAndNoiseMoveTheEdges) {
     Line l;
-    ASSERT_TRUE(l.Start({"--fast", "--motion", "100", "0.4", "--noise", "2", "--video-noise", "5"}));
+    ASSERT_TRUE(
+        l.Start({"--fast", "--motion", "100", "0.4", "--noise", "2", "--video-noise", "5"}));
     int lo = 65535, hi = 0;
     for (int i = 0; i < 20; ++i) {
         Words m = l.Measure();
@@ -517,7 +523,7 @@ struct FaultCase {
     const char *name;
     std::vector<std::string> args;
     int order;
-    size_t expect;                                 // bytes expected
+    size_t expect;   // bytes expected
     std::function<void(const std::string &)> check;
 };
 
@@ -558,7 +564,8 @@ TEST(SimFaults, EachFaultDoesWhatItSays) {
     for (const FaultCase &c : cases) {
         Line l;
         ASSERT_TRUE(l.Start(Args(c.args))) << c.name;
-        std::string r = l.Ask(c.order, {7}, c.expect == 0 ? 1 : c.expect, c.expect == 0 ? 0.3 : 1.0);
+        std::string r =
+            l.Ask(c.order, {7}, c.expect == 0 ? 1 : c.expect, c.expect == 0 ? 0.3 : 1.0);
         c.check(r);
         EXPECT_EQ(r.size(), c.expect) << c.name;
         EXPECT_TRUE(l.Quiet(0.1)) << c.name;
@@ -650,7 +657,10 @@ TEST(SimLine, PacedAtLineSpeed) {
     Line l;
     ASSERT_TRUE(l.Start({"--noise", "0", "--video-noise", "0"}));
     const double byteTime = 10.0 / 19200;
-    struct { int order; size_t n; } cases[] = {{11, 512}, {9, 128}, {5, 36}, {7, 72}};
+    struct {
+        int order;
+        size_t n;
+    } cases[] = {{11, 512}, {9, 128}, {5, 36}, {7, 72}};
     for (auto c : cases) {
         double t0 = Now(), first = 0, last = 0;
         l.Send(MakeFrame(0x55, c.order, {}));
@@ -752,7 +762,8 @@ TEST(SimLine, TimingAdapterLatencyHoldsBytesUntilTheTimerRunsOut) {
 // packet's worth (62 bytes) goes without waiting.
 TEST(SimLine, TimingAdapterLatencyWithFastAnswers) {
     Line l;
-    ASSERT_TRUE(l.Start({"--fast", "--noise", "0", "--video-noise", "0", "--adapter-latency", "20"}));
+    ASSERT_TRUE(
+        l.Start({"--fast", "--noise", "0", "--video-noise", "0", "--adapter-latency", "20"}));
     l.Send(MakeFrame(0x55, 5, {1}));
     double first1 = 0, first2 = 0;
     ASSERT_EQ(l.Read(36, 1.0, &first1).size(), 36u);
@@ -845,9 +856,9 @@ TEST(SimControl, ObjectCommandMovesTheObject) {
 TEST(SimControl, BadCommandsAreRefusedAndChangeNothing) {
     Line l;
     ASSERT_TRUE(l.Start(kQuiet));
-    const char *bad[] = {"object 5", "object 700 300", "object a b", "bogus", "late -1",
-                         "short x", "ccdtype 65536", "device /dev/null", "garbage 2", "fault-order x",
-                         "noise nan"};
+    const char *bad[] = {"object 5",  "object 700 300", "object a b",    "bogus",
+                         "late -1",   "short x",        "ccdtype 65536", "device /dev/null",
+                         "garbage 2", "fault-order x",  "noise nan"};
     for (const char *c : bad) {
         size_t before = l.Count("error: ");
         l.sim.Command(c);
@@ -859,7 +870,8 @@ TEST(SimControl, BadCommandsAreRefusedAndChangeNothing) {
     l.sim.Command(longLine);
     EXPECT_NE(l.sim.Output(2.0, "too long").find("too long"), std::string::npos);
     EXPECT_EQ(l.Measure()[0], 400);
-    EXPECT_EQ(l.Ask(10, {}, 36), MakeFrame(0x00AA, 10, {2, 1024, 0, 100, 2048, 2, 1, 2048, 252, 0, 1024}));
+    EXPECT_EQ(l.Ask(10, {}, 36),
+              MakeFrame(0x00AA, 10, {2, 1024, 0, 100, 2048, 2, 1, 2048, 252, 0, 1024}));
 }
 
 TEST(SimControl, StatsCommandAndCountersOnExit) {
@@ -873,9 +885,13 @@ TEST(SimControl, StatsCommandAndCountersOnExit) {
     EXPECT_TRUE(l.Quiet(0.1));
     l.sim.Command("stats");
     std::string out = l.sim.Output(2.0, "stats end");
-    EXPECT_NE(out.find("stats requests 1=1 2=0 3=0 4=0 5=1 6=0 7=0 8=2 9=0 10=0 11=1 12=0 other=0 total=5"),
-              std::string::npos) << out;
-    EXPECT_NE(out.find("stats sent answers=4 frames=3 blocks=1 bytes=620"), std::string::npos) << out;
+    EXPECT_NE(
+        out.find(
+            "stats requests 1=1 2=0 3=0 4=0 5=1 6=0 7=0 8=2 9=0 10=0 11=1 12=0 other=0 total=5"),
+        std::string::npos)
+        << out;
+    EXPECT_NE(out.find("stats sent answers=4 frames=3 blocks=1 bytes=620"), std::string::npos)
+        << out;
     EXPECT_NE(out.find("stats received bytes=180"), std::string::npos) << out;
     l.sim.Stop();   // SIGTERM
     out = l.sim.Output();
@@ -905,8 +921,9 @@ TEST(SimControl, EndOfInputEndsOnlyWhenAsked) {
 
 TEST(SimControl, BadOptionsStopTheStart) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--bogus"}, {"--ccdtype"}, {"--ccdtype", "70000"}, {"--object", "1"},
-        {"--late", "x"}, {"--device", "/nonexistent/tty"}, {"stray"}};
+        {"--bogus"},       {"--ccdtype"},   {"--ccdtype", "70000"},
+        {"--object", "1"}, {"--late", "x"}, {"--device", "/nonexistent/tty"},
+        {"stray"}};
     SimProcess sim;
     for (const auto &args : bad) {
         int status = 0;
@@ -925,11 +942,12 @@ TEST(SimControl, HelpDocumentsOptionsAndCommands) {
     while (fgets(buf, sizeof buf, f)) out += buf;
     EXPECT_EQ(pclose(f), 0);
     for (const char *name :
-         {"--device", "--fast", "--exit-on-eof", "--ccdtype", "--ccdmaxpixel", "--ccdresolution",
-          "--pcbtype", "--ccdvirtpixel", "--softversion", "--hwtype", "--adcmax", "--firmware",
-          "--eeprom", "--object", "--motion", "--noise", "--silent", "--no-answer", "--late",
-          "--short", "--extra", "--bad-sync", "--hw-header", "--garbage", "--silent-after",
-          "--close-after", "stats", "object LEFT RIGHT", "quit"})
+         {"--device",        "--fast",     "--exit-on-eof",     "--ccdtype",     "--ccdmaxpixel",
+          "--ccdresolution", "--pcbtype",  "--ccdvirtpixel",    "--softversion", "--hwtype",
+          "--adcmax",        "--firmware", "--eeprom",          "--object",      "--motion",
+          "--noise",         "--silent",   "--no-answer",       "--late",        "--short",
+          "--extra",         "--bad-sync", "--hw-header",       "--garbage",     "--silent-after",
+          "--close-after",   "stats",      "object LEFT RIGHT", "quit"})
         EXPECT_NE(out.find(name), std::string::npos) << name;
 }
 
@@ -943,7 +961,8 @@ TEST(SimControl, StartsAgainAfterStop) {
     ASSERT_TRUE(l.Cmd("object 300 700"));
     l.sim.Stop();
     EXPECT_EQ(l.sim.Pid(), -1);
-    EXPECT_NE(l.sim.Output().find("ok object 300 700"), std::string::npos) << "the first run's output is kept";
+    EXPECT_NE(l.sim.Output().find("ok object 300 700"), std::string::npos)
+        << "the first run's output is kept";
     close(l.fd);
     l.fd = -1;
 
@@ -966,4 +985,4 @@ TEST(SimControl, DeviceOptionUsesAGivenLine) {
     EXPECT_EQ(peer.Read(36, 1.0), MakeFrame(0x00AA, 5, {4}));
 }
 
-}  // namespace
+}   // namespace

@@ -64,7 +64,7 @@ void ExpectSame(const StatsResult &a, const StatsResult &b, double tol, const st
     EXPECT_NEAR(a.cpk, b.cpk, tol) << what;
 }
 
-} // namespace
+}   // namespace
 
 // ---- hand-computed series ------------------------------------------------------------
 struct Series {
@@ -104,7 +104,8 @@ TEST(StatsSeries, HandComputed) {
         StatsWindow(&s, 1.0, c.lsl, c.usl, &w);
         StatsTotal(&s, 1.0, c.lsl, c.usl, &t);
         for (const StatsResult *r : {&w, &t}) {
-            const std::string what = std::string(c.name) + (r == &w ? " (window)" : " (since reset)");
+            const std::string what =
+                std::string(c.name) + (r == &w ? " (window)" : " (since reset)");
             const double tol = 1e-9 * std::max(1.0, std::fabs(c.mean));
             EXPECT_EQ(r->n, c.n) << what;
             EXPECT_EQ(r->hasMean, c.n > 0) << what;
@@ -115,9 +116,7 @@ TEST(StatsSeries, HandComputed) {
                 EXPECT_EQ(r->range, c.range) << what;
             }
             EXPECT_EQ(r->hasSd, c.sd >= 0) << what;
-            if (c.sd >= 0) {
-                EXPECT_NEAR(r->sd, c.sd, 1e-9 * std::max(1.0, c.sd)) << what;
-            }
+            if (c.sd >= 0) { EXPECT_NEAR(r->sd, c.sd, 1e-9 * std::max(1.0, c.sd)) << what; }
             EXPECT_EQ(r->hasCp, c.cp >= 0) << what;
             if (r->hasCp) {
                 EXPECT_NEAR(r->cp, c.cp, 1e-9) << what;
@@ -192,13 +191,13 @@ TEST(StatsSeries, SlidingWindowMatchesARecountAtEveryStep) {
     uint32_t lcg = 12345;
     for (int i = 0; i < 3000; ++i) {
         int64_t v;
-        if (i < 300) v = i;                          // rising
-        else if (i < 600) v = 600 - i;               // falling
-        else if (i < 800) v = 77;                    // plateau
+        if (i < 300) v = i;              // rising
+        else if (i < 600) v = 600 - i;   // falling
+        else if (i < 800) v = 77;        // plateau
         else {
             lcg = lcg * 1103515245u + 12345u;
-            v = (lcg >> 16) % 9;                     // many repeats
-            if (i > 2500) v = 4000000000LL + (lcg >> 8) % 5000;  // large micrometre values
+            v = (lcg >> 16) % 9;                                  // many repeats
+            if (i > 2500) v = 4000000000LL + (lcg >> 8) % 5000;   // large micrometre values
         }
         all.push_back(v);
         StatsAdd(&s, v);
@@ -324,10 +323,11 @@ protected:
     }
 };
 
-} // namespace
+}   // namespace
 
 TEST_F(StatsPanel, CellsShowBothSpansInPixelsAndMillimetres) {
-    EXPECT_EQ(Row(PANEL_TEXTStatWinPxCount), V({"0", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a"}));
+    EXPECT_EQ(Row(PANEL_TEXTStatWinPxCount),
+              V({"0", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a"}));
     Frame(510, 10200);
     Frame(512, 10240);
     Frame(514, 10280);
@@ -340,18 +340,22 @@ TEST_F(StatsPanel, CellsShowBothSpansInPixelsAndMillimetres) {
 
     // the reset button empties only the part since the reset
     rt_UserClick(pHandle, PANEL_BTNStatsReset);
-    EXPECT_EQ(Row(PANEL_TEXTStatAllPxCount), V({"0", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a"}));
-    EXPECT_EQ(Row(PANEL_TEXTStatAllMmCount), V({"0", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a"}));
+    EXPECT_EQ(Row(PANEL_TEXTStatAllPxCount),
+              V({"0", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a"}));
+    EXPECT_EQ(Row(PANEL_TEXTStatAllMmCount),
+              V({"0", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a"}));
     EXPECT_EQ(Row(PANEL_TEXTStatWinPxCount), px);
 
     Frame(600, 12000);
-    EXPECT_EQ(Row(PANEL_TEXTStatAllPxCount), V({"1", "600.00", "n/a", "600", "600", "0", "n/a", "n/a"}));
+    EXPECT_EQ(Row(PANEL_TEXTStatAllPxCount),
+              V({"1", "600.00", "n/a", "600", "600", "0", "n/a", "n/a"}));
     EXPECT_EQ(Cell(PANEL_TEXTStatWinPxCount), "4");
 }
 
 TEST_F(StatsPanel, ConstantValueShowsSigmaZeroAndNoCapability) {
     for (int i = 0; i < 120; ++i) Frame(512, 10240);
-    EXPECT_EQ(Row(PANEL_TEXTStatWinPxCount), V({"100", "512.00", "0.00", "512", "512", "0", "n/a", "n/a"}));
+    EXPECT_EQ(Row(PANEL_TEXTStatWinPxCount),
+              V({"100", "512.00", "0.00", "512", "512", "0", "n/a", "n/a"}));
     EXPECT_EQ(Row(PANEL_TEXTStatAllMmCount),
               V({"120", "10.2400", "0.0000", "10.240", "10.240", "0.000", "n/a", "n/a"}));
 }

@@ -29,15 +29,16 @@
 #include "recorder/recorder.h"
 #include "stats/stats.h"
 
-
 namespace {
 
 // Parameter sets of the scripted sensor (words that survive the panel); an
 // analogue MAX/MIN mode, so the reset button is there.
 const std::vector<int> kRam = {500, 0, 512, 2, 0, 1, 1, 2048, 512, 100, 0, 1, 12800, 30000, 0, 0};
+// clang-format off
 const std::vector<int> kEeprom = {650, 0, 400, 3, 0, 2, 10, 2000, 600, 50, 0, 1, 12800, 30100, 2, 0};
+// clang-format on
 const int kTaughtSetpoint = 777;
-const int kWidth = 1000;          // every measurement: Redge - Ledge = Mvalue = 1000
+const int kWidth = 1000;   // every measurement: Redge - Ledge = Mvalue = 1000
 const char kFirmware[] = "K-VEX-XC-PEER Firmware V2.52";
 
 // The three kinds of noise before a reply.
@@ -58,8 +59,10 @@ std::string Stray(int kind) {
 // 12500 + k micrometres. A line made of anything else is not a sample.
 std::vector<int> Measurement(int k) {
     const unsigned um = 12500u + static_cast<unsigned>(k);
+    // clang-format off
     return {1000 + k, 2000 + k, kWidth, static_cast<int>(um & 0xFFFF), static_cast<int>(um >> 16),
             512, 100, 2, 0, 0, k, 0, 0, 0, 0, 0};
+    // clang-format on
 }
 
 struct Request {
@@ -128,7 +131,8 @@ private:
             Request rq;
             rq.bytes = buf;
             rq.t = Now();
-            rq.order = static_cast<unsigned char>(buf[2]) * 256 + static_cast<unsigned char>(buf[3]);
+            rq.order =
+                static_cast<unsigned char>(buf[2]) * 256 + static_cast<unsigned char>(buf[3]);
             buf.clear();
             if (loopBack_) {
                 peer_.Write(rq.bytes);
@@ -239,7 +243,8 @@ bool TrueSample(const std::string &l) {
     unsigned left, right, value, edges;
     long long um;
     char extra;
-    if (std::sscanf(l.c_str(), "%u\t%u\t%u\t%u\t%lld%c", &left, &right, &value, &edges, &um, &extra) != 5)
+    if (std::sscanf(l.c_str(), "%u\t%u\t%u\t%u\t%lld%c", &left, &right, &value, &edges, &um,
+                    &extra) != 5)
         return false;
     const int k = static_cast<int>(left) - 1000;
     return k >= 1 && right == 2000u + k && value == static_cast<unsigned>(kWidth) && edges == 2 &&
@@ -332,7 +337,8 @@ TEST_F(StrayPeer, GetFromRamAndEepromThenSendCarriesOnlyTheSensorsWords) {
         SetCtrlVal(pHandle, PANEL_RBTEeprom, 0);
         const size_t before = sensor.Requests(1).size();
         rt_UserClick(pHandle, PANEL_BTNSend);
-        ASSERT_TRUE(PumpUntil([&] { return sensor.Requests(1).size() == before + 1; }, 2.0)) << kind;
+        ASSERT_TRUE(PumpUntil([&] { return sensor.Requests(1).size() == before + 1; }, 2.0))
+            << kind;
         EXPECT_EQ(sensor.Requests(1).back().bytes, MakeFrame(0x55, 1, kEeprom)) << kind;
     }
 }
@@ -364,7 +370,8 @@ TEST_F(StrayPeer, RunModeDrawsOnlyMeasurements) {
         rt_UserClick(pHandle, PANEL_BTNRun);
         const int answered = sensor.Measurements() - before;
         EXPECT_GE(statsPx.n, 10) << kind;
-        EXPECT_GE(statsPx.n, answered - 2) << kind;   // every reply drawn but those the stop cut off
+        EXPECT_GE(statsPx.n, answered - 2)
+            << kind;   // every reply drawn but those the stop cut off
         EXPECT_EQ(statsPx.tMin, kWidth) << kind;
         EXPECT_EQ(statsPx.tMax, kWidth) << kind;
         EXPECT_EQ(linkTimeouts, timeouts) << kind;
@@ -381,7 +388,8 @@ TEST_F(StrayPeer, RecordingHoldsOnlyTrueSamplesAtItsPace) {
         auto t0 = Clock::now();
         const std::string file = Record(4);
         const double took = Since(t0);
-        EXPECT_EQ(TextBox(pRecord, RECORD_TEXTRecStatus), "DATA-RECORDER COMPLETED SUCCESSFULLY") << kind;
+        EXPECT_EQ(TextBox(pRecord, RECORD_TEXTRecStatus), "DATA-RECORDER COMPLETED SUCCESSFULLY")
+            << kind;
         const std::vector<std::string> lines = DataLines(file);
         ASSERT_EQ(lines.size(), 4u) << kind << "\n" << file;
         for (const auto &l : lines) EXPECT_TRUE(TrueSample(l)) << kind << ": " << l;
@@ -418,7 +426,10 @@ TEST_F(StrayPeer, CalibrationExchangeAndReset) {
 // ---- the echo check still tells a looped-back line ------------------------------------
 
 TEST_F(StrayPeer, LoopedBackLineGivesTheEchoCheckText) {
-    const struct { const char *name; int vThd; } cases[] = {
+    const struct {
+        const char *name;
+        int vThd;
+    } cases[] = {
         {"plain", 512},
         {"a word 0x00AA in the looped-back set", 0xAA},
     };
@@ -663,7 +674,8 @@ TEST_F(StraySim, RecordingAgainstStrayBytesBeforeEveryOtherReply) {
     for (const auto &c : cases) {
         ASSERT_TRUE(SimDo(sim, c.cmd));
         const long resyncs = linkResyncs, dropped = linkBytesDropped;
-        const long bursts0 = SimCounter(sim, "stray-bursts"), bytes0 = SimCounter(sim, "stray-bytes");
+        const long bursts0 = SimCounter(sim, "stray-bursts"),
+                   bytes0 = SimCounter(sim, "stray-bytes");
         recFile_ = dir_ + "/REC.DAT";
         unlink(recFile_.c_str());
         std::snprintf(rec_fname, sizeof rec_fname, "%s", recFile_.c_str());
@@ -674,7 +686,8 @@ TEST_F(StraySim, RecordingAgainstStrayBytesBeforeEveryOtherReply) {
         HidePanel(pRecord);
         const std::string file = ReadFile(recFile_);
         const std::vector<std::string> lines = DataLines(file);
-        EXPECT_EQ(TextBox(pRecord, RECORD_TEXTRecStatus), "DATA-RECORDER COMPLETED SUCCESSFULLY") << c.cmd;
+        EXPECT_EQ(TextBox(pRecord, RECORD_TEXTRecStatus), "DATA-RECORDER COMPLETED SUCCESSFULLY")
+            << c.cmd;
         ASSERT_EQ(lines.size(), 6u) << c.cmd << "\n" << file;
         // a still object without noise: every sample the same, as the sensor measured it
         for (const auto &l : lines) EXPECT_EQ(l, "400\t600\t600\t2\t7500") << c.cmd;
@@ -683,9 +696,10 @@ TEST_F(StraySim, RecordingAgainstStrayBytesBeforeEveryOtherReply) {
         EXPECT_EQ(linkResyncs - resyncs, bursts) << c.cmd;
         EXPECT_EQ(linkBytesDropped - dropped, SimCounter(sim, "stray-bytes") - bytes0) << c.cmd;
         ShowLinkHealth();
-        std::printf("--- %s: recorder file\n%s--- link health: %s (this recording: %ld resyncs, %ld bytes dropped)\n",
-                    c.cmd, file.c_str(), rt_GetCtrlText(pHandle, PANEL_TEXTLinkHealth).c_str(),
-                    linkResyncs - resyncs, linkBytesDropped - dropped);
+        std::printf(
+            "--- %s: recorder file\n%s--- link health: %s (this recording: %ld resyncs, %ld bytes dropped)\n",
+            c.cmd, file.c_str(), rt_GetCtrlText(pHandle, PANEL_TEXTLinkHealth).c_str(),
+            linkResyncs - resyncs, linkBytesDropped - dropped);
     }
 }
 
@@ -702,4 +716,4 @@ TEST_F(StraySim, RunModeAgainstARunOfFortyStrayBytes) {
     EXPECT_NEAR(static_cast<double>(linkResyncs - resyncs), statsPx.n / 2.0, 1.0);
 }
 
-}  // namespace
+}   // namespace

@@ -16,7 +16,6 @@
 
 namespace {
 
-
 using drive::ReadWire;
 
 // Plays the sensor on a thread: for each step reads one request and
@@ -70,20 +69,21 @@ protected:
     }
 };
 
-const std::vector<int> kOther = {800, 1, 300, 3, 0, 2, 40, 1900, 1000, 60, 0, 2, 2048, 30500, 32, 4};
+const std::vector<int> kOther = {800,  1,  300, 3, 0,    2,     40, 1900,
+                                 1000, 60, 0,   2, 2048, 30500, 32, 4};
 
-} // namespace
+}   // namespace
 
 TEST_F(Transfer, RadioLogic) {
-    struct Case { int start, click; int ram, eeprom, file, target; } cases[] = {
-        {RAM, PANEL_RBTRam, 1, 0, 0, RAM},            // switching RAM off keeps it on
-        {RAM, PANEL_RBTEeprom, 0, 1, 0, EEPROM},
-        {RAM, PANEL_RBTFile, 0, 0, 1, DATFILE},
-        {EEPROM, PANEL_RBTEeprom, 1, 0, 0, RAM},      // off falls back to RAM
-        {EEPROM, PANEL_RBTRam, 1, 0, 0, RAM},
-        {EEPROM, PANEL_RBTFile, 0, 0, 1, DATFILE},
-        {DATFILE, PANEL_RBTFile, 1, 0, 0, RAM},
-        {DATFILE, PANEL_RBTEeprom, 0, 1, 0, EEPROM},
+    struct Case {
+        int start, click;
+        int ram, eeprom, file, target;
+    } cases[] = {
+        {RAM, PANEL_RBTRam, 1, 0, 0, RAM},   // switching RAM off keeps it on
+        {RAM, PANEL_RBTEeprom, 0, 1, 0, EEPROM}, {RAM, PANEL_RBTFile, 0, 0, 1, DATFILE},
+        {EEPROM, PANEL_RBTEeprom, 1, 0, 0, RAM},   // off falls back to RAM
+        {EEPROM, PANEL_RBTRam, 1, 0, 0, RAM},    {EEPROM, PANEL_RBTFile, 0, 0, 1, DATFILE},
+        {DATFILE, PANEL_RBTFile, 1, 0, 0, RAM},  {DATFILE, PANEL_RBTEeprom, 0, 1, 0, EEPROM},
         {DATFILE, PANEL_RBTRam, 1, 0, 0, RAM},
     };
     for (const auto &c : cases) {
@@ -199,7 +199,11 @@ TEST_F(Transfer, GetFillsVariablesAndPanel) {
 }
 
 TEST_F(Transfer, GetWithoutAnswerTimesOutAndRedrawsOldValues) {
-    struct Case { const char *name; std::string answer; double delay; } cases[] = {
+    struct Case {
+        const char *name;
+        std::string answer;
+        double delay;
+    } cases[] = {
         {"no sensor", "", 0.0},
         {"short reply", MakeFrame(0xAA, 2, kOther).substr(0, 20), 0.1},
         {"late reply", MakeFrame(0xAA, 2, kOther), 1.8},

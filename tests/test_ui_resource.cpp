@@ -32,7 +32,7 @@ int Rec(int panel, int control, int event, void *, int, int) {
 }
 
 struct Named {
-    int panel; // PANEL, POPUP, RECORD
+    int panel;   // PANEL, POPUP, RECORD
     const char *name;
     int id;
 };
@@ -79,7 +79,8 @@ protected:
         static std::vector<std::string> names;
         static std::vector<RtCallbackEntry> table;
         if (table.empty()) {
-            for (const char *p : {"PANEL", "POPUP", "RECORD"}) names.push_back(std::string("CC_") + p);
+            for (const char *p : {"PANEL", "POPUP", "RECORD"})
+                names.push_back(std::string("CC_") + p);
             for (const Named &c : kControls) names.push_back(std::string("CC_") + c.name);
             for (const std::string &n : names) table.push_back({n.c_str(), Rec});
         }
@@ -175,15 +176,14 @@ TEST_F(UiResource, InitialValuesAreTheParameterDefaults) {
 TEST_F(UiResource, RingItemsAndTheirValues) {
     // The analog-mode ring holds the list the program shows before any
     // sensor answered, so the first read of the panel gets mode 0.
-    const std::vector<std::string> ana = {"DIRECT 0..10V", "DIRECT <no AVG>", "MAX. int. trigg.",
-                                          "MIN. int. trigg.", "MAX-MIN int. trigg.",
-                                          "MAX. ext. IN0-gate", "MIN. ext. IN0-gate",
-                                          "MAX-MIN IN0-gate"};
+    const std::vector<std::string> ana = {
+        "DIRECT 0..10V",       "DIRECT <no AVG>",    "MAX. int. trigg.",   "MIN. int. trigg.",
+        "MAX-MIN int. trigg.", "MAX. ext. IN0-gate", "MIN. ext. IN0-gate", "MAX-MIN IN0-gate"};
     EXPECT_EQ(rt_GetListItems(h[PANEL], PANEL_RINGanaMode), ana);
     EXPECT_EQ(rt_GetListItems(h[PANEL], PANEL_DROPHardware).size(), 4u);
     EXPECT_EQ(rt_GetListItems(h[PANEL], PANEL_RINGRs232Mode).size(), 2u);
     EXPECT_GE(rt_GetListItems(h[PANEL], PANEL_RINGTrigMode).size(), 2u);
-    EXPECT_TRUE(rt_GetListItems(h[PANEL], PANEL_DropDCom).empty()); // the program fills it
+    EXPECT_TRUE(rt_GetListItems(h[PANEL], PANEL_DropDCom).empty());   // the program fills it
 
     // Item value = position: every hardware variant and RS-232 mode can be
     // shown and read back.
@@ -209,17 +209,18 @@ struct Limit {
 
 TEST_F(UiResource, OperatorEntriesStayWithinTheLimits) {
     const Limit table[] = {
-        {PANEL, PANEL_NUMPower, 0, 1000},          {PANEL, PANEL_NUMVideoThreshold, 0, 1023},
-        {PANEL, PANEL_NUMPolarity, 0, 1},          {PANEL, PANEL_NUMEvalMode, 0, 4},
-        {PANEL, PANEL_NEDITEdgeLeft, 0, 8192},     {PANEL, PANEL_NEDITEdgeRight, 0, 8192},
-        {PANEL, PANEL_NUMSetpoint, 0, 65535},      {PANEL, PANEL_NEDITTolerance, 0, 8192},
-        {PANEL, PANEL_NUMAverage, 0, 1024},        {PANEL, PANEL_NUMDeltaTol, 0, 8192},
-        {POPUP, POPUP_NUMUmObject1, 0, 65535},     {POPUP, POPUP_NUMUmObject2, 0, 65535},
+        {PANEL, PANEL_NUMPower, 0, 1000},           {PANEL, PANEL_NUMVideoThreshold, 0, 1023},
+        {PANEL, PANEL_NUMPolarity, 0, 1},           {PANEL, PANEL_NUMEvalMode, 0, 4},
+        {PANEL, PANEL_NEDITEdgeLeft, 0, 8192},      {PANEL, PANEL_NEDITEdgeRight, 0, 8192},
+        {PANEL, PANEL_NUMSetpoint, 0, 65535},       {PANEL, PANEL_NEDITTolerance, 0, 8192},
+        {PANEL, PANEL_NUMAverage, 0, 1024},         {PANEL, PANEL_NUMDeltaTol, 0, 8192},
+        {POPUP, POPUP_NUMUmObject1, 0, 65535},      {POPUP, POPUP_NUMUmObject2, 0, 65535},
         {POPUP, POPUP_NUMCalOffset, -30000, 35535}, {POPUP, POPUP_NUMCalSlope, 0, 128},
-        {RECORD, RECORD_NUMsample, 0, 65535},      {RECORD, RECORD_NUMinctime, 0, 65535},
+        {RECORD, RECORD_NUMsample, 0, 65535},       {RECORD, RECORD_NUMinctime, 0, 65535},
     };
     for (const Limit &t : table) {
-        for (double v : {t.hi + 1, t.hi + 100000, t.lo - 1, t.lo - 100000, std::floor((t.lo + t.hi) / 2)}) {
+        for (double v :
+             {t.hi + 1, t.hi + 100000, t.lo - 1, t.lo - 100000, std::floor((t.lo + t.hi) / 2)}) {
             g_events.clear();
             rt_UserSetVal(h[t.panel], t.id, v);
             double got = NAN;
@@ -262,7 +263,7 @@ TEST_F(UiResource, EveryCalibrationWordSurvivesItsDisplayField) {
 // What the operator can do to each reachable control of the main panel.
 struct Action {
     int id;
-    bool click;     // click, else set a value
+    bool click;   // click, else set a value
     double value;
 };
 // clang-format off
@@ -380,7 +381,8 @@ TEST(UiResourceFile, ContainersHoldNoOtherControls) {
             if (all[i].name == name) return static_cast<int>(i);
         return -1;
     };
-    std::function<void(int, std::set<std::string> &)> collect = [&](int i, std::set<std::string> &s) {
+    std::function<void(int, std::set<std::string> &)> collect = [&](int i,
+                                                                    std::set<std::string> &s) {
         for (int k : all[i].kids) {
             if (all[k].ctrlId > 0) s.insert(all[k].name);
             collect(k, s);
@@ -434,19 +436,19 @@ struct Dim {
 
 TEST_F(UiResource, ProcedureControlsAndRecorderDisplaysStartDimmed) {
     const Dim table[] = {
-        {POPUP, POPUP_CheckStep1, 1},           {POPUP, POPUP_CheckStep2, 1},
-        {POPUP, POPUP_ButtonAcceptObject1, 1},  {POPUP, POPUP_ButtonAcceptObject2, 1},
-        {POPUP, POPUP_ButtonDoFit, 1},          {POPUP, POPUP_ButtonSaveCalValues, 1},
-        {POPUP, POPUP_ActivateCalibration, 0},  {POPUP, POPUP_DiscardCalibration, 0},
-        {POPUP, POPUP_NUMUmObject1, 0},         {POPUP, POPUP_NUMUmObject2, 0},
-        {POPUP, POPUP_NUMCalSlope, 0},          {POPUP, POPUP_NUMCalOffset, 0},
-        {RECORD, RECORD_TEXTRecDate, 1},        {RECORD, RECORD_TEXTRecTime, 1},
-        {RECORD, RECORD_NUMRecCount, 1},        {RECORD, RECORD_NUMRecDays, 1},
-        {RECORD, RECORD_NUMRecHours, 1},        {RECORD, RECORD_NUMRecMinutes, 1},
-        {RECORD, RECORD_NUMRecSeconds, 1},      {RECORD, RECORD_CBTNStartRecord, 0},
-        {RECORD, RECORD_CBTNStopRecord, 0},     {RECORD, RECORD_CMDBTNrecfile, 0},
-        {RECORD, RECORD_NUMsample, 0},          {RECORD, RECORD_NUMinctime, 0},
-        {PANEL, PANEL_NEDITTolerance, 0},       {PANEL, PANEL_BTNSend, 0},
+        {POPUP, POPUP_CheckStep1, 1},          {POPUP, POPUP_CheckStep2, 1},
+        {POPUP, POPUP_ButtonAcceptObject1, 1}, {POPUP, POPUP_ButtonAcceptObject2, 1},
+        {POPUP, POPUP_ButtonDoFit, 1},         {POPUP, POPUP_ButtonSaveCalValues, 1},
+        {POPUP, POPUP_ActivateCalibration, 0}, {POPUP, POPUP_DiscardCalibration, 0},
+        {POPUP, POPUP_NUMUmObject1, 0},        {POPUP, POPUP_NUMUmObject2, 0},
+        {POPUP, POPUP_NUMCalSlope, 0},         {POPUP, POPUP_NUMCalOffset, 0},
+        {RECORD, RECORD_TEXTRecDate, 1},       {RECORD, RECORD_TEXTRecTime, 1},
+        {RECORD, RECORD_NUMRecCount, 1},       {RECORD, RECORD_NUMRecDays, 1},
+        {RECORD, RECORD_NUMRecHours, 1},       {RECORD, RECORD_NUMRecMinutes, 1},
+        {RECORD, RECORD_NUMRecSeconds, 1},     {RECORD, RECORD_CBTNStartRecord, 0},
+        {RECORD, RECORD_CBTNStopRecord, 0},    {RECORD, RECORD_CMDBTNrecfile, 0},
+        {RECORD, RECORD_NUMsample, 0},         {RECORD, RECORD_NUMinctime, 0},
+        {PANEL, PANEL_NEDITTolerance, 0},      {PANEL, PANEL_BTNSend, 0},
     };
     for (const Dim &t : table) EXPECT_EQ(Dimmed(t.panel, t.id), t.dimmed) << "control " << t.id;
 
@@ -456,7 +458,8 @@ TEST_F(UiResource, ProcedureControlsAndRecorderDisplaysStartDimmed) {
     EXPECT_TRUE(g_events.empty());
     SetCtrlAttribute(h[POPUP], POPUP_ButtonDoFit, ATTR_DIMMED, 0);
     rt_UserClick(h[POPUP], POPUP_ButtonDoFit);
-    EXPECT_EQ(EventsOf(POPUP, POPUP_ButtonDoFit), (std::vector<int>{EVENT_LEFT_CLICK, EVENT_COMMIT}));
+    EXPECT_EQ(EventsOf(POPUP, POPUP_ButtonDoFit),
+              (std::vector<int>{EVENT_LEFT_CLICK, EVENT_COMMIT}));
 }
 
 TEST_F(UiResource, StripChartShownAndVideoGraphHiddenAtStart) {
@@ -490,16 +493,17 @@ TEST_F(UiResource, ButtonsRaiseClickThenCommit) {
         SetCtrlAttribute(h[b.panel], b.id, ATTR_DIMMED, 0);
         g_events.clear();
         rt_UserClick(h[b.panel], b.id);
-        EXPECT_EQ(EventsOf(b.panel, b.id), (std::vector<int>{EVENT_LEFT_CLICK, EVENT_COMMIT})) << b.name;
+        EXPECT_EQ(EventsOf(b.panel, b.id), (std::vector<int>{EVENT_LEFT_CLICK, EVENT_COMMIT}))
+            << b.name;
         EXPECT_EQ(g_events.size(), 2u) << b.name;
     }
 }
 
 TEST_F(UiResource, TogglesRadiosAndCheckBoxesFlipOnTheirOwn) {
     const Named flips[] = {
-        C(PANEL, RBTRam), C(PANEL, RBTEeprom), C(PANEL, RBTFile), C(PANEL, TOGGLEZoom),
-        C(PANEL, TOGGBTN_Recorder), C(PANEL, TOGGBTN_ParaII), C(PANEL, SWITCHOpMode),
-        C(POPUP, CheckStep1), C(POPUP, CheckStep2),
+        C(PANEL, RBTRam),       C(PANEL, RBTEeprom),        C(PANEL, RBTFile),
+        C(PANEL, TOGGLEZoom),   C(PANEL, TOGGBTN_Recorder), C(PANEL, TOGGBTN_ParaII),
+        C(PANEL, SWITCHOpMode), C(POPUP, CheckStep1),       C(POPUP, CheckStep2),
     };
     for (const Named &t : flips) {
         SetCtrlAttribute(h[t.panel], t.id, ATTR_DIMMED, 0);
@@ -509,14 +513,15 @@ TEST_F(UiResource, TogglesRadiosAndCheckBoxesFlipOnTheirOwn) {
         rt_UserClick(h[t.panel], t.id);
         GetCtrlVal(h[t.panel], t.id, &after);
         EXPECT_EQ(after, 1 - before) << t.name;
-        EXPECT_EQ(EventsOf(t.panel, t.id), (std::vector<int>{EVENT_VAL_CHANGED, EVENT_COMMIT})) << t.name;
+        EXPECT_EQ(EventsOf(t.panel, t.id), (std::vector<int>{EVENT_VAL_CHANGED, EVENT_COMMIT}))
+            << t.name;
     }
     // The radio buttons do not switch each other off: the program does.
     int ram = -1, eeprom = -1, file = -1;
     GetCtrlVal(h[PANEL], PANEL_RBTRam, &ram);
     GetCtrlVal(h[PANEL], PANEL_RBTEeprom, &eeprom);
     GetCtrlVal(h[PANEL], PANEL_RBTFile, &file);
-    EXPECT_EQ(ram + eeprom + file, 2); // RAM went off, the other two on
+    EXPECT_EQ(ram + eeprom + file, 2);   // RAM went off, the other two on
     // The two check boxes of the popup do not either.
     int s1 = -1, s2 = -1;
     GetCtrlVal(h[POPUP], POPUP_CheckStep1, &s1);
@@ -542,8 +547,8 @@ TEST_F(UiResource, TextControlsHoldWhatTheProgramWrites) {
         ASSERT_GE(ReplaceTextBoxLine(h[t.panel], t.id, 1, "other"), 0) << t.name;
         EXPECT_EQ(rt_GetCtrlText(h[t.panel], t.id), "first\nother") << t.name;
     }
-    for (const Named &t : {Named C(PANEL, TEXTStatus), Named C(RECORD, TEXTRecDate),
-                           Named C(RECORD, TEXTRecTime)}) {
+    for (const Named &t :
+         {Named C(PANEL, TEXTStatus), Named C(RECORD, TEXTRecDate), Named C(RECORD, TEXTRecTime)}) {
         ASSERT_GE(SetCtrlVal(h[t.panel], t.id, "12-06-2026"), 0) << t.name;
         char buf[32] = {};
         GetCtrlVal(h[t.panel], t.id, buf, sizeof buf);
@@ -553,13 +558,13 @@ TEST_F(UiResource, TextControlsHoldWhatTheProgramWrites) {
 
 TEST_F(UiResource, IndicatorsTakeTheWholeRangeOfTheirValues) {
     // u16 displays show any word; the millimetre displays any 32-bit value / 1000.
-    for (const Named &t : {Named C(PANEL, NUMLedge), Named C(PANEL, NUMRedge), Named C(PANEL, NUMMvalue),
-                           Named C(PANEL, NUMAnaValue), Named C(PANEL, NUMAnaMax), Named C(PANEL, NUMAnaMin),
-                           Named C(POPUP, NUMPixelObject1), Named C(POPUP, NUMPixelObject2),
-                           Named C(RECORD, NUMRecLedge), Named C(RECORD, NUMRecRedge),
-                           Named C(RECORD, NUMRecMvalue), Named C(RECORD, NUMRecDays),
-                           Named C(RECORD, NUMRecHours), Named C(RECORD, NUMRecMinutes),
-                           Named C(RECORD, NUMRecSeconds)}) {
+    for (const Named &t :
+         {Named C(PANEL, NUMLedge), Named C(PANEL, NUMRedge), Named C(PANEL, NUMMvalue),
+          Named C(PANEL, NUMAnaValue), Named C(PANEL, NUMAnaMax), Named C(PANEL, NUMAnaMin),
+          Named C(POPUP, NUMPixelObject1), Named C(POPUP, NUMPixelObject2),
+          Named C(RECORD, NUMRecLedge), Named C(RECORD, NUMRecRedge), Named C(RECORD, NUMRecMvalue),
+          Named C(RECORD, NUMRecDays), Named C(RECORD, NUMRecHours), Named C(RECORD, NUMRecMinutes),
+          Named C(RECORD, NUMRecSeconds)}) {
         for (unsigned v : {0u, 1u, 65535u}) {
             SetCtrlVal(h[t.panel], t.id, v);
             uint16_t got = 7;
@@ -602,7 +607,8 @@ TEST_F(UiResource, GraphsStripChartAndLogo) {
         EXPECT_GE(PlotRectangle(h[PANEL], id, 10, 0, 20, 0.25, VAL_GREEN, VAL_GREEN), 0) << id;
         EXPECT_EQ(rt_GetPlots(h[PANEL], id).size(), 1u) << id;
     }
-    for (int c = 1; c <= 3; ++c) EXPECT_GE(SetGraphCursor(h[PANEL], PANEL_GRAPHBar, c, 100.0 * c, 0.75), 0);
+    for (int c = 1; c <= 3; ++c)
+        EXPECT_GE(SetGraphCursor(h[PANEL], PANEL_GRAPHBar, c, 100.0 * c, 0.75), 0);
     SetCtrlAttribute(h[PANEL], PANEL_STRIPRaw, ATTR_NUM_TRACES, 6);
     const double sample[6] = {612, 412, 512, 500, 500, 500};
     EXPECT_GE(PlotStripChart(h[PANEL], PANEL_STRIPRaw, sample, 6, 0, 0, VAL_DOUBLE), 0);
@@ -617,10 +623,11 @@ TEST_F(UiResource, GraphsStripChartAndLogo) {
     std::string dir = KVEX_UIR_PATH;
     dir.erase(dir.rfind('/'));
     for (const char *bmp : {"korvane.bmp", "tessaro.bmp"})
-        EXPECT_GE(DisplayImageFile(h[PANEL], PANEL_PICTLogo, (dir + "/bitmaps/" + bmp).c_str()), 0) << bmp;
+        EXPECT_GE(DisplayImageFile(h[PANEL], PANEL_PICTLogo, (dir + "/bitmaps/" + bmp).c_str()), 0)
+            << bmp;
     EXPECT_LT(DisplayImageFile(h[PANEL], PANEL_PICTLogo, (dir + "/bitmaps/none.bmp").c_str()), 0);
     // The start-up focus goes to a control that takes it.
     EXPECT_GE(SetActiveCtrl(h[PANEL], PANEL_CTRLStartFocus), 0);
 }
 
-} // namespace
+}   // namespace

@@ -13,7 +13,6 @@
 #include "rt/rt_testing.h"
 #include "recorder/recorder.h"
 
-
 namespace {
 
 const char kLost[] = "RS-232 port lost! - Reconnect, then choose the port again.";
@@ -69,8 +68,9 @@ TEST_F(Unplug, RunModeEndsAsTimeoutSaysLostAndPortComesBackFromTheRing) {
     Idle(2.0);
     double idleCpu = CpuSeconds() - cpu0;
     EXPECT_LT(idleCpu, 0.4) << "idle cpu " << idleCpu << " s in 2 s";
-    std::printf("run loop on a pulled line: %.2f s CPU in %.2f s; idle with the port gone: %.3f s CPU in 2 s\n",
-                loopCpu, loopTime, idleCpu);
+    std::printf(
+        "run loop on a pulled line: %.2f s CPU in %.2f s; idle with the port gone: %.3f s CPU in 2 s\n",
+        loopCpu, loopTime, idleCpu);
     EXPECT_EQ(rt_LinkStats().framesNotified, before.framesNotified);
     EXPECT_EQ(StatusLine(), kLost);
 
@@ -139,7 +139,8 @@ TEST_F(Unplug, VideoAndRecorderLoopsEndOnAPulledLine) {
     ASSERT_TRUE(SimDo(sim2, "close-after 3"));
     rt_UserClick(pRecord, RECORD_CBTNStartRecord);
     EXPECT_EQ(stop_flag, STOP_TIMEOUT);
-    EXPECT_EQ(TextBox(pRecord, RECORD_TEXTRecStatus), "DATA-RECORDER INTERRUPTED - TIMEOUT RS-232 LINE!");
+    EXPECT_EQ(TextBox(pRecord, RECORD_TEXTRecStatus),
+              "DATA-RECORDER INTERRUPTED - TIMEOUT RS-232 LINE!");
     EXPECT_EQ(RunLocksDimmed(), 0);
     EXPECT_EQ(Dimmed(pRecord, RECORD_CBTNStartRecord), 0);
     // the header and one complete line per sample that came
@@ -192,4 +193,4 @@ TEST_F(Unplug, PickingAPortThatIsStillGoneSaysSoAndStaysCalm) {
     EXPECT_LT(CpuSeconds() - cpu0, 0.5);
 }
 
-} // namespace
+}   // namespace

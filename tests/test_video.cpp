@@ -55,9 +55,9 @@ public:
         std::function<std::string(int order, int start, int pass)> block;
         // false: stay silent to this order 8 (pass counts from 1)
         std::function<bool(int pass)> answer8 = [](int) { return true; };
-        double delay8 = 0.0;  // before answering order 8 in pass delay8Pass
+        double delay8 = 0.0;   // before answering order 8 in pass delay8Pass
         int delay8Pass = 0;
-        double gap = 0.0;     // >0: a block comes in two halves this far apart
+        double gap = 0.0;   // >0: a block comes in two halves this far apart
     };
 
     explicit FakeSensor(Policy p) : policy_(std::move(p)) {
@@ -79,12 +79,13 @@ public:
     // Writes from the test's thread (the peer's thread only reads meanwhile).
     void Send(const std::string &bytes) { peer_.Write(bytes); }
     int Passes() const { return passes_; }
-    std::atomic<bool> waiting8{false}; // holding back the delayed order 8 reply
+    std::atomic<bool> waiting8{false};   // holding back the delayed order 8 reply
 
     static std::string Meas(int pass) {
         // Ledge, Redge, Mvalue, um lo, um hi, tVal, tol, edcnt, mvstart, mvend
-        return MakeFrame(0x00AA, 8, {400 + pass, 1400 + pass, 1000 + pass, 5000, 0, 1000, 20, 2, 100, 100,
-                                     0, 0, 0, 0, 0, 0});
+        return MakeFrame(0x00AA, 8,
+                         {400 + pass, 1400 + pass, 1000 + pass, 5000, 0, 1000, 20, 2, 100, 100, 0,
+                          0, 0, 0, 0, 0});
     }
 
 private:
@@ -164,11 +165,11 @@ protected:
 
 struct BlockCase {
     const char *name;
-    int start;       // -1: ReadData256
-    int bytes;       // reply length, 0 silent
-    double gapAt;    // >0: the reply comes in two parts, the second after this many seconds
+    int start;      // -1: ReadData256
+    int bytes;      // reply length, 0 silent
+    double gapAt;   // >0: the reply comes in two parts, the second after this many seconds
     const char *status;
-    int decoded;     // words that must change
+    int decoded;   // words that must change
 };
 
 TEST_F(Video, BlocksDecodeOnlyWhatArrived) {
@@ -220,17 +221,16 @@ TEST_F(Video, BlocksDecodeOnlyWhatArrived) {
         if (c.bytes == 0 || (c.bytes < n * 2 && c.gapAt == 0)) {
             EXPECT_GT(took, 1.5);
             EXPECT_LT(took, 1.75);
-            EXPECT_EQ(*during, c.start < 0 ? "Waiting for Data[256] ..." : "Waiting for Data[64] ...");
+            EXPECT_EQ(*during,
+                      c.start < 0 ? "Waiting for Data[256] ..." : "Waiting for Data[64] ...");
         }
         EXPECT_STREQ(szStatus, c.status);
         EXPECT_EQ(StatusLine(), c.status);
         EXPECT_LE(nBytesR, 1024);
         for (int i = 0; i < 256; ++i) {
             int k = i - first;
-            if (k >= 0 && k < c.decoded)
-                ASSERT_EQ(adcbuf[i], Word(reply, 2 * k)) << "sample " << i;
-            else
-                ASSERT_EQ(adcbuf[i], 0xBEEF) << "sample " << i;
+            if (k >= 0 && k < c.decoded) ASSERT_EQ(adcbuf[i], Word(reply, 2 * k)) << "sample " << i;
+            else ASSERT_EQ(adcbuf[i], 0xBEEF) << "sample " << i;
         }
         CloseCom(com);
     }
@@ -268,7 +268,11 @@ PassLog Log(const std::vector<std::string> &req) {
 }
 
 TEST_F(Video, BoardKindsAndWholeLoop) {
-    struct C { uint16_t pcb; std::vector<int> pass; std::vector<int> starts; } cases[] = {
+    struct C {
+        uint16_t pcb;
+        std::vector<int> pass;
+        std::vector<int> starts;
+    } cases[] = {
         {0, {8, 9, 9, 9, 9}, {0, 64, 128, 192}},
         {100, {8, 9, 9, 9, 9}, {0, 64, 128, 192}},
         {1, {8, 11}, {0}},
@@ -277,12 +281,18 @@ TEST_F(Video, BoardKindsAndWholeLoop) {
     for (const auto &c : cases) {
         SCOPED_TRACE("pcbtype " + std::to_string(c.pcb));
         FakeSensor::Policy p;
-        p.answer8 = [](int pass) { return pass <= 2; }; // then silent: the loop times out
+        p.answer8 = [](int pass) { return pass <= 2; };   // then silent: the loop times out
         FakeSensor s(p);
         Open(s.Device(), true);
         pcbtype = c.pcb;
-        ccdvirtpixel = 2048; pixB = 1; pixE = 2047; YMAXADC = 1023;
-        for (int i = 0; i < 256; ++i) { xArray8[i] = i * 8.0; thdArray[i] = 321; }
+        ccdvirtpixel = 2048;
+        pixB = 1;
+        pixE = 2047;
+        YMAXADC = 1023;
+        for (int i = 0; i < 256; ++i) {
+            xArray8[i] = i * 8.0;
+            thdArray[i] = 321;
+        }
         for (int i = 0; i < PNUM; ++i) pp[i] = static_cast<uint16_t>(0x0100 + i);
         SetCtrlAttribute(pHandle, PANEL_STRIPRaw, ATTR_VISIBLE, 1);
         SetCtrlAttribute(pHandle, PANEL_GRAPHVideo, ATTR_VISIBLE, 0);
@@ -311,8 +321,9 @@ TEST_F(Video, BoardKindsAndWholeLoop) {
         EXPECT_EQ(l.starts, starts);
         // the first order 8 carries pp as it was, the next the reply's payload
         ASSERT_GE(req.size(), 1u);
-        EXPECT_EQ(req[0], MakeFrame(0x0055, 8, {0x100, 0x101, 0x102, 0x103, 0x104, 0x105, 0x106, 0x107,
-                                                 0x108, 0x109, 0x10A, 0x10B, 0x10C, 0x10D, 0x10E, 0x10F}));
+        EXPECT_EQ(req[0], MakeFrame(0x0055, 8,
+                                    {0x100, 0x101, 0x102, 0x103, 0x104, 0x105, 0x106, 0x107, 0x108,
+                                     0x109, 0x10A, 0x10B, 0x10C, 0x10D, 0x10E, 0x10F}));
         std::string second = FakeSensor::Meas(1);
         second[1] = 0x55;
         ASSERT_GT(req.size(), c.pass.size());
@@ -372,7 +383,7 @@ TEST_F(Video, BlockTimeoutsDoNotEndVideoMode) {
         for (int i = 0; i < 64; ++i) w[i] = LineSample(pass, start + i);
         return Words(w, 64);
     };
-    p.delay8Pass = 2; // stop while the second order 8 waits
+    p.delay8Pass = 2;   // stop while the second order 8 waits
     p.delay8 = 0.3;
     FakeSensor s(p);
     Open(s.Device(), true);
@@ -488,7 +499,7 @@ TEST_F(Video, ThresholdLineFollowsControlAtOnce) {
     ASSERT_EQ(plots.size(), 2u);
     ASSERT_EQ(plots[1].y.size(), 256u);
     for (int i = 0; i < 256; ++i) {
-        ASSERT_EQ(plots[0].y[i], i * 4) << i; // the last video line again
+        ASSERT_EQ(plots[0].y[i], i * 4) << i;   // the last video line again
         ASSERT_EQ(plots[1].y[i], 700) << i;
     }
     EXPECT_EQ(vThd, 500);
@@ -500,7 +511,8 @@ TEST_F(Video, ThresholdLineFollowsControlAtOnce) {
 
 // A parameter set with the whole line as evaluation window, into the sensor's RAM.
 void SendParameters(uint16_t threshold) {
-    const uint16_t w[PNUM] = {500, 0, threshold, 0, 0, 2, 1, 2040, 200, 20, 0, 0, 1024, 30000, 0, 0};
+    const uint16_t w[PNUM] = {500, 0,  threshold, 0, 0,    2,     1, 2040,
+                              200, 20, 0,         0, 1024, 30000, 0, 0};
     FlushInQ(com);
     FillTxBuf(1, w);
     ComWrt(com, szWriteBuf, 36);
@@ -509,16 +521,26 @@ void SendParameters(uint16_t threshold) {
 }
 
 TEST_F(Video, SimulatorLineBothBoardKinds) {
-    struct C { uint16_t pcb; int blockOrder; int perPass; } cases[] = {{100, 9, 4}, {0, 9, 4}, {1, 11, 1}};
+    struct C {
+        uint16_t pcb;
+        int blockOrder;
+        int perPass;
+    } cases[] = {{100, 9, 4}, {0, 9, 4}, {1, 11, 1}};
     for (auto c : cases) {
         SCOPED_TRACE("pcbtype " + std::to_string(c.pcb));
         SimProcess sim;
-        ASSERT_TRUE(sim.Start({"--pcbtype", std::to_string(c.pcb), "--video-noise", "0", "--noise", "0",
-                               "--object", "400", "600", "--fast"}));
+        ASSERT_TRUE(sim.Start({"--pcbtype", std::to_string(c.pcb), "--video-noise", "0", "--noise",
+                               "0", "--object", "400", "600", "--fast"}));
         Open(sim.Device(), true);
         pcbtype = c.pcb;
-        ccdvirtpixel = 2048; pixB = 1; pixE = 2048; YMAXADC = 1024;
-        for (int i = 0; i < 256; ++i) { xArray8[i] = i * 8.0; thdArray[i] = 500; }
+        ccdvirtpixel = 2048;
+        pixB = 1;
+        pixE = 2048;
+        YMAXADC = 1024;
+        for (int i = 0; i < 256; ++i) {
+            xArray8[i] = i * 8.0;
+            thdArray[i] = 500;
+        }
         SendParameters(500);
         Fill(0);
         rt_After(0.8, [] { rt_UserClick(pHandle, PANEL_BTNStop); });
@@ -538,7 +560,8 @@ TEST_F(Video, SimulatorLineBothBoardKinds) {
         std::vector<double> edges;
         for (int i = 0; i < 255; ++i) {
             int a = adcbuf[i], b = adcbuf[i + 1];
-            if ((a >= 500) != (b >= 500)) edges.push_back(8.0 * (i + static_cast<double>(500 - a) / (b - a)));
+            if ((a >= 500) != (b >= 500))
+                edges.push_back(8.0 * (i + static_cast<double>(500 - a) / (b - a)));
         }
         ASSERT_EQ(edges.size(), 2u);
         EXPECT_EQ(edcnt, 2);
@@ -551,7 +574,8 @@ TEST_F(Video, SimulatorLineBothBoardKinds) {
         ASSERT_EQ(plots[0].y.size(), 256u);
         for (int i = 0; i < 256; ++i) ASSERT_EQ(plots[0].y[i], adcbuf[i]) << i;
         // a picture of the main panel in video mode, for the eye
-        std::string png = std::string(KVEX_BUILD_DIR) + "/video_mode_pcb" + std::to_string(c.pcb) + ".png";
+        std::string png =
+            std::string(KVEX_BUILD_DIR) + "/video_mode_pcb" + std::to_string(c.pcb) + ".png";
         EXPECT_GE(rt_SavePanelImage(pHandle, 0, png.c_str()), 0);
         CloseCom(com);
     }
@@ -589,7 +613,10 @@ TEST_F(Video, SimulatorSilentToBlocksKeepsVideoModeGoing) {
 TEST_F(Video, TimingSimulatorPassRateAtLineSpeed) {
     const double byteTime = 10.0 / 19200;
     // per exchange: the request's frame time before the answer, then the answer
-    struct C { uint16_t pcb; double lineRate; } cases[] = {
+    struct C {
+        uint16_t pcb;
+        double lineRate;
+    } cases[] = {
         {100, 1.0 / ((36 + 36 + 4 * (36 + 128)) * byteTime)},
         {1, 1.0 / ((36 + 36 + 36 + 512) * byteTime)},
     };
@@ -608,14 +635,14 @@ TEST_F(Video, TimingSimulatorPassRateAtLineSpeed) {
         double cpu = CpuSeconds() - cpu0;
         long n8 = SimRequests(sim, 8);
         double rate = n8 / took;
-        std::cout << "[ rate     ] pcbtype " << c.pcb << ": " << n8 << " passes in " << took << " s = " << rate
-                  << " /s, line allows " << c.lineRate << " /s (" << 100.0 * rate / c.lineRate
-                  << "%), CPU " << 100.0 * cpu / took << "%\n";
+        std::cout << "[ rate     ] pcbtype " << c.pcb << ": " << n8 << " passes in " << took
+                  << " s = " << rate << " /s, line allows " << c.lineRate << " /s ("
+                  << 100.0 * rate / c.lineRate << "%), CPU " << 100.0 * cpu / took << "%\n";
         RecordProperty("passes_per_s_pcb" + std::to_string(c.pcb), std::to_string(rate));
         EXPECT_GE(rate, 0.9 * c.lineRate);
-        EXPECT_LT(cpu / took, 0.5); // waiting must not spin
+        EXPECT_LT(cpu / took, 0.5);   // waiting must not spin
         CloseCom(com);
     }
 }
 
-} // namespace
+}   // namespace

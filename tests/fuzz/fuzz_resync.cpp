@@ -34,11 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::string stray = FuzzTake(data, size, static_cast<size_t>(head & 0x3F));
         // noise that holds the sync word cannot be told from a frame
         for (size_t i = 1; i < stray.size(); ++i)
-            if (stray[i - 1] == '\0' && static_cast<unsigned char>(stray[i]) == 0xAA) stray[i] = '\x55';
+            if (stray[i - 1] == '\0' && static_cast<unsigned char>(stray[i]) == 0xAA)
+                stray[i] = '\x55';
         const bool damaged = (head & 0x40) != 0;
         std::string payload = FuzzTake(data, size, 32);
         payload.resize(32, '\0');
-        std::string reply = std::string(damaged ? "\x01\xAA" : "\x00\xAA", 2) + std::string("\x00\x08", 2) + payload;
+        std::string reply = std::string(damaged ? "\x01\xAA" : "\x00\xAA", 2) +
+                            std::string("\x00\x08", 2) + payload;
         const std::string bytes = stray + reply;
 
         FlushInQ(com);
@@ -58,17 +60,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         for (int i = 0; i < 2 && rx_flag == 0; ++i) ProcessSystemEvents();
 
         if (damaged) {
-            Check(rx_flag == 0 && graphrefresh == 0 && graph_flag == 0, "a reply without its sync word was taken");
+            Check(rx_flag == 0 && graphrefresh == 0 && graph_flag == 0,
+                  "a reply without its sync word was taken");
             for (auto w : pp) Check(w == 0x5A5A, "pp changed without a reply");
         } else {
-            Check(rx_flag == 1 && graphrefresh == 1 && graph_flag == 1, "a reply with its sync word was lost");
+            Check(rx_flag == 1 && graphrefresh == 1 && graph_flag == 1,
+                  "a reply with its sync word was lost");
             for (int i = 0; i < 16; ++i) {
                 const unsigned want = static_cast<unsigned char>(payload[2 * i]) * 256u +
                                       static_cast<unsigned char>(payload[2 * i + 1]);
                 Check(pp[i] == want, "the reply was not taken as sent");
             }
             Check(linkResyncs == resyncs + (stray.empty() ? 0 : 1), "resync not counted once");
-            Check(linkBytesDropped == dropped + static_cast<long>(stray.size()), "dropped bytes miscounted");
+            Check(linkBytesDropped == dropped + static_cast<long>(stray.size()),
+                  "dropped bytes miscounted");
         }
         ++exchanges;
     }

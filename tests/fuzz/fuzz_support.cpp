@@ -20,8 +20,7 @@ static int g_master = -1;
 
 static void Drain() {
     char buf[4096];
-    while (g_master >= 0 && read(g_master, buf, sizeof buf) > 0) {
-    }
+    while (g_master >= 0 && read(g_master, buf, sizeof buf) > 0) {}
 }
 
 void FuzzReply(int order, const std::string &bytes) { g_replies[order].push_back(bytes); }
@@ -77,7 +76,8 @@ void FuzzStart() {
     rt_SetWriteHook([](int port, const char *bytes, int count) {
         Drain();
         if (port != com || count < 4) return;
-        const int orderCode = static_cast<unsigned char>(bytes[2]) * 256 + static_cast<unsigned char>(bytes[3]);
+        const int orderCode =
+            static_cast<unsigned char>(bytes[2]) * 256 + static_cast<unsigned char>(bytes[3]);
         auto it = g_replies.find(orderCode);
         if (it != g_replies.end() && !it->second.empty()) {
             std::string reply = std::move(it->second.front());

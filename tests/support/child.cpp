@@ -10,8 +10,8 @@
 
 extern char **environ;
 
-pid_t SpawnChild(const std::string &path, const std::vector<std::string> &args, int in, int out, int err,
-                 const std::vector<std::string> &env, const std::string &cwd) {
+pid_t SpawnChild(const std::string &path, const std::vector<std::string> &args, int in, int out,
+                 int err, const std::vector<std::string> &env, const std::string &cwd) {
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0) return -1;
     const int streams[3] = {in, out, err};

@@ -14,8 +14,8 @@ constexpr int kDevNull = -2;
 // environment, in `cwd` when given. The child gets no other descriptor
 // the test opened with O_CLOEXEC (pipe ends made by pipe2 here are).
 // Returns its pid, or -1 when it could not be started.
-pid_t SpawnChild(const std::string &path, const std::vector<std::string> &args, int in, int out, int err,
-                 const std::vector<std::string> &env = {}, const std::string &cwd = "");
+pid_t SpawnChild(const std::string &path, const std::vector<std::string> &args, int in, int out,
+                 int err, const std::vector<std::string> &env = {}, const std::string &cwd = "");
 
 // A program run to its end: its output and error output collected.
 class ChildProcess {
@@ -32,8 +32,8 @@ public:
     // Reads until stdout holds `text` or `seconds` passed.
     bool WaitFor(const std::string &text, double seconds);
     void Signal(int sig);
-    int rc = -1;          // exit code; 128 + signal when killed
-    int killedBy = 0;     // the signal that ended it, 0 when it exited
+    int rc = -1;        // exit code; 128 + signal when killed
+    int killedBy = 0;   // the signal that ended it, 0 when it exited
     std::string out, err;
     pid_t pid = -1;
 

@@ -18,7 +18,8 @@
 #include <thread>
 #include <unistd.h>
 
-CtlResult RunCtl(const std::vector<std::string> &args, double timeout, const std::vector<std::string> &env) {
+CtlResult RunCtl(const std::vector<std::string> &args, double timeout,
+                 const std::vector<std::string> &env) {
     CtlChild c;
     if (!c.Start(args, env)) return {-1, "", "cannot start"};
     if (!c.Wait(timeout)) {
@@ -61,7 +62,8 @@ void ScriptedSensor::Run() {
     while (!quit_) {
         buf += peer_.Read(36 - buf.size(), 0.02);
         if (buf.size() < 36) continue;
-        const int order = static_cast<unsigned char>(buf[2]) * 256 + static_cast<unsigned char>(buf[3]);
+        const int order =
+            static_cast<unsigned char>(buf[2]) * 256 + static_cast<unsigned char>(buf[3]);
         std::string reply;
         {
             std::lock_guard<std::mutex> g(mu_);
@@ -108,7 +110,7 @@ bool PortOpen(int port) {
     close(s);
     return ok;
 }
-}  // namespace
+}   // namespace
 
 Broker::~Broker() { Stop(); }
 
@@ -123,9 +125,11 @@ bool Broker::Start() {
     const std::string conf = dir_ + "/mosquitto.conf";
     FILE *f = fopen(conf.c_str(), "w");
     if (!f) return false;
-    fprintf(f, "listener %d 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %s/\n"
-               "autosave_interval 1\nlog_dest none\n",
-            port_, dir_.c_str());
+    fprintf(
+        f,
+        "listener %d 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %s/\n"
+        "autosave_interval 1\nlog_dest none\n",
+        port_, dir_.c_str());
     fclose(f);
     pid_ = SpawnChild("/usr/sbin/mosquitto", {"-c", conf}, kDevNull, kDevNull, kDevNull);
     if (pid_ <= 0) return false;
@@ -148,16 +152,17 @@ void Broker::Stop() {
 
 namespace {
 void SubOnMessage(mosquitto *, void *p, const mosquitto_message *m) {
-    static_cast<Subscriber *>(p)->OnMessage(m->topic,
-                                            std::string(static_cast<const char *>(m->payload),
-                                                        static_cast<size_t>(m->payloadlen)));
+    static_cast<Subscriber *>(p)->OnMessage(
+        m->topic,
+        std::string(static_cast<const char *>(m->payload), static_cast<size_t>(m->payloadlen)));
 }
 void SubOnConnect(mosquitto *, void *p, int rc) {
     if (rc == 0) static_cast<Subscriber *>(p)->OnConnect();
 }
-}  // namespace
+}   // namespace
 
-Subscriber::Subscriber(int port, const std::string &topic, const std::string &clientId) : topic_(topic) {
+Subscriber::Subscriber(int port, const std::string &topic, const std::string &clientId)
+    : topic_(topic) {
     mosquitto_lib_init();
     // a lasting session: what is published while we are away waits for us
     m_ = mosquitto_new(clientId.c_str(), false, this);

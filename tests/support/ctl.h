@@ -39,7 +39,7 @@ public:
     const std::string &Device() const { return peer_.Device(); }
     void SetParams(const std::vector<int> &words);   // what a get answers
     void SetFirmware(const std::string &text);
-    std::vector<std::string> Requests();             // raw 36-byte requests
+    std::vector<std::string> Requests();   // raw 36-byte requests
 
 private:
     void Run();

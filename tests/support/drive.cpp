@@ -70,7 +70,8 @@ static bool Press(QWidget *target, const char *keys) {
         // the text a printable key types (QTest's own table knows few keys)
         QString text;
         const int k = kc.key();
-        if (k >= 0x20 && k < 0x7F && !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+        if (k >= 0x20 && k < 0x7F &&
+            !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
             const QChar ch(k);
             text = (mods & Qt::ShiftModifier) ? QString(ch) : QString(ch.toLower());
         }
@@ -84,7 +85,7 @@ static bool Press(QWidget *target, const char *keys) {
 bool Type(int panel, const char *name, const std::string &text) {
     if (!Focus(panel, name)) return false;
     QWidget *w = Widget(panel, name);
-    QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);  // select all
+    QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);   // select all
     QTest::keyClicks(w, QString::fromStdString(text));
     return true;
 }
@@ -181,9 +182,11 @@ void SendKey(QWidget *w, int key, const QString &text) {
 void SendClick(QWidget *w) {
     QPointF c(w->width() / 2.0, w->height() / 2.0);
     QPointF g = w->mapToGlobal(c);
-    QMouseEvent press(QEvent::MouseButtonPress, c, g, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, c, g, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(w, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, c, g, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, c, g, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
     QApplication::sendEvent(w, &release);
 }
 
@@ -197,4 +200,4 @@ std::string ReadWire(PtyPeer &peer, size_t n, double seconds) {
     return got;
 }
 
-} // namespace drive
+}   // namespace drive

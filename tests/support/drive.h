@@ -26,7 +26,8 @@ namespace drive {
 QWidget *Widget(int panel, const char *name);
 
 // The same as a W; nullptr when it is missing or of another kind.
-template <class W> W *WidgetAs(int panel, const char *name) {
+template <class W>
+W *WidgetAs(int panel, const char *name) {
     return qobject_cast<W *>(Widget(panel, name));
 }
 
@@ -86,4 +87,4 @@ bool HasFocus(int panel, const char *name);
 // keeps running, for at most `seconds`.
 std::string ReadWire(PtyPeer &peer, size_t n, double seconds);
 
-} // namespace drive
+}   // namespace drive

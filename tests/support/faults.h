@@ -42,4 +42,4 @@ inline std::string FaultCommand(Fault f, Activity a) {
     return "";
 }
 
-} // namespace faults
+}   // namespace faults

@@ -17,4 +17,4 @@ std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
 bool Exists(const std::string &path);
 
-} // namespace testfs
+}   // namespace testfs

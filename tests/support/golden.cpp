@@ -66,7 +66,8 @@ void Trace::OnWrite(const char *bytes, int count) {
     }
     text_ += line + "\n";
     if (count < 4) return;
-    const int order = static_cast<unsigned char>(bytes[2]) * 256 + static_cast<unsigned char>(bytes[3]);
+    const int order =
+        static_cast<unsigned char>(bytes[2]) * 256 + static_cast<unsigned char>(bytes[3]);
     const int n = ++counts_[order];
     auto it = actions_.find({order, n});
     if (it == actions_.end()) return;
@@ -115,8 +116,8 @@ void Check(const std::string &name, const std::string &actual) {
         return;
     }
     struct stat st;
-    ASSERT_EQ(stat(path.c_str(), &st), 0) << "no golden copy " << path
-                                           << " (record it with RIDAR_GOLDEN_RECORD=1)";
+    ASSERT_EQ(stat(path.c_str(), &st), 0)
+        << "no golden copy " << path << " (record it with RIDAR_GOLDEN_RECORD=1)";
     const std::string expected = testfs::ReadFile(path);
     if (expected == actual) return;
     // where they part, as a line of the trace when it is text
@@ -138,8 +139,8 @@ void Check(const std::string &name, const std::string &actual) {
     testfs::WriteFile(outPath, actual);
     ADD_FAILURE() << name << " differs from its golden copy at byte " << at << " (line " << line
                   << ")\n  golden: " << lineAt(expected) << "\n  actual: " << lineAt(actual)
-                  << "\n  sizes " << expected.size() << " / " << actual.size() << "; whole actual in "
-                  << outPath;
+                  << "\n  sizes " << expected.size() << " / " << actual.size()
+                  << "; whole actual in " << outPath;
 }
 
 // ---- one scenario a process ---------------------------------------------------
@@ -148,7 +149,8 @@ bool RanInChild() {
     static int scenarios = 0;
     if (scenarios++ == 0) return false;
     const ::testing::TestInfo *t = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string filter = std::string("--gtest_filter=") + t->test_suite_name() + "." + t->name();
+    const std::string filter =
+        std::string("--gtest_filter=") + t->test_suite_name() + "." + t->name();
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     EXPECT_GT(n, 0);
@@ -159,8 +161,7 @@ bool RanInChild() {
     EXPECT_GT(pid, 0) << "cannot start " << self;
     if (pid <= 0) return true;
     int st = 0;
-    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {}
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "scenario failed in its own process";
     return true;
 }
@@ -171,4 +172,4 @@ std::vector<std::string> SimArgs(std::vector<std::string> more) {
     return a;
 }
 
-} // namespace golden
+}   // namespace golden

@@ -71,4 +71,4 @@ bool RanInChild();
 // Base options of the simulator: no noise, a fixed seed.
 std::vector<std::string> SimArgs(std::vector<std::string> more = {});
 
-} // namespace golden
+}   // namespace golden

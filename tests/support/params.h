@@ -11,9 +11,9 @@
 #include "params/vars.h"
 
 // The parameter variables in frame order (word 15: deltaTol).
-inline uint16_t *const kParamVars[16] = {&power, &rs232Mode, &vThd, &anaMode, &polarity, &eMode,
-                                         &eBeg, &eEnd, &tVal, &tTol, &opMode, &eHardware,
-                                         &slope, &intersect, &average, &deltaTol};
+inline uint16_t *const kParamVars[16] = {
+    &power, &rs232Mode, &vThd,   &anaMode,   &polarity, &eMode,     &eBeg,    &eEnd,
+    &tVal,  &tTol,      &opMode, &eHardware, &slope,    &intersect, &average, &deltaTol};
 
 // As if a type 2 sensor on firmware 252 with 2048 virtual pixels had been
 // identified; no loop running.
@@ -59,8 +59,15 @@ inline void SelectTarget(int t) {
 // The parameter variables and pp as a get from kvex-sim's RAM leaves them
 // (its factory set).
 inline void HoldSimulatorFactorySet() {
-    power = 500; vThd = 512; eMode = 1; eBeg = 1; eEnd = 2048; tVal = 512; tTol = 100;
-    slope = 12800; intersect = 30000;
+    power = 500;
+    vThd = 512;
+    eMode = 1;
+    eBeg = 1;
+    eEnd = 2048;
+    tVal = 512;
+    tTol = 100;
+    slope = 12800;
+    intersect = 30000;
     for (int i = 0; i < PNUM; ++i) pp[i] = 0;
     CopyVarsToPP();
 }

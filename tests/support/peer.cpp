@@ -95,7 +95,8 @@ std::string MakeFrame(int syncWord, int orderCode, const std::vector<int> &words
 }
 
 int FrameWord(const std::string &frame, int i) {
-    return static_cast<unsigned char>(frame[4 + 2 * i]) * 256 + static_cast<unsigned char>(frame[5 + 2 * i]);
+    return static_cast<unsigned char>(frame[4 + 2 * i]) * 256 +
+           static_cast<unsigned char>(frame[5 + 2 * i]);
 }
 
 std::string Hex(const std::string &bytes) {

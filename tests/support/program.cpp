@@ -52,7 +52,8 @@ std::string StartConnected(SimProcess &sim, const std::vector<std::string> &args
 
 void Pump(double seconds) {
     const double t0 = Now();
-    do ProcessSystemEvents(); while (Now() - t0 < seconds);
+    do ProcessSystemEvents();
+    while (Now() - t0 < seconds);
 }
 
 void Idle(double seconds) {

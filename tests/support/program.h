@@ -35,7 +35,8 @@ std::string StartConnected(SimProcess &sim, const std::vector<std::string> &args
 void Pump(double seconds);
 
 // Pumps until pred() holds or `seconds` passed; true when it held.
-template <class Pred> bool PumpUntil(Pred pred, double seconds) {
+template <class Pred>
+bool PumpUntil(Pred pred, double seconds) {
     auto t0 = Clock::now();
     while (Since(t0) < seconds) {
         if (pred()) return true;
@@ -46,7 +47,8 @@ template <class Pred> bool PumpUntil(Pred pred, double seconds) {
 
 // Runs the program's idle event loop (RunUserInterface) until pred() holds
 // or `seconds` passed; true when it held.
-template <class Pred> bool IdleUntil(Pred pred, double seconds) {
+template <class Pred>
+bool IdleUntil(Pred pred, double seconds) {
     auto t0 = Clock::now();
     while (Since(t0) < seconds) {
         if (pred()) return true;

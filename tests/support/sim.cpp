@@ -138,7 +138,8 @@ std::string SimStats(SimProcess &sim) {
     sim.Command("stats");
     std::string out = sim.Output();
     const double t0 = Now();
-    while (out.find("stats end", before) == std::string::npos && Now() - t0 < 3.0) out = sim.Output(0.02);
+    while (out.find("stats end", before) == std::string::npos && Now() - t0 < 3.0)
+        out = sim.Output(0.02);
     const size_t at = out.find("stats requests", before);
     const size_t end = at == std::string::npos ? at : out.find("stats end", at);
     return end == std::string::npos ? "" : out.substr(at, end - at);
@@ -156,4 +157,6 @@ long SimCounter(SimProcess &sim, const std::string &key) {
     return at == std::string::npos ? -1 : std::atol(stats.c_str() + at + field.size());
 }
 
-long SimRequests(SimProcess &sim, int orderCode) { return SimCounter(sim, std::to_string(orderCode)); }
+long SimRequests(SimProcess &sim, int orderCode) {
+    return SimCounter(sim, std::to_string(orderCode));
+}

@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (user.find(':') != std::string::npos) abort();
         if (user.find('\n') != std::string::npos || pass.find('\n') != std::string::npos) abort();
         std::string u2, p2;
-        if (!ctl::ParseCredentials(user + ":" + pass + "\n", u2, p2) || u2 != user || p2 != pass) abort();
+        if (!ctl::ParseCredentials(user + ":" + pass + "\n", u2, p2) || u2 != user || p2 != pass)
+            abort();
     }
     return 0;
 }

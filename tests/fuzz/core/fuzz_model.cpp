@@ -12,7 +12,7 @@ namespace {
 
 bool KnownFullScale(uint16_t y, uint16_t before) { return y == 256 || y == 1024 || y == before; }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // the reply's 16 words, then the full scale in force before it
@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // the usable range: the line as corrected, but type 4 is a 512-pixel line
     // and an unknown type keeps the 1024 the program starts with, whatever
     // the reply says (the limit callbacks clamp to it, the bar graph ends there)
-    const bool copiesLine = (hw.ccdtype >= 1 && hw.ccdtype <= 3) || (hw.ccdtype >= 101 && hw.ccdtype <= 104);
+    const bool copiesLine =
+        (hw.ccdtype >= 1 && hw.ccdtype <= 3) || (hw.ccdtype >= 101 && hw.ccdtype <= 104);
     const uint16_t wantE = copiesLine ? m.hw.ccdvirtpixel : hw.ccdtype == 4 ? 512 : 1024;
     if (m.pixB != 1 || m.pixE != wantE || m.pixE > 8192) abort();
     // the y axis and the slope are divisors somewhere
@@ -47,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (m.line0.find('\0') != std::string::npos || m.line1.find('\0') != std::string::npos) abort();
     if (m.gainOn.empty() != m.gainOff.empty()) abort();
     // fields the model does not correct come through as received
-    if (m.hw.ccdtype != hw.ccdtype || m.hw.softversion != hw.softversion || m.hw.pcbtype != hw.pcbtype)
+    if (m.hw.ccdtype != hw.ccdtype || m.hw.softversion != hw.softversion ||
+        m.hw.pcbtype != hw.pcbtype)
         abort();
     if (m.firmwareAsWords != (hw.pcbtype == 0)) abort();
     return 0;

@@ -11,14 +11,19 @@ using namespace proto;
 
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // An independent reading of the documented format.
 int Documented(const std::string &t, Words &w) {
     int count = 0;
     size_t i = 0;
     while (i < t.size()) {
-        if (IsSpace(t[i])) { ++i; continue; }
+        if (IsSpace(t[i])) {
+            ++i;
+            continue;
+        }
         if (t[i] < '0' || t[i] > '9') return -3;
         unsigned long long low = 0;
         while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
@@ -31,7 +36,7 @@ int Documented(const std::string &t, Words &w) {
     return count < kWords ? -2 : 0;
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string text(reinterpret_cast<const char *>(data), size);

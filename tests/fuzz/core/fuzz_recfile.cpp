@@ -18,7 +18,9 @@ constexpr int64_t kHeaderLines = 7;
 
 void Count(const RecSample *, void *user) { ++*static_cast<int64_t *>(user); }
 
-void Keep(const RecSample *s, void *user) { static_cast<std::vector<RecSample> *>(user)->push_back(*s); }
+void Keep(const RecSample *s, void *user) {
+    static_cast<std::vector<RecSample> *>(user)->push_back(*s);
+}
 
 struct Read {
     int rc;
@@ -41,7 +43,8 @@ Read ReadBytes(const uint8_t *data, size_t size) {
     if (r.rc == 0) {
         const bool endsInLine = size > 0 && data[size - 1] != '\n';
         if (r.info.partialLastLine != (endsInLine ? 1 : 0)) abort();
-        if (r.info.badLines > 0 && (r.info.firstBadLine <= kHeaderLines || r.info.firstBadLine > complete))
+        if (r.info.badLines > 0 &&
+            (r.info.firstBadLine <= kHeaderLines || r.info.firstBadLine > complete))
             abort();
     }
     return r;
@@ -78,11 +81,14 @@ void WrittenFileReadsBack(const uint8_t *data, size_t size) {
     std::vector<RecSample> got;
     if (RecReadBuffer(file.data(), file.size(), &rh, Keep, &got, &info) != 0) abort();
     if (!info.message.empty() || info.crlf != 1 || got.size() != ms.size()) abort();
-    if (rh.date != h.date || rh.time != h.time || rh.increment != h.increment || rh.samples != h.samples)
+    if (rh.date != h.date || rh.time != h.time || rh.increment != h.increment ||
+        rh.samples != h.samples)
         abort();
     if (rh.offset != static_cast<long>(h.intersect) - proto::kYOffset) abort();
     // four decimals of the slope
-    if (std::fabs(rh.slope - static_cast<double>(h.slope) / h.slopeScale) > 0.00005 + 1e-9 * h.slope) abort();
+    if (std::fabs(rh.slope - static_cast<double>(h.slope) / h.slopeScale) >
+        0.00005 + 1e-9 * h.slope)
+        abort();
     for (size_t i = 0; i < ms.size(); ++i) {
         const RecSample &s = got[i];
         if (s.left != ms[i].Ledge || s.right != ms[i].Redge || s.value != ms[i].Mvalue ||
@@ -91,7 +97,7 @@ void WrittenFileReadsBack(const uint8_t *data, size_t size) {
     }
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const Read whole = ReadBytes(data, size);
@@ -100,7 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const size_t cut = (static_cast<size_t>(data[0]) << 8 | data[1]) % (size + 1);
         const Read part = ReadBytes(data, cut);
         if (whole.rc == 0 && part.rc == 0 && part.info.samples > whole.info.samples) abort();
-        if (part.rc == 0 && whole.rc != 0 && whole.info.message.find("longer than") == std::string::npos)
+        if (part.rc == 0 && whole.rc != 0 &&
+            whole.info.message.find("longer than") == std::string::npos)
             abort();   // a good beginning stays good, unless what follows is no text at all
     }
     // the number parsers: a decimal comma reads as a point
@@ -108,7 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const char *s = reinterpret_cast<const char *>(data);
         long long n = 0;
         double d = 0.0, d2 = 0.0;
-        if (RecParseInt(s, size, &n) && (!RecParseDouble(s, size, &d) || d != static_cast<double>(n)) &&
+        if (RecParseInt(s, size, &n) &&
+            (!RecParseDouble(s, size, &d) || d != static_cast<double>(n)) &&
             std::fabs(static_cast<double>(n)) < 9007199254740992.0)
             abort();
         std::string comma(s, size);
