@@ -52,6 +52,7 @@ struct ComPort {
     bool checkPosted = false;
     bool inCallback = false;
     bool recheck = false;
+    bool dueInLineWait = false;   // a check the line wait runs itself
     RtPortLatency latency;
     double charTime = 0.0;     // seconds one character takes on the line
     double lineFreeAt = 0.0;   // when the last written byte has left the line
@@ -66,6 +67,7 @@ RtLinkStats g_stats;
 QObject *g_hub = nullptr;
 void (*g_lostHook)(int) = nullptr;
 std::vector<int> g_lostPending;
+bool g_inLineWait = false;
 bool g_lostPosted = false;
 std::function<void(int, const char *, int)> g_writeHook;
 
@@ -235,7 +237,10 @@ void Append(int port, const PortPtr &p, QByteArray d) {
     // Until the notify count is reached or the event character came, a
     // check could raise nothing; at line speed bytes come one by one, and a
     // check for each would cost a pass of the event loop per byte.
-    if (p->inq.size() >= p->notifyCount || p->charSeen) PostCheck(port, p);
+    if (p->inq.size() >= p->notifyCount || p->charSeen) {
+        if (g_inLineWait) p->dueInLineWait = true;
+        else PostCheck(port, p);
+    }
 }
 
 void MoveIn(int port, const PortPtr &p) {
@@ -370,13 +375,24 @@ void rtui::SerialAwaitLine(long long nanoseconds) {
         const int r = ppoll(fds, static_cast<nfds_t>(n), &ts, nullptr);
         if (r < 0 && errno != EINTR) return;
         ++g_stats.lineWaitWakes;
-        bool hungUp = false;
+        bool hungUp = false, delivered = false;
         for (int i = 0; i < n; ++i) {
             if (!fds[i].revents) continue;
             if (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) hungUp = true;
-            if (auto p = Find(ports[i])) ReadChunk(ports[i], p);
+            auto p = Find(ports[i]);
+            if (!p) continue;
+            g_inLineWait = true;
+            ReadChunk(ports[i], p);
+            g_inLineWait = false;
+            // handed over from here: a posted check would cost one more
+            // pass of the event loop before the program hears of the frame
+            if (p->dueInLineWait) {
+                p->dueInLineWait = false;
+                Check(ports[i], p);
+                delivered = true;
+            }
         }
-        if (hungUp) return;   // the event loop hears of it
+        if (hungUp || delivered) return;   // the event loop hears of the rest
     }
 }
 

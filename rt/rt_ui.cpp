@@ -690,8 +690,8 @@ int ProcessSystemEvents(void) {
     // one per chunk, and a time-out is still seen within kAwaitMs.
     //
     // Once the frame has begun, the rest of it is waited for on the line
-    // alone, and one more pass hands it over: two passes a frame instead of
-    // one per chunk. Other events wait meanwhile, at most for the rest of the
+    // alone, which hands it over itself: one pass a frame instead of one per
+    // chunk. Other events wait meanwhile, at most for the rest of the
     // frame's line time or kAwaitMs.
     constexpr int kIdleMs = 8, kAwaitMs = 25;
     const QDeadlineTimer bound(kAwaitMs, Qt::PreciseTimer);
@@ -707,7 +707,8 @@ int ProcessSystemEvents(void) {
         if (ms <= 0) break;
         if (rtui::SerialFrameUnderWay()) {
             rtui::SerialAwaitLine(bound.remainingTimeNSecs());
-            ms = 0;   // whatever the wait brought, or events that came meanwhile
+            if (g_pumpNoted) break;   // the frame was handed over
+            ms = 0;                   // whatever the wait brought, or events that came meanwhile
         }
     }
     ++g_pumpReturns;
