@@ -695,7 +695,8 @@ int ProcessSystemEvents(void) {
     // frame's line time or kAwaitMs.
     constexpr int kIdleMs = 8, kAwaitMs = 25;
     const QDeadlineTimer bound(kAwaitMs, Qt::PreciseTimer);
-    int ms = kIdleMs;
+    // awaiting a frame, the first pass may sleep as long as the whole wait
+    int ms = rtui::SerialAwaitingNotify() ? kAwaitMs : kIdleMs;
     for (;;) {
         g_pumpNoted = false;
         g_wake->start(ms);
