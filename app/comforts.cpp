@@ -8,6 +8,7 @@
 #include <string>
 
 #include "link/frame.h"
+#include "proto/proto.h"
 #include "stats/stats.h"
 
 static const double kHealthPeriod = 0.5;   // seconds between link-health updates
@@ -48,10 +49,10 @@ void ShowLinkHealth(void) {
     } else {
         a = Timer() - linkLastFrame;
         if (a < 0.0) a = 0.0;
-        if (a < 60.0) std::snprintf(age, sizeof age, "%.1f s ago", a);
+        if (a < 60.0) std::snprintf(age, sizeof age, "%s s ago", proto::OneDecimal(a).c_str());
         else if (a < 3600.0)
             std::snprintf(age, sizeof age, "%d min ago", static_cast<int>(a / 60.0));
-        else std::snprintf(age, sizeof age, "%.1f h ago", a / 3600.0);
+        else std::snprintf(age, sizeof age, "%s h ago", proto::OneDecimal(a / 3600.0).c_str());
     }
     char text[200];
     std::snprintf(

@@ -68,8 +68,7 @@ bool Reconnect(Sensor &s, Words &params, int &exitCode) {
         lastTry = Now();
         int rc = OpenAndIdentify(s, device);
         if (rc == kExitOk && GetParams(s, false, params)) {
-            char gap[64];
-            std::snprintf(gap, sizeof gap, "%.1f", Now() - lostAt);
+            const std::string gap = proto::OneDecimal(Now() - lostAt);
             Complain(device + " is back after " + gap + " s; going on");
             return true;
         }
@@ -121,8 +120,7 @@ int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &mo) {
             continue;
         }
         if (silentSince >= 0) {
-            char gap[64];
-            std::snprintf(gap, sizeof gap, "%.1f", Now() - silentSince);
+            const std::string gap = proto::OneDecimal(Now() - silentSince);
             Complain(std::string("the sensor answers again after ") + gap + " s");
             silentSince = -1;
         }

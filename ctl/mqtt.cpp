@@ -122,10 +122,8 @@ void Publisher::OnConnect(int rc) {
     mosquitto_publish(m_, nullptr, Topic("identity").c_str(), static_cast<int>(identity_.size()),
                       identity_.data(), 1, true);
     if (wentAway_ >= 0) {
-        char text[160];
-        std::snprintf(text, sizeof text, "broker back after %.1f s; %zu measurement(s) queued",
-                      Now() - wentAway_, queue_.size());
-        Complain(text);
+        Complain("broker back after " + proto::OneDecimal(Now() - wentAway_) + " s; " +
+                 std::to_string(queue_.size()) + " measurement(s) queued");
         wentAway_ = -1;
     }
 }

@@ -1,5 +1,6 @@
 // The parameter file and the recorder file, byte for byte as the program
 // writes them, whatever the process locale.
+#include <cmath>
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
@@ -84,6 +85,15 @@ std::string FormatRecorderLine(const Measurement &m) {
                           static_cast<unsigned>(m.Mvalue), static_cast<unsigned>(m.edcnt),
                           SignedUm(m.umValue));
     return std::string(line, static_cast<size_t>(n));
+}
+
+std::string OneDecimal(double value) {
+    if (!std::isfinite(value) || std::fabs(value) >= 1e15) return "-";
+    const long long tenths = std::llround(value * 10.0);
+    const unsigned long long mag = static_cast<unsigned long long>(tenths < 0 ? -tenths : tenths);
+    std::string out = tenths < 0 ? "-" : "";
+    out += std::to_string(mag / 10) + "." + std::to_string(mag % 10);
+    return out;
 }
 
 }   // namespace proto

@@ -142,6 +142,10 @@ const char *SeriesRefusedText(int r);
 // Truncates toward zero and wraps modulo 65536; NaN and infinities give 0.
 uint16_t DoubleToWord(double value);
 
+// A value with one decimal and always a point, whatever the process locale:
+// 2.26 -> "2.3", -0.04 -> "0.0". NaN, infinities and huge values give "-".
+std::string OneDecimal(double value);
+
 // ---------------------------------------------------------------- parameter file
 
 // The 16 words, each right-aligned in five characters, one per line (LF).

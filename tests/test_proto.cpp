@@ -388,6 +388,26 @@ TEST(ProtoRecorder, HeaderIgnoresADecimalCommaLocale) {
     std::setlocale(LC_ALL, saved.c_str());
 }
 
+// Ages in the link-health field and kvex-ctl's messages: one decimal with a
+// point, under a German locale too.
+TEST(ProtoText, OneDecimalWithAPointWhateverTheLocale) {
+    const struct {
+        double value;
+        const char *text;
+    } cases[] = {
+        {0.0, "0.0"},       {5.04, "5.0"},   {5.06, "5.1"},    {59.96, "60.0"},
+        {1234.5, "1234.5"}, {-0.04, "0.0"},  {-2.5, "-2.5"},   {1e16, "-"},
+        {NAN, "-"},         {INFINITY, "-"}, {-INFINITY, "-"},
+    };
+    const char *old = std::setlocale(LC_ALL, nullptr);
+    const std::string saved = old ? old : "C";
+    const bool german =
+        std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "de_DE.utf8");
+    for (const auto &c : cases) EXPECT_EQ(proto::OneDecimal(c.value), c.text) << c.value;
+    std::setlocale(LC_ALL, saved.c_str());
+    if (!german) GTEST_SKIP() << "checked in the C locale only: no German locale on this machine";
+}
+
 TEST(ProtoRecorder, DataLines) {
     struct {
         uint16_t l, r, m, e;
