@@ -75,6 +75,7 @@ PlotWatch stripWatch, barWatch, videoWatch;
 struct Mark {
     double wall = 0, cpu = 0;
     long sleeps = 0;
+    long pumpPasses = 0, pumpReturns = 0;
     RtLinkStats link;
     long stripReplots = 0, barReplots = 0, videoReplots = 0;
     long stripPaints = 0, barPaints = 0, videoPaints = 0;
@@ -86,6 +87,7 @@ Mark Take() {
     m.cpu = CpuSeconds();
     m.sleeps = Sleeps();
     m.link = rt_LinkStats();
+    rt_PumpCounts(&m.pumpPasses, &m.pumpReturns);
     m.stripReplots = stripWatch.replots;
     m.barReplots = barWatch.replots;
     m.videoReplots = videoWatch.replots;
@@ -114,6 +116,14 @@ void ReportWindow(const char *prefix) {
     Result((k + ".cpu_share").c_str(), wall > 0 ? 100.0 * cpu / wall : 0.0);
     Result((k + ".cpu_per_frame_ms").c_str(), frames > 0 ? 1000.0 * cpu / frames : 0.0);
     Result((k + ".sleeps_per_s").c_str(), wall > 0 ? (m1.sleeps - m0.sleeps) / wall : 0.0);
+    // where the wake-ups go: passes of the event pump, its returns to the
+    // program and wake-ups of the wait on the line alone, per frame
+    const double perFrame = frames > 0 ? 1.0 / static_cast<double>(frames) : 0.0;
+    Result((k + ".pump_passes_per_frame").c_str(), (m1.pumpPasses - m0.pumpPasses) * perFrame);
+    Result((k + ".pump_returns_per_frame").c_str(), (m1.pumpReturns - m0.pumpReturns) * perFrame);
+    Result((k + ".line_wakes_per_frame").c_str(),
+           (m1.link.lineWaitWakes - m0.link.lineWaitWakes) * perFrame);
+    Result((k + ".sleeps_per_frame").c_str(), (m1.sleeps - m0.sleeps) * perFrame);
     Result((k + ".bytes_out").c_str(), static_cast<double>(m1.link.bytesOut - m0.link.bytesOut));
     Result((k + ".bytes_in").c_str(), static_cast<double>(m1.link.bytesIn - m0.link.bytesIn));
     Result((k + ".strip_replots").c_str(), static_cast<double>(m1.stripReplots - m0.stripReplots));

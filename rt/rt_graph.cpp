@@ -45,6 +45,21 @@ public:
     }
 
 protected:
+    // The layout (ticks, margins, places) is worked out again only when
+    // something it depends on changed: a live graph keeps its axes from one
+    // frame to the next, and working them out is a good part of a frame.
+    void updateLayout() override {
+        LayoutKey key = CurrentLayoutKey();
+        if (m_layoutValid && key == m_layoutKey) return;
+        QCustomPlot::updateLayout();
+        m_layoutKey = std::move(key);
+        m_layoutValid = true;
+    }
+    void changeEvent(QEvent *event) override {
+        m_layoutValid = false;   // fonts, style, palette
+        QCustomPlot::changeEvent(event);
+    }
+
     void paintEvent(QPaintEvent *event) override {
         if (!m_direct || !OpaqueBackground()) {
             QCustomPlot::paintEvent(event);
@@ -59,6 +74,72 @@ protected:
     }
 
 private:
+    struct AxisKey {
+        double lower = 0, upper = 0, rotation = 0;
+        const void *ticker = nullptr;
+        int tickCount = 0, scaleType = 0, padding = 0, offset = 0, lengthIn = 0, lengthOut = 0;
+        int labelPadding = 0, tickLabelPadding = 0, precision = 0;
+        bool visible = false, ticks = false, tickLabels = false;
+        QString label, format;
+        QFont labelFont, tickLabelFont;
+        bool operator==(const AxisKey &o) const {
+            return lower == o.lower && upper == o.upper && rotation == o.rotation &&
+                   ticker == o.ticker && tickCount == o.tickCount && scaleType == o.scaleType &&
+                   padding == o.padding && offset == o.offset && lengthIn == o.lengthIn &&
+                   lengthOut == o.lengthOut && labelPadding == o.labelPadding &&
+                   tickLabelPadding == o.tickLabelPadding && precision == o.precision &&
+                   visible == o.visible && ticks == o.ticks && tickLabels == o.tickLabels &&
+                   label == o.label && format == o.format && labelFont == o.labelFont &&
+                   tickLabelFont == o.tickLabelFont;
+        }
+    };
+    struct LayoutKey {
+        QRect viewport;
+        int elements = 0;
+        std::vector<QMargins> margins;
+        std::vector<AxisKey> axes;
+        bool operator==(const LayoutKey &o) const {
+            return viewport == o.viewport && elements == o.elements && margins == o.margins &&
+                   axes == o.axes;
+        }
+    };
+    LayoutKey CurrentLayoutKey() const {
+        LayoutKey k;
+        k.viewport = viewport();
+        k.elements = plotLayout() ? plotLayout()->elementCount() : 0;
+        for (QCPAxisRect *r : axisRects()) {
+            k.margins.push_back(r->margins());
+            k.margins.push_back(r->minimumMargins());
+            for (QCPAxis *a : r->axes()) {
+                AxisKey x;
+                x.lower = a->range().lower;
+                x.upper = a->range().upper;
+                x.rotation = a->tickLabelRotation();
+                x.ticker = a->ticker().data();
+                x.tickCount = a->ticker() ? a->ticker()->tickCount() : 0;
+                x.scaleType = static_cast<int>(a->scaleType());
+                x.padding = a->padding();
+                x.offset = a->offset();
+                x.lengthIn = a->tickLengthIn();
+                x.lengthOut = a->tickLengthOut();
+                x.labelPadding = a->labelPadding();
+                x.tickLabelPadding = a->tickLabelPadding();
+                x.precision = a->numberPrecision();
+                x.visible = a->visible();
+                x.ticks = a->ticks();
+                x.tickLabels = a->tickLabels();
+                x.label = a->label();
+                x.format = a->numberFormat();
+                x.labelFont = a->labelFont();
+                x.tickLabelFont = a->tickLabelFont();
+                k.axes.push_back(std::move(x));
+            }
+        }
+        return k;
+    }
+    LayoutKey m_layoutKey;
+    bool m_layoutValid = false;
+
     bool OpaqueBackground() const {
         return mBackgroundBrush.style() == Qt::SolidPattern &&
                mBackgroundBrush.color().alpha() == 255;

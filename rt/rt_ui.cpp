@@ -533,8 +533,12 @@ QString TextOf(Ctrl *c) {
 int SetText(Ctrl *c, const QString &t) {
     QSignalBlocker block(c->w);
     QWidget *w = c->w;
-    if (auto *le = qobject_cast<QLineEdit *>(w)) le->setText(t);
-    else if (auto *pe = qobject_cast<QPlainTextEdit *>(w)) pe->setPlainText(t);
+    if (auto *le = qobject_cast<QLineEdit *>(w)) {
+        // Qt lays out and repaints a line edit on every setText, even an
+        // unchanged one; live figures are set on every frame, most of them
+        // unchanged. An operator's edit still in progress is replaced.
+        if (le->text() != t || le->isModified()) le->setText(t);
+    } else if (auto *pe = qobject_cast<QPlainTextEdit *>(w)) pe->setPlainText(t);
     else if (auto *te = qobject_cast<QTextEdit *>(w)) te->setPlainText(t);
     else if (auto *l = qobject_cast<QLabel *>(w)) {
         l->setText(t);

@@ -10,6 +10,9 @@
 #include <QMouseEvent>
 #include <QSpinBox>
 #include <QAbstractButton>
+#include <QLineEdit>
+#include <QTest>
+#include <qcustomplot.h>
 
 #include <cfloat>
 #include <climits>
@@ -1089,6 +1092,87 @@ TEST_F(RtUi, TimingFrameRedrawIsCheap) {
     RtStrip s = rt_GetStrip(p, STRIPRaw);
     ASSERT_EQ(s.points.size(), 6u);
     EXPECT_EQ(s.points[5].back(), hist[599]);
+}
+
+// A live graph keeps its layout from one frame to the next; whatever the
+// layout depends on must still move the ticks and margins at the next paint.
+TEST_F(RtUi, GraphTicksAndMarginsFollowRangesAndSize) {
+    DisplayPanel(p);
+    auto *plot = qobject_cast<QCustomPlot *>(rt_Widget(p, GRAPHBar));
+    ASSERT_NE(plot, nullptr);
+    auto shown = [&](double lo, double hi) {
+        SetAxisScalingMode(p, GRAPHBar, VAL_LEFT_YAXIS, VAL_MANUAL, lo, hi);
+        PlotRectangle(p, GRAPHBar, 1.0, lo, 2.0, hi, VAL_RED, VAL_RED);   // a frame's data
+        Pump(0.03);
+        const QVector<double> ticks = plot->yAxis->tickVector();
+        EXPECT_FALSE(ticks.isEmpty()) << lo << ".." << hi;
+        for (double t : ticks) {
+            EXPECT_GE(t, lo - 1e-9 * std::fabs(hi - lo)) << lo << ".." << hi;
+            EXPECT_LE(t, hi + 1e-9 * std::fabs(hi - lo)) << lo << ".." << hi;
+        }
+        return plot->axisRect()->left();
+    };
+    // clang-format off
+    struct { double lo, hi; } ranges[] = {{0, 1}, {0, 1}, {0, 2.5e6}, {-7, 7}, {1000, 1001}, {0, 1}};
+    // clang-format on
+    std::vector<int> left;
+    for (auto &r : ranges) left.push_back(shown(r.lo, r.hi));
+    EXPECT_EQ(left[0], left[1]);
+    EXPECT_GT(left[2], left[0]) << "wider tick labels need a wider margin";
+    EXPECT_EQ(left[5], left[0]);
+
+    const int w0 = plot->width(), a0 = plot->axisRect()->width();
+    plot->resize(w0 + 150, plot->height());
+    Pump(0.03);
+    ASSERT_EQ(plot->width(), w0 + 150);
+    EXPECT_EQ(plot->axisRect()->width() - a0, plot->width() - w0)
+        << "the axis rectangle follows the widget";
+}
+
+// Live figures are set on every frame, most of them unchanged. An operator
+// who selects a figure to copy it keeps the selection while the figure stays
+// the same; a changed figure is shown at once, and an edit in progress is
+// replaced by what the program sets.
+TEST_F(RtUi, UnchangedTextKeepsTheOperatorsSelection) {
+    DisplayPanel(p);
+    Pump(0.05);
+    auto *le = qobject_cast<QLineEdit *>(rt_Widget(p, TEXTMsg));
+    ASSERT_NE(le, nullptr);
+    struct Counter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *e) override {
+            if (e->type() == QEvent::Paint) ++paints;
+            return false;
+        }
+    } counter;
+    le->installEventFilter(&counter);
+    auto set = [&](const char *text) {
+        counter.paints = 0;
+        SetCtrlVal(p, TEXTMsg, text);
+        Pump(0.03);
+    };
+    set("12.345");
+    EXPECT_GT(counter.paints, 0);
+    le->setFocus();
+    QTest::keyClick(le, Qt::Key_A, Qt::ControlModifier);
+    ASSERT_EQ(le->selectedText(), QStringLiteral("12.345"));
+    for (int frame = 0; frame < 5; ++frame) {
+        set("12.345");
+        EXPECT_EQ(le->selectedText(), QStringLiteral("12.345")) << "frame " << frame;
+    }
+    set("12.346");
+    EXPECT_GT(counter.paints, 0);
+    EXPECT_EQ(rt_GetCtrlText(p, TEXTMsg), "12.346");
+
+    le->setReadOnly(false);   // an editable text field
+    le->selectAll();
+    QTest::keyClicks(le, "12.346");   // typed back to the same text
+    EXPECT_TRUE(le->isModified());
+    SetCtrlVal(p, TEXTMsg, "12.346");
+    EXPECT_FALSE(le->isModified()) << "the program's value replaces the edit";
+    SetCtrlVal(p, TEXTMsg, "n/a");
+    EXPECT_EQ(rt_GetCtrlText(p, TEXTMsg), "n/a");
+    le->removeEventFilter(&counter);
 }
 
 // ---- pictures of panels ---------------------------------------------------------------------
