@@ -1,10 +1,10 @@
 // Panel controls whose value the sensor's RAM does not have yet.
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "ui/panels.h"
 #include "params/vars.h"
+#include "proto/proto.h"
 
 static uint16_t ramWords[PNUM];
 static int ramKnown = 0;
@@ -90,11 +90,9 @@ void WordControl(int i, int *panel, int *control) {
 }
 
 std::string WordShown(int word, uint16_t w) {
-    char text[48];
-    if (word == 12) std::snprintf(text, sizeof text, "%g", static_cast<double>(w) / SlopeScale());
-    else if (word == 13) std::snprintf(text, sizeof text, "%d", static_cast<int>(w) - YOFFSET);
-    else std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(w));
-    return text;
+    if (word == 12) return proto::NumberText(static_cast<double>(w) / SlopeScale(), 'g', 6);
+    if (word == 13) return std::to_string(static_cast<int>(w) - YOFFSET);
+    return std::to_string(w);
 }
 
 void UpdateMarks(void) {

@@ -60,12 +60,8 @@ std::string FormatRecorderHeader(const RecorderHeader &h) {
     const float slopeValue =
         static_cast<float>(static_cast<double>(h.slope) /
                            static_cast<double>(h.slopeScale > 0 ? h.slopeScale : kSlopeX1024));
-    // four decimals keep the 1/1024 steps of the slope word apart; to_chars
-    // rounds as printf does but never writes a decimal comma
-    char slopeText[64];
-    auto r = std::to_chars(slopeText, slopeText + sizeof slopeText - 1,
-                           static_cast<double>(slopeValue), std::chars_format::fixed, 4);
-    *r.ptr = '\0';
+    // four decimals keep the 1/1024 steps of the slope word apart
+    const std::string slopeText = NumberText(static_cast<double>(slopeValue), 'f', 4);
 
     std::string out;
     out += "Date:\t" + h.date + "\r\n";
@@ -85,6 +81,18 @@ std::string FormatRecorderLine(const Measurement &m) {
                           static_cast<unsigned>(m.Mvalue), static_cast<unsigned>(m.edcnt),
                           SignedUm(m.umValue));
     return std::string(line, static_cast<size_t>(n));
+}
+
+std::string NumberText(double value, char style, int precision) {
+    // to_chars rounds as printf does in the C locale, and never reads the
+    // process locale; 400 characters hold any double in fixed notation
+    char text[400];
+    const auto r =
+        std::to_chars(text, text + sizeof text, value,
+                      style == 'g' ? std::chars_format::general : std::chars_format::fixed,
+                      precision < 0 ? 0 : precision);
+    if (r.ec != std::errc()) return "-";
+    return std::string(text, r.ptr);
 }
 
 std::string OneDecimal(double value) {

@@ -145,6 +145,9 @@ uint16_t DoubleToWord(double value);
 // A value with one decimal and always a point, whatever the process locale:
 // 2.26 -> "2.3", -0.04 -> "0.0". NaN, infinities and huge values give "-".
 std::string OneDecimal(double value);
+// printf's %.*f (style 'f') or %.*g (style 'g') as the C locale writes them:
+// a decimal point whatever the process locale, for text that machines read.
+std::string NumberText(double value, char style, int precision);
 
 // ---------------------------------------------------------------- parameter file
 

@@ -4,7 +4,6 @@
 // POSIX headers first: link/frame.h renames the frame's sync word, which
 // must not touch unistd.h's sync().
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -15,6 +14,7 @@
 
 #include "ui/panels.h"
 #include "params/vars.h"
+#include "proto/proto.h"
 
 // Appends n bytes in one write, so a line is in the file whole or not at
 // all; a line that only partly fits (disk full) is taken back.
@@ -42,49 +42,29 @@ static int AppendBytes(const char *path, const char *bytes, size_t n) {
     return ok ? 0 : -1;
 }
 
-static int AppendText(const char *path, const char *text) {
-    return AppendBytes(path, text, strlen(text));
-}
-
-// Signed 32-bit column value of an unsigned 32-bit quantity.
-static long long Signed32(uint32_t v) {
-    return v > 0x7FFFFFFFu ? static_cast<long long>(v) - 0x100000000LL : static_cast<long long>(v);
-}
-
+// The header in one append: in the file whole or not at all.
 int writeFileHeader(void) {
-    uint16_t increment = 0, samples = 0;
-    GetCtrlVal(pRecord, RECORD_NUMinctime, &increment);
-    GetCtrlVal(pRecord, RECORD_NUMsample, &samples);
-    int32_t offset = static_cast<int32_t>(intersect) - YOFFSET;
-    float slopeValue =
-        static_cast<float>(static_cast<double>(slope) / static_cast<double>(SlopeScale()));
-
-    // one append per line; the first failure ends the header
-    char lines[7][96];
-    snprintf(lines[0], sizeof lines[0], "Date:\t%s\r\n", DateStr());
-    snprintf(lines[1], sizeof lines[1], "Time:\t%s\r\n", TimeStr());
-    // the increment and the count as entered: both are unsigned on the panel
-    snprintf(lines[2], sizeof lines[2], "Time-Increment[s]:\t%u\r\n",
-             static_cast<unsigned>(increment));
-    snprintf(lines[3], sizeof lines[3], "Number of Samples:\t%u\r\n",
-             static_cast<unsigned>(samples));
-    // the micro sign is the single Windows-1252 byte 0xB5
-    snprintf(lines[4], sizeof lines[4], "Offset-Value [\xB5m]:\t%" PRId32 "\r\n", offset);
-    // four decimals keep the 1/1024 steps of the slope word apart
-    snprintf(lines[5], sizeof lines[5], "Slope-Value [\xB5m/pixel]:\t%.4f\r\n",
-             static_cast<double>(slopeValue));
-    snprintf(lines[6], sizeof lines[6], "E-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n");
-    for (const auto &l : lines)
-        if (AppendText(rec_fname, l) != 0) return -1;
-    return 0;
+    proto::RecorderHeader h;
+    h.date = DateStr();
+    h.time = TimeStr();
+    GetCtrlVal(pRecord, RECORD_NUMinctime, &h.increment);
+    GetCtrlVal(pRecord, RECORD_NUMsample, &h.samples);
+    h.slope = slope;
+    h.intersect = intersect;
+    h.slopeScale = SlopeScale();
+    const std::string text = proto::FormatRecorderHeader(h);
+    return AppendBytes(rec_fname, text.data(), text.size());
 }
 
 int WriteDataLine(uint16_t left, uint16_t right, uint16_t value, uint16_t edges, uint32_t um) {
-    char line[96];
-    int n = snprintf(line, sizeof line, "%u\t%u\t%u\t%u\t%lld\r\n", static_cast<unsigned>(left),
-                     static_cast<unsigned>(right), static_cast<unsigned>(value),
-                     static_cast<unsigned>(edges), Signed32(um));
-    return AppendBytes(rec_fname, line, static_cast<size_t>(n));
+    proto::Measurement m;
+    m.Ledge = left;
+    m.Redge = right;
+    m.Mvalue = value;
+    m.edcnt = edges;
+    m.umValue = um;
+    const std::string line = proto::FormatRecorderLine(m);
+    return AppendBytes(rec_fname, line.data(), line.size());
 }
 
 void DefaultRecFile(char *out, int size) {

@@ -117,30 +117,45 @@ TEST_F(GermanDesktop, PanelsFollowTheLocaleTheCLibraryDoesNot) {
     EXPECT_EQ(std::atof("0.25"), 0.25);
 }
 
+// The C library's numbers go back to the C locale once the program is up;
+// what is written for machines must not depend on that reset either, so the
+// recording is made once more with the C library's numbers German.
 TEST_F(GermanDesktop, RecorderFileIsTheSameAsEverywhere) {
     SendGermanCalibration();
-    answer = dir + "/record.dat";
     ASSERT_TRUE(drive::Click(pHandle, "TOGGBTN_Recorder"));
-    ASSERT_TRUE(drive::Click(pRecord, "CMDBTNrecfile"));
-    ASSERT_TRUE(drive::Type(pRecord, "NUMsample", "2"));
-    ASSERT_TRUE(drive::Type(pRecord, "NUMinctime", "0"));
-    ASSERT_TRUE(drive::Click(pRecord, "CBTNStartRecord"));   // returns when the recording ended
-    const std::vector<std::string> lines = Lines(testfs::ReadFile(answer));
-    ASSERT_EQ(lines.size(), 9u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex("Date:\t[01][0-9]-[0-3][0-9]-[0-9]{4}\r\n")))
-        << lines[0];
-    EXPECT_TRUE(
-        std::regex_match(lines[1], std::regex("Time:\t[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\r\n")))
-        << lines[1];
-    EXPECT_EQ(lines[2], "Time-Increment[s]:\t0\r\n");
-    EXPECT_EQ(lines[3], "Number of Samples:\t2\r\n");
-    EXPECT_EQ(lines[4], "Offset-Value [\xB5m]:\t-120\r\n");
-    EXPECT_EQ(lines[5], "Slope-Value [\xB5m/pixel]:\t33.2500\r\n");
-    EXPECT_EQ(lines[6], "E-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n");
-    for (size_t i = 7; i < lines.size(); ++i)
+    const char *cLocales[] = {"C", "de_DE.UTF-8"};
+    for (const char *numeric : cLocales) {
+        SCOPED_TRACE(std::string("C library numbers: ") + numeric);
+        ASSERT_NE(std::setlocale(LC_NUMERIC, numeric), nullptr);
+        char probe[16];
+        std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+        EXPECT_STREQ(probe, std::string(numeric) == "C" ? "1.5" : "1,5");
+        answer = dir + "/record-" + numeric + ".dat";
+        ASSERT_TRUE(drive::Click(pRecord, "CMDBTNrecfile"));
+        ASSERT_TRUE(drive::Type(pRecord, "NUMsample", "2"));
+        ASSERT_TRUE(drive::Type(pRecord, "NUMinctime", "0"));
+        ASSERT_TRUE(drive::Click(pRecord, "CBTNStartRecord"));   // returns when it ended
+        // the slope as the parameter marks and the Compare window show it
+        EXPECT_EQ(WordShown(12, slope), "33.25");
+        std::setlocale(LC_NUMERIC, "C");
+        const std::vector<std::string> lines = Lines(testfs::ReadFile(answer));
+        ASSERT_EQ(lines.size(), 9u);
         EXPECT_TRUE(
-            std::regex_match(lines[i], std::regex("[0-9]+\t[0-9]+\t[0-9]+\t[0-9]+\t-?[0-9]+\r\n")))
-            << lines[i];
+            std::regex_match(lines[0], std::regex("Date:\t[01][0-9]-[0-3][0-9]-[0-9]{4}\r\n")))
+            << lines[0];
+        EXPECT_TRUE(
+            std::regex_match(lines[1], std::regex("Time:\t[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\r\n")))
+            << lines[1];
+        EXPECT_EQ(lines[2], "Time-Increment[s]:\t0\r\n");
+        EXPECT_EQ(lines[3], "Number of Samples:\t2\r\n");
+        EXPECT_EQ(lines[4], "Offset-Value [\xB5m]:\t-120\r\n");
+        EXPECT_EQ(lines[5], "Slope-Value [\xB5m/pixel]:\t33.2500\r\n");
+        EXPECT_EQ(lines[6], "E-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n");
+        for (size_t i = 7; i < lines.size(); ++i)
+            EXPECT_TRUE(std::regex_match(
+                lines[i], std::regex("[0-9]+\t[0-9]+\t[0-9]+\t[0-9]+\t-?[0-9]+\r\n")))
+                << lines[i];
+    }
 }
 
 TEST_F(GermanDesktop, ParameterFileIsTheSameAsEverywhereAndReadsBack) {

@@ -408,6 +408,38 @@ TEST(ProtoText, OneDecimalWithAPointWhateverTheLocale) {
     if (!german) GTEST_SKIP() << "checked in the C locale only: no German locale on this machine";
 }
 
+TEST(ProtoText, NumberTextAsTheCLocaleWhateverTheLocale) {
+    const struct {
+        double value;
+        char style;
+        int precision;
+        const char *text;
+    } cases[] = {
+        {33.25, 'f', 4, "33.2500"},
+        {0.000976, 'f', 4, "0.0010"},
+        {-1.23456, 'f', 4, "-1.2346"},
+        {2.5, 'f', 0, "2"},
+        {1e20, 'f', 1, "100000000000000000000.0"},
+        {33.25, 'g', 6, "33.25"},
+        {1.0 / 3.0, 'g', 6, "0.333333"},
+        {1e-5, 'g', 6, "1e-05"},
+        {1234567.0, 'g', 6, "1.23457e+06"},
+        {0.0, 'g', 6, "0"},
+        {-0.5, 'g', 6, "-0.5"},
+        {1.5, 'f', -3, "2"},
+    };
+    const char *old = std::setlocale(LC_ALL, nullptr);
+    const std::string saved = old ? old : "C";
+    const bool german =
+        std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "de_DE.utf8");
+    for (const auto &c : cases)
+        EXPECT_EQ(proto::NumberText(c.value, c.style, c.precision), c.text)
+            << c.value << " " << c.style << c.precision;
+    EXPECT_EQ(proto::NumberText(1e300, 'f', 0).size(), 301u);
+    std::setlocale(LC_ALL, saved.c_str());
+    if (!german) GTEST_SKIP() << "checked in the C locale only: no German locale on this machine";
+}
+
 TEST(ProtoRecorder, DataLines) {
     struct {
         uint16_t l, r, m, e;
