@@ -759,21 +759,14 @@ int CVICALLBACK CC_ANALYSIS(int panel, int control, int event, void *callbackDat
     return 0;
 }
 
-#define UNUSED_ARGS \
-    (void)panel; \
-    (void)control; \
-    (void)callbackData; \
-    (void)eventData1; \
-    (void)eventData2
-
 RIDAR_CALLBACK(CC_BTNAnalysis) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event == EVENT_COMMIT) AnalysisShow();
     return 0;
 }
 
 RIDAR_CALLBACK(CC_RINGSpcSource) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event != EVENT_COMMIT) return 0;
     int v = 0;
     GetCtrlVal(pAnalysis, ANALYSIS_RINGSpcSource, &v);
@@ -785,7 +778,7 @@ RIDAR_CALLBACK(CC_RINGSpcSource) {
 }
 
 RIDAR_CALLBACK(CC_BTNSpcOpen) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event != EVENT_COMMIT) return 0;
     char path[300] = "";
     const char *dir = lastDir[0] ? lastDir : proj_dir;
@@ -798,7 +791,7 @@ RIDAR_CALLBACK(CC_BTNSpcOpen) {
 }
 
 RIDAR_CALLBACK(CC_BTNSpcReload) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event != EVENT_COMMIT) return 0;
     if (!g.rec.loaded) {
         Status("No recording opened yet: choose one with Open...");
@@ -810,7 +803,7 @@ RIDAR_CALLBACK(CC_BTNSpcReload) {
 }
 
 RIDAR_CALLBACK(CC_RINGSpcUnit) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event != EVENT_COMMIT) return 0;
     int v = 0;
     GetCtrlVal(pAnalysis, ANALYSIS_RINGSpcUnit, &v);
@@ -840,7 +833,7 @@ RIDAR_CALLBACK(CC_RINGSpcUnit) {
 }
 
 RIDAR_CALLBACK(CC_RINGSpcLimits) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event != EVENT_COMMIT) return 0;
     int v = 0;
     GetCtrlVal(pAnalysis, ANALYSIS_RINGSpcLimits, &v);
@@ -862,19 +855,19 @@ static void LimitEdited(void) {
 }
 
 RIDAR_CALLBACK(CC_NUMSpcLsl) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event == EVENT_COMMIT) LimitEdited();
     return 0;
 }
 
 RIDAR_CALLBACK(CC_NUMSpcUsl) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event == EVENT_COMMIT) LimitEdited();
     return 0;
 }
 
 RIDAR_CALLBACK(CC_NUMSpcBinWidth) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event != EVENT_COMMIT) return 0;
     double w = 0;
     GetCtrlVal(pAnalysis, ANALYSIS_NUMSpcBinWidth, &w);
@@ -883,7 +876,7 @@ RIDAR_CALLBACK(CC_NUMSpcBinWidth) {
 }
 
 RIDAR_CALLBACK(CC_BTNSpcExportPdf) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event != EVENT_COMMIT) return 0;
     char path[300] = "";
     if (AskFile("Export the analysis as PDF", ".pdf", "*.pdf", path,
@@ -897,7 +890,7 @@ RIDAR_CALLBACK(CC_BTNSpcExportPdf) {
 }
 
 RIDAR_CALLBACK(CC_BTNSpcSavePng) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event != EVENT_COMMIT) return 0;
     char path[300] = "";
     if (AskFile("Save the three pictures as PNG (name-individuals.png, ...)", ".png", "*.png", path,

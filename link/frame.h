@@ -13,6 +13,13 @@ constexpr int eventMask = 0x8006;
 #define RIDAR_CALLBACK(name) \
     int CVICALLBACK name(int panel, int control, int event, void *callbackData, int eventData1, \
                          int eventData2)
+// For a callback that uses none of its arguments but the event.
+#define RIDAR_CALLBACK_ARGS_UNUSED \
+    (void)panel; \
+    (void)control; \
+    (void)callbackData; \
+    (void)eventData1; \
+    (void)eventData2
 
 // link variables
 // POSIX declares a function sync(); the frame's sync word keeps its name

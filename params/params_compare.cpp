@@ -247,34 +247,27 @@ void InitCompare(void) {
     if (lockTimer <= 0) lockTimer = rt_NewTimer(kLockTick, LockTick);
 }
 
-#define UNUSED_ARGS \
-    (void)panel; \
-    (void)control; \
-    (void)callbackData; \
-    (void)eventData1; \
-    (void)eventData2
-
 static int CVICALLBACK CC_COMPARE(int panel, int control, int event, void *callbackData,
                                   int eventData1, int eventData2) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event == EVENT_CLOSE) HidePanel(pCompare);
     return 0;
 }
 
 RIDAR_CALLBACK(CC_BTNCompare) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event == EVENT_COMMIT) CompareShow();
     return 0;
 }
 
 static RIDAR_CALLBACK(CC_BTNCmpRefresh) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event == EVENT_COMMIT) CompareRefresh();
     return 0;
 }
 
 static RIDAR_CALLBACK(CC_CHECKCmpOnlyDiff) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event != EVENT_COMMIT) return 0;
     GetCtrlVal(pCompare, COMPARE_CHECKCmpOnlyDiff, &onlyDiff);
     ShowTable();
@@ -282,7 +275,7 @@ static RIDAR_CALLBACK(CC_CHECKCmpOnlyDiff) {
 }
 
 static RIDAR_CALLBACK(CC_BTNCmpFile) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event != EVENT_COMMIT || reading) return 0;
     char path[sizeof cmpFile] = "";
     const char *name = cmpFile[0] ? cmpFile : "KVEXpara.dat";
@@ -303,7 +296,7 @@ static RIDAR_CALLBACK(CC_BTNCmpFile) {
 
 // The three copy buttons: the column is the button's.
 static RIDAR_CALLBACK(CC_BTNCmpColumnToPanel) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event != EVENT_COMMIT) return 0;
     for (int s = kRam; s < kSources; ++s)
         if (kCopyButtons[s] == control) CopyToPanel(s);
@@ -311,7 +304,7 @@ static RIDAR_CALLBACK(CC_BTNCmpColumnToPanel) {
 }
 
 static RIDAR_CALLBACK(CC_BTNCmpClose) {
-    UNUSED_ARGS;
+    RIDAR_CALLBACK_ARGS_UNUSED;
     if (event == EVENT_COMMIT) HidePanel(pCompare);
     return 0;
 }
