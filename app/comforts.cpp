@@ -26,6 +26,8 @@ static void ShowLatencyTip(void) {
     }
     const RtPortLatency l = rt_PortLatency(com);
     std::string tip = base;
+    const std::string fault = rt_OpenFault();
+    if (!fault.empty()) tip += "\nCannot open port: " + fault;
     if (l.lowLatency) tip += "\nLow-latency mode of the serial driver: on";
     if (l.timerMs >= 0) {
         char line[300];

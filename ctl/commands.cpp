@@ -94,6 +94,14 @@ std::string LatencyTimerText(int ms) {
 
 }   // namespace
 
+std::string HealthJson(const Sensor &s) {
+    const proto::LinkHealth h = s.xch.Health();
+    return "{\"frames\":" + std::to_string(h.frames) +
+           ",\"timeouts\":" + std::to_string(h.timeouts) +
+           ",\"resyncs\":" + std::to_string(h.resyncs) +
+           ",\"bytesDropped\":" + std::to_string(h.bytesDropped) + "}";
+}
+
 int CmdIdentify(Sensor &s, bool json) {
     const proto::SensorModel &m = s.model;
     const bool accepted = s.series == 0;
@@ -107,6 +115,7 @@ int CmdIdentify(Sensor &s, bool json) {
             JsonString(m.line0).c_str(), JsonString(Trim(m.line1)).c_str(),
             accepted ? "true" : "false", s.line.LowLatency() ? "true" : "false",
             s.line.LatencyTimerMs() < 0 ? "null" : std::to_string(s.line.LatencyTimerMs()).c_str());
+        std::printf(",\"link\":%s", HealthJson(s).c_str());
         if (!accepted) std::printf(",\"refused\":%s", JsonString(s.status).c_str());
         std::printf("}\n");
     } else {
@@ -122,10 +131,22 @@ int CmdIdentify(Sensor &s, bool json) {
         std::printf("latency:          low-latency mode %s; %s\n",
                     s.line.LowLatency() ? "on" : "refused by the driver",
                     LatencyTimerText(s.line.LatencyTimerMs()).c_str());
+        const proto::LinkHealth h = s.xch.Health();
+        std::printf("link:             frames %ld, timeouts %ld, resyncs %ld (bytes dropped %ld)\n",
+                    h.frames, h.timeouts, h.resyncs, h.bytesDropped);
     }
     std::fflush(stdout);
     // the refusal itself was said when the sensor was identified
     return accepted ? kExitOk : kExitSensor;
+}
+
+int CmdPorts() {
+    const std::vector<lines::PortName> ports = lines::ListPorts();
+    if (ports.empty()) std::fprintf(stderr, "no serial device found\n");
+    for (const lines::PortName &p : ports)
+        std::printf("%s%s%s\n", p.device.c_str(), p.byId.empty() ? "" : "  ", p.byId.c_str());
+    std::fflush(stdout);
+    return kExitOk;
 }
 
 int CmdGet(Sensor &s, bool eeprom, const std::string &outFile) {
@@ -152,7 +173,8 @@ int CmdSend(Sensor &s, const std::string &file, bool eeprom, bool verify) {
     Words w;
     int rc = LoadParamFile(file, w);
     if (rc != kExitOk) return rc;
-    if (!s.Send(eeprom ? proto::Order::StoreEeprom : proto::Order::StoreRam, w)) {
+    // the store is out on the line before anything else is asked
+    if (!s.Store(eeprom ? proto::Order::StoreEeprom : proto::Order::StoreRam, w)) {
         Complain("the parameter frame could not be written to the line");
         return kExitSensor;
     }

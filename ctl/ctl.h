@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "lines/serial_line.h"
+#include "proto/engine.h"
 #include "proto/proto.h"
 
 namespace ctl {
@@ -33,44 +35,16 @@ bool StopRequested();
 void SleepUntil(double until);
 // poll() that a stop signal interrupts; returns as poll does.
 int WaitFds(struct pollfd *fds, int n, double until);
-
-// ---------------------------------------------------------------- serial line
-
-// 19200 8N1, raw, no handshake.
-class Line {
-public:
-    ~Line() { Close(); }
-    // false and a message when the device cannot be opened or set up.
-    bool Open(const std::string &path, std::string &err);
-    void Close();
-    bool IsOpen() const { return fd_ >= 0; }
-    // The device went away (adapter pulled, other side hung up).
-    bool Lost() const { return lost_; }
-    // Discards input and output still queued.
-    void Flush();
-    bool Write(const uint8_t *bytes, size_t n);
-    // Reads until n bytes came or `deadline` passed; the count read.
-    size_t Read(uint8_t *buf, size_t n, double deadline);
-    int Fd() const { return fd_; }
-    // The driver took the low-latency request made at open.
-    bool LowLatency() const { return lowLatency_ != 0; }
-    // The USB adapter's latency timer in ms, -1 where there is none.
-    int LatencyTimerMs() const { return latencyTimerMs_; }
-
-private:
-    bool CheckHangup();
-    int fd_ = -1;
-    bool lost_ = false;
-    int lowLatency_ = 0;
-    int latencyTimerMs_ = -1;
-};
+// For the line's waits: the stop flag, and the mask with the stop signals open.
+const volatile sig_atomic_t *StopFlag();
+const sigset_t *WaitMask();
 
 // ---------------------------------------------------------------- the sensor
 
-enum class Reply { Ok, Timeout, Lost };
-
 struct Sensor {
-    Line line;
+    Sensor() : xch(line) { line.SetInterrupt(StopFlag(), WaitMask()); }
+    lines::SerialLine line;
+    proto::Exchanger xch;   // on `line`
     std::string device;
     proto::SensorModel model;
     bool haveModel = false;
@@ -79,12 +53,16 @@ struct Sensor {
     proto::Words pp{};      // payload of the last frame sent or received
     std::string status;     // the text of the last exchange, as the windows say it
 
-    // Flush, request, and wait for one 36-byte frame (1.5 s from the write).
-    Reply Exchange(proto::Order order, const proto::Words &words, proto::Frame &reply);
-    // Writes one frame and awaits nothing.
-    bool Send(proto::Order order, const proto::Words &words);
+    // Request and wait for one frame (1.5 s from the write); the reply in
+    // xch.reply. Stray bytes before the sync word are dropped.
+    proto::Outcome Exchange(proto::Order order, const proto::Words &words);
+    // A store: writes one frame and waits until it has left on the line.
+    bool Store(proto::Order order, const proto::Words &words);
     uint16_t Softversion() const { return haveModel ? model.hw.softversion : 0; }
 };
+
+// The status text the windows show for an exchange that did not end well.
+const char *OutcomeText(proto::Outcome o);
 
 // Opens the device and identifies the sensor: echo check, hardware and
 // firmware information. kExitOk when it answers and its series is
@@ -133,6 +111,7 @@ struct MqttOptions {
 };
 
 int CmdIdentify(Sensor &s, bool json);
+int CmdPorts();
 int CmdGet(Sensor &s, bool eeprom, const std::string &outFile);
 int CmdSend(Sensor &s, const std::string &file, bool eeprom, bool verify);
 int CmdDiff(Sensor &s, const Options &o, const std::string &a, const std::string &b);
@@ -152,6 +131,9 @@ int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &m);
 
 // Opens the sensor on the port of the options; prints why not.
 int Connect(Sensor &s, const Options &o);
+
+// The link's health as a JSON object.
+std::string HealthJson(const Sensor &s);
 
 // A JSON string; the sensor's Latin-1 bytes become UTF-8.
 std::string JsonString(const std::string &s);

@@ -1,6 +1,7 @@
 // watch and record: the run loop and the recorder loop, surviving a pulled
 // adapter and a silent sensor; lines on stdout, the recorder file, and the
 // broker when one is given.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
@@ -53,6 +54,14 @@ std::string MeasurementCsv(const std::string &stamp, unsigned long long seq,
     return buf;
 }
 
+// The link's health at the end of a run, as the windows' field says it.
+void ReportHealth(const Sensor &s) {
+    const proto::LinkHealth h = s.xch.Health();
+    std::fprintf(stderr, "link: frames %ld, timeouts %ld, resyncs %ld (bytes dropped %ld)\n",
+                 h.frames, h.timeouts, h.resyncs, h.bytesDropped);
+    std::fflush(stderr);
+}
+
 // The line is gone: wait for the device path to come back, open it,
 // identify the sensor again and read its parameter set. false only when
 // stopped, or when the sensor that came back is refused.
@@ -100,19 +109,16 @@ int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &mo) {
     unsigned long long seq = 0;
     double silentSince = -1;
     int exitCode = kExitOk;
-    uint8_t buf[proto::kFrameBytes];
     while (!StopRequested() && (w.count == 0 || static_cast<long long>(seq) < w.count)) {
         // one request outstanding at a time; the next carries the set-point just reported
-        s.line.Flush();
-        bool ok = s.Send(Order::Measure, params);
-        size_t n = ok ? s.line.Read(buf, sizeof buf, Now() + proto::kTimeout) : 0;
+        const proto::Outcome o = s.xch.Run(Order::Measure, params, proto::Await::Frame);
         pub.Service();
-        if (StopRequested()) break;
-        if (s.line.Lost() || !s.line.IsOpen()) {
+        if (StopRequested() || o == proto::Outcome::Interrupted) break;
+        if (s.line.Lost() || !s.line.IsOpen() || o == proto::Outcome::Lost) {
             if (!Reconnect(s, params, exitCode)) break;
             continue;
         }
-        if (n != sizeof buf) {
+        if (o != proto::Outcome::Done) {
             if (silentSince < 0) {
                 silentSince = Now();
                 Complain("Timeout RS232-Line! - asking again");
@@ -124,7 +130,7 @@ int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &mo) {
             Complain(std::string("the sensor answers again after ") + gap + " s");
             silentSince = -1;
         }
-        const proto::Measurement m = proto::MeasurementFromWords(proto::DecodeFrame(buf).words);
+        const proto::Measurement m = proto::MeasurementFromWords(s.xch.reply.words);
         params[proto::kTVal] = m.tVal;
         ++seq;
         const std::string stamp = UtcStamp();
@@ -139,7 +145,9 @@ int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &mo) {
             break;
         }
         pub.Measurement(json);
+        pub.Health(HealthJson(s));
     }
+    ReportHealth(s);
     pub.Stop();
     return exitCode;
 }
@@ -187,52 +195,37 @@ int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &mo) {
     int exitCode = kExitOk;
     const double tStart = Now();
     double tLastSample = tStart, tRequest = tStart - kPacing;   // the first request at once
-    uint8_t buf[proto::kFrameBytes];
-    size_t have = 0;
-    bool outstanding = false;
     double silentSince = -1;
     bool failed = false;
     while (!StopRequested() && count < r.samples) {
-        const double t = Now();
-        if (!outstanding && t - tRequest >= kPacing) {
-            // at most one request a second, and only once the last was answered
-            s.line.Flush();
-            have = 0;
-            s.Send(Order::Measure, params);
-            tRequest = Now();
-            outstanding = true;
-        }
-        if (!outstanding) {
+        // at most one request a second, and only once the last was answered
+        while (!StopRequested() && Now() < tRequest + kPacing) {
             pub.Service();
-            SleepUntil(tRequest + kPacing);
-            continue;
+            SleepUntil(std::min(tRequest + kPacing, Now() + 0.1));
         }
-        have += s.line.Read(buf + have, sizeof buf - have, tRequest + proto::kTimeout);
-        pub.Service();
         if (StopRequested()) break;
-        if (s.line.Lost() || !s.line.IsOpen()) {
-            outstanding = false;
+        tRequest = Now();
+        const proto::Outcome o = s.xch.Run(Order::Measure, params, proto::Await::Frame);
+        pub.Service();
+        if (StopRequested() || o == proto::Outcome::Interrupted) break;
+        if (s.line.Lost() || !s.line.IsOpen() || o == proto::Outcome::Lost) {
             if (!Reconnect(s, params, exitCode)) break;
             tRequest = Now() - kPacing;
             continue;
         }
-        if (have < sizeof buf) {
-            if (Now() - tRequest > proto::kTimeout) {
-                if (silentSince < 0) {
-                    silentSince = Now();
-                    Complain("Timeout RS232-Line! - asking again");
-                }
-                outstanding = false;
-                tRequest = Now() - kPacing;
+        if (o != proto::Outcome::Done) {
+            if (silentSince < 0) {
+                silentSince = Now();
+                Complain("Timeout RS232-Line! - asking again");
             }
+            tRequest = Now() - kPacing;
             continue;
         }
-        outstanding = false;
         if (silentSince >= 0) {
             Complain("the sensor answers again");
             silentSince = -1;
         }
-        const proto::Measurement m = proto::MeasurementFromWords(proto::DecodeFrame(buf).words);
+        const proto::Measurement m = proto::MeasurementFromWords(s.xch.reply.words);
         params[proto::kTVal] = m.tVal;
         ++seq;
         const double at = Now();
@@ -245,8 +238,10 @@ int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &mo) {
             ++count;
             tLastSample = at;
             pub.Measurement(MeasurementJson(UtcStamp(), seq, m));
+            pub.Health(HealthJson(s));
         }
     }
+    ReportHealth(s);
     pub.Stop();
     if (failed) return kExitFile;
     if (count >= r.samples) {

@@ -90,6 +90,11 @@ int main(int argc, char **argv) {
     identify->add_flag("--json", json, "one JSON object");
     identify->footer(kExitCodes);
 
+    auto *ports = app.add_subcommand(
+        "ports", "the serial devices of this machine, with their /dev/serial/by-id names");
+    ports->footer("Use the by-id name with --port: it stays the same when adapters are\n"
+                  "plugged in another order.");
+
     std::string from = "ram", to = "ram", out, file, diffA, diffB;
     auto *get =
         app.add_subcommand("get", "the parameter set, as the parameter file the windows write");
@@ -164,7 +169,9 @@ int main(int argc, char **argv) {
 
     Sensor s;
     int rc;
-    if (*diff) {
+    if (*ports) {
+        rc = CmdPorts();
+    } else if (*diff) {
         rc = CmdDiff(s, o, diffA, diffB);
     } else {
         // a file that cannot be read is found before the sensor is touched

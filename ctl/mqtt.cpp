@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kKeepAlive = 10;         // seconds
 constexpr double kRetryEvery = 1.0;    // seconds between reconnect attempts
+constexpr double kHealthEvery = 5.0;   // seconds between health messages
 constexpr size_t kWindow = 100;        // QoS 1 messages handed to the library, not yet acknowledged
 constexpr double kConnectWait = 5.0;   // the first connection
 constexpr double kDrainWait = 3.0;     // queued messages at a clean end
@@ -159,6 +160,13 @@ void Publisher::Measurement(const std::string &json) {
     queue_.push_back(json);
     Flush();
     Service();
+}
+
+void Publisher::Health(const std::string &json) {
+    if (!m_ || !connected_ || Now() - lastHealth_ < kHealthEvery) return;
+    lastHealth_ = Now();
+    mosquitto_publish(m_, nullptr, Topic("health").c_str(), static_cast<int>(json.size()),
+                      json.data(), 0, true);
 }
 
 void Publisher::Flush() {

@@ -24,6 +24,9 @@ public:
     // Queues one measurement message (it carries its sequence number); it
     // goes out in order.
     void Measurement(const std::string &json);
+    // The link's health (frames, time-outs, resyncs, bytes dropped), retained
+    // on PREFIX/health, at most every few seconds.
+    void Health(const std::string &json);
     // Network traffic, reconnects, and handing queued messages on. Cheap.
     void Service();
     // Publishes "offline", waits a little for the queue, disconnects.
@@ -47,7 +50,7 @@ private:
     std::deque<std::string> queue_;
     std::set<int> inflight_;
     unsigned long long dropped_ = 0, droppedReported_ = 0;
-    double lastAttempt_ = 0, wentAway_ = -1;
+    double lastAttempt_ = 0, wentAway_ = -1, lastHealth_ = -1e9;
 };
 
 }   // namespace ctl

@@ -5,39 +5,46 @@
 namespace ctl {
 
 using proto::Order;
+using proto::Outcome;
 
-bool Sensor::Send(Order order, const proto::Words &words) {
-    uint8_t frame[proto::kFrameBytes];
-    proto::EncodeFrame(order, words, frame);
-    pp = words;
-    return line.Write(frame, sizeof frame);
+const char *OutcomeText(Outcome o) {
+    switch (o) {
+    case Outcome::Done: return "";
+    case Outcome::Timeout: return "Timeout-RS-232...";
+    case Outcome::NotSent: return "Transmit error - frame not sent completely!";
+    case Outcome::Lost: return "RS-232 port lost!";
+    case Outcome::Interrupted: return "stopped";
+    }
+    return "";
 }
 
-Reply Sensor::Exchange(Order order, const proto::Words &words, proto::Frame &reply) {
-    line.Flush();
-    if (!Send(order, words) && line.Lost()) return Reply::Lost;
-    // the reply is the first 36 bytes after the flush; the time-out runs from the write
-    uint8_t buf[proto::kFrameBytes];
-    const size_t n = line.Read(buf, sizeof buf, Now() + proto::kTimeout);
-    if (n == sizeof buf) {
-        reply = proto::DecodeFrame(buf);
-        pp = reply.words;
-        return Reply::Ok;
-    }
-    return line.Lost() ? Reply::Lost : Reply::Timeout;
+Outcome Sensor::Exchange(Order order, const proto::Words &words) {
+    pp = words;
+    const Outcome o = xch.Run(order, words, proto::Await::Frame);
+    if (o == Outcome::Done) pp = xch.reply.words;
+    return o;
+}
+
+bool Sensor::Store(Order order, const proto::Words &words) {
+    pp = words;
+    return xch.Run(order, words, proto::Await::Nothing) == Outcome::Done;
 }
 
 namespace {
 
 // The echo check.
 bool Echo(Sensor &s) {
-    proto::Frame f;
-    switch (s.Exchange(Order::Echo, s.pp, f)) {
-    case Reply::Ok: break;
-    case Reply::Timeout: s.status = "Timeout-RS-232..."; return false;
-    case Reply::Lost: s.status = "RS-232 port lost!"; return false;
+    const Outcome o = s.Exchange(Order::Echo, s.pp);
+    // a frame's worth of bytes without the sync word is a reply, and a wrong one
+    if (o == Outcome::Timeout && s.xch.unframed >= static_cast<size_t>(proto::kFrameBytes)) {
+        s.status = "read error - not sync byte 0xAA!";
+        return false;
     }
-    if (f.sync != proto::kSensorSync) {
+    if (o != Outcome::Done) {
+        s.status = OutcomeText(o);
+        return false;
+    }
+    if (s.xch.reply.sync != proto::kSensorSync) {
         s.status = "read error - not sync byte 0xAA!";
         return false;
     }
@@ -46,35 +53,28 @@ bool Echo(Sensor &s) {
 }
 
 bool Hardware(Sensor &s) {
-    proto::Frame f;
-    if (s.Exchange(Order::HardwareInfo, s.pp, f) != Reply::Ok ||
-        f.header != static_cast<uint16_t>(Order::HardwareInfo)) {
+    if (s.Exchange(Order::HardwareInfo, s.pp) != Outcome::Done ||
+        s.xch.reply.header != static_cast<uint16_t>(Order::HardwareInfo)) {
         s.status = "Error reading HARDWARE-info!";
         return false;
     }
-    s.model = proto::ModelFromHardware(proto::HardwareFromWords(f.words));
+    s.model = proto::ModelFromHardware(proto::HardwareFromWords(s.xch.reply.words));
     s.haveModel = true;
     return true;
 }
 
 // The firmware text; "" and a status text when it did not come whole.
 void Firmware(Sensor &s) {
-    s.line.Flush();
     s.firmware.clear();
-    if (!s.Send(Order::FirmwareInfo, s.pp)) {
+    const Outcome o =
+        s.xch.Run(Order::FirmwareInfo, s.pp, proto::Await::Raw, proto::kFirmwareBytes);
+    const std::vector<uint8_t> &raw = s.xch.raw;
+    if (o == Outcome::NotSent || o == Outcome::Lost || raw.empty())
         s.status = "Timeout - reading firmware info!";
-        return;
-    }
-    // a few more bytes than the text, so a longer reply shows as one
-    uint8_t buf[proto::kFirmwareBytes + 1];
-    size_t n = s.line.Read(buf, proto::kFirmwareBytes, Now() + proto::kTimeout);
-    if (n == static_cast<size_t>(proto::kFirmwareBytes)) n += s.line.Read(buf + n, 1, Now() + 0.02);
-    s.line.Flush();
-    if (n == 0) s.status = "Timeout - reading firmware info!";
-    else if (n != static_cast<size_t>(proto::kFirmwareBytes))
+    else if (raw.size() != static_cast<size_t>(proto::kFirmwareBytes))
         s.status = "Error reading firmware-info!";
     else {
-        s.firmware = proto::FirmwareText(buf, n, s.model.hw.pcbtype);
+        s.firmware = proto::FirmwareText(raw.data(), raw.size(), s.model.hw.pcbtype);
         s.status = s.firmware;
     }
 }
@@ -83,11 +83,13 @@ void Firmware(Sensor &s) {
 
 int OpenAndIdentify(Sensor &s, const std::string &device) {
     std::string err;
+    lines::OpenFault fault;
     s.device = device;
     s.haveModel = false;
     s.firmware.clear();
     s.series = 0;
-    if (!s.line.Open(device, err)) {
+    s.xch.Reset();
+    if (!s.line.Open(device, fault, err)) {
         s.status = "Cannot open port: " + err;
         return kExitSensor;
     }
@@ -110,16 +112,14 @@ int OpenAndIdentify(Sensor &s, const std::string &device) {
 }
 
 bool GetParams(Sensor &s, bool eeprom, proto::Words &out) {
-    proto::Frame f;
-    switch (s.Exchange(eeprom ? Order::GetEeprom : Order::GetRam, s.pp, f)) {
-    case Reply::Ok:
-        s.status = "Parameter-frame received! - Line Ok!";
-        out = f.words;
-        return true;
-    case Reply::Timeout: s.status = "Timeout-RS-232..."; return false;
-    case Reply::Lost: s.status = "RS-232 port lost!"; return false;
+    const Outcome o = s.Exchange(eeprom ? Order::GetEeprom : Order::GetRam, s.pp);
+    if (o != Outcome::Done) {
+        s.status = OutcomeText(o);
+        return false;
     }
-    return false;
+    s.status = "Parameter-frame received! - Line Ok!";
+    out = s.xch.reply.words;
+    return true;
 }
 
 }   // namespace ctl

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include "proto/proto.h"
 #include "rt/rt.h"
 
-#define PNUM 16
-#define FRAME_BYTES (PNUM * 2 + 4)
-constexpr double TIMEOUT = 1.5;
+// the program's names for the protocol's constants
+#define PNUM (proto::kWords)
+#define FRAME_BYTES (proto::kFrameBytes)
+constexpr double TIMEOUT = proto::kTimeout;
 constexpr int eventMask = 0x8006;
 
 // Declares a control callback with the run-time's callback form.

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "proto/proto.h"
 #include "ui/panels.h"
 
 static void SetSwitchTexts(const char *on, const char *off) {
@@ -39,140 +40,29 @@ static void RestoreIdentStart(void) {
 
 // Word 15 of the parameter frame changes meaning at firmware 240.
 static void RuleV(void) {
-    const int newFirmware = softversion >= 240;
+    const int newFirmware = proto::Word15IsTrigMode(softversion);
     SetCtrlAttribute(pHandle, PANEL_RINGTrigMode, ATTR_VISIBLE, newFirmware ? 1 : 0);
     SetCtrlAttribute(pHandle, PANEL_NUMDeltaTol, ATTR_VISIBLE, newFirmware ? 0 : 1);
 }
 
-static void RuleA(void) { YMAXADC = (adcmax == 256) ? 256 : 1024; }
+static void Latin1ToUtf8(const char *in, size_t n, char *out, size_t size);
 
-// Types 102..104: an 8-bit video path on firmware 220..239.
-static void RuleA8Bit(void) {
-    RuleA();
-    if (softversion >= 220 && softversion < 240) YMAXADC = 256;
-}
-
-static int SampleSpacing(void) {
-    switch (ccdvirtpixel) {
-    case 256: return 1;
-    case 512: return 2;
-    case 768: return 3;
-    case 1024: return 4;
-    case 1180: return 5;
-    case 1280: return 5;
-    case 1536: return 6;
-    case 2048: return 8;
-    case 2360: return 10;
-    case 2560: return 10;
-    case 3072: return 12;
-    case 4096: return 16;
-    case 8192: return 32;
-    default: ccdvirtpixel = 1024; return 4;
+// The sensor type's row: what the model says, onto the panel.
+static void ApplySensorType(const proto::SensorModel &m) {
+    if (!m.line0.empty()) {
+        char l0[160], l1[160];
+        Latin1ToUtf8(m.line0.data(), m.line0.size(), l0, sizeof l0);
+        Latin1ToUtf8(m.line1.data(), m.line1.size(), l1, sizeof l1);
+        SetSensorInfo(l0, l1);
     }
-}
-
-static void ApplySensorType(void) {
-    const char *adcOn = "ADC-CNV";
-    const char *adcOff = "DIG-CMP";
-    switch (ccdtype) {
-    case 1:
-        if (hwtype == 80 || ccdresolution == 80) {
-            if (ccdresolution == 20)
-                SetSensorInfo("CCD-SENSOR:1024 pixel; 4096 subpixel",
-                              "8.0mm working range; 2µm resolution");
-            else
-                SetSensorInfo("CCD-SENSOR:1024 pixel; 2048 subpixel",
-                              "8.0mm working range; 4µm resolution");
-            RuleV();
-            SetCtrlAttribute(pHandle, PANEL_RINGRs232Mode, ATTR_DIMMED, 1);
-        }
-        SetSwitchTexts("HI-GAIN", "LO-GAIN");
-        RuleA();
-        pixB = 1;
-        pixE = ccdvirtpixel;
-        break;
-    case 2:
-        if (ccdresolution == 750)
-            SetSensorInfo("CCD-SENSOR:1024 pixel; 25µm pixel-pitch;",
-                          "opt.-lense, 75mm working range");
-        if (hwtype == 250 || ccdresolution == 250) {
-            SetSensorInfo("CCD-SENSOR:1024 pixel; 2048 subpixel",
-                          "25.6mm working range; 12.5µm resolution");
-            RuleV();
-        }
-        if (hwtype == 350 || ccdresolution == 350) {
-            SetSensorInfo("CCD-SENSOR:1024 pixel; 2048 subpixel",
-                          "35mm working range; 17µm resolution");
-            RuleV();
-        }
-        SetSwitchTexts("HI-GAIN", "LO-GAIN");
-        RuleA();
-        pixB = 1;
-        pixE = ccdvirtpixel;
-        break;
-    case 3:
-        SetSensorInfo("CCD-SENSOR:512 pixel; 25µm pixel-pitch;", "12,8mm working range");
-        SetSwitchTexts("HI-GAIN", "LO-GAIN");
-        RuleV();
-        if (softversion >= 240) SetCtrlAttribute(pHandle, PANEL_RINGRs232Mode, ATTR_DIMMED, 1);
-        RuleA();
-        pixB = 1;
-        pixE = ccdvirtpixel;
-        break;
-    case 4:
-        SetSensorInfo("CCD-SENSOR:512 pixel; 12,5µm pixel-pitch;", "6,4mm working range");
+    if (!m.gainOn.empty()) SetSwitchTexts(m.gainOn.c_str(), m.gainOff.c_str());
+    if (m.word15ByFirmware) RuleV();
+    if (m.rs232ModeFixed) SetCtrlAttribute(pHandle, PANEL_RINGRs232Mode, ATTR_DIMMED, 1);
+    if (m.stripToMaxPixels)
         SetAxisScalingMode(pHandle, PANEL_STRIPRaw, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, ccdmaxpixel);
-        pixB = 1;
-        pixE = 512;
-        break;
-    case 101:
-        SetSensorInfo("CCD-SENSOR:256 pixel; 63.5µm pixel-pitch;",
-                      "Working-Range: 16.25mm, Resolution: 31.75µm (subpixel x2)");
-        SetSwitchTexts(adcOn, adcOff);
-        RuleV();
-        RuleA();
-        pixB = 1;
-        pixE = ccdvirtpixel;
-        break;
-    case 102:
-        SetSensorInfo("CCD-SENSOR:768 pixel; 63.5µm pixel-pitch;",
-                      "Working-Range: 48,8mm, Resolution: 31.75µm (subpixel x2)");
-        SetSwitchTexts(adcOn, adcOff);
-        RuleV();
-        RuleA8Bit();
-        pixB = 1;
-        pixE = ccdvirtpixel;
-        break;
-    case 103:
-        SetSensorInfo("CCD-SENSOR:1180 pixel; 63.5µm pixel-pitch;",
-                      "Working-Range: 74,9mm,   Resolution: 31.75µm (subpixel x2)");
-        SetSwitchTexts(adcOn, adcOff);
-        RuleV();
-        RuleA8Bit();
-        pixB = 1;
-        pixE = ccdvirtpixel;
-        break;
-    case 104:
-        if (softversion >= 250)
-            SetSensorInfo("CCD-SENSOR:1536 pixel; 63.5µm pixel-pitch;",
-                          "Working-Range: 97,5mm, Resolution: 31.75µm (subpixel x2)");
-        else
-            SetSensorInfo("CCD-SENSOR:1536 pixel; 63.5µm pixel-pitch;",
-                          "Working-Range: 97,5mm, Resolution: 63.5µm");
-        SetSwitchTexts(adcOn, adcOff);
-        RuleV();
-        RuleA8Bit();
-        pixB = 1;
-        pixE = ccdvirtpixel;
-        break;
-    default:
-        SetSensorInfo("CCD-SENSOR: no information avialable!",
-                      "                                     ");
-        SetSwitchTexts(adcOn, adcOff);
-        pixB = 1;
-        pixE = 1024;
-        break;
-    }
+    YMAXADC = m.YMAXADC;
+    pixB = m.pixB;
+    pixE = m.pixE;
 }
 
 int GetHARDWAREInfo(void) {
@@ -185,58 +75,32 @@ int GetHARDWAREInfo(void) {
     }
 
     // stored before the header is looked at, as the sensor description always was
-    ccdtype = pp[0];
-    ccdmaxpixel = pp[1];
-    ccdresolution = pp[2];
-    pcbtype = pp[3];
-    ccdvirtpixel = pp[4];
-    ccdsubpixel = pp[5];
-    ccdpixB = pp[6];
-    ccdpixE = pp[7];
-    softversion = pp[8];
-    hwtype = pp[9];
-    adcmax = pp[10];
+    proto::Words w;
+    std::memcpy(w.data(), pp, sizeof(uint16_t) * PNUM);
+    const proto::HardwareInfo hw = proto::HardwareFromWords(w);
+    ccdtype = hw.ccdtype;
+    ccdmaxpixel = hw.ccdmaxpixel;
+    ccdresolution = hw.ccdresolution;
+    pcbtype = hw.pcbtype;
+    ccdvirtpixel = hw.ccdvirtpixel;
+    ccdsubpixel = hw.ccdsubpixel;
+    ccdpixB = hw.ccdpixB;
+    ccdpixE = hw.ccdpixE;
+    softversion = hw.softversion;
+    hwtype = hw.hwtype;
+    adcmax = hw.adcmax;
 
-    const unsigned header =
-        static_cast<unsigned char>(szReadBuf[2]) * 256u + static_cast<unsigned char>(szReadBuf[3]);
-    if (header != 10) return 0;
+    if (proto::GetWord(reinterpret_cast<const uint8_t *>(szReadBuf) + 2) != 10) return 0;
 
-    SetAxisScalingMode(pHandle, PANEL_GRAPHVideo, VAL_XAXIS, VAL_MANUAL, 1.0, ccdvirtpixel);
+    const proto::SensorModel m = proto::ModelFromHardware(hw, YMAXADC);
+    SetAxisScalingMode(pHandle, PANEL_GRAPHVideo, VAL_XAXIS, VAL_MANUAL, 1.0, m.graphPixels);
+    ccdmaxpixel = m.hw.ccdmaxpixel;
+    ccdvirtpixel = m.hw.ccdvirtpixel;
+    for (int i = 0; i < 256; ++i) xArray8[i] = static_cast<double>(m.spacing) * i;
 
-    // clang-format off
-    switch (ccdmaxpixel) {
-    case 512: case 768: case 1024: case 1280: case 1536: case 2048: case 3072: case 4096:
-        break;
-    default:
-        ccdmaxpixel = 1024;
-        break;
-    }
-    // clang-format on
-
-    const int spacing = SampleSpacing();
-    for (int i = 0; i < 256; ++i) xArray8[i] = static_cast<double>(spacing) * i;
-
-    ApplySensorType();
+    ApplySensorType(m);
     return 1;
 }
-
-struct SeriesEntry {
-    const char *name;
-    size_t len;
-    int result;   // 0: accepted
-};
-
-// clang-format off
-static const SeriesEntry kSeries[] = {
-    {"K-VEX-XC", 8, 0},
-    {"K-VEX-XD", 8, -1},
-    {"K-VEX-XG-XC", 11, -2},
-    {"K-VEX-XH-XC", 11, -3},
-    {"K-VEX-XG-XD", 11, -4},
-    {"K-VEX-XH-XD", 11, -5},
-    {"K-VEX-XF", 8, -6},
-};
-// clang-format on
 
 // The sensor's texts are 8-bit, Latin-1 (0xB5 is the micro sign); the
 // program's texts are UTF-8. The text ends at the first NUL.
@@ -277,14 +141,9 @@ int GetVERSIONInfo(void) {
 
     szVersion[0] = '\0';
     if (nBytesR == 72) {
-        if (pcbtype == 0) {
-            // 36 words, one character each in the low byte
-            char text[36];
-            for (int i = 0; i < 36; ++i) text[i] = szReadBuf[2 * i + 1];
-            Latin1ToUtf8(text, 36, szVersion, sizeof szVersion);
-        } else {
-            Latin1ToUtf8(szReadBuf, 72, szVersion, sizeof szVersion);
-        }
+        const std::string text =
+            proto::FirmwareText(reinterpret_cast<const uint8_t *>(szReadBuf), 72, pcbtype);
+        Latin1ToUtf8(text.data(), text.size(), szVersion, sizeof szVersion);
         SetStatus(szVersion);
     }
 
@@ -294,24 +153,11 @@ int GetVERSIONInfo(void) {
     rx_flag = 0;
     ShowStatus();
 
-    for (const SeriesEntry &s : kSeries) {
-        if (std::strncmp(szStatus, s.name, s.len) == 0) return s.result == 0 ? n : s.result;
-    }
-    return n;
+    const int series = proto::SeriesResult(szStatus);
+    return series == 0 ? n : series;
 }
 
-const char *SeriesRefusedText(int r) {
-    switch (r) {
-    case -1: return "K-VEX-XD-series hardware detected!\nUSE K-VEX-XD-Ridar Software!";
-    case -2:
-    case -3: return "K-VEX-XJ-XC-series hardware detected!\nUSE K-VEX-XJ-XC-Ridar Software!";
-    case -4:
-    case -5: return "K-VEX-XJ-XD-series hardware detected!\nUSE K-VEX-XJ-XD-Ridar Software!";
-    case -6: return "K-VEX-XF-series hardware detected!\nUSE K-VEX-XF-Ridar Software!";
-    default:
-        return "Incompatible hardware detected!\nCan not be used with K-VEX-XC-Ridar Software!";
-    }
-}
+const char *SeriesRefusedText(int r) { return proto::SeriesRefusedText(r); }
 
 // The device of the open port went away (a pulled adapter). A loop that ran
 // has ended by its time-out by now; say why, and that the port ring brings

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "proto/engine.h"
 #include "ui/panels.h"
 
 const char kNotSentText[] = "Transmit error - frame not sent completely!";
@@ -40,30 +41,22 @@ const char *ComErrorText(int code) {
 }
 
 void FillTxBuf(int orderCode, const uint16_t *words) {
-    szWriteBuf[0] = static_cast<char>((sync >> 8) & 0xFF);
-    szWriteBuf[1] = static_cast<char>(sync & 0xFF);
-    szWriteBuf[2] = static_cast<char>((orderCode >> 8) & 0xFF);
-    szWriteBuf[3] = static_cast<char>(orderCode & 0xFF);
-    for (int i = 0; i < PNUM; ++i) {
-        szWriteBuf[4 + 2 * i] = static_cast<char>((words[i] >> 8) & 0xFF);
-        szWriteBuf[5 + 2 * i] = static_cast<char>(words[i] & 0xFF);
-    }
+    proto::Words w;
+    std::memcpy(w.data(), words, sizeof(uint16_t) * PNUM);
+    proto::EncodeFrame(static_cast<proto::Order>(orderCode), w,
+                       reinterpret_cast<uint8_t *>(szWriteBuf), static_cast<uint16_t>(sync));
 }
 
 int GetRxBuf(int count) {
     // pp holds PNUM words; never unpack more than that
     if (count > PNUM) count = PNUM;
-    for (int i = 0; i < count; ++i) {
-        const unsigned hi = static_cast<unsigned char>(szReadBuf[4 + 2 * i]);
-        const unsigned lo = static_cast<unsigned char>(szReadBuf[5 + 2 * i]);
-        pp[i] = static_cast<uint16_t>(hi * 256 + lo);
-    }
+    for (int i = 0; i < count; ++i)
+        pp[i] = proto::GetWord(reinterpret_cast<const uint8_t *>(szReadBuf) + 4 + 2 * i);
     return 1;
 }
 
 // ---- receive path -------------------------------------------------------------
 
-static const unsigned char kSensorSyncHi = 0x00, kSensorSyncLo = 0xAA;
 static const int kOrderMeasure = 8;   // the only order whose reply is a measurement
 
 int rxAsked = 0;
@@ -123,17 +116,6 @@ int UnframedBytes(char *buf, int count) {
     return k;
 }
 
-// Where a frame may start in b[0..n): the first sync word 0x00 0xAA; else
-// the last byte when it is 0x00 (its second half may still come); else n.
-static int SyncAt(const char *b, int n) {
-    for (int i = 0; i + 1 < n; ++i)
-        if (static_cast<unsigned char>(b[i]) == kSensorSyncHi &&
-            static_cast<unsigned char>(b[i + 1]) == kSensorSyncLo)
-            return i;
-    if (n > 0 && static_cast<unsigned char>(b[n - 1]) == kSensorSyncHi) return n - 1;
-    return n;
-}
-
 // Takes n stray bytes off the head of the queue; the number taken.
 static int DropStray(int n) {
     char b[sizeof szReadBuf];
@@ -157,7 +139,8 @@ void RX_Receive_Function(int port, int events, void *callbackData) {
     for (;;) {
         const int n = rt_PeekInQ(com, head, static_cast<int>(sizeof head));
         if (n < FRAME_BYTES) return;
-        const int at = SyncAt(head, n);
+        const int at = static_cast<int>(
+            proto::FrameStart(reinterpret_cast<const uint8_t *>(head), static_cast<size_t>(n)));
         if (at == 0) break;
         if (DropStray(at) == 0) return;   // a failing port: nothing more to look at
     }

@@ -1,74 +1,78 @@
 // The parameter and measurement frames mapped onto the variables.
-#include <cmath>
+#include <cstring>
 
 #include "params/vars.h"
+#include "proto/proto.h"
 
+// The word layout lives in the protocol core; these move it to and from the
+// program's variables.
 void CopyVarsToPP(void) {
-    pp[0] = power;
-    pp[1] = rs232Mode;
-    pp[2] = vThd;
-    pp[3] = anaMode;
-    pp[4] = polarity;
-    pp[5] = eMode;
-    pp[6] = eBeg;
-    pp[7] = eEnd;
-    pp[8] = tVal;
-    pp[9] = tTol;
-    pp[10] = opMode;
-    pp[11] = eHardware;
-    pp[12] = slope;
-    pp[13] = intersect;
-    pp[14] = average;
-    // firmware 240 replaced the second tolerance by the trigger mode
-    pp[15] = (softversion < 240) ? deltaTol : trigMode;
+    proto::ParamFrame p;
+    p.power = power;
+    p.rs232Mode = rs232Mode;
+    p.vThd = vThd;
+    p.anaMode = anaMode;
+    p.polarity = polarity;
+    p.eMode = eMode;
+    p.eBeg = eBeg;
+    p.eEnd = eEnd;
+    p.tVal = tVal;
+    p.tTol = tTol;
+    p.opMode = opMode;
+    p.eHardware = eHardware;
+    p.slope = slope;
+    p.intersect = intersect;
+    p.average = average;
+    p.deltaTol = deltaTol;
+    p.trigMode = trigMode;
+    const proto::Words w = proto::ParamsToWords(p, softversion);
+    std::memcpy(pp, w.data(), sizeof pp);
+}
+
+static proto::Words PPWords(void) {
+    proto::Words w;
+    std::memcpy(w.data(), pp, sizeof pp);
+    return w;
 }
 
 void CopyPPtoVars(void) {
-    power = pp[0];
-    rs232Mode = pp[1];
-    vThd = pp[2];
-    anaMode = pp[3];
-    polarity = pp[4];
-    eMode = pp[5];
-    eBeg = pp[6];
-    eEnd = pp[7];
-    tVal = pp[8];
-    tTol = pp[9];
-    opMode = pp[10];
-    eHardware = pp[11];
-    slope = pp[12];
-    intersect = pp[13];
-    average = pp[14];
-    // the frame does not say which one it is, so both take it
-    deltaTol = pp[15];
-    trigMode = pp[15];
+    const proto::ParamFrame p = proto::ParamsFromWords(PPWords());
+    power = p.power;
+    rs232Mode = p.rs232Mode;
+    vThd = p.vThd;
+    anaMode = p.anaMode;
+    polarity = p.polarity;
+    eMode = p.eMode;
+    eBeg = p.eBeg;
+    eEnd = p.eEnd;
+    tVal = p.tVal;
+    tTol = p.tTol;
+    opMode = p.opMode;
+    eHardware = p.eHardware;
+    slope = p.slope;
+    intersect = p.intersect;
+    average = p.average;
+    deltaTol = p.deltaTol;
+    trigMode = p.trigMode;
 }
 
 void CopyPPtoRAWVars(void) {
-    Ledge = pp[0];
-    Redge = pp[1];
-    Mvalue = pp[2];
-    umValue = static_cast<uint32_t>(pp[3]) + 65536u * static_cast<uint32_t>(pp[4]);
-    tVal = pp[5];   // the set-point the sensor holds goes back with the next request
-    tol = pp[6];
-    edcnt = pp[7];
-    mvstart = pp[8];
-    mvend = pp[9];
-    freevar = pp[10];
-    anaMax = pp[11];
-    anaMin = pp[12];
-    in0 = pp[13];
+    const proto::Measurement m = proto::MeasurementFromWords(PPWords());
+    Ledge = m.Ledge;
+    Redge = m.Redge;
+    Mvalue = m.Mvalue;
+    umValue = m.umValue;
+    tVal = m.tVal;   // the set-point the sensor holds goes back with the next request
+    tol = m.tol;
+    edcnt = m.edcnt;
+    mvstart = m.mvstart;
+    mvend = m.mvend;
+    freevar = m.freevar;
+    anaMax = m.anaMax;
+    anaMin = m.anaMin;
+    in0 = m.in0;
 }
 
-int SlopeScale(void) {
-    if (ccdtype == 104 && softversion < 250) return SLOPE_x512;
-    return SLOPE_x1024;
-}
+int SlopeScale(void) { return proto::SlopeScale(ccdtype, softversion); }
 
-uint16_t DoubleToWord(double value) {
-    if (!std::isfinite(value)) return 0;
-    // an out-of-range double cast to an integer is undefined, so reduce first
-    double m = std::fmod(std::trunc(value), 65536.0);
-    if (m < 0) m += 65536.0;
-    return static_cast<uint16_t>(static_cast<unsigned>(m));
-}
+uint16_t DoubleToWord(double value) { return proto::DoubleToWord(value); }

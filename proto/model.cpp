@@ -102,6 +102,8 @@ SensorModel ModelFromHardware(const HardwareInfo &hw, uint16_t yMaxAdcBefore) {
             else
                 Lines(m, "CCD-SENSOR:1024 pixel; 2048 subpixel",
                       "8.0mm working range; 4\xB5m resolution");
+            m.word15ByFirmware = true;
+            m.rs232ModeFixed = true;
         }
         m.gainOn = hi, m.gainOff = lo;
         m.YMAXADC = AdcRange(hw);
@@ -110,40 +112,50 @@ SensorModel ModelFromHardware(const HardwareInfo &hw, uint16_t yMaxAdcBefore) {
         if (hw.ccdresolution == 750)
             Lines(m, "CCD-SENSOR:1024 pixel; 25\xB5m pixel-pitch;",
                   "opt.-lense, 75mm working range");
-        if (hw.hwtype == 250 || hw.ccdresolution == 250)
+        if (hw.hwtype == 250 || hw.ccdresolution == 250) {
             Lines(m, "CCD-SENSOR:1024 pixel; 2048 subpixel",
                   "25.6mm working range; 12.5\xB5m resolution");
-        if (hw.hwtype == 350 || hw.ccdresolution == 350)
+            m.word15ByFirmware = true;
+        }
+        if (hw.hwtype == 350 || hw.ccdresolution == 350) {
             Lines(m, "CCD-SENSOR:1024 pixel; 2048 subpixel",
                   "35mm working range; 17\xB5m resolution");
+            m.word15ByFirmware = true;
+        }
         m.gainOn = hi, m.gainOff = lo;
         m.YMAXADC = AdcRange(hw);
         break;
     case 3:
         Lines(m, "CCD-SENSOR:512 pixel; 25\xB5m pixel-pitch;", "12,8mm working range");
         m.gainOn = hi, m.gainOff = lo;
+        m.word15ByFirmware = true;
+        m.rs232ModeFixed = hw.softversion >= 240;
         m.YMAXADC = AdcRange(hw);
         break;
     case 4:
         Lines(m, "CCD-SENSOR:512 pixel; 12,5\xB5m pixel-pitch;", "6,4mm working range");
         m.pixE = 512;
+        m.stripToMaxPixels = true;
         break;
     case 101:
         Lines(m, "CCD-SENSOR:256 pixel; 63.5\xB5m pixel-pitch;",
               "Working-Range: 16.25mm, Resolution: 31.75\xB5m (subpixel x2)");
         m.gainOn = adc, m.gainOff = dig;
+        m.word15ByFirmware = true;
         m.YMAXADC = AdcRange(hw);
         break;
     case 102:
         Lines(m, "CCD-SENSOR:768 pixel; 63.5\xB5m pixel-pitch;",
               "Working-Range: 48,8mm, Resolution: 31.75\xB5m (subpixel x2)");
         m.gainOn = adc, m.gainOff = dig;
+        m.word15ByFirmware = true;
         m.YMAXADC = AdcRange8Bit(hw);
         break;
     case 103:
         Lines(m, "CCD-SENSOR:1180 pixel; 63.5\xB5m pixel-pitch;",
               "Working-Range: 74,9mm,   Resolution: 31.75\xB5m (subpixel x2)");
         m.gainOn = adc, m.gainOff = dig;
+        m.word15ByFirmware = true;
         m.YMAXADC = AdcRange8Bit(hw);
         break;
     case 104:
@@ -154,6 +166,7 @@ SensorModel ModelFromHardware(const HardwareInfo &hw, uint16_t yMaxAdcBefore) {
             Lines(m, "CCD-SENSOR:1536 pixel; 63.5\xB5m pixel-pitch;",
                   "Working-Range: 97,5mm, Resolution: 63.5\xB5m");
         m.gainOn = adc, m.gainOff = dig;
+        m.word15ByFirmware = true;
         m.YMAXADC = AdcRange8Bit(hw);
         break;
     default:

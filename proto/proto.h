@@ -118,6 +118,12 @@ struct SensorModel {
     bool videoIn64Blocks = false;   // boards 0 and 100: four 64-word blocks
     std::string line0, line1;       // sensor description; empty: none for this type
     std::string gainOn, gainOff;    // texts of the operating-mode switch; empty: unchanged
+    // What the type's row does to the panel beyond the values above: shows
+    // the trigger mode or the second tolerance by firmware, fixes the RS-232
+    // mode, scales the raw strip chart to the CCD's pixels.
+    bool word15ByFirmware = false;
+    bool rs232ModeFixed = false;
+    bool stripToMaxPixels = false;
 };
 
 // yMaxAdcBefore: the video full scale in force, kept by the types that do

@@ -269,6 +269,9 @@ struct RtPortLatency {
     int timerMs = -1;
 };
 RtPortLatency rt_PortLatency(int port);
+// Why the last OpenComConfig failed, naming the device (missing, not a
+// serial line, permission denied, busy and who holds it); "" after a good one.
+std::string rt_OpenFault(void);
 
 // ---- unplugged devices and the port list -------------------------------------
 // Rebuilds the port table: the devices given to rt_SetPortTable first, then

@@ -31,7 +31,8 @@
 #include <unistd.h>
 
 #include "rt/rt_ui_internal.h"
-#include "rt/serial_latency.h"
+#include "lines/serial_latency.h"
+#include "lines/serial_line.h"
 
 namespace {
 
@@ -66,6 +67,7 @@ bool g_tableBuilt = false;
 RtLinkStats g_stats;
 QObject *g_hub = nullptr;
 void (*g_lostHook)(int) = nullptr;
+std::string g_openFault;   // why the last open failed, "" after a good one
 std::vector<int> g_lostPending;
 bool g_inLineWait = false;
 bool g_lostPosted = false;
@@ -444,6 +446,8 @@ std::string rt_PortDevice(int port) {
 
 RtLinkStats rt_LinkStats(void) { return g_stats; }
 
+std::string rt_OpenFault(void) { return g_openFault; }
+
 RtPortLatency rt_PortLatency(int port) {
     auto p = Find(port);
     return p ? p->latency : RtPortLatency{};
@@ -481,6 +485,27 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
                                                    QSerialPort::EvenParity, QSerialPort::MarkParity,
                                                    QSerialPort::SpaceParity};
     bool ok = sp->open(QIODevice::ReadWrite);
+    std::string why;
+    if (!ok) {
+        // the same reasons, in the same words, as kvex-ctl gives
+        lines::OpenFault f = lines::OpenFault::Setup;
+        switch (sp->error()) {
+        case QSerialPort::DeviceNotFoundError: f = lines::OpenFault::Missing; break;
+        case QSerialPort::PermissionError:
+            // Qt says so also for a port another program holds
+            f = lines::HolderOf(device).empty() ? lines::OpenFault::Permission
+                                                : lines::OpenFault::Busy;
+            break;
+        default: break;
+        }
+        why = lines::OpenFaultText(f, device,
+                                   f == lines::OpenFault::Busy ? lines::HolderOf(device)
+                                                               : sp->errorString().toStdString());
+    } else if (!lines::TakeExclusive(static_cast<int>(sp->handle()))) {
+        ok = false;
+        why = lines::OpenFaultText(lines::OpenFault::Busy, device, lines::HolderOf(device));
+        sp->close();
+    }
     if (ok) {
         ok = sp->setBaudRate(static_cast<qint32>(baud)) &&
              sp->setDataBits(static_cast<QSerialPort::DataBits>(dataBits)) &&
@@ -491,10 +516,15 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     }
     if (!ok) {
         ++g_stats.openFailures;
+        if (why.empty())
+            why = lines::OpenFaultText(lines::OpenFault::Setup, device,
+                                       sp->errorString().toStdString());
+        g_openFault = why;
         delete sp;
         g_ports.erase(port);
         return RT_ERR_CANNOT_OPEN;
     }
+    g_openFault.clear();
     p->sp = sp;
     p->open = true;
     // start bit, data bits, parity bit, stop bits

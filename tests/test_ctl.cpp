@@ -151,7 +151,8 @@ TEST(CtlIdentify, TextAndJson) {
     std::regex want(
         R"(\{"device":"/dev/pts/[0-9]+","ccdtype":2,"pixels":1024,"virtualPixels":2048,)"
         R"("boardType":0,"firmwareVersion":252,"firmware":"K-VEX-XC-SIM Firmware V2.52",)"
-        R"("description":"","range":"","accepted":true,"lowLatency":false,"latencyTimerMs":null\}\n)");
+        R"("description":"","range":"","accepted":true,"lowLatency":false,"latencyTimerMs":null,)"
+        R"("link":\{"frames":2,"timeouts":0,"resyncs":0,"bytesDropped":0\}\}\n)");
     EXPECT_TRUE(std::regex_match(r.out, want)) << r.out;
 }
 
@@ -167,9 +168,9 @@ TEST(CtlIdentify, NamesTheAdapterLatencyTimer) {
     } cases[] = {
         {"16\n", "latency:          low-latency mode refused by the driver; USB adapter latency timer 16 ms - every "
                  "reply may wait that long; lower it to 1 ms (README, Performance)\n",
-         "\"latencyTimerMs\":16}"},
+         "\"latencyTimerMs\":16,"},
         {"1\n", "latency:          low-latency mode refused by the driver; USB adapter latency timer 1 ms\n",
-         "\"latencyTimerMs\":1}"},
+         "\"latencyTimerMs\":1,"},
     };
     // clang-format on
     for (const Case &c : cases) {
@@ -778,4 +779,134 @@ TEST(CtlMqttText, CredentialsOneLineUserColonPassword) {
             EXPECT_EQ(pass, c.pass) << c.text;
         }
     }
+}
+
+// ---------------------------------------------------------------- stray bytes, one owner
+
+// Stray bytes before the replies of one order: only true samples, the set
+// unchanged, the set-point sent back the true one (each row shows it).
+TEST(CtlStray, OnlyTrueSamplesAndTheTrueSet) {
+    for (const char *k : {"1", "3", "40"}) {
+        SCOPED_TRACE(std::string("stray ") + k);
+        const std::vector<std::string> stray = {"--noise", "0", "--fast", "--stray", k};
+        auto sim = [&](const char *order) {
+            std::vector<std::string> a = {"--simulate"};
+            a.insert(a.end(), stray.begin(), stray.end());
+            a.insert(a.end(), {"--fault-order", order});
+            return a;
+        };
+        std::vector<std::string> args = {"watch", "--count", "10"};
+        for (const std::string &a : sim("8")) args.push_back(a);
+        CtlResult r = RunCtl(args);
+        ASSERT_EQ(r.rc, 0) << r.err;
+        auto lines = SplitLines(r.out);
+        ASSERT_EQ(lines.size(), 11u) << r.out;
+        for (int i = 1; i <= 10; ++i)
+            EXPECT_TRUE(std::regex_match(
+                lines[static_cast<size_t>(i)],
+                std::regex(".*," + std::to_string(i) + ",400,600,600,7500,2,512,100")))
+                << lines[static_cast<size_t>(i)];
+        const std::string health =
+            "resyncs 10 (bytes dropped " + std::to_string(10 * atoi(k)) + ")";
+        EXPECT_NE(r.err.find(health), std::string::npos) << r.err;
+
+        args = {"get"};
+        for (const std::string &a : sim("2")) args.push_back(a);
+        r = RunCtl(args);
+        EXPECT_EQ(r.rc, 0) << r.err;
+        EXPECT_EQ(r.out, kFactoryFile);
+
+        const std::string f = TempPath("stray.dat");
+        WriteFile(f, "500\n0\n600\n0\n0\n1\n1\n2048\n512\n100\n0\n1\n12800\n30000\n0\n0\n");
+        args = {"send", f, "--verify"};
+        for (const std::string &a : sim("2")) args.push_back(a);
+        r = RunCtl(args);
+        EXPECT_EQ(r.rc, 0) << r.err;
+        EXPECT_NE(r.err.find("verify: RAM holds the set of"), std::string::npos) << r.err;
+
+        const std::string rec = TempPath("stray-rec.dat");
+        remove(rec.c_str());
+        args = {"record", "--samples", "2", "--increment", "0", "-o", rec};
+        for (const std::string &a : sim("8")) args.push_back(a);
+        r = RunCtl(args);
+        EXPECT_EQ(r.rc, 0) << r.err;
+        const std::string text = ReadFile(rec);
+        EXPECT_EQ(text.substr(text.find("E-LEFT")),
+                  "E-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n400\t600\t600\t2\t7500\r\n"
+                  "400\t600\t600\t2\t7500\r\n");
+    }
+}
+
+TEST(CtlOwner, ASecondProgramOnABusyPortIsRefused) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--noise", "0"}));
+    CtlChild first;
+    ASSERT_TRUE(first.Start({"watch", "--count", "60", "--port", sim.Device()}));
+    ASSERT_TRUE(first.WaitFor(",3,", 10.0)) << first.err;
+
+    CtlResult r = RunCtl({"identify", "--port", sim.Device()});
+    EXPECT_EQ(r.rc, 3);
+    EXPECT_NE(r.err.find("port busy - in use by kvex-ctl (pid " + std::to_string(first.pid)),
+              std::string::npos)
+        << r.err;
+
+    // the windows are refused too, and say why in the link-health tooltip
+    ASSERT_TRUE(StartRidarForTest());
+    EXPECT_EQ(OpenComConfig(1, sim.Device().c_str(), 19200, 0, 8, 1, 4096, 4096), -7);
+    EXPECT_NE(rt_OpenFault().find("port busy - in use by kvex-ctl"), std::string::npos)
+        << rt_OpenFault();
+
+    ASSERT_TRUE(first.Wait(20.0)) << first.err;
+    EXPECT_EQ(first.rc, 0);
+    auto lines = SplitLines(first.out);
+    ASSERT_EQ(lines.size(), 61u);
+    for (size_t i = 1; i < lines.size(); ++i)
+        EXPECT_TRUE(std::regex_match(
+            lines[i], std::regex(".*," + std::to_string(i) + ",400,600,600,7500,2,512,100")))
+            << lines[i];
+
+    // and the other way round: the windows hold it, kvex-ctl is refused
+    ASSERT_EQ(OpenComConfig(1, sim.Device().c_str(), 19200, 0, 8, 1, 4096, 4096), 0);
+    r = RunCtl({"get", "--port", sim.Device()});
+    EXPECT_EQ(r.rc, 3);
+    EXPECT_NE(r.err.find("port busy - in use by test_ctl"), std::string::npos) << r.err;
+    CloseCom(1);
+}
+
+TEST(CtlOwner, EachReasonForAFailedOpen) {
+    ASSERT_EQ(geteuid(), 0u) << "the permission case needs root (to run kvex-ctl as nobody)";
+    PtyPeer peer;
+    ASSERT_EQ(chmod(peer.Device().c_str(), 0600), 0);
+    // a copy of kvex-ctl that an unprivileged user may run
+    char dir[] = "/tmp/ridar-nobody-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_EQ(chmod(dir, 0755), 0);
+    const std::string ctl = std::string(dir) + "/kvex-ctl";
+    WriteFile(ctl, ReadFile(KVEX_CTL_PATH));
+    ASSERT_EQ(chmod(ctl.c_str(), 0755), 0);
+    ASSERT_EQ(access("/usr/bin/setpriv", X_OK), 0) << "needs setpriv (util-linux)";
+    struct Case {
+        std::string program;
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {KVEX_CTL_PATH,
+         {"identify", "--port", "/dev/ttyNoSuchPort"},
+         "/dev/ttyNoSuchPort: no such device"},
+        {KVEX_CTL_PATH, {"identify", "--port", "/dev/null"}, "/dev/null: not a serial line"},
+        {"/usr/bin/setpriv",
+         {"--reuid=65534", "--regid=65534", "--clear-groups", ctl, "identify", "--port",
+          peer.Device()},
+         peer.Device() + ": permission denied - add the user to the group that owns the port "
+                         "(usually dialout"},
+    };
+    for (const Case &c : cases) {
+        ChildProcess p;
+        ASSERT_TRUE(p.Start(c.program, c.args));
+        ASSERT_TRUE(p.Wait(30.0));
+        EXPECT_EQ(p.rc, 3) << p.err;
+        EXPECT_NE(p.err.find("Cannot open port: " + c.says), std::string::npos) << p.err;
+    }
+    unlink(ctl.c_str());
+    rmdir(dir);
 }

@@ -1,4 +1,4 @@
-#include "rt/serial_latency.h"
+#include "lines/serial_latency.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,0 +1,316 @@
+// The local serial device on termios, opened exclusively.
+#include "lines/serial_line.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "lines/serial_latency.h"
+
+namespace lines {
+
+namespace {
+
+double MonoNow() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+timespec Span(double seconds) {
+    if (seconds < 0) seconds = 0;
+    timespec ts;
+    ts.tv_sec = static_cast<time_t>(seconds);
+    ts.tv_nsec = static_cast<long>((seconds - static_cast<double>(ts.tv_sec)) * 1e9);
+    return ts;
+}
+
+std::string RealPath(const std::string &p) {
+    char buf[PATH_MAX];
+    return realpath(p.c_str(), buf) ? std::string(buf) : p;
+}
+
+std::string DevRoot() {
+    const char *r = std::getenv("RIDAR_DEV_ROOT");
+    return r ? r : "";
+}
+
+}   // namespace
+
+std::string OpenFaultText(OpenFault f, const std::string &device, const std::string &detail) {
+    switch (f) {
+    case OpenFault::None: return "";
+    case OpenFault::Missing: return device + ": no such device (is the adapter plugged in?)";
+    case OpenFault::NotSerial: return device + ": not a serial line";
+    case OpenFault::Permission:
+        return device +
+               ": permission denied - add the user to the group that owns the port "
+               "(usually dialout: sudo usermod -aG dialout $USER), then log in again";
+    case OpenFault::Busy:
+        return device + ": port busy - in use by " +
+               (detail.empty() ? std::string("another program") : detail);
+    case OpenFault::Setup: return device + ": cannot set 19200 8N1 (" + detail + ")";
+    }
+    return device;
+}
+
+bool TakeExclusive(int fd) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+    // other users' opens fail with EBUSY from now on (root's are not stopped)
+    ioctl(fd, TIOCEXCL);
+    return true;
+}
+
+std::string HolderOf(const std::string &device) {
+    const std::string target = RealPath(device);
+    const std::string self = std::to_string(getpid());
+    std::string out;
+    DIR *proc = opendir("/proc");
+    if (!proc) return out;
+    while (dirent *p = readdir(proc)) {
+        const char *pid = p->d_name;
+        if (*pid < '0' || *pid > '9' || self == pid) continue;
+        const std::string fdDir = std::string("/proc/") + pid + "/fd";
+        DIR *fds = opendir(fdDir.c_str());
+        if (!fds) continue;
+        bool holds = false;
+        while (dirent *f = readdir(fds)) {
+            if (f->d_name[0] == '.') continue;
+            char link[PATH_MAX];
+            const std::string lp = fdDir + "/" + f->d_name;
+            const ssize_t n = readlink(lp.c_str(), link, sizeof link - 1);
+            if (n <= 0) continue;
+            link[n] = '\0';
+            if (target == link) {
+                holds = true;
+                break;
+            }
+        }
+        closedir(fds);
+        if (!holds) continue;
+        std::ifstream comm(std::string("/proc/") + pid + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        if (!out.empty()) out += ", ";
+        out += (name.empty() ? std::string("a program") : name) + " (pid " + pid + ")";
+    }
+    closedir(proc);
+    return out;
+}
+
+std::vector<PortName> ListPorts() {
+    const std::string root = DevRoot();
+    std::vector<PortName> ports;
+    // a tty with a device behind it in sysfs is a real port; the rest of
+    // /dev/ttyS* are placeholders of the kernel
+    const std::string sys = root + "/sys/class/tty";
+    if (DIR *d = opendir(sys.c_str())) {
+        while (dirent *e = readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            const std::string name = e->d_name;
+            struct stat st;
+            if (stat((sys + "/" + name + "/device").c_str(), &st) != 0) continue;
+            if (name.rfind("tty", 0) != 0 || name == "tty" || name.rfind("ttyS", 0) == 0) {
+                // a ttyS with a driver behind it but no UART shows type 0
+                if (name.rfind("ttyS", 0) != 0) continue;
+                std::ifstream type(sys + "/" + name + "/type");
+                int t = 0;
+                if (!(type >> t) || t == 0) continue;
+            }
+            ports.push_back({"/dev/" + name, ""});
+        }
+        closedir(d);
+    }
+    const std::string byId = root + "/dev/serial/by-id";
+    if (DIR *d = opendir(byId.c_str())) {
+        while (dirent *e = readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            char link[PATH_MAX];
+            const std::string lp = byId + "/" + e->d_name;
+            const ssize_t n = readlink(lp.c_str(), link, sizeof link - 1);
+            if (n <= 0) continue;
+            link[n] = '\0';
+            // "../../ttyUSB0"
+            const std::string dev = "/dev/" + std::string(link).substr(std::string(link).rfind('/') + 1);
+            for (PortName &p : ports)
+                if (p.device == dev) p.byId = "/dev/serial/by-id/" + std::string(e->d_name);
+        }
+        closedir(d);
+    }
+    std::sort(ports.begin(), ports.end(),
+              [](const PortName &a, const PortName &b) { return a.device < b.device; });
+    return ports;
+}
+
+// ---------------------------------------------------------------- the line
+
+double SerialLine::Now() const { return MonoNow(); }
+
+bool SerialLine::Open(const std::string &path, OpenFault &fault, std::string &err) {
+    Close();
+    lost_ = false;
+    fault = OpenFault::None;
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int e = errno;
+        if (e == ENOENT || e == ENODEV || e == ENXIO) fault = OpenFault::Missing;
+        else if (e == EACCES || e == EPERM) fault = OpenFault::Permission;
+        else if (e == EBUSY) fault = OpenFault::Busy;
+        else fault = OpenFault::Setup;
+        err = OpenFaultText(fault, path, fault == OpenFault::Busy ? HolderOf(path) : std::strerror(e));
+        return false;
+    }
+    termios t;
+    if (tcgetattr(fd, &t) != 0) {
+        close(fd);
+        fault = OpenFault::NotSerial;
+        err = OpenFaultText(fault, path, "");
+        return false;
+    }
+    if (!TakeExclusive(fd)) {
+        close(fd);
+        fault = OpenFault::Busy;
+        err = OpenFaultText(fault, path, HolderOf(path));
+        return false;
+    }
+    cfmakeraw(&t);
+    cfsetispeed(&t, B19200);
+    cfsetospeed(&t, B19200);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
+    t.c_cflag |= CS8 | CLOCAL | CREAD;
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        const int e = errno;
+        close(fd);
+        fault = OpenFault::Setup;
+        err = OpenFaultText(fault, path, std::strerror(e));
+        return false;
+    }
+    fd_ = fd;
+    lowLatency_ = serlat::RequestLowLatency(fd);
+    latencyTimerMs_ = serlat::AdapterLatencyTimer(path);
+    DiscardInput();
+    DiscardOutput();
+    return true;
+}
+
+void SerialLine::Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+}
+
+int SerialLine::Poll(short events, double deadline, short &revents) {
+    revents = 0;
+    for (;;) {
+        if (stop_ && *stop_) return -1;
+        const timespec ts = Span(deadline - Now());
+        pollfd p{fd_, events, 0};
+        const int r = ppoll(fd_ >= 0 ? &p : nullptr, fd_ >= 0 ? 1 : 0, &ts, waitMask_);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return 0;
+        revents = p.revents;
+        return 1;
+    }
+}
+
+bool SerialLine::Write(const uint8_t *bytes, size_t n) {
+    if (fd_ < 0 || lost_) return false;
+    size_t done = 0;
+    const double deadline = Now() + proto::kTimeout;
+    while (done < n) {
+        const ssize_t w = write(fd_, bytes + done, n - done);
+        if (w > 0) {
+            done += static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && errno == EAGAIN) {
+            short rev = 0;
+            if (Poll(POLLOUT, deadline, rev) <= 0) return false;
+            if (rev & (POLLHUP | POLLERR | POLLNVAL)) {
+                lost_ = true;
+                return false;
+            }
+            continue;
+        }
+        lost_ = true;
+        return false;
+    }
+    return true;
+}
+
+long SerialLine::OutQueued() {
+    int n = 0;
+    if (fd_ < 0 || lost_ || ioctl(fd_, TIOCOUTQ, &n) != 0 || n < 0) return 0;
+    return n;
+}
+
+// With VMIN 0 a read of nothing gives 0 both on a quiet line and on one
+// that hung up; poll tells them apart.
+long SerialLine::ReadSome(uint8_t *buf, size_t n) {
+    if (fd_ < 0 || lost_) return -1;
+    for (;;) {
+        const ssize_t r = read(fd_, buf, n);
+        if (r > 0) return static_cast<long>(r);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && errno != EAGAIN) {
+            // EIO: the other side is gone
+            lost_ = true;
+            return -1;
+        }
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            lost_ = true;
+            return -1;
+        }
+        return 0;
+    }
+}
+
+proto::ByteLine::Wait SerialLine::WaitReadable(double deadline) {
+    if (fd_ < 0 || lost_) return Wait::Lost;
+    short rev = 0;
+    const int r = Poll(POLLIN, deadline, rev);
+    if (r < 0) return Wait::Interrupted;
+    if (r == 0) return Wait::Deadline;
+    // a hang-up is told by the read that follows, after what was still queued
+    return Wait::Readable;
+}
+
+bool SerialLine::SleepUntil(double until) {
+    for (;;) {
+        if (stop_ && *stop_) return false;
+        const double left = until - Now();
+        if (left <= 0) return true;
+        const timespec ts = Span(left);
+        ppoll(nullptr, 0, &ts, waitMask_);
+    }
+}
+
+void SerialLine::DiscardInput() {
+    if (fd_ < 0) return;
+    tcflush(fd_, TCIFLUSH);
+    // a pseudo-terminal may hand on bytes tcflush did not see
+    uint8_t junk[512];
+    while (ReadSome(junk, sizeof junk) > 0) {}
+}
+
+void SerialLine::DiscardOutput() {
+    if (fd_ >= 0) tcflush(fd_, TCOFLUSH);
+}
+
+}   // namespace lines
