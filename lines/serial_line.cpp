@@ -8,11 +8,14 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -55,9 +58,8 @@ std::string OpenFaultText(OpenFault f, const std::string &device, const std::str
     case OpenFault::Missing: return device + ": no such device (is the adapter plugged in?)";
     case OpenFault::NotSerial: return device + ": not a serial line";
     case OpenFault::Permission:
-        return device +
-               ": permission denied - add the user to the group that owns the port "
-               "(usually dialout: sudo usermod -aG dialout $USER), then log in again";
+        return device + ": permission denied - add the user to the group that owns the port "
+                        "(usually dialout: sudo usermod -aG dialout $USER), then log in again";
     case OpenFault::Busy:
         return device + ": port busy - in use by " +
                (detail.empty() ? std::string("another program") : detail);
@@ -73,7 +75,40 @@ bool TakeExclusive(int fd) {
     return true;
 }
 
+namespace {
+
+std::string ProcessName(const std::string &pid) {
+    std::ifstream comm("/proc/" + pid + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return (name.empty() ? std::string("a program") : name) + " (pid " + pid + ")";
+}
+
+// The process that holds the advisory lock on the device, from /proc/locks
+// ("1: FLOCK  ADVISORY  WRITE 4711 00:19:4 0 EOF"); "" when none.
+std::string LockHolder(const std::string &device) {
+    struct stat st;
+    if (stat(device.c_str(), &st) != 0) return "";
+    char id[64];
+    std::snprintf(id, sizeof id, "%02x:%02x:%lu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long>(st.st_ino));
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream in(line);
+        std::string n, kind, mode, rw, pid, dev;
+        if (!(in >> n >> kind >> mode >> rw >> pid >> dev)) continue;
+        if (kind == "FLOCK" && dev == id && pid != std::to_string(getpid()))
+            return ProcessName(pid);
+    }
+    return "";
+}
+
+}   // namespace
+
 std::string HolderOf(const std::string &device) {
+    const std::string locker = LockHolder(device);
+    if (!locker.empty()) return locker;
     const std::string target = RealPath(device);
     const std::string self = std::to_string(getpid());
     std::string out;
@@ -100,11 +135,8 @@ std::string HolderOf(const std::string &device) {
         }
         closedir(fds);
         if (!holds) continue;
-        std::ifstream comm(std::string("/proc/") + pid + "/comm");
-        std::string name;
-        std::getline(comm, name);
         if (!out.empty()) out += ", ";
-        out += (name.empty() ? std::string("a program") : name) + " (pid " + pid + ")";
+        out += ProcessName(pid);
     }
     closedir(proc);
     return out;
@@ -143,7 +175,8 @@ std::vector<PortName> ListPorts() {
             if (n <= 0) continue;
             link[n] = '\0';
             // "../../ttyUSB0"
-            const std::string dev = "/dev/" + std::string(link).substr(std::string(link).rfind('/') + 1);
+            const std::string dev =
+                "/dev/" + std::string(link).substr(std::string(link).rfind('/') + 1);
             for (PortName &p : ports)
                 if (p.device == dev) p.byId = "/dev/serial/by-id/" + std::string(e->d_name);
         }
@@ -169,7 +202,8 @@ bool SerialLine::Open(const std::string &path, OpenFault &fault, std::string &er
         else if (e == EACCES || e == EPERM) fault = OpenFault::Permission;
         else if (e == EBUSY) fault = OpenFault::Busy;
         else fault = OpenFault::Setup;
-        err = OpenFaultText(fault, path, fault == OpenFault::Busy ? HolderOf(path) : std::strerror(e));
+        err = OpenFaultText(fault, path,
+                            fault == OpenFault::Busy ? HolderOf(path) : std::strerror(e));
         return false;
     }
     termios t;

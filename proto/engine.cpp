@@ -12,7 +12,9 @@ size_t FrameStart(const uint8_t *b, size_t n) {
     return n;
 }
 
-void FrameAssembler::Feed(const uint8_t *bytes, size_t n) { buf_.insert(buf_.end(), bytes, bytes + n); }
+void FrameAssembler::Feed(const uint8_t *bytes, size_t n) {
+    buf_.insert(buf_.end(), bytes, bytes + n);
+}
 
 bool FrameAssembler::TakeFrame(uint8_t out[kFrameBytes]) {
     const size_t at = FrameStart(buf_.data(), buf_.size());
@@ -63,7 +65,8 @@ bool Exchanger::WaitLineFree() {
         if (line_.Lost()) return false;
         const double now = line_.Now();
         const long queued = line_.OutQueued();
-        const double free = std::max(lineFreeAt_, now + static_cast<double>(queued) * line_.CharTime());
+        const double free =
+            std::max(lineFreeAt_, now + static_cast<double>(queued) * line_.CharTime());
         if (queued <= 0 && now >= lineFreeAt_) return true;
         if (now >= deadline) return false;
         if (!line_.SleepUntil(std::min(free, deadline))) return false;

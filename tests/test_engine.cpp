@@ -24,7 +24,8 @@ public:
 
     void Advance(double to) {
         // byte k of a burst leaves (k + 1) character times after its start
-        while (!held.empty() && lineAt_ + static_cast<double>(sent_ + 1) * CharTime() <= to + 1e-12) {
+        while (!held.empty() &&
+               lineAt_ + static_cast<double>(sent_ + 1) * CharTime() <= to + 1e-12) {
             ++sent_;
             onLine += held[0];
             held.erase(0, 1);

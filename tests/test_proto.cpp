@@ -223,6 +223,34 @@ TEST(ProtoModel, SensorTypes) {
     }
 }
 
+// What a type's row does to the panel: shows word 15 by firmware, fixes the
+// RS-232 mode, scales the raw strip chart.
+TEST(ProtoModel, PanelRows) {
+    // clang-format off
+    struct Case { uint16_t type, res, hwtype, soft; bool word15, rs232Fixed, strip; } cases[] = {
+        {1, 0, 0, 252, false, false, false},   {1, 20, 80, 200, true, true, false},
+        {2, 0, 0, 252, false, false, false},   {2, 750, 0, 252, false, false, false},
+        {2, 0, 250, 252, true, false, false},  {2, 350, 0, 252, true, false, false},
+        {3, 0, 0, 239, true, false, false},    {3, 0, 0, 240, true, true, false},
+        {4, 0, 0, 252, false, false, true},    {101, 0, 0, 252, true, false, false},
+        {104, 0, 0, 249, true, false, false},  {99, 0, 0, 252, false, false, false},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        HardwareInfo hw;
+        hw.ccdtype = c.type;
+        hw.ccdresolution = c.res;
+        hw.hwtype = c.hwtype;
+        hw.softversion = c.soft;
+        const SensorModel m = ModelFromHardware(hw);
+        SCOPED_TRACE(std::to_string(c.type) + "/" + std::to_string(c.res) + "/" +
+                     std::to_string(c.hwtype) + "/" + std::to_string(c.soft));
+        EXPECT_EQ(m.word15ByFirmware, c.word15);
+        EXPECT_EQ(m.rs232ModeFixed, c.rs232Fixed);
+        EXPECT_EQ(m.stripToMaxPixels, c.strip);
+    }
+}
+
 TEST(ProtoModel, HardwareWords) {
     Words w{101, 512, 3, 0, 256, 2, 1, 256, 245, 9, 256, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
     HardwareInfo h = HardwareFromWords(w);
