@@ -1,7 +1,7 @@
 // Reader of the recorder file (see recfile.h).
 #include "analysis/recfile.h"
+#include "fileio/fileio.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -272,32 +272,26 @@ int RecReadFile(const char *path, RecHeader *header, RecSampleFn fn, void *user,
                 RecReadInfo *info) {
     *info = RecReadInfo{};
     *header = RecHeader{};
-    std::FILE *f = path ? std::fopen(path, "rb") : nullptr;
-    if (!f) {
-        const int e = errno;
-        info->message =
-            std::string("cannot open the file: ") + (path ? std::strerror(e) : "no name");
+    if (!path) {
+        info->message = "cannot open the file: no name";
         return -1;
     }
     Reader reader(header, fn, user, info);
     Splitter split(&reader);
-    static const size_t kBlock = 1 << 20;
-    std::string buf(kBlock, '\0');
-    bool stopped = false;
-    for (;;) {
-        const size_t got = std::fread(&buf[0], 1, kBlock, f);
-        if (got > 0) {
-            info->bytes += static_cast<int64_t>(got);
-            if (!split.Feed(buf.data(), got)) {
-                stopped = true;
-                break;
-            }
-        }
-        if (got < kBlock) break;
+    bool stopped = false, opening = false;
+    const int err = fileio::ReadBlocks(
+        path, 1 << 20,
+        [&](const char *bytes, size_t n) {
+            info->bytes += static_cast<int64_t>(n);
+            stopped = !split.Feed(bytes, n);
+            return !stopped;
+        },
+        &opening);
+    if (err != 0 && opening) {
+        info->message = std::string("cannot open the file: ") + std::strerror(err);
+        return -1;
     }
-    const bool readError = std::ferror(f) != 0;
-    std::fclose(f);
-    if (readError && !stopped) {
+    if (err != 0) {
         info->message = "the file could not be read to its end";
         return -1;
     }

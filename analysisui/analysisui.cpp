@@ -12,6 +12,7 @@
 #include "analysis/live.h"
 #include "analysis/recfile.h"
 #include "analysis/table.h"
+#include "fileio/fileio.h"
 #include "ui/panels.h"
 #include "params/vars.h"
 #include "stats/stats.h"
@@ -517,27 +518,11 @@ static void LiveTick(void) {
     ++g.liveRedraws;
 }
 
-// The form lives beside the program, or in ../share/kvex-ridar for an
-// installed program, or in the working directory.
-static std::string FindForm(void) {
-    char exeDir[260] = "";
-    GetProjectDir(exeDir, sizeof exeDir);
-    const std::string dir(exeDir);
-    const std::string candidates[3] = {dir + "/" + ANALYSIS_UI_FILE,
-                                       dir + "/../share/kvex-ridar/" + ANALYSIS_UI_FILE,
-                                       ANALYSIS_UI_FILE};
-    for (const std::string &c : candidates) {
-        long size = 0;
-        if (GetFileInfo(c.c_str(), &size) == 1) return c;
-    }
-    return candidates[0];
-}
-
 static void SavePicture(int control, const char *what);
 
 int AnalysisLoadPanel(void) {
     if (pAnalysis > 0) return pAnalysis;
-    const std::string path = FindForm();
+    const std::string path = fileio::FindDataFile(ANALYSIS_UI_FILE);
     pAnalysis = LoadPanel(0, path.c_str(), ANALYSIS);
     if (pAnalysis < 0) {
         std::fprintf(stderr, "kvex-ridar: cannot load the analysis form %s\n", path.c_str());

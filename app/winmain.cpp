@@ -8,37 +8,13 @@
 #include <vector>
 
 #include "analysisui/analysisui.h"
+#include "fileio/fileio.h"
 #include "link/frame.h"
 
 // Set when the main panel was closed; a close that comes while start-up
 // still waits for the sensor must not leave the program in an event loop
 // that nobody asked to run.
 static int mainPanelClosed = 0;
-
-static void CopyPath(char *dst, int bufSize, const char *src) {
-    size_t n = std::strlen(src);
-    if (n > static_cast<size_t>(bufSize - 1)) n = static_cast<size_t>(bufSize - 1);
-    std::memcpy(dst, src, n);
-    dst[n] = '\0';
-}
-
-// The resource file lives beside the program, or in ../share/kvex-ridar
-// for an installed program, or in the working directory.
-static void FindResourceFile(const char *exeDir, char *path, int bufSize) {
-    char candidates[3][600];
-    std::snprintf(candidates[0], sizeof candidates[0], "%s/%s", exeDir, UIR_FILE);
-    std::snprintf(candidates[1], sizeof candidates[1], "%s/../share/kvex-ridar/%s", exeDir,
-                  UIR_FILE);
-    std::snprintf(candidates[2], sizeof candidates[2], "%s", UIR_FILE);
-    for (const char *c : candidates) {
-        long size = 0;
-        if (GetFileInfo(c, &size) == 1) {
-            CopyPath(path, bufSize, c);
-            return;
-        }
-    }
-    CopyPath(path, bufSize, candidates[0]);
-}
 
 static int PanelLoadFailed(const char *file) {
     std::fprintf(stderr, "kvex-ridar: cannot load the user interface file %s\n", file);
@@ -173,10 +149,8 @@ int WinMain(int argc, char **argv) {
 
     RegisterRidarCallbacks();
 
-    char exeDir[260] = "";
-    GetProjectDir(exeDir, sizeof exeDir);
-    char uir[700];
-    FindResourceFile(exeDir, uir, sizeof uir);
+    const std::string uirPath = fileio::FindDataFile(UIR_FILE);
+    const char *uir = uirPath.c_str();
     pHandle = LoadPanel(0, uir, PANEL);
     if (pHandle < 0) return PanelLoadFailed(uir);
     pPopup = LoadPanel(0, uir, POPUP);

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "ctl/ctl.h"
+#include "fileio/fileio.h"
 
 namespace ctl {
 
@@ -48,25 +49,6 @@ std::string Utf8(const std::string &s) {
 std::string Trim(const std::string &s) {
     size_t e = s.find_last_not_of(' ');
     return e == std::string::npos ? "" : s.substr(0, e + 1);
-}
-
-// A parameter set from a file: kExitOk, or kExitFile with a message.
-int LoadParamFile(const std::string &path, Words &w) {
-    std::string text, err;
-    if (!ReadWholeFile(path, text, err)) {
-        Complain(err);
-        return kExitFile;
-    }
-    switch (proto::ParseParamFile(text, w)) {
-    case proto::ParamFileResult::Ok: return kExitOk;
-    case proto::ParamFileResult::TooFew:
-        Complain(path + ": not a parameter file (fewer than 16 numbers)");
-        return kExitFile;
-    case proto::ParamFileResult::NotANumber:
-        Complain(path + ": not a parameter file (something other than unsigned decimal numbers)");
-        return kExitFile;
-    }
-    return kExitFile;
 }
 
 // Lines "index name a b" for each differing word; the count. Without a
@@ -161,18 +143,14 @@ int CmdGet(Sensor &s, bool eeprom, const std::string &outFile) {
         std::fflush(stdout);
         return kExitOk;
     }
-    std::string err;
-    if (!WriteWholeFile(outFile, text, err)) {
-        Complain(err);
+    if (const int e = fileio::ReplaceFile(outFile, text)) {
+        Complain(FileError(outFile, e));
         return kExitFile;
     }
     return kExitOk;
 }
 
-int CmdSend(Sensor &s, const std::string &file, bool eeprom, bool verify) {
-    Words w;
-    int rc = LoadParamFile(file, w);
-    if (rc != kExitOk) return rc;
+int CmdSend(Sensor &s, const std::string &file, const Words &w, bool eeprom, bool verify) {
     // the store is out on the line before anything else is asked
     if (!s.Store(eeprom ? proto::Order::StoreEeprom : proto::Order::StoreRam, w)) {
         Complain("the parameter frame could not be written to the line");
@@ -202,21 +180,24 @@ int CmdSend(Sensor &s, const std::string &file, bool eeprom, bool verify) {
 int CmdDiff(Sensor &s, const Options &o, const std::string &a, const std::string &b) {
     Words sets[2];
     const std::string names[2] = {a, b};
+    const bool memory[2] = {a == "ram" || a == "eeprom", b == "ram" || b == "eeprom"};
+    // the files first: a wrong one is found before the sensor is touched
+    for (int k = 0; k < 2; ++k) {
+        if (memory[k]) continue;
+        int rc = LoadParamFile(names[k], sets[k]);
+        if (rc != kExitOk) return rc;
+    }
     bool connected = false;
     for (int k = 0; k < 2; ++k) {
-        if (names[k] == "ram" || names[k] == "eeprom") {
-            if (!connected) {
-                int rc = Connect(s, o);
-                if (rc != kExitOk) return rc;
-                connected = true;
-            }
-            if (!GetParams(s, names[k] == "eeprom", sets[k])) {
-                Complain(s.status);
-                return kExitSensor;
-            }
-        } else {
-            int rc = LoadParamFile(names[k], sets[k]);
+        if (!memory[k]) continue;
+        if (!connected) {
+            int rc = Connect(s, o);
             if (rc != kExitOk) return rc;
+            connected = true;
+        }
+        if (!GetParams(s, names[k] == "eeprom", sets[k])) {
+            Complain(s.status);
+            return kExitSensor;
         }
     }
     const int n = PrintDifferences(sets[0], sets[1], s, stdout);

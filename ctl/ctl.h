@@ -80,12 +80,14 @@ void StopSimulator();
 
 // ---------------------------------------------------------------- files
 
-// Whole file; false with a message when it cannot be read.
-bool ReadWholeFile(const std::string &path, std::string &out, std::string &err);
-// Replaces the file through a temporary beside it.
-bool WriteWholeFile(const std::string &path, const std::string &text, std::string &err);
-// Appends in one write, so a line is in the file whole or not at all.
-bool AppendLine(const std::string &path, const std::string &line);
+// "PATH: reason" for an errno value.
+std::string FileError(const std::string &path, int err);
+// A small file (a parameter or credentials file) whole; false with a
+// message when it cannot be read or is far too big for one.
+bool ReadSmallFile(const std::string &path, std::string &out, std::string &err);
+// A parameter set from a file: kExitOk, or kExitFile with a message that
+// names the file, and the line and value where one is wrong.
+int LoadParamFile(const std::string &path, proto::Words &w);
 
 // ---------------------------------------------------------------- broker address
 
@@ -113,7 +115,7 @@ struct MqttOptions {
 int CmdIdentify(Sensor &s, bool json);
 int CmdPorts();
 int CmdGet(Sensor &s, bool eeprom, const std::string &outFile);
-int CmdSend(Sensor &s, const std::string &file, bool eeprom, bool verify);
+int CmdSend(Sensor &s, const std::string &file, const proto::Words &w, bool eeprom, bool verify);
 int CmdDiff(Sensor &s, const Options &o, const std::string &a, const std::string &b);
 
 struct WatchOptions {

@@ -10,6 +10,7 @@
 
 #include "ctl/ctl.h"
 #include "ctl/mqtt.h"
+#include "fileio/fileio.h"
 
 namespace ctl {
 
@@ -185,7 +186,7 @@ int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &mo) {
     h.slope = params[proto::kSlope];
     h.intersect = params[proto::kIntersect];
     h.slopeScale = s.model.slopeScale;
-    if (!AppendLine(r.file, proto::FormatRecorderHeader(h))) {
+    if (fileio::AppendLine(r.file, proto::FormatRecorderHeader(h))) {
         Complain(r.file + ": DATA-RECORDER INTERRUPTED - CANNOT WRITE DATA-FILE!");
         return kExitFile;
     }
@@ -230,7 +231,7 @@ int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &mo) {
         ++seq;
         const double at = Now();
         if (at - tLastSample >= r.increment) {
-            if (!AppendLine(r.file, proto::FormatRecorderLine(m))) {
+            if (fileio::AppendLine(r.file, proto::FormatRecorderLine(m))) {
                 Complain(r.file + ": DATA-RECORDER INTERRUPTED - CANNOT WRITE DATA-FILE!");
                 failed = true;
                 break;

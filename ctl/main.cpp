@@ -174,20 +174,18 @@ int main(int argc, char **argv) {
     } else if (*diff) {
         rc = CmdDiff(s, o, diffA, diffB);
     } else {
-        // a file that cannot be read is found before the sensor is touched
-        if (*send) {
-            std::string text, err;
-            if (!ReadWholeFile(file, text, err)) {
-                Complain(err);
-                StopSimulator();
-                return kExitFile;
-            }
+        // a file that cannot be read or holds a wrong set is found before
+        // the sensor is touched
+        proto::Words sendWords{};
+        if (*send && LoadParamFile(file, sendWords) != kExitOk) {
+            StopSimulator();
+            return kExitFile;
         }
         rc = Connect(s, o);
         if (*identify && s.haveModel && (rc == kExitOk || s.series < 0)) rc = CmdIdentify(s, json);
         else if (rc != kExitOk) {
         } else if (*get) rc = CmdGet(s, from == "eeprom", out);
-        else if (*send) rc = CmdSend(s, file, to == "eeprom", verify);
+        else if (*send) rc = CmdSend(s, file, sendWords, to == "eeprom", verify);
         else if (*watch) {
             wo.jsonl = format == "jsonl";
             rc = CmdWatch(s, wo, mw);

@@ -26,7 +26,7 @@ void OnPublishCb(mosquitto *, void *p, int mid) { static_cast<Publisher *>(p)->O
 bool Credentials(const std::string &file, std::string &user, std::string &pass, std::string &err) {
     if (!file.empty()) {
         std::string text;
-        if (!ReadWholeFile(file, text, err)) return false;
+        if (!ReadSmallFile(file, text, err)) return false;
         if (!ParseCredentials(text, user, pass)) {
             err = file + ": one line \"user:password\" expected";
             return false;

@@ -1,5 +1,4 @@
 // kvex-sim as a child process on a pseudo-terminal, for --simulate.
-#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -9,6 +8,7 @@
 #include <unistd.h>
 
 #include "ctl/ctl.h"
+#include "fileio/fileio.h"
 
 namespace ctl {
 
@@ -16,13 +16,9 @@ namespace {
 pid_t g_sim = -1;
 
 std::string SimProgram() {
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        self[n] = '\0';
-        std::string dir(self);
-        dir = dir.substr(0, dir.rfind('/'));
-        std::string beside = dir + "/kvex-sim";
+    const std::string dir = fileio::ProgramDir();
+    if (!dir.empty()) {
+        const std::string beside = dir + "/kvex-sim";
         if (access(beside.c_str(), X_OK) == 0) return beside;
     }
     return "kvex-sim";   // from PATH

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <string>
 
+#include "fileio/fileio.h"
 #include "ui/panels.h"
 #include "params/vars.h"
+#include "proto/proto.h"
 
 int pCompare = -1;
 
@@ -125,10 +127,16 @@ void ReadFileColumn(void) {
         f.missing = "no file chosen";
         return;
     }
-    switch (ReadParaFile(cmpFile, f.w)) {
+    proto::ParamFileFault fault;
+    const int r = ReadParaFile(cmpFile, f.w, &fault);
+    switch (r) {
     case 0: f.known = 1; return;
     case -2: f.missing = "not read: fewer than 16 numbers"; return;
     case -3: f.missing = "not read: not a parameter file"; return;
+    case -4:
+        f.missing = "not read: line " + std::to_string(fault.line) + ": " +
+                    proto::ParamFileProblem(proto::ParamFileResult::OutOfRange, fault);
+        return;
     default: f.missing = "not read: cannot open the file"; return;
     }
 }
@@ -145,7 +153,7 @@ void ReadSensorColumn(int source, int orderCode) {
 
 int LoadForm(void) {
     if (pCompare > 0) return pCompare;
-    const std::string form = rt_FindDataFile(COMPARE_UI_FILE);
+    const std::string form = fileio::FindDataFile(COMPARE_UI_FILE);
     pCompare = LoadPanel(0, form.c_str(), COMPARE);
     if (pCompare < 0) {
         std::fprintf(stderr, "kvex-ridar: cannot load the compare form %s\n", form.c_str());

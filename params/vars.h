@@ -6,6 +6,10 @@
 #include <string>
 #include "link/frame.h"
 
+namespace proto {
+struct ParamFileFault;
+}
+
 #define RAM 1
 #define EEPROM 2
 #define DATFILE 3
@@ -77,8 +81,9 @@ void ReadParaFromFile(void);
 // Writes the 16 words as the parameter file; 0 on success, -1 when it cannot be written.
 int WriteParaFile(const char *path, const uint16_t *words);
 // Reads 16 unsigned decimal numbers; 0 on success, -1 unreadable, -2 fewer than 16,
-// -3 something that is not an unsigned decimal number. words untouched on failure.
-int ReadParaFile(const char *path, uint16_t *words);
+// -3 something that is not an unsigned decimal number, -4 a number above 65535.
+// words untouched on failure; fault (when given) tells the line and the text.
+int ReadParaFile(const char *path, uint16_t *words, proto::ParamFileFault *fault = nullptr);
 
 // The Compare window: panel, sensor RAM, sensor EEPROM and a parameter file
 // side by side. RAM and EEPROM are read when it opens and on Refresh only.

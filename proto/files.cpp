@@ -1,5 +1,6 @@
 // The parameter file and the recorder file, byte for byte as the program
 // writes them, whatever the process locale.
+#include <algorithm>
 #include <cmath>
 #include <charconv>
 #include <cinttypes>
@@ -24,35 +25,77 @@ namespace {
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool AllDigits(const std::string &s, size_t from) {
+    if (from >= s.size()) return false;
+    for (size_t i = from; i < s.size(); ++i)
+        if (!IsDigit(s[i])) return false;
+    return true;
+}
 }   // namespace
 
-ParamFileResult ParseParamFile(const std::string &text, Words &out) {
+ParamFileResult ParseParamFile(const std::string &text, Words &out, ParamFileFault *fault) {
     Words got{};
-    int count = 0;
-    bool inNumber = false;
-    unsigned value = 0;   // kept to its low 16 bits as the digits come
-    auto finish = [&] {
+    int count = 0, line = 1;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (IsSpace(text[i])) {
+            line += text[i++] == '\n';
+            continue;
+        }
+        size_t end = i;
+        while (end < text.size() && !IsSpace(text[end])) ++end;
+        // never more than 65536: a long digit string cannot overflow
+        uint32_t value = 0;
+        bool digits = true;
+        for (size_t k = i; k < end && digits; ++k) {
+            digits = IsDigit(text[k]);
+            if (digits)
+                value =
+                    std::min<uint32_t>(value * 10u + static_cast<uint32_t>(text[k] - '0'), 65536u);
+        }
+        if (!digits || value > 65535u) {
+            if (fault) {
+                fault->line = line;
+                fault->text = text.substr(i, end - i);
+            }
+            return digits ? ParamFileResult::OutOfRange : ParamFileResult::NotANumber;
+        }
         if (count < kWords) got[count] = static_cast<uint16_t>(value);
         ++count;
-        inNumber = false;
-    };
-    for (char c : text) {
-        if (c >= '0' && c <= '9') {
-            if (!inNumber) {
-                inNumber = true;
-                value = 0;
-            }
-            value = (value * 10u + static_cast<unsigned>(c - '0')) & 0xFFFFu;
-        } else if (IsSpace(c)) {
-            if (inNumber) finish();
-        } else {
-            return ParamFileResult::NotANumber;
-        }
+        i = end;
     }
-    if (inNumber) finish();
-    if (count < kWords) return ParamFileResult::TooFew;
+    if (count < kWords) {
+        if (fault) *fault = ParamFileFault{};
+        return ParamFileResult::TooFew;
+    }
     out = got;
     return ParamFileResult::Ok;
+}
+
+std::string ParamFileProblem(ParamFileResult r, const ParamFileFault &fault) {
+    // what the file holds, readable on a terminal and in a table cell
+    const size_t kShown = 24;
+    std::string shown;
+    for (size_t k = 0; k < fault.text.size() && k < kShown; ++k) {
+        const unsigned char c = static_cast<unsigned char>(fault.text[k]);
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        shown += c > 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : std::string(hex);
+    }
+    if (fault.text.size() > kShown) shown += "...";
+    const char kWord[] = " is not a parameter word (0..65535)";
+    switch (r) {
+    case ParamFileResult::Ok: return "";
+    case ParamFileResult::TooFew: return "not a parameter file (fewer than 16 numbers)";
+    case ParamFileResult::OutOfRange: return shown + kWord;
+    case ParamFileResult::NotANumber:
+        // a negative number is a number, just not one the sensor can hold
+        if (!fault.text.empty() && fault.text[0] == '-' && AllDigits(fault.text, 1))
+            return shown + kWord;
+        return "\"" + shown + "\" is not an unsigned decimal number";
+    }
+    return "";
 }
 
 std::string FormatRecorderHeader(const RecorderHeader &h) {

@@ -160,11 +160,22 @@ std::string NumberText(double value, char style, int precision);
 // The 16 words, each right-aligned in five characters, one per line (LF).
 std::string FormatParamFile(const Words &w);
 
-enum class ParamFileResult { Ok = 0, TooFew = -2, NotANumber = -3 };
-// Unsigned decimal numbers separated by any white space; a number keeps
-// its low 16 bits. Fewer than 16 numbers or anything else in the text
-// fails and leaves `out` untouched; numbers after the 16th are ignored.
-ParamFileResult ParseParamFile(const std::string &text, Words &out);
+enum class ParamFileResult { Ok = 0, TooFew = -2, NotANumber = -3, OutOfRange = -4 };
+// Where a parameter file failed: the line (1-based) and the text of the
+// offending number as the file has it (0 and "" for too few numbers).
+struct ParamFileFault {
+    int line = 0;
+    std::string text;
+};
+// Unsigned decimal numbers 0..65535 separated by any white space. Fewer
+// than 16 numbers, a number above 65535 or anything else in the text fails
+// and leaves `out` untouched; numbers after the 16th are ignored.
+ParamFileResult ParseParamFile(const std::string &text, Words &out,
+                               ParamFileFault *fault = nullptr);
+// What is wrong, for a message after "FILE:LINE: ": "70000 is not a
+// parameter word (0..65535)" and the like, the file's text made printable
+// and cut to a sensible length; "" for Ok.
+std::string ParamFileProblem(ParamFileResult r, const ParamFileFault &fault);
 
 // ---------------------------------------------------------------- recorder file
 

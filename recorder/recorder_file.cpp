@@ -3,44 +3,15 @@
 // written survives an interruption or the end of the program.
 // POSIX headers first: link/frame.h renames the frame's sync word, which
 // must not touch unistd.h's sync().
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "recorder/recorder.h"
 
+#include "fileio/fileio.h"
 #include "ui/panels.h"
 #include "params/vars.h"
 #include "proto/proto.h"
-
-// Appends n bytes in one write, so a line is in the file whole or not at
-// all; a line that only partly fits (disk full) is taken back.
-static int AppendBytes(const char *path, const char *bytes, size_t n) {
-    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return -1;
-    struct stat st;
-    off_t before = fstat(fd, &st) == 0 ? st.st_size : -1;
-    size_t done = 0;
-    int ok = 1;
-    while (done < n) {
-        ssize_t w = write(fd, bytes + done, n - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            ok = 0;
-            break;
-        }
-        done += static_cast<size_t>(w);
-    }
-    if (!ok && done > 0 && before >= 0 && S_ISREG(st.st_mode)) {
-        int r = ftruncate(fd, before);
-        (void)r;
-    }
-    if (close(fd) != 0) ok = 0;
-    return ok ? 0 : -1;
-}
 
 // The header in one append: in the file whole or not at all.
 int writeFileHeader(void) {
@@ -53,7 +24,7 @@ int writeFileHeader(void) {
     h.intersect = intersect;
     h.slopeScale = SlopeScale();
     const std::string text = proto::FormatRecorderHeader(h);
-    return AppendBytes(rec_fname, text.data(), text.size());
+    return fileio::AppendLine(rec_fname, text) == 0 ? 0 : -1;
 }
 
 int WriteDataLine(uint16_t left, uint16_t right, uint16_t value, uint16_t edges, uint32_t um) {
@@ -64,7 +35,7 @@ int WriteDataLine(uint16_t left, uint16_t right, uint16_t value, uint16_t edges,
     m.edcnt = edges;
     m.umValue = um;
     const std::string line = proto::FormatRecorderLine(m);
-    return AppendBytes(rec_fname, line.data(), line.size());
+    return fileio::AppendLine(rec_fname, line) == 0 ? 0 : -1;
 }
 
 void DefaultRecFile(char *out, int size) {

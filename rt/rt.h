@@ -197,10 +197,6 @@ int GetFileInfo(const char *path, long *size);   // 1 when the file exists
 int CVI_DeleteFile(const char *path);            // 0 on success, negative otherwise
 int GetProjectDir(char *dir, int bufSize);       // directory of the executable
 int MakePathname(const char *dir, const char *name, char *path, int bufSize);
-// A file the program ships (a form): beside the executable, in
-// ../share/kvex-ridar for an installed program, or in the working
-// directory; the first that exists, else the one beside the executable.
-std::string rt_FindDataFile(const char *name);
 double Timer(void);           // monotonic seconds
 void Delay(double seconds);   // pumps no events
 void Sleep(unsigned milliseconds);

@@ -1,6 +1,7 @@
 // Files and time: plain POSIX, no event pumping anywhere.
 #include "rt/rt.h"
 #include "rt/rt_testing.h"
+#include "fileio/fileio.h"
 
 #include <cerrno>
 #include <climits>
@@ -37,18 +38,11 @@ int CVI_DeleteFile(const char *path) {
 int GetProjectDir(char *dir, int bufSize) {
     if (!dir || bufSize <= 0) return -1;
     dir[0] = '\0';
-    char exe[PATH_MAX + 1];
-    ssize_t n = readlink("/proc/self/exe", exe, PATH_MAX);
-    if (n <= 0) return -1;
-    exe[n] = '\0';
-    char *slash = std::strrchr(exe, '/');
-    if (!slash) return -1;
-    if (slash == exe) slash[1] = '\0';   // the root itself
-    else *slash = '\0';
-    size_t len = std::strlen(exe);
+    const std::string exeDir = fileio::ProgramDir();
+    if (exeDir.empty()) return -1;
     // a cut path would name some other directory
-    if (len + 1 > static_cast<size_t>(bufSize)) return -1;
-    std::memcpy(dir, exe, len + 1);
+    if (exeDir.size() + 1 > static_cast<size_t>(bufSize)) return -1;
+    std::memcpy(dir, exeDir.c_str(), exeDir.size() + 1);
     return 0;
 }
 
@@ -126,17 +120,4 @@ const char *TimeStr(void) {
     }
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", tmv.tm_hour, tmv.tm_min, tmv.tm_sec);
     return buf;
-}
-
-std::string rt_FindDataFile(const char *name) {
-    char dir[260] = "";
-    GetProjectDir(dir, sizeof dir);
-    const std::string n = name ? name : "";
-    const std::string candidates[3] = {std::string(dir) + "/" + n,
-                                       std::string(dir) + "/../share/kvex-ridar/" + n, n};
-    for (const std::string &c : candidates) {
-        long size = 0;
-        if (GetFileInfo(c.c_str(), &size) == 1) return c;
-    }
-    return candidates[0];
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ui/panels.h"
+#include "fileio/fileio.h"
 #include "link/frame.h"
 #include "params/vars.h"
 #include "recorder/recorder.h"
@@ -220,11 +221,13 @@ TEST_F(Compare, AFileThatCannotBeReadSaysSo) {
     const std::string dir = testfs::TempDir("ridar-compare");
     testfs::WriteFile(dir + "/short.dat", "1\n2\n3\n");
     testfs::WriteFile(dir + "/text.dat", std::string(16 * 6, 'x'));
+    testfs::WriteFile(dir + "/range.dat", ParamFileWith(2, "70000"));
     const struct {
         std::string path, cell;
     } cases[] = {
         {dir + "/short.dat", "not read: fewer than 16 numbers"},
         {dir + "/text.dat", "not read: not a parameter file"},
+        {dir + "/range.dat", "not read: line 3: 70000 is not a parameter word (0..65535)"},
         {dir + "/missing.dat", "not read: cannot open the file"},
     };
     OpenWithCtrlD();
@@ -462,7 +465,7 @@ TEST_F(Compare, AnEditInProgressIsThePanels) {
 // there, and never touch a cell outside the table.
 TEST(CompareTable, BadAddressesAreRefused) {
     ASSERT_TRUE(StartRidarForTest());
-    const int p = LoadPanel(0, rt_FindDataFile(COMPARE_UI_FILE).c_str(), COMPARE);
+    const int p = LoadPanel(0, fileio::FindDataFile(COMPARE_UI_FILE).c_str(), COMPARE);
     ASSERT_GT(p, 0);
     const int t = COMPARE_TABLECmpWords;
     ASSERT_EQ(rt_SetTableSize(p, t, 3, 2), 0);

@@ -87,9 +87,9 @@ TEST(CtlUsage, BadFilesExit4BeforeTheSensorIsTouched) {
         const char *says;
     } cases[] = {
         {{"send", TempPath("missing.dat"), "--simulate"}, "No such file"},
-        {{"send", bad, "--simulate"}, "not a parameter file"},
+        {{"send", bad, "--simulate"}, "bad.dat:4: \"abc\" is not an unsigned decimal number"},
         {{"send", shortf, "--to", "eeprom", "--simulate"}, "fewer than 16"},
-        {{"diff", good, bad}, "not a parameter file"},
+        {{"diff", good, bad}, "bad.dat:4: \"abc\" is not an unsigned decimal number"},
         {{"diff", TempPath("none.dat"), good}, "No such file"},
         {{"get", "-o", "/nonexistent-dir/x.dat", "--simulate"}, "/nonexistent-dir/x.dat"},
     };
@@ -299,6 +299,56 @@ TEST(CtlParams, SendPutsTheFileOnTheWireAndVerifyListsWhatTheSensorHolds) {
     EXPECT_EQ(req[0].substr(0, 4), std::string("\x00\x55\x00\x05", 4));
     EXPECT_EQ(req[1].substr(0, 4), std::string("\x00\x55\x00\x0A", 4));
     EXPECT_EQ(req[2].substr(0, 4), std::string("\x00\x55\x00\x07", 4));
+}
+
+// A number no parameter word can hold is refused with the file, its line
+// and its text before any sensor is touched; the edges go out as they are.
+TEST(CtlParams, WordsOutsideTheRangeAreRefusedBeforeTheSensorIsTouched) {
+    const std::string f = TempPath("range.dat");
+    for (int pos = 0; pos < 16; ++pos) {
+        for (const char *bad : kNoParamWords) {
+            WriteFile(f, ParamFileWith(pos, bad));
+            CtlResult r = RunCtl({"send", f, "--to", "ram", "--verify", "--simulate"});
+            EXPECT_EQ(r.rc, 4) << bad << " at " << pos;
+            EXPECT_EQ(r.err, "kvex-ctl: " + f + ":" + std::to_string(pos + 1) + ": " + bad +
+                                 " is not a parameter word (0..65535)\n");
+            EXPECT_EQ(r.out, "");
+        }
+    }
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({}));
+    for (const char *bad : kNoParamWords) {
+        WriteFile(f, ParamFileWith(5, bad));
+        EXPECT_EQ(RunCtl({"send", f, "--to", "eeprom", "--port", sim.Device()}).rc, 4) << bad;
+        CtlResult r = RunCtl({"diff", "ram", f, "--port", sim.Device()});
+        EXPECT_EQ(r.rc, 4) << bad;
+        EXPECT_EQ(r.err, "kvex-ctl: " + f + ":6: " + bad + " is not a parameter word (0..65535)\n");
+    }
+    // not even the echo went out, and both memories hold the factory set
+    EXPECT_EQ(SimRequests(sim, 5), 0);
+    EXPECT_EQ(SimRequests(sim, 1) + SimRequests(sim, 3), 0);
+    EXPECT_EQ(RunCtl({"get", "--port", sim.Device()}).out, kFactoryFile);
+    EXPECT_EQ(RunCtl({"get", "--from", "eeprom", "--port", sim.Device()}).out, kFactoryFile);
+
+    const struct {
+        const char *file, *payload;
+    } edges[] = {
+        {"0\n65535\n0\n65535\n0\n65535\n0\n65535\n0\n65535\n0\n65535\n0\n65535\n0\n65535\n",
+         "\x00\x00\xFF\xFF\x00\x00\xFF\xFF\x00\x00\xFF\xFF\x00\x00\xFF\xFF"
+         "\x00\x00\xFF\xFF\x00\x00\xFF\xFF\x00\x00\xFF\xFF\x00\x00\xFF\xFF"},
+        {"65535 0 65535 0 65535 0 65535 0 65535 0 65535 0 65535 0 65535 0",
+         "\xFF\xFF\x00\x00\xFF\xFF\x00\x00\xFF\xFF\x00\x00\xFF\xFF\x00\x00"
+         "\xFF\xFF\x00\x00\xFF\xFF\x00\x00\xFF\xFF\x00\x00\xFF\xFF\x00\x00"},
+    };
+    for (const auto &e : edges) {
+        ScriptedSensor sensor;
+        WriteFile(f, e.file);
+        CtlResult r = RunCtl({"send", f, "--port", sensor.Device()});
+        EXPECT_EQ(r.rc, 0) << r.err;
+        const auto req = sensor.Requests();
+        ASSERT_EQ(req.size(), 4u);
+        EXPECT_EQ(req[3], std::string("\x00\x55\x00\x01", 4) + std::string(e.payload, 32));
+    }
 }
 
 // ---------------------------------------------------------------- watch

@@ -28,6 +28,7 @@
 #include "tests/support/support.h"
 #include "rt/rt_testing.h"
 #include "recorder/recorder.h"
+#include "fileio/fileio.h"
 
 namespace {
 
@@ -527,7 +528,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct ParaRead {
     const char *name;
-    int kind;   // 0 directory, 1 missing, 2 too long, 3 empty, 4 half a set
+    int kind;   // 0 directory, 1 missing, 2 too long, 3 empty, 4 half a set, 5 bad word
+    const char *word = nullptr;   // kind 5: the text at word pos
+    int pos = 0;
 };
 
 class ParaFileRead : public Files, public ::testing::WithParamInterface<ParaRead> {};
@@ -541,16 +544,21 @@ TEST_P(ParaFileRead, RefusedWithAMessageAndTheSetUnchanged) {
     case 2: path = scratch_.Dir() + "/" + std::string(280, 'q'); break;
     case 3: WriteAll(path, ""); break;
     case 4: WriteAll(path, "1\n2\n3\n4\n5\n6\n7\n8\n"); break;
+    case 5: WriteAll(path, ParamFileWith(c.pos, c.word)); break;
     }
     vThd = 321;
     power = 432;
     SetPanelValues();
+    for (int i = 0; i < PNUM; ++i) pp[i] = static_cast<uint16_t>(1000 + i);
     popups_.chosen = path;
     SetCtrlVal(pHandle, PANEL_RBTFile, 1);
     target = DATFILE;
     rt_UserClick(pHandle, PANEL_BTNGet);
     EXPECT_EQ(vThd, 321);
     EXPECT_EQ(power, 432);
+    EXPECT_EQ(Shown(PANEL_NUMVideoThreshold), 321);
+    EXPECT_EQ(Shown(PANEL_NUMPower), 432);
+    for (int i = 0; i < PNUM; ++i) EXPECT_EQ(pp[i], 1000 + i) << "pp[" << i << "]";
     if (c.kind == 2) {
         EXPECT_EQ(popups_.Messages("too long"), 1);
     } else {
@@ -558,13 +566,14 @@ TEST_P(ParaFileRead, RefusedWithAMessageAndTheSetUnchanged) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ParaFileRead,
-                         ::testing::Values(ParaRead{"Directory", 0}, ParaRead{"Missing", 1},
-                                           ParaRead{"TooLongAPath", 2}, ParaRead{"Empty", 3},
-                                           ParaRead{"HalfASet", 4}),
-                         [](const ::testing::TestParamInfo<ParaRead> &i) {
-                             return std::string(i.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParaFileRead,
+    ::testing::Values(ParaRead{"Directory", 0}, ParaRead{"Missing", 1}, ParaRead{"TooLongAPath", 2},
+                      ParaRead{"Empty", 3}, ParaRead{"HalfASet", 4},
+                      ParaRead{"Word65536", 5, "65536", 0}, ParaRead{"Word70000", 5, "70000", 2},
+                      ParaRead{"WordMinus1", 5, "-1", 9},
+                      ParaRead{"Word4294967796", 5, "4294967796", 15}),
+    [](const ::testing::TestParamInfo<ParaRead> &i) { return std::string(i.param.name); });
 
 // ---- recordings --------------------------------------------------------------------
 
@@ -699,6 +708,135 @@ TEST_F(RecorderFiles, TooLongAPathIsRefusedInTheDialog) {
     RecLines r = Parse(testfs::ReadFile(keep));
     EXPECT_TRUE(r.complete);
     EXPECT_EQ(r.data, 1);
+}
+
+// ---- the shared file routines, as both programs use them -------------------------
+
+ino_t Inode(const std::string &path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// Replacing a file: a plain file by a new one with its owner and mode, a
+// link or a file of several names where it is, a read-only file refused;
+// never anything left beside it, never a fixed temporary name followed.
+TEST(FileIo, ReplaceKeepsOwnerModeAndWhatTheFileIs) {
+    ASSERT_EQ(geteuid(), 0u) << "needs root (as CI runs the tests) to give files other owners";
+    enum Kind { PLAIN, SYMLINK, HARDLINK, READONLY_AS_NOBODY };
+    const struct {
+        const char *name;
+        Kind kind;
+        mode_t mode;
+        int err;
+        bool sameInode;
+    } cases[] = {
+        {"plain file of another user", PLAIN, 0604, 0, false},
+        {"symbolic link", SYMLINK, 0640, 0, true},
+        {"file of two names", HARDLINK, 0600, 0, true},
+        {"read-only file", READONLY_AS_NOBODY, 0444, EACCES, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch scratch;
+        const std::string dir = scratch.Dir(), real = dir + "/real.dat";
+        ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+        WriteAll(real, "old\n");
+        ASSERT_EQ(chown(real.c_str(), kNobody, kNogroup), 0);
+        ASSERT_EQ(chmod(real.c_str(), c.mode), 0);
+        const std::string path = c.kind == SYMLINK    ? dir + "/link.dat"
+                                 : c.kind == HARDLINK ? dir + "/other.dat"
+                                                      : real;
+        if (c.kind == SYMLINK) { ASSERT_EQ(symlink(real.c_str(), path.c_str()), 0); }
+        if (c.kind == HARDLINK) { ASSERT_EQ(link(real.c_str(), path.c_str()), 0); }
+        // a fixed temporary name would write through this link
+        const std::string victim = dir + "/victim";
+        WriteAll(victim, "keep\n");
+        ASSERT_EQ(symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
+        const ino_t before = Inode(real);
+        const std::vector<std::string> names = Entries(dir);
+        int err = -1;
+        if (c.kind == READONLY_AS_NOBODY) {
+            const std::string r =
+                AsNobody([&] { return std::to_string(fileio::ReplaceFile(path, "new\n")); });
+            ASSERT_EQ(r.rfind("child:", 0), std::string::npos) << r;
+            err = std::stoi(r);
+        } else {
+            err = fileio::ReplaceFile(path, "new\n");
+        }
+        EXPECT_EQ(err, c.err) << std::strerror(err);
+        EXPECT_EQ(testfs::ReadFile(real), c.err ? "old\n" : "new\n");
+        EXPECT_EQ(Inode(real) == before, c.sameInode);
+        struct stat st {};
+        ASSERT_EQ(stat(real.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, kNobody);
+        EXPECT_EQ(st.st_gid, kNogroup);
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+        EXPECT_EQ(testfs::ReadFile(victim), "keep\n");
+        EXPECT_EQ(Entries(dir), names);
+    }
+}
+
+// A write that fails midway keeps the old content and leaves nothing; an
+// append that only partly fits is taken back.
+TEST(FileIo, FailuresKeepWhatWasThere) {
+    Scratch scratch;
+    const std::string path = scratch.Dir() + "/f.dat", old(100, 'o');
+    WriteAll(path, old);
+    const std::vector<std::string> names = Entries(scratch.Dir());
+    {
+        FileSizeLimit limit(150);
+        EXPECT_EQ(fileio::ReplaceFile(path, std::string(200, 'n')), EFBIG);
+        EXPECT_EQ(fileio::AppendLine(path, std::string(60, 'a')), EFBIG);
+        EXPECT_EQ(fileio::AppendLine(path, std::string(50, 'a')), 0);
+    }
+    EXPECT_EQ(testfs::ReadFile(path), old + std::string(50, 'a'));
+    EXPECT_EQ(Entries(scratch.Dir()), names);
+    EXPECT_EQ(fileio::ReplaceFile("/dev/full", "x"), ENOSPC);
+    EXPECT_EQ(fileio::ReplaceFile(scratch.Dir() + "/none/f.dat", "x"), ENOENT);
+    EXPECT_EQ(fileio::ReplaceFile(scratch.Dir(), "x"), EISDIR);
+    EXPECT_EQ(fileio::AppendLine(scratch.Dir(), "x"), EISDIR);
+}
+
+TEST(FileIo, ReadWholeFileUpToItsCap) {
+    Scratch scratch;
+    const std::string path = scratch.Dir() + "/f.dat";
+    WriteAll(path, std::string(100, 'x'));
+    std::string out = "before";
+    EXPECT_EQ(fileio::ReadWholeFile(path, out, 99), EFBIG);
+    EXPECT_EQ(out, "before");
+    EXPECT_EQ(fileio::ReadWholeFile(path, out, 100), 0);
+    EXPECT_EQ(out, std::string(100, 'x'));
+    EXPECT_EQ(fileio::ReadWholeFile(scratch.Dir() + "/none", out, 100), ENOENT);
+    EXPECT_EQ(fileio::ReadWholeFile(scratch.Dir(), out, 100), EISDIR);
+}
+
+// A shipped file: beside the program, else installed, else in the working
+// directory, else the name beside the program.
+TEST(FileIo, DataFileLookupOrder) {
+    Scratch scratch;
+    const std::string root = scratch.Dir(), bin = root + "/bin", share = root + "/share/kvex-ridar";
+    ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root + "/share").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(share.c_str(), 0755), 0);
+    char cwd[PATH_MAX];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(root.c_str()), 0);
+    const struct {
+        const char *there;   // where the file is made, relative to root
+        std::string found;
+    } cases[] = {
+        {"", bin + "/form.ui"},
+        {"form.ui", "form.ui"},
+        {"share/kvex-ridar/form.ui", bin + "/../share/kvex-ridar/form.ui"},
+        {"bin/form.ui", bin + "/form.ui"},
+    };
+    for (const auto &c : cases) {
+        if (*c.there) WriteAll(root + "/" + c.there, "x");
+        EXPECT_EQ(fileio::FindDataFile(bin, "form.ui"), c.found) << c.there;
+    }
+    // a directory of the name is no such file
+    EXPECT_EQ(fileio::FindDataFile(root, "bin"), root + "/bin");
+    ASSERT_EQ(chdir(cwd), 0);
 }
 
 }   // namespace

@@ -18,6 +18,7 @@
 #include "app/app.h"
 #include "display/display.h"
 #include "params/vars.h"
+#include "proto/proto.h"
 
 namespace {
 
@@ -211,21 +212,33 @@ TEST(ParaFile, ReaderAcceptsWhiteSpaceAndLineEnds) {
     }
 }
 
-TEST(ParaFile, ValueAbove65535KeepsLow16Bits) {
-    // clang-format off
-    struct Case { const char *num; uint16_t word; } cases[] = {
-        {"65536", 0}, {"65537", 1}, {"100000", 34464}, {"196625", 17}, {"4294967297", 1},
-        {"123456789012345678901", 27701}, {"99999999999999999999", 65535}};
-    // clang-format on
-    for (const auto &c : cases) {
-        const std::string path = TempPath("big.dat");
-        WriteText(path, std::string("1\n") + c.num +
-                            "\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n");
+// The windows read with the core's reader: a number no word can hold is
+// refused wherever it stands, with its line and text, and the words stay.
+TEST(ParaFile, WordsOutsideTheRangeAreRefused) {
+    const std::string path = TempPath("range.dat");
+    for (int pos = 0; pos < 16; ++pos) {
+        for (const char *bad : kNoParamWords) {
+            WriteText(path, ParamFileWith(pos, bad));
+            uint16_t w[16];
+            for (auto &x : w) x = 4242;
+            proto::ParamFileFault f;
+            EXPECT_EQ(ReadParaFile(path.c_str(), w, &f), bad[0] == '-' ? -3 : -4) << bad;
+            EXPECT_EQ(f.line, pos + 1) << bad;
+            EXPECT_EQ(f.text, bad);
+            for (auto x : w) EXPECT_EQ(x, 4242) << bad << " at " << pos;
+        }
+        for (const char *edge : kEdgeParamWords) {
+            WriteText(path, ParamFileWith(pos, edge));
+            uint16_t w[16] = {0};
+            ASSERT_EQ(ReadParaFile(path.c_str(), w), 0) << edge;
+            EXPECT_EQ(w[pos], std::stoi(edge)) << edge << " at " << pos;
+        }
+    }
+    // no number is too long to be told from a word
+    for (const char *num : {"100000", "196625", "123456789012345678901", "99999999999999999999"}) {
+        WriteText(path, ParamFileWith(1, num));
         uint16_t w[16] = {0};
-        ASSERT_EQ(ReadParaFile(path.c_str(), w), 0) << c.num;
-        EXPECT_EQ(w[1], c.word) << c.num;
-        EXPECT_EQ(w[0], 1);
-        EXPECT_EQ(w[15], 16);
+        EXPECT_EQ(ReadParaFile(path.c_str(), w), -4) << num;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "proto/proto.h"
+#include "tests/support/paramfiles.h"
 
 using namespace proto;
 
@@ -343,8 +344,9 @@ TEST(ProtoParamFile, Parse) {
         {"CR LF, tabs, no last line end", "1\r\n2\r\n3\t4 5\r\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16",
          ParamFileResult::Ok, seq},
         {"more than 16: the first 16", "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18", ParamFileResult::Ok, seq},
-        {"low 16 bits", "65536 70000 65535 0 0 0 0 0 0 0 0 0 0 0 0 99999999999",
-         ParamFileResult::Ok, {0, 4464, 65535, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 59391}},
+        {"edges", "65535 0 065535 00000 0 0 0 0 0 0 0 0 0 0 0 65535",
+         ParamFileResult::Ok, {65535, 0, 65535, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 65535}},
+        {"above 65535", "65535 0 0 0 0 0 0 0 0 0 0 0 0 0 0 99999999999", ParamFileResult::OutOfRange, {}},
         {"15 numbers", "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15\n", ParamFileResult::TooFew, {}},
         {"empty", "", ParamFileResult::TooFew, {}},
         {"minus sign", "-1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16", ParamFileResult::NotANumber, {}},
@@ -364,6 +366,59 @@ TEST(ProtoParamFile, Parse) {
             untouched.fill(0xAAAA);
             EXPECT_EQ(out, untouched) << c.name;
         }
+    }
+}
+
+// A number no word can hold is refused wherever it stands, with its line
+// and its text; the edges pass.
+TEST(ProtoParamFile, WordsOutsideTheRangeNamedByLineAndValue) {
+    for (int pos = 0; pos < kWords; ++pos) {
+        for (const char *bad : kNoParamWords) {
+            Words out;
+            out.fill(0xAAAA);
+            ParamFileFault f;
+            const ParamFileResult want =
+                bad[0] == '-' ? ParamFileResult::NotANumber : ParamFileResult::OutOfRange;
+            EXPECT_EQ(ParseParamFile(ParamFileWith(pos, bad), out, &f), want)
+                << bad << " at " << pos;
+            EXPECT_EQ(out[pos], 0xAAAA) << bad << " at " << pos;
+            EXPECT_EQ(f.line, pos + 1) << bad;
+            EXPECT_EQ(f.text, bad);
+            EXPECT_EQ(ParamFileProblem(want, f),
+                      std::string(bad) + " is not a parameter word (0..65535)");
+        }
+        for (const char *edge : kEdgeParamWords) {
+            Words out{};
+            ASSERT_EQ(ParseParamFile(ParamFileWith(pos, edge), out), ParamFileResult::Ok) << edge;
+            for (int i = 0; i < kWords; ++i)
+                EXPECT_EQ(out[i], i == pos ? std::stoi(edge) : i + 1) << edge << " at " << pos;
+        }
+    }
+}
+
+TEST(ProtoParamFile, WhatIsWrongAndWhere) {
+    const std::string n15 = "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15";
+    // clang-format off
+    struct Case { std::string text; ParamFileResult r; int line; const char *problem; } cases[] = {
+        {"1\r\n2\r\n\r\n1.5 4\r\n", ParamFileResult::NotANumber, 4, "\"1.5\" is not an unsigned decimal number"},
+        {"70000x " + n15, ParamFileResult::NotANumber, 1, "\"70000x\" is not an unsigned decimal number"},
+        {"+5 " + n15, ParamFileResult::NotANumber, 1, "\"+5\" is not an unsigned decimal number"},
+        {"-0 " + n15, ParamFileResult::NotANumber, 1, "-0 is not a parameter word (0..65535)"},
+        {"1\n" + std::string(40, '9'), ParamFileResult::OutOfRange, 2,
+         "999999999999999999999999... is not a parameter word (0..65535)"},
+        {"1\n2\n\xB5m\t\x01\n", ParamFileResult::NotANumber, 3, "\"\\xB5m\" is not an unsigned decimal number"},
+        {std::string("1\n\0\n", 4), ParamFileResult::NotANumber, 2, "\"\\x00\" is not an unsigned decimal number"},
+        // numbers after the 16th are not used, but one no word can hold says the file is not one
+        {n15 + " 16\n70000\n", ParamFileResult::OutOfRange, 2, "70000 is not a parameter word (0..65535)"},
+        {n15 + "\n", ParamFileResult::TooFew, 0, "not a parameter file (fewer than 16 numbers)"},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        Words out{};
+        ParamFileFault f;
+        EXPECT_EQ(ParseParamFile(c.text, out, &f), c.r) << c.problem;
+        EXPECT_EQ(f.line, c.line) << c.problem;
+        EXPECT_EQ(ParamFileProblem(c.r, f), c.problem);
     }
 }
 

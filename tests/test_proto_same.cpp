@@ -1,6 +1,6 @@
-// The protocol core writes what the windows write: parameter files and
-// recorder files byte for byte, frames, word mappings and the rules, over
-// sets of values chosen to hit the edges and a seeded random sweep.
+// The protocol core writes what the windows write: recorder files byte for
+// byte, frames, word mappings and the rules, over sets of values chosen to
+// hit the edges and a seeded random sweep.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -34,42 +34,6 @@ std::vector<proto::Words> WordSets() {
         sets.push_back(w);
     }
     return sets;
-}
-
-TEST(SameAsWindows, ParameterFileWritten) {
-    const std::string path = TempPath("para.dat");
-    for (const proto::Words &w : WordSets()) {
-        ASSERT_EQ(WriteParaFile(path.c_str(), w.data()), 0);
-        EXPECT_EQ(ReadFile(path), proto::FormatParamFile(w));
-    }
-}
-
-TEST(SameAsWindows, ParameterFileRead) {
-    const std::string path = TempPath("read.dat");
-    std::vector<std::string> texts = {
-        "",
-        "1 2 3",
-        "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n10\r\n11\r\n12\r\n13\r\n14\r\n15\r\n16\r\n",
-        "70000 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15",
-        "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 x",
-        "  1\t2\v3\f4 5 6 7 8 9 10 11 12 13 14 15 16 17",
-        "-1",
-        "1,5",
-        std::string("1\0 2", 4)};
-    for (const proto::Words &w : WordSets()) texts.push_back(proto::FormatParamFile(w));
-    for (const std::string &t : texts) {
-        FILE *f = fopen(path.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        fwrite(t.data(), 1, t.size(), f);
-        fclose(f);
-        uint16_t gui[PNUM];
-        for (auto &x : gui) x = 0xAAAA;
-        proto::Words core;
-        core.fill(0xAAAA);
-        const int r = ReadParaFile(path.c_str(), gui);
-        EXPECT_EQ(static_cast<int>(proto::ParseParamFile(t, core)), r) << t;
-        for (int i = 0; i < PNUM; ++i) EXPECT_EQ(core[i], gui[i]) << t;
-    }
 }
 
 TEST(SameAsWindows, FramesAndWordMappings) {

@@ -8,6 +8,7 @@
 //   program.h  the program in the test process: start-up, connection,
 //              the event loop for a while, what the panels show
 //   params.h   the parameter variables and their controls
+//   paramfiles.h  parameter files with words out of range
 //   drive.h    the real widgets driven as an operator does (drive)
 //   golden.h   golden traces of the line and the files (golden)
 //   faults.h   the fault matrix (faults)
@@ -22,6 +23,7 @@
 #include "tests/support/files.h"
 #include "tests/support/golden.h"
 #include "tests/support/params.h"
+#include "tests/support/paramfiles.h"
 #include "tests/support/peer.h"
 #include "tests/support/program.h"
 #include "tests/support/sim.h"
