@@ -19,7 +19,8 @@ public:
     long OutQueued() override { return 0; }
     long ReadSome(uint8_t *buf, size_t n) override {
         if (at_ >= size_ || due_ > now_) return 0;
-        const size_t k = std::min<size_t>({n, size_ - at_, static_cast<size_t>(data_[at_] % 50) + 1});
+        const size_t k =
+            std::min<size_t>({n, size_ - at_, static_cast<size_t>(data_[at_] % 50) + 1});
         std::memcpy(buf, data_ + at_, k);
         at_ += k;
         due_ = now_ + 0.1;
@@ -64,7 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             ++frames;
         }
     }
-    if (static_cast<size_t>(a.bytesDropped) + static_cast<size_t>(frames) * kFrameBytes + a.Buffered() != size)
+    if (static_cast<size_t>(a.bytesDropped) + static_cast<size_t>(frames) * kFrameBytes +
+            a.Buffered() !=
+        size)
         abort();
     if (a.resyncs > frames) abort();
 
