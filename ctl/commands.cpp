@@ -76,6 +76,13 @@ std::string LatencyTimerText(int ms) {
 
 }   // namespace
 
+std::string HealthText(const Sensor &s) {
+    const proto::LinkHealth h = s.xch.Health();
+    return "frames " + std::to_string(h.frames) + ", timeouts " + std::to_string(h.timeouts) +
+           ", resyncs " + std::to_string(h.resyncs) + " (bytes dropped " +
+           std::to_string(h.bytesDropped) + ")";
+}
+
 std::string HealthJson(const Sensor &s) {
     const proto::LinkHealth h = s.xch.Health();
     return "{\"frames\":" + std::to_string(h.frames) +
@@ -113,9 +120,7 @@ int CmdIdentify(Sensor &s, bool json) {
         std::printf("latency:          low-latency mode %s; %s\n",
                     s.line.LowLatency() ? "on" : "refused by the driver",
                     LatencyTimerText(s.line.LatencyTimerMs()).c_str());
-        const proto::LinkHealth h = s.xch.Health();
-        std::printf("link:             frames %ld, timeouts %ld, resyncs %ld (bytes dropped %ld)\n",
-                    h.frames, h.timeouts, h.resyncs, h.bytesDropped);
+        std::printf("link:             %s\n", HealthText(s).c_str());
     }
     std::fflush(stdout);
     // the refusal itself was said when the sensor was identified

@@ -134,7 +134,9 @@ int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &m);
 // Opens the sensor on the port of the options; prints why not.
 int Connect(Sensor &s, const Options &o);
 
-// The link's health as a JSON object.
+// The link's health: "frames N, timeouts N, resyncs N (bytes dropped N)",
+// and as a JSON object.
+std::string HealthText(const Sensor &s);
 std::string HealthJson(const Sensor &s);
 
 // A JSON string; the sensor's Latin-1 bytes become UTF-8.

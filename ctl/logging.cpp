@@ -57,9 +57,7 @@ std::string MeasurementCsv(const std::string &stamp, unsigned long long seq,
 
 // The link's health at the end of a run, as the windows' field says it.
 void ReportHealth(const Sensor &s) {
-    const proto::LinkHealth h = s.xch.Health();
-    std::fprintf(stderr, "link: frames %ld, timeouts %ld, resyncs %ld (bytes dropped %ld)\n",
-                 h.frames, h.timeouts, h.resyncs, h.bytesDropped);
+    std::fprintf(stderr, "link: %s\n", HealthText(s).c_str());
     std::fflush(stderr);
 }
 

@@ -48,11 +48,7 @@ void PlotVIDEOBarGraph(void) {
     }
 
     // tolerance colour; a value on a bound is inside
-    int upper = static_cast<int>(tVal) + tol;
-    if (upper > vp) upper = vp;
-    int lower = static_cast<int>(tVal) - tol;
-    if (lower < 0) lower = 0;
-    int bg = (Mvalue > upper || Mvalue < lower) ? VAL_RED : VAL_DK_GREEN;
+    const int bg = proto::ToleranceBand(tVal, tol, 0, vp).Holds(Mvalue) ? VAL_DK_GREEN : VAL_RED;
     SetCtrlAttribute(pHandle, PANEL_NUMMvalueMm, ATTR_TEXT_BGCOLOR, bg);
     SetCtrlAttribute(pHandle, PANEL_NUMMvalue, ATTR_TEXT_BGCOLOR, bg);
 
@@ -148,10 +144,8 @@ void PlotRAWGraphX8(void) {
 
     Shift(arrayNORM, 600, -6, arrayNORM);
 
-    int upper = static_cast<int>(tVal) + tol;
-    if (upper > vp - 1) upper = vp - 1;
-    int lower = static_cast<int>(tVal) - tol;
-    if (lower < 1) lower = 1;
+    const proto::Band lines = proto::ToleranceBand(tVal, tol, 1, vp - 1);
+    const int upper = lines.upper, lower = lines.lower;
 
     int low, high;
     if (tTol < 20) {

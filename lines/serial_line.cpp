@@ -45,6 +45,25 @@ std::string RealPath(const std::string &p) {
     return realpath(p.c_str(), buf) ? std::string(buf) : p;
 }
 
+// The names in a folder but . and ..; none when it cannot be read.
+std::vector<std::string> Entries(const std::string &dir) {
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+// Where a symbolic link points, "" when it is none.
+std::string ReadLink(const std::string &path) {
+    char buf[PATH_MAX];
+    const ssize_t n = readlink(path.c_str(), buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
 std::string DevRoot() {
     const char *r = std::getenv("RIDAR_DEV_ROOT");
     return r ? r : "";
@@ -109,78 +128,47 @@ std::string LockHolder(const std::string &device) {
 std::string HolderOf(const std::string &device) {
     const std::string locker = LockHolder(device);
     if (!locker.empty()) return locker;
+    // no lock (a program that does not take one): whoever has it open
     const std::string target = RealPath(device);
     const std::string self = std::to_string(getpid());
     std::string out;
-    DIR *proc = opendir("/proc");
-    if (!proc) return out;
-    while (dirent *p = readdir(proc)) {
-        const char *pid = p->d_name;
-        if (*pid < '0' || *pid > '9' || self == pid) continue;
-        const std::string fdDir = std::string("/proc/") + pid + "/fd";
-        DIR *fds = opendir(fdDir.c_str());
-        if (!fds) continue;
-        bool holds = false;
-        while (dirent *f = readdir(fds)) {
-            if (f->d_name[0] == '.') continue;
-            char link[PATH_MAX];
-            const std::string lp = fdDir + "/" + f->d_name;
-            const ssize_t n = readlink(lp.c_str(), link, sizeof link - 1);
-            if (n <= 0) continue;
-            link[n] = '\0';
-            if (target == link) {
-                holds = true;
-                break;
-            }
+    for (const std::string &pid : Entries("/proc")) {
+        if (pid[0] < '0' || pid[0] > '9' || pid == self) continue;
+        const std::string fdDir = "/proc/" + pid + "/fd";
+        for (const std::string &fd : Entries(fdDir)) {
+            if (ReadLink(fdDir + "/" + fd) != target) continue;
+            if (!out.empty()) out += ", ";
+            out += ProcessName(pid);
+            break;
         }
-        closedir(fds);
-        if (!holds) continue;
-        if (!out.empty()) out += ", ";
-        out += ProcessName(pid);
     }
-    closedir(proc);
     return out;
 }
 
 std::vector<PortName> ListPorts() {
     const std::string root = DevRoot();
     std::vector<PortName> ports;
-    // a tty with a device behind it in sysfs is a real port; the rest of
-    // /dev/ttyS* are placeholders of the kernel
+    // a tty with a device behind it in sysfs is a real port
     const std::string sys = root + "/sys/class/tty";
-    if (DIR *d = opendir(sys.c_str())) {
-        while (dirent *e = readdir(d)) {
-            if (e->d_name[0] == '.') continue;
-            const std::string name = e->d_name;
-            struct stat st;
-            if (stat((sys + "/" + name + "/device").c_str(), &st) != 0) continue;
-            if (name.rfind("tty", 0) != 0 || name == "tty" || name.rfind("ttyS", 0) == 0) {
-                // a ttyS with a driver behind it but no UART shows type 0
-                if (name.rfind("ttyS", 0) != 0) continue;
-                std::ifstream type(sys + "/" + name + "/type");
-                int t = 0;
-                if (!(type >> t) || t == 0) continue;
-            }
-            ports.push_back({"/dev/" + name, ""});
+    for (const std::string &name : Entries(sys)) {
+        struct stat st;
+        if (name.rfind("tty", 0) != 0 || stat((sys + "/" + name + "/device").c_str(), &st) != 0)
+            continue;
+        // the kernel keeps ttyS placeholders without a UART: type 0
+        if (name.rfind("ttyS", 0) == 0) {
+            std::ifstream type(sys + "/" + name + "/type");
+            int t = 0;
+            if (!(type >> t) || t == 0) continue;
         }
-        closedir(d);
+        ports.push_back({"/dev/" + name, ""});
     }
     const std::string byId = root + "/dev/serial/by-id";
-    if (DIR *d = opendir(byId.c_str())) {
-        while (dirent *e = readdir(d)) {
-            if (e->d_name[0] == '.') continue;
-            char link[PATH_MAX];
-            const std::string lp = byId + "/" + e->d_name;
-            const ssize_t n = readlink(lp.c_str(), link, sizeof link - 1);
-            if (n <= 0) continue;
-            link[n] = '\0';
-            // "../../ttyUSB0"
-            const std::string dev =
-                "/dev/" + std::string(link).substr(std::string(link).rfind('/') + 1);
-            for (PortName &p : ports)
-                if (p.device == dev) p.byId = "/dev/serial/by-id/" + std::string(e->d_name);
-        }
-        closedir(d);
+    for (const std::string &name : Entries(byId)) {
+        // "../../ttyUSB0"
+        const std::string link = ReadLink(byId + "/" + name);
+        const std::string dev = "/dev/" + link.substr(link.rfind('/') + 1);
+        for (PortName &p : ports)
+            if (!link.empty() && p.device == dev) p.byId = "/dev/serial/by-id/" + name;
     }
     std::sort(ports.begin(), ports.end(),
               [](const PortName &a, const PortName &b) { return a.device < b.device; });

@@ -66,6 +66,8 @@ void ShowStatusText(const char *text);
 extern const char kNotSentText[];
 
 void FillTxBuf(int orderCode, const uint16_t *words);
+// PNUM words of the program (pp and the like) as the protocol core takes them.
+proto::Words AsWords(const uint16_t *words);
 int GetRxBuf(int count);
 void RX_Receive_Function(int port, int events, void *callbackData);
 int CheckComLine(int port);

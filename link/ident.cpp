@@ -75,9 +75,7 @@ int GetHARDWAREInfo(void) {
     }
 
     // stored before the header is looked at, as the sensor description always was
-    proto::Words w;
-    std::memcpy(w.data(), pp, sizeof(uint16_t) * PNUM);
-    const proto::HardwareInfo hw = proto::HardwareFromWords(w);
+    const proto::HardwareInfo hw = proto::HardwareFromWords(AsWords(pp));
     ccdtype = hw.ccdtype;
     ccdmaxpixel = hw.ccdmaxpixel;
     ccdresolution = hw.ccdresolution;

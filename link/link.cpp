@@ -40,10 +40,14 @@ const char *ComErrorText(int code) {
     }
 }
 
-void FillTxBuf(int orderCode, const uint16_t *words) {
+proto::Words AsWords(const uint16_t *words) {
     proto::Words w;
     std::memcpy(w.data(), words, sizeof(uint16_t) * PNUM);
-    proto::EncodeFrame(static_cast<proto::Order>(orderCode), w,
+    return w;
+}
+
+void FillTxBuf(int orderCode, const uint16_t *words) {
+    proto::EncodeFrame(static_cast<proto::Order>(orderCode), AsWords(words),
                        reinterpret_cast<uint8_t *>(szWriteBuf), static_cast<uint16_t>(sync));
 }
 

@@ -29,14 +29,8 @@ void CopyVarsToPP(void) {
     std::memcpy(pp, w.data(), sizeof pp);
 }
 
-static proto::Words PPWords(void) {
-    proto::Words w;
-    std::memcpy(w.data(), pp, sizeof pp);
-    return w;
-}
-
 void CopyPPtoVars(void) {
-    const proto::ParamFrame p = proto::ParamsFromWords(PPWords());
+    const proto::ParamFrame p = proto::ParamsFromWords(AsWords(pp));
     power = p.power;
     rs232Mode = p.rs232Mode;
     vThd = p.vThd;
@@ -57,7 +51,7 @@ void CopyPPtoVars(void) {
 }
 
 void CopyPPtoRAWVars(void) {
-    const proto::Measurement m = proto::MeasurementFromWords(PPWords());
+    const proto::Measurement m = proto::MeasurementFromWords(AsWords(pp));
     Ledge = m.Ledge;
     Redge = m.Redge;
     Mvalue = m.Mvalue;

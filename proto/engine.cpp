@@ -134,8 +134,7 @@ Outcome Exchanger::Run(Order order, const Words &words, Await what, size_t rawBy
         raw.resize(asm_.TakeRaw(raw.data(), raw.size()));
         asm_.Clear();
         took = line_.Now() - t0;
-        if (raw.size() >= rawBytes && rawBytes > 0) return Outcome::Done;
-        if (rawBytes == 0) return Outcome::Done;
+        if (raw.size() >= rawBytes) return Outcome::Done;
     }
     unframed = static_cast<size_t>(asm_.bytesDropped - droppedBefore) + asm_.Buffered();
     ++timeouts_;

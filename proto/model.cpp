@@ -222,6 +222,14 @@ const char *SeriesRefusedText(int r) {
     }
 }
 
+Band ToleranceBand(uint16_t tVal, uint16_t tol, int lowest, int highest) {
+    Band b{static_cast<int>(tVal) - static_cast<int>(tol),
+           static_cast<int>(tVal) + static_cast<int>(tol)};
+    if (b.lower < lowest) b.lower = lowest;
+    if (b.upper > highest) b.upper = highest;
+    return b;
+}
+
 uint16_t DoubleToWord(double value) {
     if (!std::isfinite(value)) return 0;
     // an out-of-range double cast to an integer is undefined, so reduce first

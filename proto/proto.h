@@ -143,6 +143,17 @@ int SeriesResult(const std::string &text);
 // The message for a refusal code (two lines).
 const char *SeriesRefusedText(int r);
 
+// ---------------------------------------------------------------- tolerance band
+
+// tVal ± tol in plain integer arithmetic, the lower bound raised to `lowest`
+// and the upper one lowered to `highest` where they pass them. The colour
+// tests take 0 and the line's pixels, the strip chart's lines 1 and one less.
+struct Band {
+    int lower, upper;
+    bool Holds(int v) const { return v >= lower && v <= upper; }   // a bound is inside
+};
+Band ToleranceBand(uint16_t tVal, uint16_t tol, int lowest, int highest);
+
 // ---------------------------------------------------------------- conversions
 
 // Truncates toward zero and wraps modulo 65536; NaN and infinities give 0.

@@ -26,20 +26,11 @@ static void LockMainPanel(int dimmed) {
 
 static void RecStatus(const char *text) { ResetTextBox(pRecord, RECORD_TEXTRecStatus, text); }
 
-// Signed 16-bit value of an int, wrapping as the sensor's arithmetic does.
-static int SignedWord(int v) {
-    v &= 0xFFFF;
-    return v >= 0x8000 ? v - 0x10000 : v;
-}
-
-// Red outside the tolerance band around the set-point, dark green inside.
+// Red outside the tolerance band around the set-point, dark green inside,
+// as on the main panel: the same measurement never shows two colours.
 static void ToleranceColour(void) {
-    int upper = SignedWord(static_cast<int>(tVal) + static_cast<int>(tol));
-    if (upper > static_cast<int>(ccdvirtpixel)) upper = ccdvirtpixel;
-    int lower = SignedWord(static_cast<int>(tVal) - static_cast<int>(tol));
-    if (lower < 0) lower = 0;
-    int v = Mvalue;
-    int colour = (v > upper || v < lower) ? VAL_RED : VAL_DK_GREEN;
+    const int colour =
+        proto::ToleranceBand(tVal, tol, 0, ccdvirtpixel).Holds(Mvalue) ? VAL_DK_GREEN : VAL_RED;
     SetCtrlAttribute(pRecord, RECORD_NUMRecMvalueMm, ATTR_TEXT_BGCOLOR, colour);
     SetCtrlAttribute(pRecord, RECORD_NUMRecMvalue, ATTR_TEXT_BGCOLOR, colour);
 }

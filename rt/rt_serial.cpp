@@ -489,18 +489,17 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     if (!ok) {
         // the same reasons, in the same words, as kvex-ctl gives
         lines::OpenFault f = lines::OpenFault::Setup;
+        std::string detail = sp->errorString().toStdString();
         switch (sp->error()) {
         case QSerialPort::DeviceNotFoundError: f = lines::OpenFault::Missing; break;
         case QSerialPort::PermissionError:
             // Qt says so also for a port another program holds
-            f = lines::HolderOf(device).empty() ? lines::OpenFault::Permission
-                                                : lines::OpenFault::Busy;
+            detail = lines::HolderOf(device);
+            f = detail.empty() ? lines::OpenFault::Permission : lines::OpenFault::Busy;
             break;
         default: break;
         }
-        why = lines::OpenFaultText(f, device,
-                                   f == lines::OpenFault::Busy ? lines::HolderOf(device)
-                                                               : sp->errorString().toStdString());
+        why = lines::OpenFaultText(f, device, detail);
     } else if (!lines::TakeExclusive(static_cast<int>(sp->handle()))) {
         ok = false;
         why = lines::OpenFaultText(lines::OpenFault::Busy, device, lines::HolderOf(device));

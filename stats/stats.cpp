@@ -1,6 +1,7 @@
 // Statistics of the live measured value, updated once per frame.
 #include "stats/stats.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -126,8 +127,10 @@ void StatsTotal(const StatsSeries *s, double scale, double lsl, double usl, Stat
 }
 
 void StatsLimitsPx(double *lsl, double *usl) {
-    *lsl = static_cast<double>(tVal) - static_cast<double>(tol);
-    *usl = static_cast<double>(tVal) + static_cast<double>(tol);
+    // the statistics take the band as the sensor states it, unclamped
+    const proto::Band b = proto::ToleranceBand(tVal, tol, INT_MIN, INT_MAX);
+    *lsl = b.lower;
+    *usl = b.upper;
 }
 
 void StatsLimitsMm(double *lsl, double *usl) {

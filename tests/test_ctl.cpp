@@ -960,3 +960,24 @@ TEST(CtlOwner, EachReasonForAFailedOpen) {
     unlink(ctl.c_str());
     rmdir(dir);
 }
+
+// The ports of a machine as sysfs shows them (a fake root here): real ports
+// only, each with its stable name.
+TEST(CtlPorts, DevicesWithTheirByIdNames) {
+    const std::string root = testfs::TempDir("ridar-devroot");
+    auto dir = [&](const std::string &d) { std::system(("mkdir -p '" + root + d + "'").c_str()); };
+    for (const char *tty : {"ttyUSB0", "ttyS0", "ttyS1", "ttyACM3"})
+        dir(std::string("/sys/class/tty/") + tty + "/device");
+    dir("/sys/class/tty/console");                          // no device behind it
+    WriteFile(root + "/sys/class/tty/ttyS0/type", "0\n");   // a placeholder without a UART
+    WriteFile(root + "/sys/class/tty/ttyS1/type", "4\n");
+    dir("/dev/serial/by-id");
+    ASSERT_EQ(
+        symlink("../../ttyUSB0", (root + "/dev/serial/by-id/usb-FTDI_FT232R-if00-port0").c_str()),
+        0);
+    CtlResult r = RunCtl({"ports"}, 30.0, {"RIDAR_DEV_ROOT=" + root});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(
+        r.out,
+        "/dev/ttyACM3\n/dev/ttyS1\n/dev/ttyUSB0  /dev/serial/by-id/usb-FTDI_FT232R-if00-port0\n");
+}

@@ -3,6 +3,7 @@
 // nothing but the core.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <clocale>
 #include <cmath>
 #include <limits>
@@ -314,6 +315,31 @@ TEST(ProtoFirmware, TextAndSeries) {
                  "K-VEX-XJ-XD-series hardware detected!\nUSE K-VEX-XJ-XD-Ridar Software!");
     EXPECT_STREQ(SeriesRefusedText(-9),
                  "Incompatible hardware detected!\nCan not be used with K-VEX-XC-Ridar Software!");
+}
+
+// The band of the colour tests (0, pixels) and of the strip chart's lines
+// (1, pixels - 1); a large tolerance does not wrap.
+TEST(ProtoBand, ClampedOnEachSideOnly) {
+    // clang-format off
+    struct Case { uint16_t tVal, tol; int lowest, highest, lower, upper; int in, out; } cases[] = {
+        {512, 100, 0, 2048, 412, 612, 612, 613},
+        {512, 100, 0, 2048, 412, 612, 412, 411},
+        {50, 100, 0, 2048, 0, 150, 0, 151},          // tol above tVal: 0 for the colour
+        {50, 100, 1, 2047, 1, 150, 1, 0},            // and 1 for the lines
+        {2000, 100, 0, 2048, 1900, 2048, 2048, 2049},
+        {3000, 10, 0, 2048, 2990, 2048, 2048, 2989}, // a set-point beyond the line: all outside
+        {512, 40000, 0, 2048, 0, 2048, 600, 2049},   // no 16-bit wrap: inside
+        {65535, 65535, INT_MIN, INT_MAX, 0, 131070, 131070, 131071},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        const Band b = ToleranceBand(c.tVal, c.tol, c.lowest, c.highest);
+        SCOPED_TRACE(std::to_string(c.tVal) + "/" + std::to_string(c.tol));
+        EXPECT_EQ(b.lower, c.lower);
+        EXPECT_EQ(b.upper, c.upper);
+        EXPECT_EQ(b.Holds(c.in), c.lower <= c.upper);
+        EXPECT_FALSE(b.Holds(c.out));
+    }
 }
 
 TEST(ProtoConvert, DoubleToWord) {
