@@ -11,6 +11,11 @@ void AnaRunningAdd(AnaRunning *r, double v) {
     r->m2 += d * (x - r->mean);
 }
 
+long double AnaRunningVariance(const AnaRunning &r) {
+    if (r.n < 2 || r.m2 <= 0.0L) return 0.0L;
+    return r.m2 / static_cast<long double>(r.n - 1);
+}
+
 void AnaLiveReset(AnaLive *l) {
     l->px.clear();
     l->um.clear();

@@ -18,6 +18,8 @@ struct AnaRunning {
     long double mean = 0.0L, m2 = 0.0L;
 };
 void AnaRunningAdd(AnaRunning *r, double v);
+// The sample variance (n - 1), 0 below two values.
+long double AnaRunningVariance(const AnaRunning &r);
 
 struct AnaLive {
     size_t keep = ANA_LIVE_KEEP;   // bound of the kept values

@@ -1,6 +1,8 @@
 // Statistics of a series of individual measurements (see spc.h).
 #include "analysis/spc.h"
 
+#include "analysis/live.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -8,26 +10,23 @@ void AnaSummarise(const double *x, size_t n, AnaSummary *s) {
     *s = AnaSummary{};
     s->n = static_cast<int64_t>(n);
     if (n == 0 || !x) return;
-    // running mean and sum of squared deviations (Welford), long double
-    long double mean = 0.0L, m2 = 0.0L, mrSum = 0.0L;
+    AnaRunning run;
+    long double mrSum = 0.0L;
     double lo = x[0], hi = x[0];
     for (size_t i = 0; i < n; ++i) {
         const long double v = x[i];
-        const long double d = v - mean;
-        mean += d / static_cast<long double>(i + 1);
-        m2 += d * (v - mean);
+        AnaRunningAdd(&run, x[i]);
         if (x[i] < lo) lo = x[i];
         if (x[i] > hi) hi = x[i];
         if (i > 0) mrSum += std::fabs(v - static_cast<long double>(x[i - 1]));
     }
     s->hasMean = 1;
-    s->mean = static_cast<double>(mean);
+    s->mean = static_cast<double>(run.mean);
     s->min = lo;
     s->max = hi;
     if (n >= 2) {
         s->hasSigma = 1;
-        s->sigmaOverall =
-            static_cast<double>(std::sqrt(std::max(0.0L, m2) / static_cast<long double>(n - 1)));
+        s->sigmaOverall = static_cast<double>(std::sqrt(AnaRunningVariance(run)));
         s->mrBar = static_cast<double>(mrSum / static_cast<long double>(n - 1));
         s->sigmaWithin = s->mrBar / ANA_D2;
     }

@@ -408,7 +408,7 @@ static std::vector<std::string> SourceLines() {
             const AnaRunning &o = g.unit == SPC_UNIT_MM ? anaLive.droppedUm : anaLive.droppedPx;
             const double scale = g.unit == SPC_UNIT_MM ? 0.001 : 1.0;
             const double sd =
-                o.n > 1 ? std::sqrt(static_cast<double>(o.m2 / (o.n - 1))) * scale : NAN;
+                o.n > 1 ? static_cast<double>(std::sqrt(AnaRunningVariance(o))) * scale : NAN;
             std::snprintf(
                 t, sizeof t,
                 "Shown: the newest %zu. The %lld older ones are left out of the pictures and the table: "

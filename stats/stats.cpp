@@ -13,9 +13,7 @@ StatsSeries statsPx;
 StatsSeries statsUm;
 
 void StatsResetTotal(StatsSeries *s) {
-    s->n = 0;
-    s->mean = 0.0L;
-    s->m2 = 0.0L;
+    s->total = AnaRunning{};
     s->tMin = 0;
     s->tMax = 0;
 }
@@ -65,13 +63,9 @@ void StatsAdd(StatsSeries *s, int64_t value) {
     s->added = seq + 1;
 
     // since the reset
-    ++s->n;
-    const long double x = static_cast<long double>(value);
-    const long double delta = x - s->mean;
-    s->mean += delta / static_cast<long double>(s->n);
-    s->m2 += delta * (x - s->mean);
-    if (s->n == 1 || value < s->tMin) s->tMin = value;
-    if (s->n == 1 || value > s->tMax) s->tMax = value;
+    AnaRunningAdd(&s->total, static_cast<double>(value));
+    if (s->total.n == 1 || value < s->tMin) s->tMin = value;
+    if (s->total.n == 1 || value > s->tMax) s->tMax = value;
 }
 
 // Cp and Cpk need a spread: with sigma 0 (or none) they stay undefined.
@@ -111,17 +105,16 @@ void StatsWindow(const StatsSeries *s, double scale, double lsl, double usl, Sta
 
 void StatsTotal(const StatsSeries *s, double scale, double lsl, double usl, StatsResult *r) {
     Empty(r);
-    r->n = s->n;
-    if (s->n == 0) return;
+    r->n = s->total.n;
+    if (s->total.n == 0) return;
     r->hasMean = 1;
-    r->mean = static_cast<double>(s->mean) * scale;
+    r->mean = static_cast<double>(s->total.mean) * scale;
     r->min = static_cast<double>(s->tMin) * scale;
     r->max = static_cast<double>(s->tMax) * scale;
     r->range = static_cast<double>(s->tMax - s->tMin) * scale;
-    if (s->n >= 2) {
-        const long double var = s->m2 > 0.0L ? s->m2 / (s->n - 1) : 0.0L;
+    if (s->total.n >= 2) {
         r->hasSd = 1;
-        r->sd = static_cast<double>(std::sqrt(var)) * scale;
+        r->sd = static_cast<double>(std::sqrt(AnaRunningVariance(s->total))) * scale;
     }
     Capability(lsl, usl, r);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include "analysis/live.h"
 #include "link/frame.h"
 
 #define STATS_WINDOW 100
@@ -20,8 +21,7 @@ struct StatsSeries {
     uint64_t maxSeq[STATS_WINDOW], minSeq[STATS_WINDOW];
     int64_t maxVal[STATS_WINDOW], minVal[STATS_WINDOW];
     int maxHead, maxLen, minHead, minLen;
-    int64_t n;   // since the reset
-    long double mean, m2;
+    AnaRunning total;   // since the reset
     int64_t tMin, tMax;
 };
 

@@ -555,9 +555,9 @@ TEST_F(LoopsFeedStatistics, RunModeByF5StoppedByEsc) {
     const long got = linkFrames - frames;
     ASSERT_GT(got, 5);
     // every frame the loop drew went in; one may have come after the stop
-    EXPECT_GE(statsPx.n, got - 1);
-    EXPECT_LE(statsPx.n, got);
-    EXPECT_EQ(statsUm.n, statsPx.n);
+    EXPECT_GE(statsPx.total.n, got - 1);
+    EXPECT_LE(statsPx.total.n, got);
+    EXPECT_EQ(statsUm.total.n, statsPx.total.n);
     // an object that does not move: sigma 0, no capability
     EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxMean), std::to_string(Mvalue) + ".00");
     EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxSdev), "0.00");
@@ -566,7 +566,7 @@ TEST_F(LoopsFeedStatistics, RunModeByF5StoppedByEsc) {
     char mm[32];
     std::snprintf(mm, sizeof mm, "%.4f", umValue / 1000.0);
     EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatWinMmMean), mm);
-    const std::string n = std::to_string(statsPx.n > 100 ? 100 : statsPx.n);
+    const std::string n = std::to_string(statsPx.total.n > 100 ? 100 : statsPx.total.n);
     EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatWinPxCount), n);
 }
 
@@ -576,7 +576,7 @@ TEST_F(LoopsFeedStatistics, RunModeTimeoutIsCounted) {
     rt_UserClick(pHandle, PANEL_BTNRun);
     EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(linkTimeouts, timeouts + 1);
-    EXPECT_GT(statsPx.n, 0);
+    EXPECT_GT(statsPx.total.n, 0);
     sim.Command("silent off");
 }
 
@@ -588,9 +588,9 @@ TEST_F(LoopsFeedStatistics, RecorderFramesGoIn) {
     rt_UserClick(pRecord, RECORD_CBTNStartRecord);
     const long got = linkFrames - frames;
     ASSERT_GE(got, 2);
-    EXPECT_GE(statsPx.n, got - 1);
-    EXPECT_LE(statsPx.n, got);
-    EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxCount), std::to_string(statsPx.n));
+    EXPECT_GE(statsPx.total.n, got - 1);
+    EXPECT_LE(statsPx.total.n, got);
+    EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxCount), std::to_string(statsPx.total.n));
 }
 
 // ---- installation and the command line ----------------------------------------------------

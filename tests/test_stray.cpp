@@ -369,8 +369,8 @@ TEST_F(StrayPeer, RunModeDrawsOnlyMeasurements) {
         ClickAfter(1.0, pHandle, PANEL_BTNStop);
         rt_UserClick(pHandle, PANEL_BTNRun);
         const int answered = sensor.Measurements() - before;
-        EXPECT_GE(statsPx.n, 10) << kind;
-        EXPECT_GE(statsPx.n, answered - 2)
+        EXPECT_GE(statsPx.total.n, 10) << kind;
+        EXPECT_GE(statsPx.total.n, answered - 2)
             << kind;   // every reply drawn but those the stop cut off
         EXPECT_EQ(statsPx.tMin, kWidth) << kind;
         EXPECT_EQ(statsPx.tMax, kWidth) << kind;
@@ -412,14 +412,14 @@ TEST_F(StrayPeer, CalibrationExchangeAndReset) {
         rt_UserClick(pPopup, POPUP_ActivateCalibration);
         EXPECT_EQ(slope, sensor.SlopeWord()) << kind;
         EXPECT_EQ(intersect, 30500) << kind;
-        EXPECT_GE(statsPx.n, 3) << kind;
+        EXPECT_GE(statsPx.total.n, 3) << kind;
         EXPECT_EQ(statsPx.tMin, kWidth) << kind;
         EXPECT_EQ(statsPx.tMax, kWidth) << kind;
         rt_UserClick(pHandle, PANEL_ButtonReset);
         EXPECT_EQ(RTrim(szStatus), "Reset of analog-output Max/Min OK!") << kind;
         rt_UserClick(pPopup, POPUP_DiscardCalibration);
         EXPECT_EQ(RTrim(szStatus), "Calibration stopped successfully!") << kind;
-        EXPECT_GE(linkResyncs - resyncs, 3 + statsPx.n) << kind;
+        EXPECT_GE(linkResyncs - resyncs, 3 + statsPx.total.n) << kind;
     }
 }
 
@@ -493,7 +493,7 @@ TEST_F(StrayPeer, RepliesToResetAndCalibrationAreNotDrawnInRunMode) {
     rt_UserClick(pHandle, PANEL_BTNRun);
     EXPECT_EQ(sensor.Requests(11).size(), 2u);
     EXPECT_EQ(sensor.Requests(12).size(), 1u);
-    EXPECT_GE(statsPx.n, 10);
+    EXPECT_GE(statsPx.total.n, 10);
     EXPECT_EQ(statsPx.tMin, kWidth);
     EXPECT_EQ(statsPx.tMax, kWidth);
     EXPECT_EQ(Mvalue, kWidth);
@@ -709,11 +709,11 @@ TEST_F(StraySim, RunModeAgainstARunOfFortyStrayBytes) {
     const long resyncs = linkResyncs, timeouts = linkTimeouts;
     rt_After(1.0, [] { rt_UserClick(pHandle, PANEL_BTNStop); });
     rt_UserClick(pHandle, PANEL_BTNRun);
-    EXPECT_GE(statsPx.n, 10);
+    EXPECT_GE(statsPx.total.n, 10);
     EXPECT_EQ(statsPx.tMin, 600);
     EXPECT_EQ(statsPx.tMax, 600);
     EXPECT_EQ(linkTimeouts, timeouts);
-    EXPECT_NEAR(static_cast<double>(linkResyncs - resyncs), statsPx.n / 2.0, 1.0);
+    EXPECT_NEAR(static_cast<double>(linkResyncs - resyncs), statsPx.total.n / 2.0, 1.0);
 }
 
 }   // namespace
