@@ -91,6 +91,36 @@ bool Reconnect(Sensor &s, Words &params, int &exitCode) {
     return false;
 }
 
+// What one measurement exchange of a run gave.
+enum class Step { Got, Again, End };
+
+// One request of the run loops and its reply in `m`: a lost line is opened
+// again, a silence is said once and asked again.
+Step Measure(Sensor &s, Words &params, Publisher &pub, double &silentSince, int &exitCode,
+             proto::Measurement &m) {
+    const proto::Outcome o = s.xch.Run(Order::Measure, params, proto::Await::Frame);
+    pub.Service();
+    if (StopRequested() || o == proto::Outcome::Interrupted) return Step::End;
+    if (s.line.Lost() || !s.line.IsOpen() || o == proto::Outcome::Lost)
+        return Reconnect(s, params, exitCode) ? Step::Again : Step::End;
+    if (o != proto::Outcome::Done) {
+        if (silentSince < 0) {
+            silentSince = Now();
+            Complain("Timeout RS232-Line! - asking again");
+        }
+        return Step::Again;
+    }
+    if (silentSince >= 0) {
+        const std::string gap = proto::OneDecimal(Now() - silentSince);
+        Complain(std::string("the sensor answers again after ") + gap + " s");
+        silentSince = -1;
+    }
+    m = proto::MeasurementFromWords(s.xch.reply.words);
+    // the next request carries the set-point just reported
+    params[proto::kTVal] = m.tVal;
+    return Step::Got;
+}
+
 }   // namespace
 
 int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &mo) {
@@ -109,28 +139,11 @@ int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &mo) {
     double silentSince = -1;
     int exitCode = kExitOk;
     while (!StopRequested() && (w.count == 0 || static_cast<long long>(seq) < w.count)) {
-        // one request outstanding at a time; the next carries the set-point just reported
-        const proto::Outcome o = s.xch.Run(Order::Measure, params, proto::Await::Frame);
-        pub.Service();
-        if (StopRequested() || o == proto::Outcome::Interrupted) break;
-        if (s.line.Lost() || !s.line.IsOpen() || o == proto::Outcome::Lost) {
-            if (!Reconnect(s, params, exitCode)) break;
-            continue;
-        }
-        if (o != proto::Outcome::Done) {
-            if (silentSince < 0) {
-                silentSince = Now();
-                Complain("Timeout RS232-Line! - asking again");
-            }
-            continue;
-        }
-        if (silentSince >= 0) {
-            const std::string gap = proto::OneDecimal(Now() - silentSince);
-            Complain(std::string("the sensor answers again after ") + gap + " s");
-            silentSince = -1;
-        }
-        const proto::Measurement m = proto::MeasurementFromWords(s.xch.reply.words);
-        params[proto::kTVal] = m.tVal;
+        // one request outstanding at a time
+        proto::Measurement m;
+        const Step step = Measure(s, params, pub, silentSince, exitCode, m);
+        if (step == Step::End) break;
+        if (step == Step::Again) continue;
         ++seq;
         const std::string stamp = UtcStamp();
         const std::string json = MeasurementJson(stamp, seq, m);
@@ -204,28 +217,14 @@ int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &mo) {
         }
         if (StopRequested()) break;
         tRequest = Now();
-        const proto::Outcome o = s.xch.Run(Order::Measure, params, proto::Await::Frame);
-        pub.Service();
-        if (StopRequested() || o == proto::Outcome::Interrupted) break;
-        if (s.line.Lost() || !s.line.IsOpen() || o == proto::Outcome::Lost) {
-            if (!Reconnect(s, params, exitCode)) break;
+        proto::Measurement m;
+        const Step step = Measure(s, params, pub, silentSince, exitCode, m);
+        if (step == Step::End) break;
+        if (step == Step::Again) {
+            // a silent or returning sensor is asked again at once
             tRequest = Now() - kPacing;
             continue;
         }
-        if (o != proto::Outcome::Done) {
-            if (silentSince < 0) {
-                silentSince = Now();
-                Complain("Timeout RS232-Line! - asking again");
-            }
-            tRequest = Now() - kPacing;
-            continue;
-        }
-        if (silentSince >= 0) {
-            Complain("the sensor answers again");
-            silentSince = -1;
-        }
-        const proto::Measurement m = proto::MeasurementFromWords(s.xch.reply.words);
-        params[proto::kTVal] = m.tVal;
         ++seq;
         const double at = Now();
         if (at - tLastSample >= r.increment) {
