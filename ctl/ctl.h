@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,17 @@ bool ParseUrl(const std::string &url, std::string &host, int &port);
 // The credentials file's text: one line "user:password" (line end optional).
 bool ParseCredentials(std::string text, std::string &user, std::string &pass);
 
+// ---------------------------------------------------------------- configuration file
+
+// What a key of the configuration file is to the command line.
+enum class ConfigKey { Unknown, Given, Flag, Value };
+// The file's KEY = VALUE lines (# and ; start comments, [serve] is allowed)
+// as arguments "--KEY" ["VALUE"]; keys the command line gave are left out.
+// false with "NAME:LINE: reason" in err.
+bool ConfigArgs(const std::string &name, const std::string &text,
+                const std::function<ConfigKey(const std::string &)> &kind,
+                std::vector<std::string> &args, std::string &err);
+
 // ---------------------------------------------------------------- commands
 
 struct Options {
@@ -130,6 +142,12 @@ struct RecordOptions {
     bool force = false;
 };
 int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &m);
+
+struct ServeOptions {
+    std::string modbus = "127.0.0.1:1502";   // "" : no Modbus TCP
+    bool allowWrites = false;
+};
+int CmdServe(Sensor &s, const ServeOptions &so, const MqttOptions &m);
 
 // Opens the sensor on the port of the options; prints why not.
 int Connect(Sensor &s, const Options &o);

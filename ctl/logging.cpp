@@ -10,6 +10,7 @@
 
 #include "ctl/ctl.h"
 #include "ctl/mqtt.h"
+#include "ctl/run.h"
 #include "fileio/fileio.h"
 
 namespace ctl {
@@ -22,7 +23,8 @@ namespace {
 constexpr double kPacing = 1.0;        // recorder: seconds between requests
 constexpr double kReopenEvery = 0.5;   // seconds between attempts to reopen a lost device
 
-// ISO 8601 UTC with milliseconds.
+}   // namespace
+
 std::string UtcStamp() {
     timeval tv;
     gettimeofday(&tv, nullptr);
@@ -47,6 +49,8 @@ std::string MeasurementJson(const std::string &stamp, unsigned long long seq,
     return buf;
 }
 
+namespace {
+
 std::string MeasurementCsv(const std::string &stamp, unsigned long long seq,
                            const proto::Measurement &m) {
     char buf[200];
@@ -55,11 +59,14 @@ std::string MeasurementCsv(const std::string &stamp, unsigned long long seq,
     return buf;
 }
 
-// The link's health at the end of a run, as the windows' field says it.
+}   // namespace
+
 void ReportHealth(const Sensor &s) {
     std::fprintf(stderr, "link: %s\n", HealthText(s).c_str());
     std::fflush(stderr);
 }
+
+namespace {
 
 // The line is gone: wait for the device path to come back, open it,
 // identify the sensor again and read its parameter set. false only when
@@ -91,19 +98,22 @@ bool Reconnect(Sensor &s, Words &params, int &exitCode) {
     return false;
 }
 
-// What one measurement exchange of a run gave.
-enum class Step { Got, Again, End };
+}   // namespace
 
-// One request of the run loops and its reply in `m`: a lost line is opened
-// again, a silence is said once and asked again.
 Step Measure(Sensor &s, Words &params, Publisher &pub, double &silentSince, int &exitCode,
-             proto::Measurement &m) {
+             proto::Measurement &m, const std::function<void(SensorState)> &said) {
+    auto say = [&](SensorState st) {
+        if (said) said(st);
+    };
     const proto::Outcome o = s.xch.Run(Order::Measure, params, proto::Await::Frame);
     pub.Service();
     if (StopRequested() || o == proto::Outcome::Interrupted) return Step::End;
-    if (s.line.Lost() || !s.line.IsOpen() || o == proto::Outcome::Lost)
+    if (s.line.Lost() || !s.line.IsOpen() || o == proto::Outcome::Lost) {
+        say(SensorState::Lost);
         return Reconnect(s, params, exitCode) ? Step::Again : Step::End;
+    }
     if (o != proto::Outcome::Done) {
+        say(SensorState::Silent);
         if (silentSince < 0) {
             silentSince = Now();
             Complain("Timeout RS232-Line! - asking again");
@@ -118,10 +128,9 @@ Step Measure(Sensor &s, Words &params, Publisher &pub, double &silentSince, int 
     m = proto::MeasurementFromWords(s.xch.reply.words);
     // the next request carries the set-point just reported
     params[proto::kTVal] = m.tVal;
+    say(SensorState::Answering);
     return Step::Got;
 }
-
-}   // namespace
 
 int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &mo) {
     Words params;

@@ -1,10 +1,12 @@
 // kvex-ctl entry: the command line and the connection to the sensor.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "ctl/ctl.h"
+#include "ctl/modbus.h"
 
 namespace ctl {
 
@@ -32,7 +34,8 @@ namespace {
 
 const char kExitCodes[] =
     "Exit codes: 0 success, 1 a difference found (diff, send --verify), 2 usage,\n"
-    "3 sensor or line failure (also a refused series), 4 file failure, 5 broker failure.";
+    "3 sensor or line failure (also a refused series), 4 file failure, 5 broker failure\n"
+    "(also a Modbus TCP address that cannot be taken).";
 
 const char kMqttHelp[] =
     "MQTT: --mqtt mqtt://host[:port] publishes each measurement as JSON on PREFIX/measurement\n"
@@ -40,6 +43,14 @@ const char kMqttHelp[] =
     "PREFIX/status (\"offline\" as last will and at a clean end). User and password come from\n"
     "KVEX_MQTT_USER and KVEX_MQTT_PASSWORD or from --mqtt-credentials FILE (one line user:password),\n"
     "never from the command line.";
+
+const char kModbusHelp[] =
+    "Modbus TCP (register map 1): input registers, function 4, 32-bit values high word first:\n"
+    "0-1 measured value in um (signed), 2 measured value in pixels, 3 left edge, 4 right edge,\n"
+    "5 number of edges, 6 status (bit 0 sensor answering, 1 within set-point +- tolerance,\n"
+    "2 last request timed out, 3 line lost), 7-8 sequence number, 9 age of the measurement in\n"
+    "ms (at most 65535), 10 set-point, 11 tolerance (pixels), 12 map version. With\n"
+    "--allow-writes, holding registers 0 (set-point) and 1 (tolerance) write the sensor's RAM.";
 
 void AddMqtt(CLI::App *cmd, ctl::MqttOptions &m) {
     cmd->add_option("--mqtt", m.url, "publish to this broker, mqtt://host[:port]");
@@ -149,6 +160,21 @@ int main(int argc, char **argv) {
     record->add_flag("--force", ro.force, "overwrite an existing file");
     AddMqtt(record, mr);
 
+    ServeOptions so;
+    MqttOptions ms;
+    std::string configFile;
+    auto *serve = app.add_subcommand(
+        "serve", "the sensor as a plant service: run mode without end, Modbus TCP and MQTT");
+    serve->add_option("--modbus", so.modbus, "serve Modbus TCP clients on HOST:PORT; off: none")
+        ->capture_default_str();
+    serve->add_flag("--allow-writes", so.allowWrites,
+                    "clients may write the set-point and tolerance into the sensor's RAM");
+    serve->add_option("--config", configFile,
+                      "KEY = VALUE lines for the options (port, modbus, mqtt, topic, ...); "
+                      "the command line wins");
+    AddMqtt(serve, ms);
+    serve->footer(std::string(kMqttHelp) + "\n\n" + kModbusHelp + "\n\n" + kExitCodes);
+
     try {
         app.parse(ownArgs, argv);
     } catch (const CLI::CallForHelp &e) {
@@ -160,6 +186,41 @@ int main(int argc, char **argv) {
     } catch (const CLI::ParseError &e) {
         std::string what = e.what();
         Complain(what + " (see kvex-ctl --help)");
+        return kExitUsage;
+    }
+    if (*serve && !configFile.empty()) {
+        // the file's options are parsed as if given after the command line's
+        std::string text, err;
+        if (!ReadSmallFile(configFile, text, err)) {
+            Complain(err);
+            return kExitFile;
+        }
+        auto kind = [&](const std::string &key) {
+            if (key.empty() || key == "config" || key == "help") return ConfigKey::Unknown;
+            CLI::Option *opt = serve->get_option_no_throw("--" + key);
+            if (!opt) opt = app.get_option_no_throw("--" + key);
+            if (!opt) return ConfigKey::Unknown;
+            if (opt->count() > 0) return ConfigKey::Given;
+            return opt->get_expected_max() == 0 ? ConfigKey::Flag : ConfigKey::Value;
+        };
+        std::vector<std::string> args(argv + 1, argv + ownArgs);
+        if (!ConfigArgs(configFile, text, kind, args, err)) {
+            Complain(err);
+            return kExitUsage;
+        }
+        std::reverse(args.begin(), args.end());   // as CLI11 takes them
+        try {
+            app.clear();
+            app.parse(args);
+        } catch (const CLI::ParseError &e) {
+            Complain(configFile + ": " + e.what());
+            return kExitUsage;
+        }
+    }
+    if (so.modbus == "off") so.modbus.clear();
+    std::string host, service;
+    if (*serve && !so.modbus.empty() && !SplitAddress(so.modbus, host, service)) {
+        Complain("--modbus " + so.modbus + ": give HOST:PORT, e.g. 127.0.0.1:1502 or [::1]:1502");
         return kExitUsage;
     }
     if (!o.port.empty() && o.simulate) {
@@ -190,6 +251,7 @@ int main(int argc, char **argv) {
             wo.jsonl = format == "jsonl";
             rc = CmdWatch(s, wo, mw);
         } else if (*record) rc = CmdRecord(s, ro, mr);
+        else if (*serve) rc = CmdServe(s, so, ms);
     }
     s.line.Close();
     StopSimulator();

@@ -16,12 +16,8 @@ namespace {
 pid_t g_sim = -1;
 
 std::string SimProgram() {
-    const std::string dir = fileio::ProgramDir();
-    if (!dir.empty()) {
-        const std::string beside = dir + "/kvex-sim";
-        if (access(beside.c_str(), X_OK) == 0) return beside;
-    }
-    return "kvex-sim";   // from PATH
+    const std::string found = fileio::FindProgram("kvex-sim");
+    return found.empty() ? "kvex-sim" : found;   // execvp says what is missing
 }
 }   // namespace
 

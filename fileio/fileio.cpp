@@ -177,4 +177,26 @@ std::string FindDataFile(const std::string &programDir, const std::string &name)
 
 std::string FindDataFile(const std::string &name) { return FindDataFile(ProgramDir(), name); }
 
+std::string FindProgram(const std::string &name) {
+    auto runnable = [](const std::string &path) {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+               access(path.c_str(), X_OK) == 0;
+    };
+    const std::string dir = ProgramDir();
+    if (!dir.empty() && runnable(dir + "/" + name)) return dir + "/" + name;
+    const char *env = getenv("PATH");
+    const std::string path = env ? env : "/usr/local/bin:/usr/bin:/bin";
+    size_t from = 0;
+    while (from <= path.size()) {
+        size_t colon = path.find(':', from);
+        if (colon == std::string::npos) colon = path.size();
+        // an empty entry is the working directory
+        const std::string entry = colon == from ? "." : path.substr(from, colon - from);
+        if (runnable(entry + "/" + name)) return entry + "/" + name;
+        from = colon + 1;
+    }
+    return "";
+}
+
 }   // namespace fileio

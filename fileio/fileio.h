@@ -41,4 +41,8 @@ std::string ProgramDir();
 std::string FindDataFile(const std::string &name);
 std::string FindDataFile(const std::string &programDir, const std::string &name);
 
+// A companion program: beside the running one, else the first executable
+// of that name on PATH; "" when there is none.
+std::string FindProgram(const std::string &name);
+
 }   // namespace fileio

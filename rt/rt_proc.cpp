@@ -1,10 +1,9 @@
 // The simulated sensor as a child process: kvex-sim on a pseudo-terminal.
 #include "rt/rt.h"
+#include "fileio/fileio.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QStringList>
 
 #include <csignal>
@@ -25,12 +24,7 @@ double Now() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-QString SimProgram() {
-    QString beside = QCoreApplication::applicationDirPath() + "/kvex-sim";
-    QFileInfo fi(beside);
-    if (fi.isFile() && fi.isExecutable()) return beside;
-    return QStandardPaths::findExecutable("kvex-sim");
-}
+QString SimProgram() { return QString::fromStdString(fileio::FindProgram("kvex-sim")); }
 
 // Last resort when the process ends without Qt's teardown (exit()).
 void KillAtExit() {

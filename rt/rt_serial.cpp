@@ -15,7 +15,6 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QSerialPort>
-#include <QSerialPortInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -107,11 +106,8 @@ void BuildTable() {
         canon.push_back(c);
     };
     for (const auto &d : g_first) add(d);
-    std::vector<std::string> present;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        present.push_back(info.systemLocation().toStdString());
-    std::sort(present.begin(), present.end());
-    for (const auto &d : present) add(d);
+    // the same list as kvex-ctl ports, sorted by device
+    for (const lines::PortName &p : lines::ListPorts()) add(p.device);
     g_table = table;
     g_tableBuilt = true;
 }

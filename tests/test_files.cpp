@@ -839,4 +839,28 @@ TEST(FileIo, DataFileLookupOrder) {
     ASSERT_EQ(chdir(cwd), 0);
 }
 
+// kvex-sim is found beside the program first, then on PATH, and only as a
+// runnable file.
+TEST(FileIo, ProgramBesideThenOnPath) {
+    Scratch scratch;
+    const std::string a = scratch.Dir() + "/a", b = scratch.Dir() + "/b";
+    ASSERT_EQ(mkdir(a.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(b.c_str(), 0755), 0);
+    WriteAll(a + "/tool-x", "#!/bin/sh\n");   // not executable
+    ASSERT_EQ(mkdir((a + "/tool-d").c_str(), 0755), 0);
+    WriteAll(b + "/tool-x", "#!/bin/sh\n");
+    ASSERT_EQ(chmod((b + "/tool-x").c_str(), 0755), 0);
+    WriteAll(b + "/tool-d", "#!/bin/sh\n");
+    ASSERT_EQ(chmod((b + "/tool-d").c_str(), 0755), 0);
+    const char *old = getenv("PATH");
+    const std::string saved = old ? old : "";
+    setenv("PATH", (a + ":" + b).c_str(), 1);
+    EXPECT_EQ(fileio::FindProgram("tool-x"), b + "/tool-x");
+    EXPECT_EQ(fileio::FindProgram("tool-d"), b + "/tool-d");
+    EXPECT_EQ(fileio::FindProgram("tool-none"), "");
+    // the test programs sit beside kvex-sim in the build tree
+    EXPECT_EQ(fileio::FindProgram("kvex-sim"), fileio::ProgramDir() + "/kvex-sim");
+    setenv("PATH", saved.c_str(), 1);
+}
+
 }   // namespace

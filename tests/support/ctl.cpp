@@ -86,7 +86,6 @@ void ScriptedSensor::Run() {
 
 // ---------------------------------------------------------------- broker
 
-namespace {
 int FreePort() {
     int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -110,7 +109,6 @@ bool PortOpen(int port) {
     close(s);
     return ok;
 }
-}   // namespace
 
 Broker::~Broker() { Stop(); }
 

@@ -52,6 +52,10 @@ private:
     std::vector<std::string> log_;
 };
 
+// A TCP port of 127.0.0.1 nobody listens on now; whether one listens.
+int FreePort();
+bool PortOpen(int port);
+
 // mosquitto on 127.0.0.1 at a free port, persistent sessions in a temp dir.
 class Broker {
 public:
