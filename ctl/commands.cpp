@@ -117,9 +117,13 @@ int CmdIdentify(Sensor &s, bool json) {
         if (!m.line0.empty()) std::printf("description:      %s\n", Utf8(m.line0).c_str());
         if (!Trim(m.line1).empty()) std::printf("                  %s\n", Utf8(m.line1).c_str());
         std::printf("series:           %s\n", accepted ? "accepted" : "refused");
-        std::printf("latency:          low-latency mode %s; %s\n",
-                    s.line.LowLatency() ? "on" : "refused by the driver",
-                    LatencyTimerText(s.line.LatencyTimerMs()).c_str());
+        if (s.line.IsNet())
+            std::printf(
+                "latency:          a network port: the device server's and the network's\n");
+        else
+            std::printf("latency:          low-latency mode %s; %s\n",
+                        s.line.LowLatency() ? "on" : "refused by the driver",
+                        LatencyTimerText(s.line.LatencyTimerMs()).c_str());
         std::printf("link:             %s\n", HealthText(s).c_str());
     }
     std::fflush(stdout);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "lines/serial_line.h"
+#include "lines/net_line.h"
 #include "proto/engine.h"
 #include "proto/proto.h"
 
@@ -44,7 +44,7 @@ const sigset_t *WaitMask();
 
 struct Sensor {
     Sensor() : xch(line) { line.SetInterrupt(StopFlag(), WaitMask()); }
-    lines::SerialLine line;
+    lines::PortLine line;   // a serial device or a network port
     proto::Exchanger xch;   // on `line`
     std::string device;
     proto::SensorModel model;

@@ -219,7 +219,7 @@ int main(int argc, char **argv) {
     }
     if (so.modbus == "off") so.modbus.clear();
     std::string host, service;
-    if (*serve && !so.modbus.empty() && !SplitAddress(so.modbus, host, service)) {
+    if (*serve && !so.modbus.empty() && !lines::SplitHostPort(so.modbus, host, service)) {
         Complain("--modbus " + so.modbus + ": give HOST:PORT, e.g. 127.0.0.1:1502 or [::1]:1502");
         return kExitUsage;
     }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ctl/ctl.h"
+#include "lines/net_line.h"
 
 namespace ctl {
 
@@ -29,26 +30,6 @@ constexpr uint8_t kReadHolding = 0x03, kReadInput = 0x04, kWriteOne = 0x06, kWri
 uint16_t Be16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
 }   // namespace
-
-bool SplitAddress(const std::string &a, std::string &host, std::string &port) {
-    size_t colon;
-    if (!a.empty() && a[0] == '[') {
-        const size_t close = a.find(']');
-        if (close == std::string::npos || close + 1 >= a.size() || a[close + 1] != ':')
-            return false;
-        host = a.substr(1, close - 1);
-        colon = close + 1;
-    } else {
-        colon = a.rfind(':');
-        if (colon == std::string::npos || a.find(':') != colon) return false;
-        host = a.substr(0, colon);
-    }
-    port = a.substr(colon + 1);
-    if (host.empty() || port.empty() || port.size() > 5 ||
-        port.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    return std::stoi(port) <= 65535;
-}
 
 void InputRegisters(const Snapshot &s, double now, uint16_t out[kInputRegisters]) {
     const uint32_t um = static_cast<uint32_t>(s.um);
@@ -74,7 +55,7 @@ ModbusServer::~ModbusServer() { Stop(); }
 bool ModbusServer::Start(const std::string &address, bool allowWrites, uint16_t highest,
                          std::string &err) {
     std::string host, port;
-    if (!SplitAddress(address, host, port)) {
+    if (!lines::SplitHostPort(address, host, port)) {
         err = "--modbus " + address + ": give HOST:PORT, e.g. 127.0.0.1:1502 or [::1]:1502";
         return false;
     }

@@ -53,9 +53,6 @@ struct Snapshot {
     double at = 0;   // monotonic seconds of the measurement
 };
 
-// "HOST:PORT" or "[V6]:PORT", port 0..65535 (0: any free one).
-bool SplitAddress(const std::string &address, std::string &host, std::string &port);
-
 // The 13 input registers of a snapshot at monotonic time `now`.
 void InputRegisters(const Snapshot &s, double now, uint16_t out[kInputRegisters]);
 

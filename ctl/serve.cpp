@@ -53,7 +53,7 @@ int CmdServe(Sensor &s, const ServeOptions &so, const MqttOptions &mo) {
             return kExitBroker;
         }
         std::string host, port;
-        SplitAddress(so.modbus, host, port);
+        lines::SplitHostPort(so.modbus, host, port);
         if (host.find(':') != std::string::npos) host = "[" + host + "]";
         // the port taken, when 0 asked for any
         Complain("Modbus TCP on " + host + ":" + std::to_string(mb.Port()) +

@@ -24,13 +24,13 @@
 
 namespace lines {
 
-namespace {
-
 double MonoNow() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
+
+namespace {
 
 timespec Span(double seconds) {
     if (seconds < 0) seconds = 0;
@@ -236,16 +236,31 @@ void SerialLine::Close() {
 }
 
 int SerialLine::Poll(short events, double deadline, short &revents) {
+    return PollUntil(fd_, events, deadline, revents, stop_, waitMask_);
+}
+
+int PollUntil(int fd, short events, double deadline, short &revents,
+              const volatile sig_atomic_t *stop, const sigset_t *open) {
     revents = 0;
     for (;;) {
-        if (stop_ && *stop_) return -1;
-        const timespec ts = Span(deadline - Now());
-        pollfd p{fd_, events, 0};
-        const int r = ppoll(fd_ >= 0 ? &p : nullptr, fd_ >= 0 ? 1 : 0, &ts, waitMask_);
+        if (stop && *stop) return -1;
+        const timespec ts = Span(deadline - MonoNow());
+        pollfd p{fd, events, 0};
+        const int r = ppoll(fd >= 0 ? &p : nullptr, fd >= 0 ? 1 : 0, &ts, open);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) return 0;
         revents = p.revents;
         return 1;
+    }
+}
+
+bool SleepUntil(double until, const volatile sig_atomic_t *stop, const sigset_t *open) {
+    for (;;) {
+        if (stop && *stop) return false;
+        const double left = until - MonoNow();
+        if (left <= 0) return true;
+        const timespec ts = Span(left);
+        ppoll(nullptr, 0, &ts, open);
     }
 }
 
@@ -313,15 +328,7 @@ proto::ByteLine::Wait SerialLine::WaitReadable(double deadline) {
     return Wait::Readable;
 }
 
-bool SerialLine::SleepUntil(double until) {
-    for (;;) {
-        if (stop_ && *stop_) return false;
-        const double left = until - Now();
-        if (left <= 0) return true;
-        const timespec ts = Span(left);
-        ppoll(nullptr, 0, &ts, waitMask_);
-    }
-}
+bool SerialLine::SleepUntil(double until) { return lines::SleepUntil(until, stop_, waitMask_); }
 
 void SerialLine::DiscardInput() {
     if (fd_ < 0) return;

@@ -11,6 +11,15 @@
 
 namespace lines {
 
+// Monotonic seconds.
+double MonoNow();
+// poll() on fd (nothing when -1) until the monotonic deadline, with the
+// signal mask `open` while waiting; 1 ready, 0 deadline, -1 when *stop.
+int PollUntil(int fd, short events, double deadline, short &revents,
+              const volatile sig_atomic_t *stop, const sigset_t *open);
+// false when *stop ended the sleep.
+bool SleepUntil(double until, const volatile sig_atomic_t *stop, const sigset_t *open);
+
 // Why a port could not be opened.
 enum class OpenFault { None, Missing, NotSerial, Permission, Busy, Setup };
 
