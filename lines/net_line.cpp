@@ -46,6 +46,24 @@ bool IsNetPort(const std::string &name) {
     return StartsWith(name, kRfc2217) || StartsWith(name, kTcp);
 }
 
+bool SplitHostPort(const std::string &a, std::string &host, std::string &port) {
+    size_t colon;
+    if (!a.empty() && a[0] == '[') {
+        const size_t close = a.find(']');
+        if (close == std::string::npos || close + 1 >= a.size() || a[close + 1] != ':')
+            return false;
+        host = a.substr(1, close - 1);
+        colon = close + 1;
+    } else {
+        colon = a.rfind(':');
+        if (colon == std::string::npos || a.find(':') != colon) return false;
+        host = a.substr(0, colon);
+    }
+    port = a.substr(colon + 1);
+    return !host.empty() && !port.empty() && port.size() <= 5 &&
+           port.find_first_not_of("0123456789") == std::string::npos && std::stoi(port) <= 65535;
+}
+
 bool NetLine::Open(const std::string &name, OpenFault &fault, std::string &err) {
     Close();
     name_ = name;
