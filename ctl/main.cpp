@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ctl/ctl.h"
+#include "ctl/mqtt.h"
 
 namespace ctl {
 
@@ -33,25 +34,6 @@ namespace {
 const char kExitCodes[] =
     "Exit codes: 0 success, 1 a difference found (diff, send --verify), 2 usage,\n"
     "3 sensor or line failure (also a refused series), 4 file failure, 5 broker failure.";
-
-const char kMqttHelp[] =
-    "MQTT: --mqtt mqtt://host[:port] publishes each measurement as JSON on PREFIX/measurement\n"
-    "(with a sequence number), the identity retained on PREFIX/identity and \"online\" retained on\n"
-    "PREFIX/status (\"offline\" as last will and at a clean end). User and password come from\n"
-    "KVEX_MQTT_USER and KVEX_MQTT_PASSWORD or from --mqtt-credentials FILE (one line user:password),\n"
-    "never from the command line.";
-
-void AddMqtt(CLI::App *cmd, ctl::MqttOptions &m) {
-    cmd->add_option("--mqtt", m.url, "publish to this broker, mqtt://host[:port]");
-    cmd->add_option("--topic", m.topic, "topic prefix")->capture_default_str();
-    cmd->add_option("--qos", m.qos, "0 or 1")->check(CLI::IsMember({0, 1}))->capture_default_str();
-    cmd->add_option("--queue", m.queue,
-                    "measurements kept while the broker is away; beyond it the oldest go")
-        ->check(CLI::Range(static_cast<size_t>(1), static_cast<size_t>(100000000)))
-        ->capture_default_str();
-    cmd->add_option("--mqtt-credentials", m.credentials, "file with one line user:password");
-    cmd->footer(kMqttHelp);
-}
 
 }   // namespace
 
@@ -134,20 +116,20 @@ int main(int argc, char **argv) {
     watch->add_option("--format", format, "csv or jsonl")
         ->check(CLI::IsMember({"csv", "jsonl"}))
         ->capture_default_str();
-    AddMqtt(watch, mw);
+    AddMqttOptions(watch, mw);
 
     RecordOptions ro;
     auto *record =
         app.add_subcommand("record", "the recorder run: the recorder file the windows write");
     record->add_option("--samples", ro.samples, "number of samples")
         ->required()
-        ->check(CLI::Range(0, 65535));
+        ->check(CLI::Range(1, 65535));
     record->add_option("--increment", ro.increment, "seconds at least between samples")
         ->required()
         ->check(CLI::Range(0, 65535));
     record->add_option("-o,--output", ro.file, "recorder file")->required();
     record->add_flag("--force", ro.force, "overwrite an existing file");
-    AddMqtt(record, mr);
+    AddMqttOptions(record, mr);
 
     try {
         app.parse(ownArgs, argv);
@@ -180,6 +162,13 @@ int main(int argc, char **argv) {
         if (*send && LoadParamFile(file, sendWords) != kExitOk) {
             StopSimulator();
             return kExitFile;
+        }
+        // so is a broker option or a recorder file that cannot be
+        int early = *watch ? CheckMqttOptions(mw) : *record ? CheckMqttOptions(mr) : kExitOk;
+        if (*record && early == kExitOk) early = CheckRecordOutput(ro);
+        if (early != kExitOk) {
+            StopSimulator();
+            return early;
         }
         rc = Connect(s, o);
         if (*identify && s.haveModel && (rc == kExitOk || s.series < 0)) rc = CmdIdentify(s, json);
