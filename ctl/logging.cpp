@@ -20,9 +20,9 @@ using proto::Words;
 
 namespace {
 
-constexpr double kPacing = 1.0;        // recorder: seconds between requests
-constexpr double kReopenEvery = 0.5;   // seconds between attempts to reopen a lost device
-constexpr double kProgressEvery = 5.0; // record: seconds between progress lines on a terminal
+constexpr double kPacing = 1.0;          // recorder: seconds between requests
+constexpr double kReopenEvery = 0.5;     // seconds between attempts to reopen a lost device
+constexpr double kProgressEvery = 5.0;   // record: seconds between progress lines on a terminal
 
 // Micrometres as millimetres with three decimals, whatever the locale.
 std::string MmText(int64_t um) {

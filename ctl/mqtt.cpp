@@ -115,7 +115,7 @@ int Prepare(const MqttOptions &o, Setup &su) {
     const std::pair<const std::string *, const char *> tlsFiles[] = {
         {&o.cafile, "--cafile"}, {&o.capath, "--capath"}, {&o.cert, "--cert"}, {&o.key, "--key"}};
     if (o.url.empty()) {
-        const char *lone = !o.credentials.empty() ? "--mqtt-credentials"
+        const char *lone = !o.credentials.empty()  ? "--mqtt-credentials"
                            : o.allowPlaintextLogin ? "--allow-plaintext-login"
                                                    : nullptr;
         for (const auto &f : tlsFiles)
@@ -127,13 +127,15 @@ int Prepare(const MqttOptions &o, Setup &su) {
         return kExitOk;
     }
     if (!ParseUrl(o.url, su.url)) {
-        Complain("--mqtt " + o.url +
-                 ": expected mqtt://HOST[:PORT] or mqtts://HOST[:PORT], an IPv6 address in brackets");
+        Complain(
+            "--mqtt " + o.url +
+            ": expected mqtt://HOST[:PORT] or mqtts://HOST[:PORT], an IPv6 address in brackets");
         return kExitUsage;
     }
     std::string problem = TopicPrefixProblem(o.topic);
     if (problem.empty() &&
-        mosquitto_validate_utf8(o.topic.data(), static_cast<int>(o.topic.size())) != MOSQ_ERR_SUCCESS)
+        mosquitto_validate_utf8(o.topic.data(), static_cast<int>(o.topic.size())) !=
+            MOSQ_ERR_SUCCESS)
         problem = "not UTF-8 text";
     if (!problem.empty()) {
         Complain("--topic " + o.topic + ": " + problem);
@@ -282,8 +284,9 @@ std::string Publisher::Why(int rc, int err) const {
         case 3: return "the broker refused the connection: unavailable";
         case 4: t = "login refused: bad user name or password"; break;
         case 5: t = "login refused: not authorised"; break;
-        default: return std::string("the broker refused the connection: ") +
-                        mosquitto_connack_string(refused_);
+        default:
+            return std::string("the broker refused the connection: ") +
+                   mosquitto_connack_string(refused_);
         }
         return t + (haveUser_ ? "; check the user and password"
                               : "; no user given (KVEX_MQTT_USER and KVEX_MQTT_PASSWORD, or "
@@ -302,17 +305,32 @@ std::string Publisher::Why(int rc, int err) const {
                std::string(opt_.cafile.empty() && opt_.capath.empty() ? "the system"
                                                                       : "--cafile or --capath") +
                " signed it, or it is out of date";
+    // TLS 1.3 learns of a refused client certificate only after the
+    // handshake, from the broker's alert or its end of the connection
     const std::string alert = said(" alert ");
-    if (!alert.empty())
-        return "the broker refused our TLS connection: " + alert.substr(alert.rfind(':') + 1) +
+    if (url_.tls && (!alert.empty() || (rc == MOSQ_ERR_ERRNO && err == EPROTO)))
+        return "the broker ended the TLS connection" +
+               (alert.empty() ? std::string() : ": " + alert.substr(alert.rfind(':') + 1)) +
                (opt_.cert.empty() ? " (does it want a client certificate, --cert and --key?)"
                                   : " (check --cert and --key)");
     switch (rc) {
     case kNoAnswer: return "no answer within " + proto::OneDecimal(kConnectWait) + " s";
     case MOSQ_ERR_EAI: return "unknown host " + url_.host + " (" + gai_strerror(err) + ")";
     case MOSQ_ERR_ERRNO: return std::string("cannot connect: ") + std::strerror(err);
-    case MOSQ_ERR_TLS:
-        return "TLS failed" + (errors_.empty() ? std::string() : ": " + errors_.front());
+    case MOSQ_ERR_TLS: {
+        if (errors_.empty()) return "TLS failed";
+        // OpenSSL's lines end in their reason after "::"
+        const std::string &e = errors_.front();
+        const size_t at = e.rfind("::");
+        const std::string why = at == std::string::npos ? e : e.substr(at + 2);
+        const bool plain =
+            why.find("eof") != std::string::npos || why.find("wrong version") != std::string::npos;
+        const bool key = why.find("client key") != std::string::npos;
+        return "TLS failed: " + why +
+               (plain ? " (is this a TLS port?)"
+                : key ? " (PEM, not encrypted: kvex-ctl asks for no passphrase)"
+                      : "");
+    }
     case MOSQ_ERR_SUCCESS: return "stopped before the broker answered";
     default:
         return url_.tls ? "the connection ended in the TLS handshake (is this a TLS port?)"
@@ -326,10 +344,10 @@ void Publisher::OnLog(int level, const char *text) {
 
 void Publisher::OnConnect(int rc) {
     if (rc != 0) {
-        // said at the start by Start; later once per kind of refusal
-        if (started_ && rc != refused_)
-            Complain("broker " + opt_.url + ": " + (refused_ = rc, Why(0, 0)));
+        // Start says the first; later ones once each until a connection
+        const bool news = started_ && rc != refused_;
         refused_ = rc;
+        if (news) Complain("broker " + opt_.url + ": " + Why(0, 0));
         return;
     }
     refused_ = 0;

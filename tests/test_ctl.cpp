@@ -311,8 +311,8 @@ TEST(CtlParams, WordsOutsideTheRangeAreRefusedBeforeTheSensorIsTouched) {
             WriteFile(f, ParamFileWith(pos, bad));
             CtlResult r = RunCtl({"send", f, "--to", "ram", "--verify", "--simulate"});
             EXPECT_EQ(r.rc, 4) << bad << " at " << pos;
-            EXPECT_EQ(Unstamped(r.err), "kvex-ctl: " + f + ":" + std::to_string(pos + 1) + ": " + bad +
-                                 " is not a parameter word (0..65535)\n");
+            EXPECT_EQ(Unstamped(r.err), "kvex-ctl: " + f + ":" + std::to_string(pos + 1) + ": " +
+                                            bad + " is not a parameter word (0..65535)\n");
             EXPECT_EQ(r.out, "");
         }
     }
@@ -933,9 +933,8 @@ TEST(CtlOwner, ASecondProgramOnABusyPortIsRefused) {
     auto lines = SplitLines(first.out);
     ASSERT_EQ(lines.size(), 61u);
     for (size_t i = 1; i < lines.size(); ++i)
-        EXPECT_TRUE(std::regex_match(
-            lines[i],
-            std::regex(".*," + std::to_string(i) + ",400,600,600,7500,2,512,100,7.500,1")))
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(".*," + std::to_string(i) +
+                                                          ",400,600,600,7500,2,512,100,7.500,1")))
             << lines[i];
 
     // and the other way round: the windows hold it, kvex-ctl is refused

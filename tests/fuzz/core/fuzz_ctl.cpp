@@ -20,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
 
     const std::string problem = ctl::TopicPrefixProblem(text);
-    if (problem.empty() && (text.empty() || text.find_first_of("+#") != std::string::npos ||
-                            text[0] == '/' || text.back() == '/' ||
-                            text.find("//") != std::string::npos))
+    if (problem.empty() &&
+        (text.empty() || text.find_first_of("+#") != std::string::npos || text[0] == '/' ||
+         text.back() == '/' || text.find("//") != std::string::npos))
         abort();
 
     std::string user, pass;
