@@ -41,7 +41,7 @@ private:
     Pki() {
         for (const char *tool : {"/usr/bin/openssl", "/usr/bin/mosquitto_passwd"})
             if (access(tool, X_OK) != 0) error += std::string(tool) + " is missing; ";
-        dir = testfs::NewTempDir("ridar-pki");
+        dir = testfs::TempDir("ridar-pki");
         if (!error.empty() || dir.empty()) return;
         // mosquitto reads its files as its own user
         chmod(dir.c_str(), 0755);
