@@ -133,7 +133,7 @@ int CmdIdentify(Sensor &s, bool json) {
 
 int CmdPorts() {
     const std::vector<lines::PortName> ports = lines::ListPorts();
-    if (ports.empty()) std::fprintf(stderr, "no serial device found\n");
+    if (ports.empty()) Say("no serial device found");
     for (const lines::PortName &p : ports)
         std::printf("%s%s%s\n", p.device.c_str(), p.byId.empty() ? "" : "  ", p.byId.c_str());
     std::fflush(stdout);
@@ -165,7 +165,7 @@ int CmdSend(Sensor &s, const std::string &file, const Words &w, bool eeprom, boo
         Complain("the parameter frame could not be written to the line");
         return kExitSensor;
     }
-    std::fprintf(stderr, "Line Ok!\n");
+    Say("Line Ok!");
     if (!verify) return kExitOk;
     // the sensor does not confirm a store: read it back from the same place
     SleepUntil(Now() + (eeprom ? 0.3 : 0.1));
@@ -181,8 +181,7 @@ int CmdSend(Sensor &s, const std::string &file, const Words &w, bool eeprom, boo
                  " (index, name, file, sensor)");
         return kExitDiffer;
     }
-    std::fprintf(stderr, "verify: %s holds the set of %s\n", eeprom ? "EEPROM" : "RAM",
-                 file.c_str());
+    Say(std::string("verify: ") + (eeprom ? "EEPROM" : "RAM") + " holds the set of " + file);
     return kExitOk;
 }
 

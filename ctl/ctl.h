@@ -28,6 +28,8 @@ enum Exit {
 // ---------------------------------------------------------------- time, signals
 
 double Now();   // monotonic seconds
+// The wall clock as ISO 8601 UTC with milliseconds: 2026-03-01T12:00:00.123Z
+std::string UtcStamp();
 // SIGINT and SIGTERM are blocked except inside the waits, which end early
 // when one came.
 void InstallSignals();
@@ -92,8 +94,21 @@ int LoadParamFile(const std::string &path, proto::Words &w);
 
 // ---------------------------------------------------------------- broker address
 
-// "mqtt://host[:port][/]": the host and the port (1883 when none).
-bool ParseUrl(const std::string &url, std::string &host, int &port);
+struct BrokerUrl {
+    std::string host;   // a name or an address; an IPv6 one without brackets
+    int port = 0;
+    bool tls = false;
+};
+// "mqtt://host[:port][/]" (1883 when no port) or "mqtts://..." (8883); an
+// IPv6 address in brackets, "mqtt://[::1]:1883".
+bool ParseUrl(const std::string &url, BrokerUrl &out);
+// The address written again, always with its port.
+std::string UrlText(const BrokerUrl &u);
+// "localhost", 127.0.0.0/8 and ::1: a login sent there stays on this machine.
+bool IsLoopback(const std::string &host);
+// What is wrong with a topic prefix, for "PREFIX/measurement" and its
+// siblings to be published to; "" when nothing.
+std::string TopicPrefixProblem(const std::string &topic);
 // The credentials file's text: one line "user:password" (line end optional).
 bool ParseCredentials(std::string text, std::string &user, std::string &pass);
 
@@ -122,6 +137,10 @@ struct MqttOptions {
     int qos = 1;
     size_t queue = 100000;     // measurements held while the broker is away
     std::string credentials;   // file with "user:password"; else the environment
+    // mqtts:// only: the CAs that vouch for the broker (else the system's),
+    // and our own certificate and key when the broker asks for one
+    std::string cafile, capath, cert, key;
+    bool allowPlaintextLogin = false;   // a login in clear text beyond this machine
 };
 
 int CmdIdentify(Sensor &s, bool json);
@@ -142,6 +161,9 @@ struct RecordOptions {
     bool force = false;
 };
 int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &m);
+// The recorder file may be written: not a directory, not there unless
+// --force. kExitOk, else kExitFile with the reason said.
+int CheckRecordOutput(const RecordOptions &r);
 
 struct ServeOptions {
     std::string modbus = "127.0.0.1:1502";   // "" : no Modbus TCP
@@ -160,7 +182,10 @@ std::string HealthJson(const Sensor &s);
 // A JSON string; the sensor's Latin-1 bytes become UTF-8.
 std::string JsonString(const std::string &s);
 
-// "kvex-ctl: " + text on stderr.
+// A line on stderr, after the time unless stderr is the journal (which
+// stamps every line itself).
+void Say(const std::string &text);
+// "kvex-ctl: " + text, said.
 void Complain(const std::string &text);
 
 }   // namespace ctl

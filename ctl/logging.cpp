@@ -2,11 +2,12 @@
 // adapter and a silent sensor; lines on stdout, the recorder file, and the
 // broker when one is given.
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
 #include <sys/stat.h>
-#include <sys/time.h>
+#include <unistd.h>
 
 #include "ctl/ctl.h"
 #include "ctl/mqtt.h"
@@ -20,71 +21,81 @@ using proto::Words;
 
 namespace {
 
-constexpr double kPacing = 1.0;        // recorder: seconds between requests
-constexpr double kReopenEvery = 0.5;   // seconds between attempts to reopen a lost device
+constexpr double kPacing = 1.0;          // recorder: seconds between requests
+constexpr double kReopenEvery = 0.5;     // seconds between attempts to reopen a lost device
+constexpr double kProgressEvery = 5.0;   // record: seconds between progress lines on a terminal
 
-}   // namespace
-
-std::string UtcStamp() {
-    timeval tv;
-    gettimeofday(&tv, nullptr);
-    tm t;
-    gmtime_r(&tv.tv_sec, &t);
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.tm_year + 1900,
-                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
-                  static_cast<int>(tv.tv_usec / 1000));
+// Micrometres as millimetres with three decimals, whatever the locale.
+std::string MmText(int64_t um) {
+    const uint64_t a = um < 0 ? 0 - static_cast<uint64_t>(um) : static_cast<uint64_t>(um);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%s%" PRIu64 ".%03u", um < 0 ? "-" : "", a / 1000,
+                  static_cast<unsigned>(a % 1000));
     return buf;
 }
 
+}   // namespace
+
+bool InTolerance(const proto::Measurement &m, const Sensor &s) {
+    return proto::ToleranceBand(m.tVal, m.tol, 0, s.model.hw.ccdvirtpixel).Holds(m.Mvalue);
+}
+
+// The fields the windows name first, as consumers read them already; the
+// value in mm and the tolerance verdict after them.
 std::string MeasurementJson(const std::string &stamp, unsigned long long seq,
-                            const proto::Measurement &m) {
-    char buf[256];
+                            const proto::Measurement &m, const Sensor &s) {
+    char buf[320];
     std::snprintf(
         buf, sizeof buf,
         "{\"time\":\"%s\",\"seq\":%llu,\"Ledge\":%u,\"Redge\":%u,\"Mvalue\":%u,\"umValue\":%" PRId64
-        ",\"edcnt\":%u,\"tVal\":%u,\"tol\":%u}",
+        ",\"edcnt\":%u,\"tVal\":%u,\"tol\":%u,\"valueMm\":%s,\"inTolerance\":%s}",
         stamp.c_str(), seq, m.Ledge, m.Redge, m.Mvalue, proto::SignedUm(m.umValue), m.edcnt, m.tVal,
-        m.tol);
+        m.tol, MmText(proto::SignedUm(m.umValue)).c_str(), InTolerance(m, s) ? "true" : "false");
     return buf;
 }
 
 namespace {
 
+const char kCsvHeader[] = "time,seq,Ledge,Redge,Mvalue,umValue,edcnt,tVal,tol,valueMm,inTolerance";
+
 std::string MeasurementCsv(const std::string &stamp, unsigned long long seq,
-                           const proto::Measurement &m) {
-    char buf[200];
-    std::snprintf(buf, sizeof buf, "%s,%llu,%u,%u,%u,%" PRId64 ",%u,%u,%u", stamp.c_str(), seq,
-                  m.Ledge, m.Redge, m.Mvalue, proto::SignedUm(m.umValue), m.edcnt, m.tVal, m.tol);
+                           const proto::Measurement &m, const Sensor &s) {
+    char buf[240];
+    std::snprintf(buf, sizeof buf, "%s,%llu,%u,%u,%u,%" PRId64 ",%u,%u,%u,%s,%d", stamp.c_str(),
+                  seq, m.Ledge, m.Redge, m.Mvalue, proto::SignedUm(m.umValue), m.edcnt, m.tVal,
+                  m.tol, MmText(proto::SignedUm(m.umValue)).c_str(), InTolerance(m, s) ? 1 : 0);
     return buf;
 }
 
 }   // namespace
 
-void ReportHealth(const Sensor &s) {
-    std::fprintf(stderr, "link: %s\n", HealthText(s).c_str());
-    std::fflush(stderr);
-}
+void ReportHealth(const Sensor &s) { Say("link: " + HealthText(s)); }
 
 namespace {
 
 // The line is gone: wait for the device path to come back, open it,
 // identify the sensor again and read its parameter set. false only when
-// stopped, or when the sensor that came back is refused.
-bool Reconnect(Sensor &s, Words &params, int &exitCode) {
+// stopped, or when the sensor that came back is refused. The broker is
+// told, and kept alive meanwhile.
+bool Reconnect(Sensor &s, Words &params, Publisher &pub, int &exitCode) {
     const double lostAt = Now();
     Complain("RS-232 port lost! - waiting for " + s.device + " to come back");
+    pub.SensorChanged(SensorState::LineLost);
     s.line.Close();
     const std::string device = s.device;
     double lastTry = 0;
     while (!StopRequested()) {
-        SleepUntil(lastTry + kReopenEvery);
+        while (!StopRequested() && Now() < lastTry + kReopenEvery) {
+            pub.Service();
+            SleepUntil(std::min(lastTry + kReopenEvery, Now() + 0.1));
+        }
         if (StopRequested()) break;
         lastTry = Now();
         int rc = OpenAndIdentify(s, device);
         if (rc == kExitOk && GetParams(s, false, params)) {
             const std::string gap = proto::OneDecimal(Now() - lostAt);
             Complain(device + " is back after " + gap + " s; going on");
+            pub.SensorChanged(SensorState::Answering);
             return true;
         }
         if (s.series < 0) {
@@ -109,14 +120,15 @@ Step Measure(Sensor &s, Words &params, Publisher &pub, double &silentSince, int 
     pub.Service();
     if (StopRequested() || o == proto::Outcome::Interrupted) return Step::End;
     if (s.line.Lost() || !s.line.IsOpen() || o == proto::Outcome::Lost) {
-        say(SensorState::Lost);
-        return Reconnect(s, params, exitCode) ? Step::Again : Step::End;
+        say(SensorState::LineLost);
+        return Reconnect(s, params, pub, exitCode) ? Step::Again : Step::End;
     }
     if (o != proto::Outcome::Done) {
         say(SensorState::Silent);
         if (silentSince < 0) {
             silentSince = Now();
             Complain("Timeout RS232-Line! - asking again");
+            pub.SensorChanged(SensorState::Silent);
         }
         return Step::Again;
     }
@@ -124,6 +136,7 @@ Step Measure(Sensor &s, Words &params, Publisher &pub, double &silentSince, int 
         const std::string gap = proto::OneDecimal(Now() - silentSince);
         Complain(std::string("the sensor answers again after ") + gap + " s");
         silentSince = -1;
+        pub.SensorChanged(SensorState::Answering);
     }
     m = proto::MeasurementFromWords(s.xch.reply.words);
     // the next request carries the set-point just reported
@@ -143,7 +156,7 @@ int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &mo) {
         int rc = pub.Start(mo, s);
         if (rc != kExitOk) return rc;
     }
-    if (!w.jsonl) std::printf("time,seq,Ledge,Redge,Mvalue,umValue,edcnt,tVal,tol\n");
+    if (!w.jsonl) std::printf("%s\n", kCsvHeader);
     unsigned long long seq = 0;
     double silentSince = -1;
     int exitCode = kExitOk;
@@ -155,8 +168,8 @@ int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &mo) {
         if (step == Step::Again) continue;
         ++seq;
         const std::string stamp = UtcStamp();
-        const std::string json = MeasurementJson(stamp, seq, m);
-        const std::string line = w.jsonl ? json : MeasurementCsv(stamp, seq, m);
+        const std::string json = MeasurementJson(stamp, seq, m, s);
+        const std::string line = w.jsonl ? json : MeasurementCsv(stamp, seq, m, s);
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fputc('\n', stdout);
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -169,16 +182,31 @@ int CmdWatch(Sensor &s, const WatchOptions &w, const MqttOptions &mo) {
         pub.Health(HealthJson(s));
     }
     ReportHealth(s);
-    pub.Stop();
-    return exitCode;
+    const int brokerRc = pub.Stop();
+    return exitCode != kExitOk ? exitCode : brokerRc;
 }
 
-int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &mo) {
+int CheckRecordOutput(const RecordOptions &r) {
     struct stat st;
-    if (!r.force && stat(r.file.c_str(), &st) == 0) {
+    if (stat(r.file.c_str(), &st) != 0) return kExitOk;
+    // --force replaces a file, never a directory or a device
+    if (S_ISDIR(st.st_mode)) {
+        Complain(FileError(r.file, EISDIR));
+        return kExitFile;
+    }
+    if (!r.force) {
         Complain(r.file + ": File already exist - overwrite ? (give --force)");
         return kExitFile;
     }
+    if (!S_ISREG(st.st_mode)) {
+        Complain(r.file + ": not a regular file; --force replaces only files");
+        return kExitFile;
+    }
+    return kExitOk;
+}
+
+int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &mo) {
+    if (const int rc = CheckRecordOutput(r)) return rc;
     Words params;
     if (!GetParams(s, false, params)) {
         Complain(s.status);
@@ -218,10 +246,22 @@ int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &mo) {
     double tLastSample = tStart, tRequest = tStart - kPacing;   // the first request at once
     double silentSince = -1;
     bool failed = false;
+    // someone at a terminal is told what goes on; a log is not filled with it
+    const bool progress = isatty(2) == 1;
+    double lastProgress = tStart;
+    std::string lastMm = "-";
+    if (progress)
+        Complain("recording " + std::to_string(r.samples) + " sample(s) into " + r.file +
+                 ", one each " + std::to_string(r.increment) + " s at least");
     while (!StopRequested() && count < r.samples) {
         // at most one request a second, and only once the last was answered
         while (!StopRequested() && Now() < tRequest + kPacing) {
             pub.Service();
+            if (progress && Now() - lastProgress >= kProgressEvery) {
+                lastProgress = Now();
+                Complain(std::to_string(count) + " of " + std::to_string(r.samples) +
+                         " samples in " + r.file + " (last " + lastMm + " mm)");
+            }
             SleepUntil(std::min(tRequest + kPacing, Now() + 0.1));
         }
         if (StopRequested()) break;
@@ -244,20 +284,21 @@ int CmdRecord(Sensor &s, const RecordOptions &r, const MqttOptions &mo) {
             }
             ++count;
             tLastSample = at;
-            pub.Measurement(MeasurementJson(UtcStamp(), seq, m));
+            lastMm = MmText(proto::SignedUm(m.umValue));
+            pub.Measurement(MeasurementJson(UtcStamp(), seq, m, s));
             pub.Health(HealthJson(s));
         }
     }
     ReportHealth(s);
-    pub.Stop();
+    const int brokerRc = pub.Stop();
     if (failed) return kExitFile;
     if (count >= r.samples) {
-        std::fprintf(stderr, "DATA-RECORDER COMPLETED SUCCESSFULLY\n");
-        return kExitOk;
+        Say("DATA-RECORDER COMPLETED SUCCESSFULLY");
+        return brokerRc;
     }
-    std::fprintf(stderr, "DATA-RECORDER INTERRUPTED! (%u of %u samples in %s)\n", count, r.samples,
-                 r.file.c_str());
-    return exitCode;
+    Say("DATA-RECORDER INTERRUPTED! (" + std::to_string(count) + " of " +
+        std::to_string(r.samples) + " samples in " + r.file + ")");
+    return exitCode != kExitOk ? exitCode : brokerRc;
 }
 
 }   // namespace ctl

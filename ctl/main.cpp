@@ -7,6 +7,7 @@
 
 #include "ctl/ctl.h"
 #include "ctl/modbus.h"
+#include "ctl/mqtt.h"
 
 namespace ctl {
 
@@ -37,13 +38,6 @@ const char kExitCodes[] =
     "3 sensor or line failure (also a refused series), 4 file failure, 5 broker failure\n"
     "(also a Modbus TCP address that cannot be taken).";
 
-const char kMqttHelp[] =
-    "MQTT: --mqtt mqtt://host[:port] publishes each measurement as JSON on PREFIX/measurement\n"
-    "(with a sequence number), the identity retained on PREFIX/identity and \"online\" retained on\n"
-    "PREFIX/status (\"offline\" as last will and at a clean end). User and password come from\n"
-    "KVEX_MQTT_USER and KVEX_MQTT_PASSWORD or from --mqtt-credentials FILE (one line user:password),\n"
-    "never from the command line.";
-
 const char kModbusHelp[] =
     "Modbus TCP (register map 1): input registers, function 4, 32-bit values high word first:\n"
     "0-1 measured value in um (signed), 2 measured value in pixels, 3 left edge, 4 right edge,\n"
@@ -51,18 +45,6 @@ const char kModbusHelp[] =
     "2 last request timed out, 3 line lost), 7-8 sequence number, 9 age of the measurement in\n"
     "ms (at most 65535), 10 set-point, 11 tolerance (pixels), 12 map version. With\n"
     "--allow-writes, holding registers 0 (set-point) and 1 (tolerance) write the sensor's RAM.";
-
-void AddMqtt(CLI::App *cmd, ctl::MqttOptions &m) {
-    cmd->add_option("--mqtt", m.url, "publish to this broker, mqtt://host[:port]");
-    cmd->add_option("--topic", m.topic, "topic prefix")->capture_default_str();
-    cmd->add_option("--qos", m.qos, "0 or 1")->check(CLI::IsMember({0, 1}))->capture_default_str();
-    cmd->add_option("--queue", m.queue,
-                    "measurements kept while the broker is away; beyond it the oldest go")
-        ->check(CLI::Range(static_cast<size_t>(1), static_cast<size_t>(100000000)))
-        ->capture_default_str();
-    cmd->add_option("--mqtt-credentials", m.credentials, "file with one line user:password");
-    cmd->footer(kMqttHelp);
-}
 
 }   // namespace
 
@@ -145,20 +127,20 @@ int main(int argc, char **argv) {
     watch->add_option("--format", format, "csv or jsonl")
         ->check(CLI::IsMember({"csv", "jsonl"}))
         ->capture_default_str();
-    AddMqtt(watch, mw);
+    AddMqttOptions(watch, mw);
 
     RecordOptions ro;
     auto *record =
         app.add_subcommand("record", "the recorder run: the recorder file the windows write");
     record->add_option("--samples", ro.samples, "number of samples")
         ->required()
-        ->check(CLI::Range(0, 65535));
+        ->check(CLI::Range(1, 65535));
     record->add_option("--increment", ro.increment, "seconds at least between samples")
         ->required()
         ->check(CLI::Range(0, 65535));
     record->add_option("-o,--output", ro.file, "recorder file")->required();
     record->add_flag("--force", ro.force, "overwrite an existing file");
-    AddMqtt(record, mr);
+    AddMqttOptions(record, mr);
 
     ServeOptions so;
     MqttOptions ms;
@@ -172,7 +154,7 @@ int main(int argc, char **argv) {
     serve->add_option("--config", configFile,
                       "KEY = VALUE lines for the options (port, modbus, mqtt, topic, ...); "
                       "the command line wins");
-    AddMqtt(serve, ms);
+    AddMqttOptions(serve, ms);
     serve->footer(std::string(kMqttHelp) + "\n\n" + kModbusHelp + "\n\n" + kExitCodes);
 
     try {
@@ -241,6 +223,16 @@ int main(int argc, char **argv) {
         if (*send && LoadParamFile(file, sendWords) != kExitOk) {
             StopSimulator();
             return kExitFile;
+        }
+        // so is a broker option or a recorder file that cannot be
+        int early = *watch    ? CheckMqttOptions(mw)
+                    : *record ? CheckMqttOptions(mr)
+                    : *serve  ? CheckMqttOptions(ms)
+                              : kExitOk;
+        if (*record && early == kExitOk) early = CheckRecordOutput(ro);
+        if (early != kExitOk) {
+            StopSimulator();
+            return early;
         }
         rc = Connect(s, o);
         if (*identify && s.haveModel && (rc == kExitOk || s.series < 0)) rc = CmdIdentify(s, json);

@@ -73,7 +73,7 @@ int CmdServe(Sensor &s, const ServeOptions &so, const MqttOptions &mo) {
         uint16_t keep = snap.status & kStInTolerance;
         if (st == SensorState::Answering) keep |= kStAnswering;
         if (st == SensorState::Silent) keep |= kStTimedOut;
-        if (st == SensorState::Lost) keep |= kStLost;
+        if (st == SensorState::LineLost) keep |= kStLost;
         if (keep == snap.status) return;
         snap.status = keep;
         mb.Update(snap);
@@ -106,17 +106,17 @@ int CmdServe(Sensor &s, const ServeOptions &so, const MqttOptions &mo) {
         snap.tolerance = m.tol;
         snap.seq = static_cast<uint32_t>(seq);
         snap.at = Now();
-        const bool in = proto::ToleranceBand(m.tVal, m.tol, 0, pixels).Holds(m.Mvalue);
+        const bool in = InTolerance(m, s);
         snap.status =
             static_cast<uint16_t>((snap.status & ~kStInTolerance) | (in ? kStInTolerance : 0));
         mb.Update(snap);
-        pub.Measurement(MeasurementJson(UtcStamp(), seq, m));
+        pub.Measurement(MeasurementJson(UtcStamp(), seq, m, s));
         pub.Health(HealthJson(s));
     }
     ReportHealth(s);
-    pub.Stop();
+    const int brokerRc = pub.Stop();
     mb.Stop();
-    return exitCode;
+    return exitCode != kExitOk ? exitCode : brokerRc;
 }
 
 }   // namespace ctl

@@ -1,6 +1,8 @@
 // Time and the stop signals.
 #include <cerrno>
+#include <cstdio>
 #include <poll.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -19,6 +21,18 @@ double Now() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+std::string UtcStamp() {
+    timeval tv;
+    gettimeofday(&tv, nullptr);
+    tm t;
+    gmtime_r(&tv.tv_sec, &t);
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.tm_year + 1900,
+                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
+                  static_cast<int>(tv.tv_usec / 1000));
+    return buf;
 }
 
 void InstallSignals() {

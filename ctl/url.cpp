@@ -1,28 +1,103 @@
-// The broker's address and the credentials line: plain text parsing, kept
-// apart from libmosquitto so that it can be tested and fuzzed on its own.
+// The broker's address, the topic prefix and the credentials line: plain
+// text parsing, kept apart from libmosquitto so that it can be tested and
+// fuzzed on its own.
+#include <arpa/inet.h>
 #include <cstdlib>
+#include <cstring>
 
 #include "ctl/ctl.h"
 
 namespace ctl {
 
-bool ParseUrl(const std::string &url, std::string &host, int &port) {
-    const std::string scheme = "mqtt://";
-    if (url.compare(0, scheme.size(), scheme) != 0) return false;
-    std::string rest = url.substr(scheme.size());
-    if (!rest.empty() && rest.back() == '/') rest.pop_back();
-    port = 1883;
-    const size_t colon = rest.rfind(':');
-    if (colon != std::string::npos) {
-        const std::string p = rest.substr(colon + 1);
-        rest = rest.substr(0, colon);
-        if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        port = std::atoi(p.c_str());
-        if (port < 1 || port > 65535) return false;
+namespace {
+
+bool NameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '_';
+}
+
+bool PortText(const std::string &p, int &port) {
+    if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    port = std::atoi(p.c_str());
+    return port >= 1 && port <= 65535;
+}
+
+}   // namespace
+
+bool ParseUrl(const std::string &url, BrokerUrl &out) {
+    std::string rest;
+    if (url.compare(0, 7, "mqtt://") == 0) {
+        out.tls = false;
+        out.port = 1883;
+        rest = url.substr(7);
+    } else if (url.compare(0, 8, "mqtts://") == 0) {
+        out.tls = true;
+        out.port = 8883;
+        rest = url.substr(8);
+    } else {
+        return false;
     }
-    host = rest;
-    return !host.empty() && host.find_first_of("/@") == std::string::npos;
+    if (!rest.empty() && rest.back() == '/') rest.pop_back();
+    std::string portText;
+    bool hasPort = false;
+    if (!rest.empty() && rest[0] == '[') {
+        // an IPv6 literal: its colons are no port
+        const size_t close = rest.find(']');
+        if (close == std::string::npos) return false;
+        out.host = rest.substr(1, close - 1);
+        in6_addr a;
+        if (out.host.find('%') != std::string::npos ||
+            inet_pton(AF_INET6, out.host.c_str(), &a) != 1)
+            return false;
+        const std::string after = rest.substr(close + 1);
+        if (!after.empty()) {
+            if (after[0] != ':') return false;
+            hasPort = true;
+            portText = after.substr(1);
+        }
+    } else {
+        const size_t colon = rest.find(':');
+        out.host = rest.substr(0, colon);
+        if (colon != std::string::npos) {
+            hasPort = true;
+            portText = rest.substr(colon + 1);
+        }
+        if (out.host.empty()) return false;
+        for (char c : out.host)
+            if (!NameChar(c)) return false;
+    }
+    return !hasPort || PortText(portText, out.port);
+}
+
+std::string UrlText(const BrokerUrl &u) {
+    const bool v6 = u.host.find(':') != std::string::npos;
+    return std::string(u.tls ? "mqtts://" : "mqtt://") + (v6 ? "[" + u.host + "]" : u.host) + ":" +
+           std::to_string(u.port);
+}
+
+bool IsLoopback(const std::string &host) {
+    in_addr a4;
+    in6_addr a6;
+    if (inet_pton(AF_INET, host.c_str(), &a4) == 1) return (ntohl(a4.s_addr) >> 24) == 127;
+    if (inet_pton(AF_INET6, host.c_str(), &a6) == 1) {
+        if (IN6_IS_ADDR_LOOPBACK(&a6)) return true;
+        return IN6_IS_ADDR_V4MAPPED(&a6) && a6.s6_addr[12] == 127;
+    }
+    return strcasecmp(host.c_str(), "localhost") == 0;
+}
+
+std::string TopicPrefixProblem(const std::string &t) {
+    if (t.empty()) return "the topic prefix is empty";
+    if (t.find_first_of("+#") != std::string::npos)
+        return "a topic with a wildcard (+ or #) cannot be published to";
+    if (t[0] == '/') return "a leading / makes an empty first level";
+    if (t.find("//") != std::string::npos || t.back() == '/') return "an empty level (//)";
+    if (t[0] == '$') return "topics starting with $ belong to the broker";
+    if (t.find('\0') != std::string::npos) return "a NUL byte";
+    // the longest leaf and its slash must still fit the protocol's 65535
+    if (t.size() > 60000) return "longer than 60000 bytes";
+    return "";
 }
 
 bool ParseCredentials(std::string text, std::string &user, std::string &pass) {

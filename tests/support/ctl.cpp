@@ -11,7 +11,10 @@
 #include <fcntl.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
+#include <gtest/gtest.h>
 #include <poll.h>
+#include <regex>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,6 +31,20 @@ CtlResult RunCtl(const std::vector<std::string> &args, double timeout,
         return {-2, c.out, c.err + "[timed out]"};
     }
     return {c.rc, c.out, c.err};
+}
+
+std::string Unstamped(const std::string &err) {
+    static const std::regex stamp(
+        R"(^20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\.[0-9]{3}Z )");
+    std::istringstream in(err);
+    std::string line, out;
+    while (std::getline(in, line)) {
+        std::smatch m;
+        if (std::regex_search(line, m, stamp)) line = line.substr(m.length(0));
+        else ADD_FAILURE() << "no time before: " << line;
+        out += line + "\n";
+    }
+    return out;
 }
 
 // ---------------------------------------------------------------- scripted sensor
@@ -99,6 +116,7 @@ int FreePort() {
     return ntohs(a.sin_port);
 }
 
+// A listener on 127.0.0.1, or on ::1.
 bool PortOpen(int port) {
     int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -107,33 +125,52 @@ bool PortOpen(int port) {
     a.sin_port = htons(static_cast<uint16_t>(port));
     bool ok = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
     close(s);
+    if (ok) return true;
+    s = socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 a6{};
+    a6.sin6_family = AF_INET6;
+    a6.sin6_addr = in6addr_loopback;
+    a6.sin6_port = htons(static_cast<uint16_t>(port));
+    ok = connect(s, reinterpret_cast<sockaddr *>(&a6), sizeof a6) == 0;
+    close(s);
     return ok;
 }
 
 Broker::~Broker() { Stop(); }
 
-bool Broker::Start() {
+bool Broker::Start(const std::string &more) {
     if (dir_.empty()) {
         char tmpl[] = "/tmp/ridar-broker-XXXXXX";
         dir_ = mkdtemp(tmpl);
         // started as root, mosquitto drops to its own user: it must be able to save here
         chmod(dir_.c_str(), 0777);
         port_ = FreePort();
+        do port2_ = FreePort();
+        while (port2_ == port_);
+    }
+    if (!more.empty()) {
+        more_ = more;
+        for (const auto &[key, value] :
+             {std::pair<std::string, std::string>{"{port2}", std::to_string(port2_)},
+              {"{dir}", dir_}})
+            for (size_t at; (at = more_.find(key)) != std::string::npos;)
+                more_.replace(at, key.size(), value);
     }
     const std::string conf = dir_ + "/mosquitto.conf";
     FILE *f = fopen(conf.c_str(), "w");
     if (!f) return false;
+    // with listeners of their own, each listener has its own login rules
     fprintf(
         f,
-        "listener %d 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %s/\n"
-        "autosave_interval 1\nlog_dest none\n",
-        port_, dir_.c_str());
+        "%slistener %d 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %s/\n"
+        "autosave_interval 1\nlog_dest none\n%s",
+        more_.empty() ? "" : "per_listener_settings true\n", port_, dir_.c_str(), more_.c_str());
     fclose(f);
     pid_ = SpawnChild("/usr/sbin/mosquitto", {"-c", conf}, kDevNull, kDevNull, kDevNull);
     if (pid_ <= 0) return false;
     const double end = Now() + 5;
     while (Now() < end) {
-        if (PortOpen(port_)) return true;
+        if (PortOpen(port_) && (more_.empty() || PortOpen(port2_))) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;

@@ -28,6 +28,9 @@ struct CtlResult {
 };
 CtlResult RunCtl(const std::vector<std::string> &args, double timeout = 30.0,
                  const std::vector<std::string> &env = {});
+// kvex-ctl's stderr without the time that starts each of its lines when
+// stderr is not the journal; a line without one is a test failure.
+std::string Unstamped(const std::string &err);
 
 // A sensor on a pseudo-terminal that answers from a script: echo,
 // hardware and firmware information, gets and measurements; logs every
@@ -60,15 +63,20 @@ bool PortOpen(int port);
 class Broker {
 public:
     ~Broker();
-    bool Start();
+    // `more`: listeners of its own after the plain anonymous one, each with
+    // its settings ("{port2}" stands for a second free port, "{dir}" for
+    // the broker's directory); they are started before it returns.
+    bool Start(const std::string &more = "");
     void Stop();   // SIGTERM and wait; sessions are saved
     int Port() const { return port_; }
+    int Port2() const { return port2_; }
+    const std::string &Dir() const { return dir_; }
     std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
 
 private:
     pid_t pid_ = -1;
-    int port_ = 0;
-    std::string dir_;
+    int port_ = 0, port2_ = 0;
+    std::string dir_, more_;
 };
 
 // A subscriber on libmosquitto (its own thread): every message by topic.
