@@ -253,9 +253,9 @@ TEST(ServeConfig, FileOptionsTheCommandLineWinsBadLinesExit2) {
     for (const auto &c : cases) {
         CtlResult r = RunCtl({"serve", "--config", c.file});
         EXPECT_EQ(r.rc, 2) << c.file;
-        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(Unstamped(r.err), c.err);
     }
-    EXPECT_EQ(RunCtl({"serve", "--modbus", "localhost", "--simulate"}).err,
+    EXPECT_EQ(Unstamped(RunCtl({"serve", "--modbus", "localhost", "--simulate"}).err),
               "kvex-ctl: --modbus localhost: give HOST:PORT, e.g. 127.0.0.1:1502 or [::1]:1502\n");
 
     SimProcess sim;
@@ -305,7 +305,7 @@ TEST(ServeMqtt, MeasurementsToTheBrokerOfflineOnSigterm) {
     CtlResult r = RunCtl({"serve", "--modbus", "127.0.0.1:" + std::to_string(taken), "--simulate"});
     close(s);
     EXPECT_EQ(r.rc, 5);
-    EXPECT_EQ(r.err, "kvex-ctl: Modbus TCP on 127.0.0.1:" + std::to_string(taken) +
+    EXPECT_EQ(Unstamped(r.err), "kvex-ctl: Modbus TCP on 127.0.0.1:" + std::to_string(taken) +
                          ": Address already in use\n");
 }
 
