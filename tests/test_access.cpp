@@ -156,7 +156,7 @@ TEST_F(Access, NamesRolesAndDescriptionsAScreenReaderSays) {
         {&pHandle, "NUMMvalueMm",       "Value [mm]",            QAccessible::SpinBox,     ""},
         {&pHandle, "SWITCHOpMode",      "Gain / mode",           QAccessible::Button,      "Operating mode"},
         {&pHandle, "RINGanaMode",       "Analog output",         QAccessible::ComboBox,    "Analog output mode"},
-        {&pHandle, "DropDCom",          "Port",                  QAccessible::ComboBox,    "Serial port"},
+        {&pHandle, "DropDCom",          "COM port",               QAccessible::ComboBox,    "Serial port"},
         {&pHandle, "TEXTStatWinPxMean", "Mean (Last 100 [pixel])", QAccessible::EditableText, "Arithmetic mean"},
         {&pHandle, "TEXTStatus",        "Status",                QAccessible::EditableText, "Result of the last"},
         {&pHandle, "TEXTLinkHealth",    "Link health",           QAccessible::EditableText, "Link health"},
