@@ -21,7 +21,6 @@
 #include <QSet>
 #include <QTextDocument>
 
-#include <algorithm>
 #include <map>
 
 namespace rtui {
@@ -185,9 +184,12 @@ void MakeAccessible(Panel *p) {
     std::vector<QWidget *> inputs;
     std::vector<QLabel *> mnemonic;
     std::map<QWidget *, QString> boxOf;
-    for (auto &kv : p->ctrls) {
-        QWidget *w = kv.second->w;
-        if (!w || !IsInput(w)) continue;
+    // in the form's order, which is the order a reader meets them: the
+    // first field of a label is its buddy, the first label keeps its initial
+    for (QWidget *w : panel->findChildren<QWidget *>()) {
+        bool ok = false;
+        const int id = w->property("ctrlId").toInt(&ok);
+        if (!ok || !p->ctrls.count(id) || p->ctrls[id]->w != w || !IsInput(w)) continue;
         if (w->accessibleDescription().isEmpty() && !w->toolTip().isEmpty())
             w->setAccessibleDescription(w->toolTip());
         QString heading, box;
@@ -211,11 +213,6 @@ void MakeAccessible(Panel *p) {
         if (uses[w->accessibleName()] > 1 && !boxOf[w].isEmpty())
             w->setAccessibleName(w->accessibleName() + QStringLiteral(" (") + boxOf[w] +
                                  QLatin1Char(')'));
-    // in the order a reader meets them, so the first label keeps its initial
-    std::sort(mnemonic.begin(), mnemonic.end(), [panel](QLabel *a, QLabel *b) {
-        const QPoint pa = a->mapTo(panel, QPoint()), pb = b->mapTo(panel, QPoint());
-        return pa.y() != pb.y() ? pa.y() < pb.y() : pa.x() < pb.x();
-    });
     GiveMnemonics(mnemonic);
 }
 
