@@ -549,6 +549,8 @@ int AnalysisLoadPanel(void) {
     rt_SetShortcut(pAnalysis, "Ctrl+P", [] { rt_UserClick(pAnalysis, ANALYSIS_BTNSpcSavePng); });
     rt_SetShortcut(pAnalysis, "Ctrl+E", [] { rt_UserClick(pAnalysis, ANALYSIS_BTNSpcExportPdf); });
     rt_SetShortcut(pAnalysis, "F5", [] { rt_UserClick(pAnalysis, ANALYSIS_BTNSpcReload); });
+    // alone (--analyse) the window is the program: Esc does not end it
+    if (!g.standalone) rt_SetCloseKey(pAnalysis);
     return pAnalysis;
 }
 

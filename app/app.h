@@ -38,3 +38,7 @@ int CVICALLBACK CC_POPUP(int panel, int control, int event, void *callbackData, 
                          int eventData2);
 int CVICALLBACK CC_RECORD(int panel, int control, int event, void *callbackData, int eventData1,
                           int eventData2);
+int CVICALLBACK CC_BTNCalClose(int panel, int control, int event, void *callbackData,
+                               int eventData1, int eventData2);
+int CVICALLBACK CC_BTNRecClose(int panel, int control, int event, void *callbackData,
+                               int eventData1, int eventData2);

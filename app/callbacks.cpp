@@ -12,6 +12,8 @@ static const RtCallbackEntry kCallbacks[] = {
     {"CC_PANEL", CC_PANEL},
     {"CC_POPUP", CC_POPUP},
     {"CC_RECORD", CC_RECORD},
+    {"CC_BTNCalClose", CC_BTNCalClose},
+    {"CC_BTNRecClose", CC_BTNRecClose},
     {"CC_DropDCom", CC_DropDCom},
     {"CC_DROPHardware", CC_DROPHardware},
     {"CC_RBTRam", CC_RBTRam},

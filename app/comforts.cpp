@@ -36,7 +36,7 @@ static void ShowLatencyTip(void) {
         else
             std::snprintf(line, sizeof line,
                           "\nUSB adapter latency timer: %d ms - every reply may wait that long; "
-                          "lower it to 1 ms with the udev rule in the README (Performance)",
+                          "lower it to 1 ms with the udev rule in the README (Troubleshooting)",
                           l.timerMs);
         tip += line;
     }
@@ -155,6 +155,8 @@ void InitComforts(void) {
     rt_SetShortcut(pHandle, "Ctrl+G", [] { Press(PANEL_BTNGet); });
     rt_SetShortcut(pHandle, "Ctrl+S", [] { Press(PANEL_BTNSend); });
     rt_SetShortcut(pHandle, "Ctrl+P", [] { SavePicture(0); });
+    rt_SetCloseKey(pPopup);
+    rt_SetCloseKey(pRecord);
 
     static const int graphs[] = {PANEL_GRAPHBar, PANEL_GRAPHVideo, PANEL_STRIPRaw};
     for (int g : graphs) {

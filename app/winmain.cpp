@@ -10,6 +10,7 @@
 #include "analysisui/analysisui.h"
 #include "fileio/fileio.h"
 #include "link/frame.h"
+#include "params/vars.h"
 
 // Set when the main panel was closed; a close that comes while start-up
 // still waits for the sensor must not leave the program in an event loop
@@ -36,9 +37,15 @@ static const char kHelp[] =
     "                   a window and print the capability table; --lsl and --usl\n"
     "                   give the tolerance limits, --unit the unit (default px)\n"
     "\n"
-    "Keys on the main panel: F5 run, F6 video, Esc stop, Ctrl+G get, Ctrl+S send,\n"
-    "Ctrl+P picture of the panel, F7 the Analysis window. Right-click a graph to\n"
-    "save it as PNG.\n";
+    "\n"
+    "Keys on the main panel:\n"
+    "  F5 run, F6 video, Esc stop, Ctrl+G get, Ctrl+S send, Ctrl+P picture of the\n"
+    "  panel, F7 the Analysis window, Ctrl+D the Compare window\n"
+    "  Alt+underlined letter: the field of that label; Tab, Shift+Tab: next, previous\n"
+    "  Menu key or Shift+F10 on a graph (or right-click): save it as PNG\n"
+    "Calibration, Recorder, Analysis, Compare: Esc closes the window\n"
+    "Analysis: F5 reload, Ctrl+E export PDF, Ctrl+P save PNGs\n"
+    "Compare: F5 refresh\n";
 
 // --help and --version answer before any window; 1 when one of them did.
 static int AnswerInfoOption(int argc, char **argv) {
@@ -56,7 +63,45 @@ static int AnswerInfoOption(int argc, char **argv) {
     return 0;
 }
 
-// Parses "1.5:BTNRun,4:BTNStop" and schedules each click on the main panel.
+// The panel of a name in the resource files ("PANEL", "POPUP", ...), or -1.
+static int PanelByName(const std::string &name) {
+    const struct {
+        const char *name;
+        int handle;
+    } panels[] = {{"PANEL", pHandle},
+                  {"POPUP", pPopup},
+                  {"RECORD", pRecord},
+                  {"COMPARE", pCompare},
+                  {"ANALYSIS", pAnalysis}};
+    for (const auto &p : panels)
+        if (name == p.name) return p.handle;
+    return -1;
+}
+
+// One step of RIDAR_TEST_CLICK: "NAME" presses a main-panel button,
+// "PANEL.NAME" a button of that panel, "PANEL>FILE" saves a picture of it,
+// "ANALYSIS<FILE" opens a recording in the Analysis window.
+static void TestStep(const std::string &step) {
+    const size_t open = step.find('<');
+    if (open != std::string::npos) {   // "ANALYSIS<FILE": a recording in the Analysis window
+        if (AnalysisShow() == 0) AnalysisOpenFile(step.substr(open + 1).c_str());
+        return;
+    }
+    const size_t shot = step.find('>');
+    if (shot != std::string::npos) {
+        const int panel = PanelByName(step.substr(0, shot));
+        if (panel > 0) rt_SavePanelImage(panel, 0, step.substr(shot + 1).c_str());
+        return;
+    }
+    const size_t dot = step.find('.');
+    const int panel = dot == std::string::npos ? pHandle : PanelByName(step.substr(0, dot));
+    const std::string name = dot == std::string::npos ? step : step.substr(dot + 1);
+    const int id = panel > 0 ? rt_Find(panel, name.c_str()) : -1;
+    if (id > 0) rt_UserClick(panel, id);
+}
+
+// Parses "1.5:BTNRun,4:BTNStop" and schedules each step (screenshots, exit
+// tests).
 static void ScheduleTestClicks(const char *clicks) {
     if (clicks == nullptr) return;
     std::string all(clicks);
@@ -68,12 +113,8 @@ static void ScheduleTestClicks(const char *clicks) {
         const size_t colon = item.find(':');
         if (colon != std::string::npos) {
             const double seconds = std::atof(item.substr(0, colon).c_str());
-            const std::string name = item.substr(colon + 1);
-            if (seconds >= 0.0 && !name.empty())
-                rt_After(seconds, [name] {
-                    const int id = rt_Find(pHandle, name.c_str());
-                    if (id > 0) rt_UserClick(pHandle, id);
-                });
+            const std::string step = item.substr(colon + 1);
+            if (seconds >= 0.0 && !step.empty()) rt_After(seconds, [step] { TestStep(step); });
         }
         pos = end + 1;
     }
@@ -178,11 +219,12 @@ int WinMain(int argc, char **argv) {
         const double seconds = std::atof(closeAfter);
         if (seconds >= 0.0) rt_After(seconds, [] { rt_UserClosePanel(pHandle); });
     }
-    // Test hook: RIDAR_TEST_CLICK="seconds:NAME[,seconds:NAME...]" presses the
-    // named main-panel buttons as an operator would (screenshots, exit tests).
+    // Test hook: RIDAR_TEST_CLICK="seconds:STEP[,seconds:STEP...]" presses
+    // buttons as an operator would and saves pictures (screenshots, exit tests).
     ScheduleTestClicks(std::getenv("RIDAR_TEST_CLICK"));
 
-    GetProjectDir(proj_dir, sizeof proj_dir);
+    // an installed program's directory is not the operator's to write
+    GetFilesDir(proj_dir, sizeof proj_dir);
     InitVars();
     InitComforts();
     InitAnalysis();
@@ -229,6 +271,23 @@ int CVICALLBACK CC_POPUP(int panel, int control, int event, void *callbackData, 
     if (event != EVENT_CLOSE) return 0;
     HidePanel(pPopup);
     SetCtrlVal(pHandle, PANEL_TOGGBTN_ParaII, 0);
+    return 0;
+}
+
+// The windows' own Close buttons do what the window manager's close does.
+int CVICALLBACK CC_BTNCalClose(int panel, int control, int event, void *callbackData,
+                               int eventData1, int eventData2) {
+    (void)control;
+    if (event == EVENT_COMMIT)
+        CC_POPUP(panel, 0, EVENT_CLOSE, callbackData, eventData1, eventData2);
+    return 0;
+}
+
+int CVICALLBACK CC_BTNRecClose(int panel, int control, int event, void *callbackData,
+                               int eventData1, int eventData2) {
+    (void)control;
+    if (event == EVENT_COMMIT)
+        CC_RECORD(panel, 0, EVENT_CLOSE, callbackData, eventData1, eventData2);
     return 0;
 }
 

@@ -70,7 +70,8 @@ int PrintDifferences(const Words &a, const Words &b, const Sensor &s, FILE *to) 
 std::string LatencyTimerText(int ms) {
     if (ms < 0) return "no USB adapter latency timer";
     std::string t = "USB adapter latency timer " + std::to_string(ms) + " ms";
-    if (ms > 2) t += " - every reply may wait that long; lower it to 1 ms (README, Performance)";
+    if (ms > 2)
+        t += " - every reply may wait that long; lower it to 1 ms (README, Troubleshooting)";
     return t;
 }
 

@@ -32,6 +32,23 @@ int Shift(const double *input, int count, int shift, double *output) {
     return 0;
 }
 
+// Not by colour alone: out of tolerance the value is also bold, and its
+// tooltip (what a screen reader reads with it) says where it is.
+static void ShowToleranceInWords(const proto::Band &band, int value) {
+    const int where = value < band.lower ? -1 : value > band.upper ? 1 : 0;
+    static int shownWhere = 2, shownPanel = -1;
+    if (where == shownWhere && shownPanel == pHandle) return;
+    shownWhere = where;
+    shownPanel = pHandle;
+    const char *text = where < 0   ? "Out of tolerance: below set-point - tolerance"
+                       : where > 0 ? "Out of tolerance: above set-point + tolerance"
+                                   : "In tolerance";
+    for (int control : {PANEL_NUMMvalue, PANEL_NUMMvalueMm}) {
+        SetCtrlAttribute(pHandle, control, ATTR_TEXT_BOLD, where != 0);
+        rt_SetToolTip(pHandle, control, text);
+    }
+}
+
 void PlotVIDEOBarGraph(void) {
     const int vp = ccdvirtpixel;
 
@@ -48,9 +65,11 @@ void PlotVIDEOBarGraph(void) {
     }
 
     // tolerance colour; a value on a bound is inside
-    const int bg = proto::ToleranceBand(tVal, tol, 0, vp).Holds(Mvalue) ? VAL_DK_GREEN : VAL_RED;
+    const proto::Band band = proto::ToleranceBand(tVal, tol, 0, vp);
+    const int bg = band.Holds(Mvalue) ? VAL_DK_GREEN : VAL_RED;
     SetCtrlAttribute(pHandle, PANEL_NUMMvalueMm, ATTR_TEXT_BGCOLOR, bg);
     SetCtrlAttribute(pHandle, PANEL_NUMMvalue, ATTR_TEXT_BGCOLOR, bg);
+    ShowToleranceInWords(band, Mvalue);
 
     SetCtrlVal(pHandle, PANEL_NUMLedge, static_cast<int>(Ledge));
     SetCtrlVal(pHandle, PANEL_NUMRedge, static_cast<int>(Redge));

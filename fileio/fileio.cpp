@@ -199,4 +199,14 @@ std::string FindProgram(const std::string &name) {
     return "";
 }
 
+std::string ProposalDir(const std::string &programDir, const std::string &documentsDir) {
+    if (!programDir.empty() && access(programDir.c_str(), W_OK) == 0) return programDir;
+    if (documentsDir.empty()) return "";
+    // an installed program's first run: the folder may not be there yet
+    if (mkdir(documentsDir.c_str(), 0755) != 0 && errno != EEXIST) return "";
+    struct stat st;
+    if (stat(documentsDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "";
+    return access(documentsDir.c_str(), W_OK) == 0 ? documentsDir : "";
+}
+
 }   // namespace fileio

@@ -45,4 +45,10 @@ std::string FindDataFile(const std::string &programDir, const std::string &name)
 // of that name on PATH; "" when there is none.
 std::string FindProgram(const std::string &name);
 
+// Where the files an operator writes (recorder file, parameter file) are
+// proposed: beside the program when its directory may be written (a run
+// from the build tree), else the documents folder, made when missing; ""
+// when neither can be written.
+std::string ProposalDir(const std::string &programDir, const std::string &documentsDir);
+
 }   // namespace fileio

@@ -163,7 +163,7 @@ int LoadForm(void) {
     for (int c = 0; c < kColumns; ++c)
         rt_SetTableHeader(pCompare, COMPARE_TABLECmpWords, c, kHeaders[c]);
     rt_SetShortcut(pCompare, "F5", [] { rt_UserClick(pCompare, COMPARE_BTNCmpRefresh); });
-    rt_SetShortcut(pCompare, "Esc", [] { rt_UserClick(pCompare, COMPARE_BTNCmpClose); });
+    rt_SetCloseKey(pCompare);
     for (WordSet &s : sets) s = WordSet{};
     return pCompare;
 }

@@ -196,6 +196,10 @@ int CloseCom(int port);
 int GetFileInfo(const char *path, long *size);   // 1 when the file exists
 int CVI_DeleteFile(const char *path);            // 0 on success, negative otherwise
 int GetProjectDir(char *dir, int bufSize);       // directory of the executable
+// Where the file dialogs propose the operator's files: the executable's
+// directory when it may be written, else the documents folder (made when
+// missing); -1 and "" when neither can be written.
+int GetFilesDir(char *dir, int bufSize);
 int MakePathname(const char *dir, const char *name, char *path, int bufSize);
 double Timer(void);           // monotonic seconds
 void Delay(double seconds);   // pumps no events
@@ -233,6 +237,9 @@ int rt_DiscardTimer(int timerId);
 int rt_SetShortcut(int panel, const char *keys, std::function<void()> fn);
 // Adds an item to the context menu (right mouse button) of a control.
 int rt_AddMenuItem(int panel, int control, const char *label, std::function<void()> fn);
+// Esc closes a secondary window exactly as the window manager's close does
+// (the panel's callback gets EVENT_CLOSE).
+int rt_SetCloseKey(int panel);
 
 std::string rt_GetToolTip(int panel, int control);
 int rt_SetToolTip(int panel, int control, const char *text);

@@ -4,6 +4,7 @@
 #include "rt/rt_testing.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QGridLayout>
@@ -111,6 +112,17 @@ int rt_SetShortcut(int panel, const char *keys, std::function<void()> fn) {
     return 0;
 }
 
+int rt_SetCloseKey(int panel) {
+    Panel *p = FindPanel(panel);
+    if (!p) return RT_UIE_BAD_PANEL;
+    QPointer<QWidget> w = p->w;
+    return rt_SetShortcut(panel, "Esc", [w] {
+        if (!w) return;
+        QCloseEvent e;
+        QApplication::sendEvent(w, &e);
+    });
+}
+
 int rt_AddMenuItem(int panel, int control, const char *label, std::function<void()> fn) {
     Panel *p = FindPanel(panel);
     if (!p) return RT_UIE_BAD_PANEL;
@@ -120,6 +132,9 @@ int rt_AddMenuItem(int panel, int control, const char *label, std::function<void
     std::vector<MenuItem> &items = g_menus[{panel, control}];
     if (items.empty()) {
         c->w->setContextMenuPolicy(Qt::CustomContextMenu);
+        // Tab reaches it, so its menu opens from the keyboard too; a click
+        // leaves the focus where the operator was typing
+        if (c->w->focusPolicy() == Qt::NoFocus) c->w->setFocusPolicy(Qt::TabFocus);
         QObject::connect(c->w, &QWidget::customContextMenuRequested, c->w,
                          [panel, control](const QPoint &pos) { ShowMenu(panel, control, pos); });
     }
@@ -185,7 +200,10 @@ int rt_SetToolTip(int panel, int control, const char *text) {
     QWidget *w = WidgetOf(panel, control);
     if (!w) return FindPanel(panel) ? RT_UIE_BAD_CTRL : RT_UIE_BAD_PANEL;
     const QString t = QString::fromUtf8(text ? text : "");
-    if (w->toolTip() != t) w->setToolTip(t);
+    if (w->toolTip() == t) return 0;
+    w->setToolTip(t);
+    // a screen reader reads what the tooltip shows
+    w->setAccessibleDescription(t);
     return 0;
 }
 
@@ -351,53 +369,11 @@ int rt_GetTableRowHidden(int panel, int control, int row) {
 
 // ---- labels -------------------------------------------------------------------
 
-static bool LayoutHolds(QLayout *lay, QWidget *w) {
-    for (int i = 0; i < lay->count(); ++i) {
-        QLayoutItem *it = lay->itemAt(i);
-        if (it->widget() == w) return true;
-        if (it->layout() && LayoutHolds(it->layout(), w)) return true;
-    }
-    return false;
-}
-
-// The label left of w's cell in a grid somewhere inside lay.
-static QString GridLabel(QLayout *lay, QWidget *w) {
-    if (auto *g = qobject_cast<QGridLayout *>(lay)) {
-        for (int i = 0; i < g->count(); ++i) {
-            QLayoutItem *it = g->itemAt(i);
-            if (it->widget() != w && !(it->layout() && LayoutHolds(it->layout(), w))) continue;
-            int row = 0, col = 0, rs = 0, cs = 0;
-            g->getItemPosition(i, &row, &col, &rs, &cs);
-            QLayoutItem *left = col > 0 ? g->itemAtPosition(row, col - 1) : nullptr;
-            auto *l = left ? qobject_cast<QLabel *>(left->widget()) : nullptr;
-            if (l) return l->text();
-        }
-    }
-    for (int i = 0; i < lay->count(); ++i) {
-        QLayoutItem *it = lay->itemAt(i);
-        if (!it->layout()) continue;
-        const QString t = GridLabel(it->layout(), w);
-        if (!t.isEmpty()) return t;
-    }
-    return QString();
-}
-
 std::string rt_GetCtrlLabel(int panel, int control) {
     QWidget *w = WidgetOf(panel, control);
     Panel *p = FindPanel(panel);
     if (!w || !p || control <= 0) return std::string();
-    QString text;
-    for (QLabel *l : p->w->findChildren<QLabel *>())
-        if (l->buddy() == w) text = l->text();
-    // branch: the child of `up` that w lies in
-    QWidget *branch = w;
-    for (QWidget *up = w->parentWidget(); text.isEmpty() && up;
-         branch = up, up = up->parentWidget()) {
-        if (up->layout()) text = GridLabel(up->layout(), branch);
-        if (text.isEmpty())
-            if (auto *box = qobject_cast<QGroupBox *>(up)) text = box->title();
-        if (up == p->w) break;
-    }
-    text.remove(QLatin1Char('&'));
-    return text.toStdString();
+    QString heading, box;
+    const QLabel *l = LabelOf(p->w, w, &heading, &box);
+    return (l ? StripMnemonic(l->text()) : heading.isEmpty() ? box : heading).toStdString();
 }

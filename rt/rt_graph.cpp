@@ -6,6 +6,11 @@
 
 #include <qcustomplot.h>
 
+#include <QContextMenuEvent>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QPainter>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -30,6 +35,8 @@ static double Prop(QWidget *w, const char *name, double def) {
 // over it: two fills and a blend of the whole plot more, for every frame.
 // Changes made in one pass of the event loop are painted once; a replot
 // asked for outright (a picture of the panel) still draws as QCustomPlot does.
+static void PaletteChanged(QCustomPlot *p);
+
 class PlotWidget : public QCustomPlot {
 public:
     using QCustomPlot::QCustomPlot;
@@ -45,6 +52,34 @@ public:
     }
 
 protected:
+    // The picture menu from the keyboard: the Menu key or Shift+F10 on a
+    // graph that has focus. Some platforms send both a key press and a
+    // context-menu event for the Menu key; the second within a moment is
+    // the same press.
+    bool event(QEvent *e) override {
+        if (e->type() == QEvent::ContextMenu &&
+            static_cast<QContextMenuEvent *>(e)->reason() == QContextMenuEvent::Keyboard) {
+            OpenMenuByKey();
+            return true;
+        }
+        return QCustomPlot::event(e);
+    }
+    void keyPressEvent(QKeyEvent *e) override {
+        if (e->key() == Qt::Key_Menu ||
+            (e->key() == Qt::Key_F10 && e->modifiers() == Qt::ShiftModifier)) {
+            OpenMenuByKey();
+            return;
+        }
+        QCustomPlot::keyPressEvent(e);
+    }
+    void focusInEvent(QFocusEvent *e) override {
+        update();
+        QCustomPlot::focusInEvent(e);
+    }
+    void focusOutEvent(QFocusEvent *e) override {
+        update();
+        QCustomPlot::focusOutEvent(e);
+    }
     // The layout (ticks, margins, places) is worked out again only when
     // something it depends on changed: a live graph keeps its axes from one
     // frame to the next, and working them out is a good part of a frame.
@@ -57,12 +92,14 @@ protected:
     }
     void changeEvent(QEvent *event) override {
         m_layoutValid = false;   // fonts, style, palette
+        if (event->type() == QEvent::PaletteChange && m_direct) PaletteChanged(this);
         QCustomPlot::changeEvent(event);
     }
 
     void paintEvent(QPaintEvent *event) override {
         if (!m_direct || !OpaqueBackground()) {
             QCustomPlot::paintEvent(event);
+            PaintFocus();
             return;
         }
         QCPPainter painter(this);
@@ -70,6 +107,7 @@ protected:
         painter.fillRect(rect(), mBackgroundBrush);
         draw(&painter);
         painter.end();
+        PaintFocus();
         emit afterReplot();
     }
 
@@ -145,6 +183,22 @@ private:
                mBackgroundBrush.color().alpha() == 255;
     }
     bool m_direct = false;
+
+    // a graph reached by Tab shows it has the keyboard
+    void PaintFocus() {
+        if (!hasFocus()) return;
+        QPainter p(this);
+        QPen pen(palette().color(QPalette::Highlight), 2, Qt::DashLine);
+        p.setPen(pen);
+        p.drawRect(rect().adjusted(1, 1, -2, -2));
+    }
+    void OpenMenuByKey() {
+        if (contextMenuPolicy() != Qt::CustomContextMenu) return;
+        if (m_lastKeyMenu.isValid() && m_lastKeyMenu.elapsed() < 500) return;
+        emit customContextMenuRequested(rect().center());
+        m_lastKeyMenu.start();
+    }
+    QElapsedTimer m_lastKeyMenu;
 };
 
 QCustomPlot *NewPlotWidget(QWidget *parent) { return new PlotWidget(parent); }
@@ -152,6 +206,27 @@ QCustomPlot *NewPlotWidget(QWidget *parent) { return new PlotWidget(parent); }
 static void Queue(QCustomPlot *p) {
     if (auto *w = dynamic_cast<PlotWidget *>(p)) w->Refresh();
     else p->replot(QCustomPlot::rpQueuedReplot);
+}
+
+// Background, axes and their texts in the desktop's colours, so a dark or
+// high-contrast palette keeps the graphs readable; the traces keep theirs.
+static void UsePalette(QCustomPlot *p) {
+    const QPalette pal = p->palette();
+    p->setBackground(QBrush(pal.color(QPalette::Base)));
+    const QColor text = pal.color(QPalette::Text);
+    for (QCPAxisRect *r : p->axisRects())
+        for (QCPAxis *a : r->axes()) {
+            a->setBasePen(QPen(text));
+            a->setTickPen(QPen(text));
+            a->setSubTickPen(QPen(text));
+            a->setTickLabelColor(text);
+            a->setLabelColor(text);
+        }
+}
+
+static void PaletteChanged(QCustomPlot *p) {
+    UsePalette(p);
+    p->update();
 }
 
 static void CommonSetup(QCustomPlot *p) {
@@ -173,7 +248,7 @@ static void CommonSetup(QCustomPlot *p) {
         overlay->setMode(QCPLayer::lmLogical);
     // The plot fills its whole area with an opaque background, so the panel
     // beneath it need not be painted first on each repaint.
-    p->setBackground(QBrush(Qt::white));
+    UsePalette(p);
     p->setAttribute(Qt::WA_OpaquePaintEvent);
     if (auto *w = dynamic_cast<PlotWidget *>(p)) w->UseDirectPaint();
     p->xAxis->setRange(Prop(p, "xMin", 0.0), Prop(p, "xMax", 1.0));

@@ -2,12 +2,14 @@
 // and nothing is shown.
 #include "rt/rt_ui_internal.h"
 #include "rt/rt_testing.h"
+#include "fileio/fileio.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <cstdio>
 #include <cstring>
@@ -136,4 +138,16 @@ int FileSelectPopup(const char *defaultDir, const char *defaultName, const char 
     if (!load && restrictExt) chosen = WithFilterExtension(chosen, pats);
     int result = QFileInfo::exists(chosen) ? VAL_EXISTING_FILE_SELECTED : VAL_NEW_FILE_SELECTED;
     return Deliver(result, chosen.toLocal8Bit().toStdString(), path, bufSize);
+}
+
+int GetFilesDir(char *dir, int bufSize) {
+    if (!dir || bufSize <= 0) return -1;
+    dir[0] = '\0';
+    const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const std::string out =
+        fileio::ProposalDir(fileio::ProgramDir(), docs.toLocal8Bit().toStdString());
+    // a cut path would name some other directory
+    if (out.empty() || out.size() + 1 > static_cast<size_t>(bufSize)) return -1;
+    std::memcpy(dir, out.c_str(), out.size() + 1);
+    return 0;
 }

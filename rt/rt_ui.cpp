@@ -734,6 +734,8 @@ int LoadPanel(int parent, const char *file, int id) {
     if (!qApp || !file) return RT_UIE_FILE;
     QFile f(QString::fromLocal8Bit(file));
     if (!f.open(QIODevice::ReadOnly)) return RT_UIE_FILE;
+    // before any widget exists, so none is described the default way first
+    InstallAccessibleRoles();
     Loader loader;
     QWidget *root = loader.load(&f, nullptr);
     if (!root) return RT_UIE_FILE;
@@ -781,6 +783,7 @@ int LoadPanel(int parent, const char *file, int id) {
     Panel *raw = p.get();
     g_panels[h] = std::move(p);
     for (auto &kv : raw->ctrls) Bind(h, kv.second.get());
+    MakeAccessible(raw);
     return h;
 }
 

@@ -15,6 +15,7 @@
 #include "rt/rt_testing.h"
 
 class QComboBox;
+class QLabel;
 class QCustomPlot;
 class QCPItemRect;
 class QCPGraph;
@@ -159,5 +160,18 @@ int SetText(Ctrl *c, const QString &t);
 int Bad(int panel);
 // The ring control, or nullptr with the error in *rc.
 QComboBox *Ring(int panel, int control, int *rc);
+
+// accessibility (rt_access.cpp)
+// "&Light power" -> "Light power"; "&&" -> "&".
+QString StripMnemonic(const QString &s);
+// The label an operator reads w by: its buddy, the label left of it in its
+// grid row (or above it), or before it in its row; nullptr when none. A table's
+// cell gives "heading (row title)" in *heading instead, and the nearest
+// titled group box around w its title in *boxTitle.
+QLabel *LabelOf(QWidget *panel, QWidget *w, QString *heading, QString *boxTitle);
+// Names, descriptions, buddies and mnemonics of a panel just loaded.
+void MakeAccessible(Panel *p);
+// Radio buttons and toggles said as such; once per process.
+void InstallAccessibleRoles();
 
 }   // namespace rtui

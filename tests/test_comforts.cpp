@@ -88,9 +88,9 @@ TEST_F(LinkHealth, TooltipNamesTheAdapterLatency) {
         std::string tip;
     } cases[] = {
         {"16\n", base + "\nUSB adapter latency timer: 16 ms - every reply may wait that long; lower it to 1 ms "
-                         "with the udev rule in the README (Performance)"},
+                         "with the udev rule in the README (Troubleshooting)"},
         {"3\n", base + "\nUSB adapter latency timer: 3 ms - every reply may wait that long; lower it to 1 ms "
-                        "with the udev rule in the README (Performance)"},
+                        "with the udev rule in the README (Troubleshooting)"},
         {"2\n", base + "\nUSB adapter latency timer: 2 ms"},
         {"1\n", base + "\nUSB adapter latency timer: 1 ms"},
         {nullptr, base},
@@ -619,8 +619,10 @@ TEST(CommandLine, HelpAndVersionAnswerBeforeAnyWindow) {
         const std::string got = ReadFile(out);
         EXPECT_EQ(got.substr(0, std::strlen(c.out)), c.out) << c.args;
         if (std::string(c.args) == "--help") {
-            for (const char *w : {"--port DEVICE", "--simulate", "--version", "F5 run", "F6 video",
-                                  "Esc stop", "Ctrl+G get", "Ctrl+S send", "Ctrl+P"})
+            for (const char *w :
+                 {"--port DEVICE", "--simulate", "--version", "F5 run", "F6 video", "Esc stop",
+                  "Ctrl+G get", "Ctrl+S send", "Ctrl+P", "F7 the Analysis", "Ctrl+D the Compare",
+                  "Shift+F10", "Esc closes"})
                 EXPECT_NE(got.find(w), std::string::npos) << w;
         }
     }

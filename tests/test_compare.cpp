@@ -495,12 +495,12 @@ TEST(CompareTable, BadAddressesAreRefused) {
     EXPECT_EQ(rt_GetTableCellMark(p, t, 1, 1), 1);
     ASSERT_EQ(rt_SetTableCellMark(p, t, 1, 1, 0), 0);
     EXPECT_EQ(rt_GetTableCellMark(p, t, 1, 1), 0);
-    // labels: a grid row's label, a group box's title, none
+    // labels: a grid row's label, a group box's title, the label before it, none
     EXPECT_EQ(rt_GetCtrlLabel(pHandle, PANEL_NEDITEdgeLeft), "Window left [pixel]");
     EXPECT_EQ(rt_GetCtrlLabel(pHandle, PANEL_RINGanaMode), "Analog output");
     EXPECT_EQ(rt_GetCtrlLabel(pHandle, PANEL_NUMDeltaTol), "Trigger / delta tol.");
     EXPECT_EQ(rt_GetCtrlLabel(pPopup, POPUP_NUMCalOffset), "Offset [\xC2\xB5m]");
-    EXPECT_EQ(rt_GetCtrlLabel(p, COMPARE_STRINGCmpFile), "");
+    EXPECT_EQ(rt_GetCtrlLabel(p, COMPARE_STRINGCmpFile), "File");
     EXPECT_EQ(rt_GetCtrlLabel(9999, 1), "");
     DiscardPanel(p);
 }

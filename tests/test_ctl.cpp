@@ -168,7 +168,7 @@ TEST(CtlIdentify, NamesTheAdapterLatencyTimer) {
         std::string line, json;
     } cases[] = {
         {"16\n", "latency:          low-latency mode refused by the driver; USB adapter latency timer 16 ms - every "
-                 "reply may wait that long; lower it to 1 ms (README, Performance)\n",
+                 "reply may wait that long; lower it to 1 ms (README, Troubleshooting)\n",
          "\"latencyTimerMs\":16,"},
         {"1\n", "latency:          low-latency mode refused by the driver; USB adapter latency timer 1 ms\n",
          "\"latencyTimerMs\":1,"},

@@ -863,4 +863,37 @@ TEST(FileIo, ProgramBesideThenOnPath) {
     setenv("PATH", saved.c_str(), 1);
 }
 
+// The operator's files are proposed beside the program run from the build
+// tree, and in the documents folder (made on first use) beside an installed
+// one whose directory the operator may not write; tried as nobody.
+TEST(FileIo, ProposedFilesGoWhereTheOperatorMayWrite) {
+    ASSERT_EQ(geteuid(), 0u) << "needs root (as CI runs the tests) to act as nobody";
+    Scratch scratch;
+    const std::string root = scratch.Dir(), bin = root + "/bin", home = root + "/home";
+    ASSERT_EQ(chmod(root.c_str(), 0755), 0);
+    for (const std::string &d : {bin, home}) ASSERT_EQ(mkdir(d.c_str(), 0755), 0);
+    ASSERT_EQ(chown(home.c_str(), kNobody, kNogroup), 0);
+    const std::string docs = home + "/Documents", locked = root + "/Documents";
+    const struct {
+        const char *name;
+        bool binIsNobodys;
+        std::string docs, expected;
+    } cases[] = {
+        {"build tree", true, docs, bin},
+        {"installed, first run", false, docs, docs},
+        {"installed, folder there", false, docs, docs},
+        {"nowhere to write", false, locked, ""},
+        {"no documents folder known", false, "", ""},
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(chown(bin.c_str(), c.binIsNobodys ? kNobody : 0, 0), 0);
+        EXPECT_EQ(AsNobody([&] { return fileio::ProposalDir(bin, c.docs); }), c.expected) << c.name;
+    }
+    struct stat st;
+    ASSERT_EQ(stat(docs.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_NE(stat(locked.c_str(), &st), 0);   // nobody may not make it
+}
+
 }   // namespace

@@ -114,6 +114,7 @@
 #define POPUP_NUMCalSlope 20
 #define POPUP_CheckStep2 31
 #define POPUP_CheckStep1 32
+#define POPUP_BTNCalClose 40
 
 // RECORD: recorder panel
 #define RECORD_TEXTRecFile 2
@@ -134,6 +135,7 @@
 #define RECORD_NUMRecMinutes 20
 #define RECORD_NUMRecCount 21
 #define RECORD_NUMRecSeconds 22
+#define RECORD_BTNRecClose 30
 
 // the main panel's button beside Get, and the Compare window
 #define PANEL_BTNCompare 121
@@ -154,6 +156,6 @@
 
 // Handles of the loaded panels (LoadPanel), -1 before.
 inline int pHandle = -1, pPopup = -1, pRecord = -1;
-// The program's directory: the resource file lies there, and the files the
-// operator saves go there first.
+// Where the files the operator saves are proposed first: the program's
+// directory, or the documents folder when the program's may not be written.
 inline char proj_dir[260];
