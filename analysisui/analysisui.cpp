@@ -177,12 +177,21 @@ std::vector<std::string> SourceLines() {
                       static_cast<long long>(g.rec.info.samples));
         out.push_back(t);
         if (!g.rec.info.message.empty()) out.push_back("Note: " + g.rec.info.message);
+    } else if (!g.faultPath.empty()) {
+        out.push_back("Source: no recording - " + g.faultPath + ": " + g.faultReason);
     } else {
         out.push_back("Source: recording - none opened yet");
     }
     std::string u = g.unit == SPC_UNIT_MM ? "Unit: mm (M-VAL[um] / 1000)" : "Unit: px (M-VALUE)";
     out.push_back(u + ";  tolerance: " + g.limitsFrom);
     return out;
+}
+
+std::string EmptyText() {
+    if (g.source == SPC_SOURCE_LIVE)
+        return "No measurements yet\nstart run mode or the recorder, or open a recorder file";
+    if (!g.faultPath.empty()) return "No recording\n" + g.faultReason;
+    return "No recording opened\nchoose one with Open...";
 }
 
 std::vector<std::string> FindingLines() {
@@ -314,12 +323,25 @@ int AnalysisOpenFile(const char *path) {
     if (!r.info.ok) {
         std::string m = r.path + ": " + r.info.message;
         Status(m.c_str());
+        // a recording already shown stays; otherwise the window says there is none, and why
+        if (!g.rec.loaded) {
+            g.faultPath = r.path;
+            g.faultReason = r.info.message;
+            g.source = SPC_SOURCE_FILE;
+            if (pAnalysis > 0) {
+                SetCtrlVal(pAnalysis, ANALYSIS_RINGSpcSource, g.source);
+                SetCtrlVal(pAnalysis, ANALYSIS_STRINGSpcFile, r.path.c_str());
+            }
+            AnalysisRefresh();
+        }
         // on the command line nobody sees the status line
         if (g.standalone) std::fprintf(stderr, "kvex-ridar: %s\n", m.c_str());
         return -1;
     }
     r.loaded = 1;
     g.rec = std::move(r);
+    g.faultPath.clear();
+    g.faultReason.clear();
     g.source = SPC_SOURCE_FILE;
     if (pAnalysis > 0) {
         SetCtrlVal(pAnalysis, ANALYSIS_RINGSpcSource, g.source);
@@ -332,6 +354,14 @@ int AnalysisOpenFile(const char *path) {
                   g.rec.info.message.empty() ? "" : " - ", g.rec.info.message.c_str());
     Status(m);
     return 0;
+}
+
+void AnalysisForgetRecording(void) {
+    g.rec = Recording{};
+    g.faultPath.clear();
+    g.faultReason.clear();
+    if (pAnalysis > 0) SetCtrlVal(pAnalysis, ANALYSIS_STRINGSpcFile, "");
+    AnalysisRefresh();
 }
 
 void AnalysisSetSource(int source) {

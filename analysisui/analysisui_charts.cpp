@@ -132,7 +132,9 @@ void DrawIndividuals() {
         Extend(r.ctl.ucl, &lo, &hi);
         Extend(r.ctl.lcl, &lo, &hi);
     }
-    const std::string away = ToleranceLines(0, &c.lines, &lo, &hi);
+    if (n == 0) c.empty = EmptyText();
+    // without data there is nothing to place the limits against
+    const std::string away = n > 0 ? ToleranceLines(0, &c.lines, &lo, &hi) : "";
     if (!away.empty()) c.title += "   [" + away + "]";
     Pad(&lo, &hi);
     c.yMin = lo;
@@ -183,6 +185,7 @@ void DrawMovingRange() {
                                "UCL " + Num(r.ctl.mrUcl, d + 2)));
         if (r.ctl.mrUcl > hi) hi = r.ctl.mrUcl;
     }
+    if (n == 0) c.empty = EmptyText();
     c.yMin = 0.0;
     c.yMax = hi > 0.0 ? hi * 1.08 : 1.0;
     c.xMin = first - 0.5;
@@ -256,7 +259,8 @@ void DrawHistogram() {
                                "mean " + Num(r.sum.mean, d + 2)));
         c.lines.back().labelOtherEnd = 1;
     }
-    const std::string away = ToleranceLines(1, &c.lines, &lo, &hi);
+    if (h.counts.empty()) c.empty = EmptyText();
+    const std::string away = h.counts.empty() ? "" : ToleranceLines(1, &c.lines, &lo, &hi);
     if (!away.empty()) c.title += "   [" + away + "]";
     Pad(&lo, &hi);
     c.xMin = lo;

@@ -21,7 +21,7 @@ static int ParseNumber(const char *s, double *out) {
 
 int AnalysisCommandLine(int argc, char **argv, int *handled) {
     *handled = 0;
-    const char *file = nullptr, *out = nullptr;
+    const char *file = nullptr, *out = nullptr, *lslText = nullptr, *uslText = nullptr;
     double lsl = NAN, usl = NAN;
     int unit = SPC_UNIT_PX;
     for (int i = 1; i < argc; ++i) {
@@ -45,12 +45,14 @@ int AnalysisCommandLine(int argc, char **argv, int *handled) {
         } else if (std::strcmp(a, "--lsl") == 0 || std::strcmp(a, "--usl") == 0) {
             const char *v = value(a);
             double d = 0;
-            if (!v || !ParseNumber(v, &d)) {
+            // "nan" and "inf" are no limits
+            if (!v || !ParseNumber(v, &d) || !std::isfinite(d)) {
                 std::fprintf(stderr, "kvex-ridar: %s needs a number\n", a);
                 *handled = 1;
                 return 2;
             }
             (a[2] == 'l' ? lsl : usl) = d;
+            (a[2] == 'l' ? lslText : uslText) = v;
         } else if (std::strcmp(a, "--unit") == 0) {
             const char *v = value(a);
             if (!v || (std::strcmp(v, "px") != 0 && std::strcmp(v, "mm") != 0)) {
@@ -69,8 +71,21 @@ int AnalysisCommandLine(int argc, char **argv, int *handled) {
         }
         return 0;
     }
+    if (lslText && uslText && !(lsl < usl)) {
+        if (lsl > usl)
+            std::fprintf(stderr, "kvex-ridar: --lsl %s lies above --usl %s: no capability\n",
+                         lslText, uslText);
+        else
+            std::fprintf(stderr,
+                         "kvex-ridar: --lsl %s equals --usl %s: the tolerance has no width\n",
+                         lslText, uslText);
+        return 2;
+    }
     // A report needs no display: nothing is shown.
-    if (out) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (out) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        rt_QuietPlatformNotices();
+    }
     if (InitCVIRTE(argc, argv) == 0) {
         std::fprintf(
             stderr,
@@ -95,8 +110,10 @@ int AnalysisCommandLine(int argc, char **argv, int *handled) {
         DisplayPanel(pAnalysis);
         ProcessSystemEvents();
         AnalysisRefresh();
-        if (AnalysisWritePdf(out) != 0) {
-            std::fprintf(stderr, "kvex-ridar: the report could not be written to %s\n", out);
+        std::string why;
+        if (AnalysisWritePdf(out, &why) != 0) {
+            std::fprintf(stderr, "kvex-ridar: the report could not be written to %s: %s\n", out,
+                         why.c_str());
             return 1;
         }
         std::fputs(AnalysisTableText(), stdout);

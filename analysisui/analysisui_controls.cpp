@@ -62,11 +62,12 @@ RIDAR_CALLBACK(CC_BTNSpcOpen) {
 RIDAR_CALLBACK(CC_BTNSpcReload) {
     RIDAR_CALLBACK_ARGS_UNUSED;
     if (event != EVENT_COMMIT) return 0;
-    if (!g.rec.loaded) {
+    // a recording that could not be read is tried again
+    const std::string path = g.rec.loaded ? g.rec.path : g.faultPath;
+    if (path.empty()) {
         Status("No recording opened yet: choose one with Open...");
         return 0;
     }
-    const std::string path = g.rec.path;
     AnalysisOpenFile(path.c_str());
     return 0;
 }
@@ -153,9 +154,10 @@ RIDAR_CALLBACK(CC_BTNSpcExportPdf) {
     if (AskFile("Export the analysis as PDF", ".pdf", "*.pdf", path,
                 static_cast<int>(sizeof path)) != 0)
         return 0;
-    const std::string m = AnalysisWritePdf(path) == 0
+    std::string why;
+    const std::string m = AnalysisWritePdf(path, &why) == 0
                               ? std::string("Report written: ") + path
-                              : std::string("Report could not be written: ") + path;
+                              : std::string("Report could not be written: ") + path + ": " + why;
     Status(m.c_str());
     return 0;
 }

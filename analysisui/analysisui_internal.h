@@ -29,6 +29,8 @@ struct State {
     double lsl = NAN, usl = NAN;   // entered, in the shown unit
     double binWidth = 0.0;
     Recording rec;
+    // when a recording could not be read: its path, and why
+    std::string faultPath, faultReason;
     std::vector<double> values;
     AnaLimits lim;
     AnaResult result;
@@ -53,6 +55,8 @@ std::vector<std::string> SourceLines();
 // What the analysis found, a line each: the rules broken, a resolution too
 // coarse for the spread, limits that give no capability.
 std::vector<std::string> FindingLines();
+// What a chart without data says instead.
+std::string EmptyText();
 double PxToMm(double px, double slope, double offset);
 
 void DrawIndividuals();

@@ -24,7 +24,7 @@ void AnalysisFileName(char *name, int bufSize, long long unixTime, const char *e
                   stamp, ext ? ext : "");
 }
 
-int AnalysisWritePdf(const char *path) {
+int AnalysisWritePdf(const char *path, std::string *why) {
     if (AnalysisLoadPanel() < 0) return -1;
     RtReport rep;
     rep.title = g.source == SPC_SOURCE_LIVE ? "K-VEX-XC-Ridar analysis: live measurements"
@@ -39,14 +39,15 @@ int AnalysisWritePdf(const char *path) {
     for (const std::string &l : SourceLines()) rep.lines.push_back(l);
     rep.panel = pAnalysis;
     rep.charts = {ANALYSIS_GRAPHSpcIndiv, ANALYSIS_GRAPHSpcMR, ANALYSIS_GRAPHSpcHist};
-    rep.chartHeights = {290, 180, 260};
+    rep.chartHeights = {5, 3, 4};
+    rep.tableBesideLastChart = 1;
     rep.table.push_back({"Capability", "value"});
     for (const AnaRow &r : Rows()) rep.table.push_back({r.name, r.value});
     rep.notes = FindingLines();
     rep.notes.push_back(
         "Control limits at +/- 3 sigma within (mean moving range / 1.128); Cp, Cpk with sigma "
         "within, Pp, Ppk with sigma overall (n - 1); expected ppm from the normal distribution.");
-    return rt_WritePdfReport(path, rep) == 0 ? 0 : -1;
+    return rt_WritePdfReport(path, rep, why) == 0 ? 0 : -1;
 }
 
 int AnalysisSavePngs(const char *base) {
