@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "fileio/fileio.h"
@@ -414,4 +415,27 @@ int rt_WritePdfReport(const char *file, const RtReport &report, std::string *why
         return RT_UIE_FILE;
     }
     return 0;
+}
+
+namespace {
+QtMessageHandler g_prevHandler = nullptr;
+
+// What the platform layer says about running without a screen: true of
+// every report made without one, and nothing a user can act on.
+void QuietPlatform(QtMsgType type, const QMessageLogContext &ctx, const QString &msg) {
+    if (type == QtWarningMsg || type == QtInfoMsg || type == QtDebugMsg) {
+        if (msg.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")) ||
+            msg.startsWith(QLatin1String("This plugin does not support")))
+            return;
+    }
+    if (g_prevHandler) g_prevHandler(type, ctx, msg);
+    else std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, ctx, msg)));
+}
+}   // namespace
+
+void rt_QuietPlatformNotices(void) {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    g_prevHandler = qInstallMessageHandler(QuietPlatform);
 }

@@ -598,29 +598,6 @@ static QPalette DarkPalette(void) {
     return p;
 }
 
-namespace {
-QtMessageHandler g_prevHandler = nullptr;
-
-// What the platform layer says about running without a screen: true of
-// every report made without one, and nothing a user can act on.
-void QuietPlatform(QtMsgType type, const QMessageLogContext &ctx, const QString &msg) {
-    if (type == QtWarningMsg || type == QtInfoMsg || type == QtDebugMsg) {
-        if (msg.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")) ||
-            msg.startsWith(QLatin1String("This plugin does not support")))
-            return;
-    }
-    if (g_prevHandler) g_prevHandler(type, ctx, msg);
-    else std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, ctx, msg)));
-}
-}   // namespace
-
-void rt_QuietPlatformNotices(void) {
-    static bool installed = false;
-    if (installed) return;
-    installed = true;
-    g_prevHandler = qInstallMessageHandler(QuietPlatform);
-}
-
 int InitCVIRTE(int argc, char **argv) {
     if (qApp) return 1;
     if (!rt_HaveDisplay()) return 0;
