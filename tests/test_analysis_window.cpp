@@ -533,6 +533,7 @@ TEST_F(AnalysisWindow, StatesAndTitlesAt1366x768) {
     auto *title =
         qobject_cast<QCPTextElement *>(Plot(ANALYSIS_GRAPHSpcHist)->plotLayout()->element(0, 0));
     ASSERT_TRUE(title);
+    EXPECT_TRUE(title->text().contains('\n'));   // wider than its chart: wrapped
     EXPECT_EQ(title->text().replace('\n', ' ').toStdString(),
               "Histogram (bin width 1 px, Scott, the IQR being 0) [LSL 412 left, USL 612 right]");
 
