@@ -11,11 +11,14 @@ void AnaAnalyse(const std::vector<double> &x, const AnaLimits *lim, double binWi
     AnaControlLimits(&r->sum, &r->ctl);
     AnaCapabilityOf(d, n, &r->sum, lim, &r->cap);
     AnaHistogramOf(d, n, binWidth, resolution, ANA_MAX_BINS, &r->hist);
+    AnaResolutionOf(&r->sum, resolution, &r->res);
     r->flags.assign(n, 0);
     for (int k = 0; k < 4; ++k) r->broken[k] = 0;
     r->mrAbove = 0;
     if (!r->ctl.has) return;
     AnaWesternElectric(d, n, r->ctl.cl, r->ctl.sigma, r->flags.data());
+    if (r->res.coarse)
+        for (uint8_t &f : r->flags) f &= ANA_RULE1;
     for (size_t i = 0; i < n; ++i)
         for (int k = 0; k < 4; ++k)
             if (r->flags[i] & (1 << k)) ++r->broken[k];

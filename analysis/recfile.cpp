@@ -292,7 +292,11 @@ int RecReadFile(const char *path, RecHeader *header, RecSampleFn fn, void *user,
         return -1;
     }
     if (err != 0) {
-        info->message = "the file could not be read to its end";
+        // a directory opens, and its first read tells what it is
+        info->message =
+            info->bytes == 0
+                ? std::string("cannot read the file: ") + std::strerror(err)
+                : std::string("the file could not be read to its end: ") + std::strerror(err);
         return -1;
     }
     return Finish(reader, split, stopped, info);

@@ -101,59 +101,103 @@ double AnaNormalPdf(double z) {
 
 static double UpperTail(double z) { return 0.5 * std::erfc(z / std::sqrt(2.0)); }
 
+int AnaCheckLimits(const AnaLimits *lim) {
+    if ((lim->hasLsl && !std::isfinite(lim->lsl)) || (lim->hasUsl && !std::isfinite(lim->usl)))
+        return ANA_LIMITS_NOT_A_NUMBER;
+    if (lim->hasLsl && lim->hasUsl) {
+        if (lim->lsl > lim->usl) return ANA_LIMITS_REVERSED;
+        if (lim->lsl == lim->usl) return ANA_LIMITS_EQUAL;
+        return ANA_LIMITS_BOTH;
+    }
+    if (lim->hasLsl) return ANA_LIMITS_LOWER;
+    if (lim->hasUsl) return ANA_LIMITS_UPPER;
+    return ANA_LIMITS_NONE;
+}
+
+const char *AnaLimitsProblem(int check) {
+    switch (check) {
+    case ANA_LIMITS_NOT_A_NUMBER: return "a tolerance limit is not a number";
+    case ANA_LIMITS_REVERSED: return "the lower tolerance limit lies above the upper one";
+    case ANA_LIMITS_EQUAL: return "the tolerance limits are equal: the tolerance has no width";
+    default: return "";
+    }
+}
+
+int AnaLimitsUsable(int check) { return check <= ANA_LIMITS_NONE; }
+
+static int Usable(int check) { return check <= ANA_LIMITS_UPPER; }
+
+void AnaIndexOf(double mean, double sigma, const AnaLimits *lim, AnaIndex *ix) {
+    *ix = AnaIndex{};
+    const int check = AnaCheckLimits(lim);
+    if (!Usable(check) || !(sigma > 0.0) || !std::isfinite(sigma) || !std::isfinite(mean)) return;
+    if (lim->hasLsl) {
+        ix->hasPl = 1;
+        ix->pl = (mean - lim->lsl) / (3.0 * sigma);
+    }
+    if (lim->hasUsl) {
+        ix->hasPu = 1;
+        ix->pu = (lim->usl - mean) / (3.0 * sigma);
+    }
+    if (check == ANA_LIMITS_BOTH) {
+        ix->hasP = ix->hasPk = 1;
+        ix->p = (lim->usl - lim->lsl) / (6.0 * sigma);
+        ix->pk = ix->pl < ix->pu ? ix->pl : ix->pu;
+    }
+}
+
 void AnaCapabilityOf(const double *x, size_t n, const AnaSummary *s, const AnaLimits *lim,
                      AnaCapability *c) {
     *c = AnaCapability{};
     c->n = s->n;
+    c->limits = AnaCheckLimits(lim);
     c->hasMean = s->hasMean;
     c->mean = s->mean;
     c->hasSigmaWithin = s->hasSigma;
     c->sigmaWithin = s->sigmaWithin;
     c->hasSigmaOverall = s->hasSigma;
     c->sigmaOverall = s->sigmaOverall;
-    const int anyLimit = lim->hasLsl || lim->hasUsl;
-    const int bothLimits = lim->hasLsl && lim->hasUsl;
+    if (!Usable(c->limits) || c->limits == ANA_LIMITS_NONE) return;
 
-    if (anyLimit && s->n > 0 && x) {
+    if (s->n > 0 && x) {
         uint64_t outside = 0;
         for (size_t i = 0; i < n; ++i)
             if ((lim->hasLsl && x[i] < lim->lsl) || (lim->hasUsl && x[i] > lim->usl)) ++outside;
         c->hasPpmObserved = 1;
         c->ppmObserved = 1e6 * static_cast<double>(outside) / static_cast<double>(n);
     }
-    if (!s->hasSigma || !anyLimit) return;
-
-    // clang-format off
-    struct Index { double sigma; int *hasP; double *p; int *hasPk; double *pk; int *hasPpm; double *ppm; };
-    const Index idx[2] = {
-        {s->sigmaWithin, &c->hasCp, &c->cp, &c->hasCpk, &c->cpk, &c->hasPpmWithin, &c->ppmWithin},
-        {s->sigmaOverall, &c->hasPp, &c->pp, &c->hasPpk, &c->ppk, &c->hasPpmOverall, &c->ppmOverall},
-    };
-    // clang-format on
-    for (const Index &k : idx) {
-        if (!(k.sigma > 0.0) || !std::isfinite(k.sigma)) continue;
-        if (bothLimits) {
-            *k.hasP = 1;
-            *k.p = (lim->usl - lim->lsl) / (6.0 * k.sigma);
-        }
-        double pk = 0.0;
-        int first = 1;
-        if (lim->hasUsl) {
-            pk = (lim->usl - s->mean) / (3.0 * k.sigma);
-            first = 0;
-        }
-        if (lim->hasLsl) {
-            const double pl = (s->mean - lim->lsl) / (3.0 * k.sigma);
-            if (first || pl < pk) pk = pl;
-        }
-        *k.hasPk = 1;
-        *k.pk = pk;
+    if (!s->hasSigma) return;
+    AnaIndexOf(s->mean, s->sigmaWithin, lim, &c->within);
+    AnaIndexOf(s->mean, s->sigmaOverall, lim, &c->overall);
+    const struct {
+        double sigma;
+        int *has;
+        double *ppm;
+    } expected[2] = {{s->sigmaWithin, &c->hasPpmWithin, &c->ppmWithin},
+                     {s->sigmaOverall, &c->hasPpmOverall, &c->ppmOverall}};
+    for (const auto &e : expected) {
+        if (!(e.sigma > 0.0) || !std::isfinite(e.sigma)) continue;
         double p = 0.0;
-        if (lim->hasLsl) p += AnaNormalCdf((lim->lsl - s->mean) / k.sigma);
-        if (lim->hasUsl) p += UpperTail((lim->usl - s->mean) / k.sigma);
-        *k.hasPpm = 1;
-        *k.ppm = 1e6 * p;
+        if (lim->hasLsl) p += AnaNormalCdf((lim->lsl - s->mean) / e.sigma);
+        if (lim->hasUsl) p += UpperTail((lim->usl - s->mean) / e.sigma);
+        *e.has = 1;
+        *e.ppm = 1e6 * p;
     }
+}
+
+void AnaResolutionOf(const AnaSummary *s, double resolution, AnaResolution *r) {
+    *r = AnaResolution{};
+    if (!s->hasSigma || !(resolution > 0.0) || !std::isfinite(resolution)) return;
+    r->known = 1;
+    // the values lie on a grid of whole steps; a hair of slack for the
+    // rounding of mean and sigma
+    const double lo = (s->mean - 3.0 * s->sigmaWithin) / resolution;
+    const double hi = (s->mean + 3.0 * s->sigmaWithin) / resolution;
+    const double count = std::floor(hi + 1e-9) - std::ceil(lo - 1e-9) + 1.0;
+    r->steps = count > 0.0 && std::isfinite(count)
+                   ? (count > 1e15 ? static_cast<int64_t>(1e15) : static_cast<int64_t>(count))
+                   : 0;
+    r->coarse = r->steps < ANA_MIN_STEPS || s->mrBar < resolution * (1.0 - 1e-9);
 }
 
 double AnaQuantile(const double *x, size_t n, double p) {

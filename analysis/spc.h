@@ -52,23 +52,68 @@ void AnaControlLimits(const AnaSummary *s, AnaControl *c);
 enum { ANA_RULE1 = 1, ANA_RULE2 = 2, ANA_RULE3 = 4, ANA_RULE4 = 8 };
 void AnaWesternElectric(const double *x, size_t n, double cl, double sigma, uint8_t *flags);
 
-// Capability against the tolerance. Every figure has a has* flag: 0 means
-// "n/a" (no values, fewer than two values, sigma 0, no tolerance).
+// Tolerance limits as given: none, one side, both the right way round, or
+// unusable (a limit that is not a finite number, LSL above or equal to USL).
+enum {
+    ANA_LIMITS_BOTH = 0,
+    ANA_LIMITS_LOWER = 1,   // LSL only
+    ANA_LIMITS_UPPER = 2,   // USL only
+    ANA_LIMITS_NONE = 3,
+    ANA_LIMITS_NOT_A_NUMBER = 4,
+    ANA_LIMITS_REVERSED = 5,
+    ANA_LIMITS_EQUAL = 6,
+};
+int AnaCheckLimits(const AnaLimits *lim);
+// The unusable kinds in words ("LSL 700 lies above USL 500"); "" for usable ones.
+const char *AnaLimitsProblem(int check);
+// Limits that capability figures can be taken against (none counts).
+int AnaLimitsUsable(int check);
+
+// One family of capability indexes for one sigma, as the SPC manuals and the
+// common statistics packages define them:
+//   p  = (USL - LSL) / 6 sigma           both limits only
+//   pl = (mean - LSL) / 3 sigma          with an LSL
+//   pu = (USL - mean) / 3 sigma          with a USL
+//   pk = min(pl, pu)                     both limits only
+// A one-sided tolerance has only its pl or pu. Nothing is defined for a
+// sigma that is not positive or for unusable limits, so p is never negative.
+struct AnaIndex {
+    int hasP = 0, hasPk = 0, hasPl = 0, hasPu = 0;
+    double p = 0.0, pk = 0.0, pl = 0.0, pu = 0.0;
+};
+void AnaIndexOf(double mean, double sigma, const AnaLimits *lim, AnaIndex *ix);
+
+// Capability against the tolerance: Cp, Cpk, Cpl, Cpu with sigma within
+// (mean moving range / 1.128), Pp, Ppk, Ppl, Ppu with sigma overall (n - 1).
+// Every figure has a has* flag: 0 means "n/a" (no values, fewer than two
+// values, sigma 0, no tolerance or an unusable one).
 struct AnaCapability {
     int64_t n = 0;
+    int limits = ANA_LIMITS_NONE;   // AnaCheckLimits
     int hasMean = 0, hasSigmaWithin = 0, hasSigmaOverall = 0;
     double mean = 0.0, sigmaWithin = 0.0, sigmaOverall = 0.0;
-    int hasCp = 0, hasCpk = 0, hasPp = 0, hasPpk = 0;
-    double cp = 0.0, cpk = 0.0, pp = 0.0, ppk = 0.0;
-    // parts per million outside the tolerance: counted, and expected from
-    // the normal distribution with sigma within and with sigma overall
+    AnaIndex within, overall;   // C.. and P..
+    // parts per million outside the tolerance (beyond the limits given):
+    // counted, and expected from the normal distribution with sigma within
+    // and with sigma overall
     int hasPpmObserved = 0, hasPpmWithin = 0, hasPpmOverall = 0;
     double ppmObserved = 0.0, ppmWithin = 0.0, ppmOverall = 0.0;
 };
-// Cp and Pp need both limits; Cpk and Ppk take the nearer of the limits
-// given (with one limit, that one).
 void AnaCapabilityOf(const double *x, size_t n, const AnaSummary *s, const AnaLimits *lim,
                      AnaCapability *c);
+
+// Whether the data's resolution (1 px, 0.001 mm) can show this spread
+// (Wheeler's inadequate measurement units): too coarse when fewer than
+// ANA_MIN_STEPS possible values lie within the natural process limits
+// (mean +- 3 sigma within), or the mean moving range is below one step.
+// Run rules 2 to 4 then mark the steps, not the process.
+#define ANA_MIN_STEPS 5
+struct AnaResolution {
+    int known = 0;       // n >= 2 and a resolution given
+    int coarse = 0;      // too coarse, as above
+    int64_t steps = 0;   // possible values within the natural process limits
+};
+void AnaResolutionOf(const AnaSummary *s, double resolution, AnaResolution *r);
 
 // Histogram: bin k holds first + k*width <= x < first + (k+1)*width.
 enum { ANA_BINS_GIVEN = 0, ANA_BINS_FD = 1, ANA_BINS_SCOTT = 2, ANA_BINS_SINGLE = 3 };

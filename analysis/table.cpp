@@ -32,14 +32,38 @@ std::vector<AnaRow> AnaCapabilityRows(const AnaCapability *c, const AnaLimits *l
     add("mean [" + u + "]", AnaNumber(c->hasMean, c->mean, decimals + 2));
     add("sigma within [" + u + "]", AnaNumber(c->hasSigmaWithin, c->sigmaWithin, decimals + 2));
     add("sigma overall [" + u + "]", AnaNumber(c->hasSigmaOverall, c->sigmaOverall, decimals + 2));
-    add("Cp", AnaNumber(c->hasCp, c->cp, 2));
-    add("Cpk", AnaNumber(c->hasCpk, c->cpk, 2));
-    add("Pp", AnaNumber(c->hasPp, c->pp, 2));
-    add("Ppk", AnaNumber(c->hasPpk, c->ppk, 2));
-    add("ppm outside, observed", AnaNumber(c->hasPpmObserved, c->ppmObserved, 0));
-    add("ppm outside, expected within", AnaNumber(c->hasPpmWithin, c->ppmWithin, 0));
-    add("ppm outside, expected overall", AnaNumber(c->hasPpmOverall, c->ppmOverall, 0));
+    const AnaIndex &w = c->within, &o = c->overall;
+    const char *ppm = "ppm outside";
+    if (c->limits == ANA_LIMITS_LOWER) {
+        add("Cpl", AnaNumber(w.hasPl, w.pl, 2));
+        add("Ppl", AnaNumber(o.hasPl, o.pl, 2));
+        ppm = "ppm below LSL";
+    } else if (c->limits == ANA_LIMITS_UPPER) {
+        add("Cpu", AnaNumber(w.hasPu, w.pu, 2));
+        add("Ppu", AnaNumber(o.hasPu, o.pu, 2));
+        ppm = "ppm above USL";
+    } else {
+        add("Cp", AnaNumber(w.hasP, w.p, 2));
+        add("Cpk", AnaNumber(w.hasPk, w.pk, 2));
+        add("Pp", AnaNumber(o.hasP, o.p, 2));
+        add("Ppk", AnaNumber(o.hasPk, o.pk, 2));
+    }
+    const std::string p = ppm;
+    add(p + ", observed", AnaNumber(c->hasPpmObserved, c->ppmObserved, 0));
+    add(p + ", expected within", AnaNumber(c->hasPpmWithin, c->ppmWithin, 0));
+    add(p + ", expected overall", AnaNumber(c->hasPpmOverall, c->ppmOverall, 0));
     return rows;
+}
+
+std::string AnaResolutionNote(const AnaSummary *s, const AnaResolution *r, double resolution,
+                              const char *unit, int decimals) {
+    if (!r->known || !r->coarse) return "";
+    const std::string u = unit ? unit : "";
+    const long long k = static_cast<long long>(r->steps);
+    return "Resolution too coarse for this spread: " + std::to_string(k) + " possible value" +
+           (k == 1 ? "" : "s") + " within the natural process limits, mean moving range " +
+           AnaNumber(1, s->mrBar, decimals + 2) + " " + u + " against a step of " +
+           AnaNumber(1, resolution, decimals) + " " + u + "; run rules 2 to 4 not applied";
 }
 
 std::string AnaRowsText(const std::vector<AnaRow> &rows) {

@@ -3,6 +3,8 @@
 // its PDF report and PNG pictures, and the command line --analyse.
 #pragma once
 
+#include <string>
+
 #include "link/frame.h"
 #include "rt/rt.h"
 
@@ -51,14 +53,16 @@ int AnalysisShow(void);
 // Reads a recorder file and shows it; 0 when it is one, else the message is
 // in the status line (and in `message` when given).
 int AnalysisOpenFile(const char *path);
+// Back to no recording opened, as in a fresh window.
+void AnalysisForgetRecording(void);
 void AnalysisSetSource(int source);
 void AnalysisSetUnit(int unit);
 // limits: SPC_LIMITS_*; lsl/usl used when entered (NaN: that side absent)
 void AnalysisSetLimits(int limits, double lsl, double usl);
 void AnalysisSetBinWidth(double width);
 void AnalysisRefresh(void);
-// Writes the report; 0 when written.
-int AnalysisWritePdf(const char *path);
+// Writes the report (one A4 page); 0 when written, else the reason in *why.
+int AnalysisWritePdf(const char *path, std::string *why = nullptr);
 // Saves the three pictures as PNG: base + "-individuals.png", "-moving-range.png",
 // "-histogram.png" (base without ".png"); 0 when all were written.
 int AnalysisSavePngs(const char *base);

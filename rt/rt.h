@@ -102,6 +102,9 @@ struct RtCallbackEntry {
 // ---- start and event loop -------------------------------------------------
 int InitCVIRTE(int argc, char **argv);   // 1 on success, 0 on failure
 int rt_HaveDisplay(void);                // 0 when the platform would find no display
+// For work without a screen (a report): keeps the platform layer's notices
+// about the missing screen off the terminal; every other message still shows.
+void rt_QuietPlatformNotices(void);
 void RegisterCallbacks(const RtCallbackEntry *table, int count);   // before LoadPanel
 int RunUserInterface(void);
 int QuitUserInterface(int code);
@@ -321,20 +324,26 @@ struct RtChart {
     std::vector<RtChartLine> lines;
     double xMin = 0.0, xMax = 1.0, yMin = 0.0, yMax = 1.0;
     int legend = 0;
+    std::string empty;   // when not empty: written in the middle, for a chart without data
 };
 int rt_DrawChart(int panel, int control, const RtChart &chart);
 
-// A report as PDF (A4 portrait, pages added as needed): a title, lines of
-// text, the charts of a panel as vector drawings, and a table of rows
-// (the first row is the heading).
+// A report as PDF on one A4 portrait page: a title, lines of text, the
+// charts of a panel as vector drawings (chartHeights weigh their share of
+// the room the text leaves), a table of rows (the first row is the
+// heading) beside the last chart or under the charts, and notes. Only when
+// the text alone leaves too little room for the charts do they go on to
+// further pages.
 struct RtReport {
     std::string title;
     std::vector<std::string> lines;
     int panel = 0;
     std::vector<int> charts;         // controls of `panel`, in order
-    std::vector<int> chartHeights;   // in points of 1/72 inch, per chart (0: 260)
+    std::vector<int> chartHeights;   // weights, per chart (0: 1)
     std::vector<std::vector<std::string>> table;
+    int tableBesideLastChart = 0;
     std::vector<std::string> notes;   // lines after the table
 };
-// 0 when written; negative when the file cannot be written.
-int rt_WritePdfReport(const char *file, const RtReport &report);
+// 0 when written; negative when not, with the reason in *why (when given).
+// The file is replaced whole or not at all.
+int rt_WritePdfReport(const char *file, const RtReport &report, std::string *why = nullptr);

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "analysis/live.h"
+#include "analysis/spc.h"
 #include "ui/panels.h"
 #include "params/vars.h"
 
@@ -68,16 +69,18 @@ void StatsAdd(StatsSeries *s, int64_t value) {
     if (s->total.n == 1 || value > s->tMax) s->tMax = value;
 }
 
-// Cp and Cpk need a spread: with sigma 0 (or none) they stay undefined.
-static void Capability(double lsl, double usl, StatsResult *r) {
-    r->hasCp = r->hasSd && r->sd > 0.0 && std::isfinite(lsl) && std::isfinite(usl);
-    if (!r->hasCp) {
-        r->cp = r->cpk = 0.0;
-        return;
-    }
-    r->cp = (usl - lsl) / (6.0 * r->sd);
-    const double up = usl - r->mean, down = r->mean - lsl;
-    r->cpk = (up < down ? up : down) / (3.0 * r->sd);
+// Pp and Ppk as the Analysis window has them: sigma overall, both limits
+// the right way round; with sigma 0 (or none) they stay undefined.
+static void Performance(double lsl, double usl, StatsResult *r) {
+    AnaLimits lim;
+    lim.hasLsl = lim.hasUsl = 1;
+    lim.lsl = lsl;
+    lim.usl = usl;
+    AnaIndex ix;
+    AnaIndexOf(r->mean, r->hasSd ? r->sd : 0.0, &lim, &ix);
+    r->hasPp = ix.hasP && ix.hasPk;
+    r->pp = r->hasPp ? ix.p : 0.0;
+    r->ppk = r->hasPp ? ix.pk : 0.0;
 }
 
 static void Empty(StatsResult *r) { *r = StatsResult{}; }
@@ -100,7 +103,7 @@ void StatsWindow(const StatsSeries *s, double scale, double lsl, double usl, Sta
         r->hasSd = 1;
         r->sd = static_cast<double>(std::sqrt(var)) * scale;
     }
-    Capability(lsl, usl, r);
+    Performance(lsl, usl, r);
 }
 
 void StatsTotal(const StatsSeries *s, double scale, double lsl, double usl, StatsResult *r) {
@@ -116,7 +119,7 @@ void StatsTotal(const StatsSeries *s, double scale, double lsl, double usl, Stat
         r->hasSd = 1;
         r->sd = static_cast<double>(std::sqrt(AnaRunningVariance(s->total))) * scale;
     }
-    Capability(lsl, usl, r);
+    Performance(lsl, usl, r);
 }
 
 void StatsLimitsPx(double *lsl, double *usl) {
@@ -163,9 +166,9 @@ static void ShowRow(int firstCtrl, const StatsResult *r, int decimals, int fine)
     SetCtrlVal(pHandle, firstCtrl + 4, t);
     StatsFormat(t, sizeof t, r->hasMean, r->range, decimals);
     SetCtrlVal(pHandle, firstCtrl + 5, t);
-    StatsFormat(t, sizeof t, r->hasCp, r->cp, 2);
+    StatsFormat(t, sizeof t, r->hasPp, r->pp, 2);
     SetCtrlVal(pHandle, firstCtrl + 6, t);
-    StatsFormat(t, sizeof t, r->hasCp, r->cpk, 2);
+    StatsFormat(t, sizeof t, r->hasPp, r->ppk, 2);
     SetCtrlVal(pHandle, firstCtrl + 7, t);
 }
 

@@ -1,6 +1,7 @@
 // Statistics of the live measured value: over the strip chart's window of the
 // last 100 measurements and since the operator's reset, in pixels and in
-// millimetres, with the process capability against tVal +- tol.
+// millimetres, with the process performance (Pp, Ppk: the sample standard
+// deviation, n - 1) against tVal +- tol.
 #pragma once
 
 #include <cstdint>
@@ -29,8 +30,8 @@ struct StatsSeries {
 // figure is defined (no samples, a single sample, or sigma 0 leave some out).
 struct StatsResult {
     int64_t n;
-    int hasMean, hasSd, hasCp;
-    double mean, sd, min, max, range, cp, cpk;
+    int hasMean, hasSd, hasPp;   // hasPp: Pp and Ppk
+    double mean, sd, min, max, range, pp, ppk;
 };
 
 extern StatsSeries statsPx;   // Mvalue, pixels

@@ -65,11 +65,12 @@ TEST(AnalysisStats, WorkedExampleOfFive) {
     EXPECT_NEAR(r.ctl.lcl, 7.345744680851064, 1e-9);
     EXPECT_NEAR(r.ctl.mrCl, 1.75, kTight);
     EXPECT_NEAR(r.ctl.mrUcl, 5.71725, kTight);
-    ASSERT_TRUE(r.cap.hasCp && r.cap.hasCpk && r.cap.hasPp && r.cap.hasPpk);
-    EXPECT_NEAR(r.cap.cp, 0.96685714285714, 1e-12);
-    EXPECT_NEAR(r.cap.cpk, 0.85942857142857, 1e-12);
-    EXPECT_NEAR(r.cap.pp, 0.94868329805051, 1e-12);
-    EXPECT_NEAR(r.cap.ppk, 0.84327404271157, 1e-12);
+    ASSERT_TRUE(r.cap.within.hasP && r.cap.within.hasPk && r.cap.overall.hasP &&
+                r.cap.overall.hasPk);
+    EXPECT_NEAR(r.cap.within.p, 0.96685714285714, 1e-12);
+    EXPECT_NEAR(r.cap.within.pk, 0.85942857142857, 1e-12);
+    EXPECT_NEAR(r.cap.overall.p, 0.94868329805051, 1e-12);
+    EXPECT_NEAR(r.cap.overall.pk, 0.84327404271157, 1e-12);
     ASSERT_TRUE(r.cap.hasPpmObserved);
     EXPECT_EQ(r.cap.ppmObserved, 0.0);
     // expected: below 8 at z = -4 / sigma, above 17 at z = 5 / sigma
@@ -89,16 +90,17 @@ TEST(AnalysisStats, ObservedPartsPerMillion) {
     AnaResult r;
     AnaAnalyse(x, &lim, 0.0, 1.0, &r);
     EXPECT_NEAR(r.cap.ppmObserved, 250000.0, kTight);
-    // one limit only: Cp and Pp need both, Cpk takes the limit given
+    // one limit only: Cp, Cpk, Pp and Ppk need both; Cpu takes the limit given
     // mean = 26 / 8 = 3.25; moving ranges 2 1 1 1 2 4 5 = 16 / 7
     AnaLimits upper;
     upper.hasUsl = 1;
     upper.usl = 6;
     AnaAnalyse(x, &upper, 0.0, 1.0, &r);
-    EXPECT_FALSE(r.cap.hasCp);
-    EXPECT_FALSE(r.cap.hasPp);
-    ASSERT_TRUE(r.cap.hasCpk);
-    EXPECT_NEAR(r.cap.cpk, (6 - 3.25) / (3 * (16.0 / 7 / 1.128)), 1e-12);
+    EXPECT_FALSE(r.cap.within.hasP);
+    EXPECT_FALSE(r.cap.overall.hasP);
+    EXPECT_FALSE(r.cap.within.hasPk || r.cap.within.hasPl);
+    ASSERT_TRUE(r.cap.within.hasPu);
+    EXPECT_NEAR(r.cap.within.pu, (6 - 3.25) / (3 * (16.0 / 7 / 1.128)), 1e-12);
     EXPECT_NEAR(r.cap.ppmObserved, 125000.0, kTight);
 }
 
@@ -114,10 +116,10 @@ TEST(AnalysisStats, ConstantSeries) {
     EXPECT_TRUE(r.cap.hasSigmaWithin);
     EXPECT_EQ(r.cap.sigmaWithin, 0.0);
     EXPECT_EQ(r.cap.sigmaOverall, 0.0);
-    EXPECT_FALSE(r.cap.hasCp);
-    EXPECT_FALSE(r.cap.hasCpk);
-    EXPECT_FALSE(r.cap.hasPp);
-    EXPECT_FALSE(r.cap.hasPpk);
+    EXPECT_FALSE(r.cap.within.hasP);
+    EXPECT_FALSE(r.cap.within.hasPk);
+    EXPECT_FALSE(r.cap.overall.hasP);
+    EXPECT_FALSE(r.cap.overall.hasPk);
     EXPECT_FALSE(r.cap.hasPpmWithin);
     EXPECT_FALSE(r.cap.hasPpmOverall);
     EXPECT_TRUE(r.cap.hasPpmObserved);
@@ -144,6 +146,149 @@ TEST(AnalysisStats, ConstantSeries) {
                                  "ppm outside, expected overall  n/a\n");
 }
 
+// The capability table for 10 12 11 14 13 (mean 12, sigma within
+// 1.75 / 1.128, sigma overall sqrt 2.5, worked out above) against each kind
+// of tolerance, and for a constant series:
+//   8 .. 17   Cp  9 * 1.128 / 10.5 = 0.97    Cpk 4 * 1.128 / 5.25 = 0.86
+//             Pp  9 / (6 * 1.58114) = 0.95   Ppk 4 / (3 * 1.58114) = 0.84
+//   LSL 8     Cpl 4 * 1.128 / 5.25 = 0.86    Ppl 4 / 4.74342 = 0.84
+//             ppm below: 1e6 * tail(4 / 1.55142) = 4965, 1e6 * tail(4 / 1.58114) = 5706
+//   USL 17    Cpu 5 * 1.128 / 5.25 = 1.07    Ppu 5 / 4.74342 = 1.05
+//             ppm above: 1e6 * tail(5 / 1.55142) = 635, 1e6 * tail(5 / 1.58114) = 783
+//   both: 4965 + 635 = 5599 within (rounded apart), 5706 + 783 = 6489 overall
+//   17 .. 8, 12 .. 12, NaN .. 17: no index and no ppm at all (never a negative Cp)
+//   5 5 5 5 against 4 .. 6: sigma 0, so no index and no expected ppm
+TEST(AnalysisStats, CapabilityTableForEachKindOfTolerance) {
+    const double nan = std::nan("");
+    struct Case {
+        const char *name;
+        std::vector<double> x;
+        int hasLsl, hasUsl;
+        double lsl, usl;
+        int check;
+        std::vector<std::string> rows;   // rows 6 .. 12 of the table as text
+    } cases[] = {
+        {"two-sided",
+         {10, 12, 11, 14, 13},
+         1,
+         1,
+         8,
+         17,
+         ANA_LIMITS_BOTH,
+         {"Cp 0.97", "Cpk 0.86", "Pp 0.95", "Ppk 0.84", "ppm outside, observed 0",
+          "ppm outside, expected within 5599", "ppm outside, expected overall 6489"}},
+        {"LSL only",
+         {10, 12, 11, 14, 13},
+         1,
+         0,
+         8,
+         0,
+         ANA_LIMITS_LOWER,
+         {"Cpl 0.86", "Ppl 0.84", "ppm below LSL, observed 0",
+          "ppm below LSL, expected within 4965", "ppm below LSL, expected overall 5706"}},
+        {"USL only",
+         {10, 12, 11, 14, 13},
+         0,
+         1,
+         0,
+         17,
+         ANA_LIMITS_UPPER,
+         {"Cpu 1.07", "Ppu 1.05", "ppm above USL, observed 0", "ppm above USL, expected within 635",
+          "ppm above USL, expected overall 783"}},
+        {"reversed",
+         {10, 12, 11, 14, 13},
+         1,
+         1,
+         17,
+         8,
+         ANA_LIMITS_REVERSED,
+         {"Cp n/a", "Cpk n/a", "Pp n/a", "Ppk n/a", "ppm outside, observed n/a",
+          "ppm outside, expected within n/a", "ppm outside, expected overall n/a"}},
+        {"equal",
+         {10, 12, 11, 14, 13},
+         1,
+         1,
+         12,
+         12,
+         ANA_LIMITS_EQUAL,
+         {"Cp n/a", "Cpk n/a", "Pp n/a", "Ppk n/a", "ppm outside, observed n/a",
+          "ppm outside, expected within n/a", "ppm outside, expected overall n/a"}},
+        {"not a number",
+         {10, 12, 11, 14, 13},
+         1,
+         1,
+         nan,
+         17,
+         ANA_LIMITS_NOT_A_NUMBER,
+         {"Cp n/a", "Cpk n/a", "Pp n/a", "Ppk n/a", "ppm outside, observed n/a",
+          "ppm outside, expected within n/a", "ppm outside, expected overall n/a"}},
+        {"sigma zero",
+         {5, 5, 5, 5},
+         1,
+         1,
+         4,
+         6,
+         ANA_LIMITS_BOTH,
+         {"Cp n/a", "Cpk n/a", "Pp n/a", "Ppk n/a", "ppm outside, observed 0",
+          "ppm outside, expected within n/a", "ppm outside, expected overall n/a"}},
+    };
+    for (const Case &c : cases) {
+        AnaLimits lim;
+        lim.hasLsl = c.hasLsl;
+        lim.hasUsl = c.hasUsl;
+        lim.lsl = c.lsl;
+        lim.usl = c.usl;
+        AnaResult r;
+        AnaAnalyse(c.x, &lim, 0.0, 1.0, &r);
+        EXPECT_EQ(r.cap.limits, c.check) << c.name;
+        const auto rows = AnaCapabilityRows(&r.cap, &lim, "px", 0);
+        std::vector<std::string> got;
+        for (size_t i = 6; i < rows.size(); ++i) got.push_back(rows[i].name + " " + rows[i].value);
+        EXPECT_EQ(got, c.rows) << c.name;
+        EXPECT_FALSE(r.cap.within.hasP && r.cap.within.p < 0) << c.name;
+    }
+}
+
+// A steady sensor measuring whole pixels: 600 nineteen times with one 601
+// (the fourth value).
+//   mean 12001 / 20 = 600.05; squares 19 * 0.05^2 + 0.95^2 = 0.95,
+//   sigma overall sqrt(0.95 / 19) = sqrt 0.05 = 0.2236068
+//   moving ranges: two of 1 among 19, mean 2 / 19 = 0.1052632,
+//   sigma within 0.1052632 / 1.128 = 0.0933184
+//   natural process limits 600.05 +- 0.2799552 = 599.770 .. 600.330: one
+//   possible whole value (600), and the mean moving range is below 1 px:
+//   too coarse. 601 lies beyond the UCL (rule 1 stays); the sixteen 600s
+//   after it lie below the centre line (rule 4 would mark the last nine).
+//   tolerance 590 .. 610: Cp 20 / (6 * 0.0933184) = 20 * 1.128 * 19 / 12 = 35.72
+//   Cpk 9.95 * 1.128 * 19 / 6 = 35.54, Pp 20 / 1.3416408 = 14.91,
+//   Ppk 9.95 / 0.6708204 = 14.83
+TEST(AnalysisStats, WholePixelSeriesIsTooCoarseForRunRules) {
+    std::vector<double> x(20, 600.0);
+    x[3] = 601.0;
+    AnaLimits lim = Limits(590, 610);
+    AnaResult r;
+    AnaAnalyse(x, &lim, 0.0, 1.0, &r);
+    ASSERT_TRUE(r.res.known);
+    EXPECT_TRUE(r.res.coarse);
+    EXPECT_EQ(r.res.steps, 1);
+    for (size_t i = 0; i < x.size(); ++i)
+        EXPECT_EQ(r.flags[i], i == 3 ? ANA_RULE1 : 0) << "point " << i;
+    EXPECT_EQ(r.broken[3], 0);
+    EXPECT_NEAR(r.cap.within.p, 20 * 1.128 * 19 / 12.0, 1e-9);
+    EXPECT_NEAR(r.cap.within.pk, 9.95 * 1.128 * 19 / 6.0, 1e-9);
+    EXPECT_NEAR(r.cap.overall.p, 20 / (6 * std::sqrt(0.05)), 1e-9);
+    EXPECT_NEAR(r.cap.overall.pk, 9.95 / (3 * std::sqrt(0.05)), 1e-9);
+    EXPECT_EQ(AnaResolutionNote(&r.sum, &r.res, 1.0, "px", 0),
+              "Resolution too coarse for this spread: 1 possible value within the natural "
+              "process limits, mean moving range 0.11 px against a step of 1 px; run rules 2 "
+              "to 4 not applied");
+    // in micrometres (step 0.001 mm) the same spread spans many steps
+    for (double &v : x) v /= 1000.0;
+    AnaAnalyse(x, &lim, 0.0, 0.000001, &r);
+    EXPECT_FALSE(r.res.coarse);
+    EXPECT_GT(r.broken[3], 0);
+}
+
 // Two values 3 and 7, tolerance 0 .. 10:
 //   mean 5, sigma overall sqrt((4 + 4) / 1) = sqrt 8 = 2.8284271247461903
 //   one moving range 4, sigma within 4 / 1.128 = 3.5460992907801416
@@ -156,10 +301,10 @@ TEST(AnalysisStats, TwoValues) {
     AnaAnalyse(x, &lim, 0.0, 1.0, &r);
     EXPECT_NEAR(r.sum.sigmaOverall, 2.8284271247461903, kTight);
     EXPECT_NEAR(r.sum.sigmaWithin, 3.5460992907801416, kTight);
-    EXPECT_NEAR(r.cap.cp, 0.47, 1e-12);
-    EXPECT_NEAR(r.cap.cpk, 0.47, 1e-12);
-    EXPECT_NEAR(r.cap.pp, 0.58925565098879, 1e-12);
-    EXPECT_NEAR(r.cap.ppk, 0.58925565098879, 1e-12);
+    EXPECT_NEAR(r.cap.within.p, 0.47, 1e-12);
+    EXPECT_NEAR(r.cap.within.pk, 0.47, 1e-12);
+    EXPECT_NEAR(r.cap.overall.p, 0.58925565098879, 1e-12);
+    EXPECT_NEAR(r.cap.overall.pk, 0.58925565098879, 1e-12);
 }
 
 // One value and none: no sigma, no index; the count and the mean remain.
@@ -171,7 +316,8 @@ TEST(AnalysisStats, OneValueAndNone) {
     EXPECT_TRUE(r.cap.hasMean);
     EXPECT_FALSE(r.cap.hasSigmaWithin);
     EXPECT_FALSE(r.cap.hasSigmaOverall);
-    EXPECT_FALSE(r.cap.hasCp || r.cap.hasCpk || r.cap.hasPp || r.cap.hasPpk);
+    EXPECT_FALSE(r.cap.within.hasP || r.cap.within.hasPk || r.cap.overall.hasP ||
+                 r.cap.overall.hasPk);
     EXPECT_FALSE(r.cap.hasPpmWithin || r.cap.hasPpmOverall);
     EXPECT_FALSE(r.ctl.has);
     AnaAnalyse({}, &lim, 0.0, 1.0, &r);
@@ -190,7 +336,8 @@ TEST(AnalysisStats, NoTolerance) {
     AnaResult r;
     AnaAnalyse({10, 12, 11, 14, 13}, &none, 0.0, 1.0, &r);
     EXPECT_TRUE(r.cap.hasSigmaOverall);
-    EXPECT_FALSE(r.cap.hasCp || r.cap.hasCpk || r.cap.hasPp || r.cap.hasPpk);
+    EXPECT_FALSE(r.cap.within.hasP || r.cap.within.hasPk || r.cap.overall.hasP ||
+                 r.cap.overall.hasPk);
     EXPECT_FALSE(r.cap.hasPpmObserved || r.cap.hasPpmWithin || r.cap.hasPpmOverall);
 }
 

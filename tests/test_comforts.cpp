@@ -561,8 +561,8 @@ TEST_F(LoopsFeedStatistics, RunModeByF5StoppedByEsc) {
     // an object that does not move: sigma 0, no capability
     EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxMean), std::to_string(Mvalue) + ".00");
     EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxSdev), "0.00");
-    EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxCp), "n/a");
-    EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxCpk), "n/a");
+    EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxPp), "n/a");
+    EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatAllPxPpk), "n/a");
     char mm[32];
     std::snprintf(mm, sizeof mm, "%.4f", umValue / 1000.0);
     EXPECT_EQ(TextBox(pHandle, PANEL_TEXTStatWinMmMean), mm);

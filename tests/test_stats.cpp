@@ -42,10 +42,10 @@ StatsResult Recount(const std::vector<int64_t> &v, double lsl, double usl) {
         r.hasSd = 1;
         r.sd = static_cast<double>(std::sqrt(sq / (v.size() - 1)));
     }
-    r.hasCp = r.hasSd && r.sd > 0;
-    if (r.hasCp) {
-        r.cp = (usl - lsl) / (6 * r.sd);
-        r.cpk = std::min(usl - r.mean, r.mean - lsl) / (3 * r.sd);
+    r.hasPp = r.hasSd && r.sd > 0;
+    if (r.hasPp) {
+        r.pp = (usl - lsl) / (6 * r.sd);
+        r.ppk = std::min(usl - r.mean, r.mean - lsl) / (3 * r.sd);
     }
     return r;
 }
@@ -54,14 +54,14 @@ void ExpectSame(const StatsResult &a, const StatsResult &b, double tol, const st
     EXPECT_EQ(a.n, b.n) << what;
     EXPECT_EQ(a.hasMean, b.hasMean) << what;
     EXPECT_EQ(a.hasSd, b.hasSd) << what;
-    EXPECT_EQ(a.hasCp, b.hasCp) << what;
+    EXPECT_EQ(a.hasPp, b.hasPp) << what;
     EXPECT_NEAR(a.mean, b.mean, tol) << what;
     EXPECT_NEAR(a.sd, b.sd, tol) << what;
     EXPECT_EQ(a.min, b.min) << what;
     EXPECT_EQ(a.max, b.max) << what;
     EXPECT_EQ(a.range, b.range) << what;
-    EXPECT_NEAR(a.cp, b.cp, tol) << what;
-    EXPECT_NEAR(a.cpk, b.cpk, tol) << what;
+    EXPECT_NEAR(a.pp, b.pp, tol) << what;
+    EXPECT_NEAR(a.ppk, b.ppk, tol) << what;
 }
 
 }   // namespace
@@ -71,9 +71,9 @@ struct Series {
     const char *name;
     std::vector<int64_t> values;
     double lsl, usl;
-    // expected: n, mean, sd (-1: not defined), min, max, range, cp and cpk (-1: not defined)
+    // expected: n, mean, sd (-1: not defined), min, max, range, pp and ppk (-1: not defined)
     int64_t n;
-    double mean, sd, min, max, range, cp, cpk;
+    double mean, sd, min, max, range, pp, ppk;
 };
 
 TEST(StatsSeries, HandComputed) {
@@ -85,15 +85,19 @@ TEST(StatsSeries, HandComputed) {
         // deviations 3,1,1,1,0,0,2,4: squares 32, sample variance 32/7
         {"textbook series", {2, 4, 4, 4, 5, 5, 7, 9}, 0, 10, 8, 5, std::sqrt(32.0 / 7), 2, 9, 7,
          10 / (6 * std::sqrt(32.0 / 7)), 5 / (3 * std::sqrt(32.0 / 7))},
-        {"off-centre: Cpk takes the nearer limit", {2, 4, 4, 4, 5, 5, 7, 9}, 2, 10, 8, 5,
+        {"off-centre: Ppk takes the nearer limit", {2, 4, 4, 4, 5, 5, 7, 9}, 2, 10, 8, 5,
          std::sqrt(32.0 / 7), 2, 9, 7, 8 / (6 * std::sqrt(32.0 / 7)), 3 / (3 * std::sqrt(32.0 / 7))},
-        {"mean outside the limits: negative Cpk", {20, 22}, 0, 10, 2, 21, std::sqrt(2.0), 20, 22, 2,
+        {"mean outside the limits: negative Ppk", {20, 22}, 0, 10, 2, 21, std::sqrt(2.0), 20, 22, 2,
          10 / (6 * std::sqrt(2.0)), -11 / (3 * std::sqrt(2.0))},
         {"constant: sigma 0, no capability", {512, 512, 512, 512, 512, 512}, 502, 522, 6, 512, 0, 512,
          512, 0, nd, nd},
         {"largest micrometre values do not overflow", {4294967295LL, 4294967294LL}, 0, 1, 2,
          4294967294.5, std::sqrt(0.5), 4294967294.0, 4294967295.0, 1, 1 / (6 * std::sqrt(0.5)),
          (1 - 4294967294.5) / (3 * std::sqrt(0.5))},
+        // the Analysis window's worked example: the same Pp and Ppk as its table
+        {"Pp 0.95, Ppk 0.84 as in the Analysis window", {10, 12, 11, 14, 13}, 8, 17, 5, 12,
+         std::sqrt(2.5), 10, 14, 4, 9 / (6 * std::sqrt(2.5)), 4 / (3 * std::sqrt(2.5))},
+        {"tolerance 0: equal limits, no Pp", {4, 6}, 5, 5, 2, 5, std::sqrt(2.0), 4, 6, 2, nd, nd},
         {"zero and 65535", {0, 65535}, 0, 65535, 2, 32767.5, 65535 / std::sqrt(2.0), 0, 65535, 65535,
          65535 / (6 * 65535 / std::sqrt(2.0)), 32767.5 / (3 * 65535 / std::sqrt(2.0))},
     };
@@ -117,12 +121,12 @@ TEST(StatsSeries, HandComputed) {
             }
             EXPECT_EQ(r->hasSd, c.sd >= 0) << what;
             if (c.sd >= 0) { EXPECT_NEAR(r->sd, c.sd, 1e-9 * std::max(1.0, c.sd)) << what; }
-            EXPECT_EQ(r->hasCp, c.cp >= 0) << what;
-            if (r->hasCp) {
-                EXPECT_NEAR(r->cp, c.cp, 1e-9) << what;
-                EXPECT_NEAR(r->cpk, c.cpk, 1e-6 * std::max(1.0, std::fabs(c.cpk))) << what;
+            EXPECT_EQ(r->hasPp, c.pp >= 0) << what;
+            if (r->hasPp) {
+                EXPECT_NEAR(r->pp, c.pp, 1e-9) << what;
+                EXPECT_NEAR(r->ppk, c.ppk, 1e-6 * std::max(1.0, std::fabs(c.ppk))) << what;
             }
-            EXPECT_TRUE(std::isfinite(r->cp) && std::isfinite(r->cpk)) << what;
+            EXPECT_TRUE(std::isfinite(r->pp) && std::isfinite(r->ppk)) << what;
         }
     }
 }
@@ -136,8 +140,8 @@ TEST(StatsSeries, MillimetresComeFromMicrometres) {
     EXPECT_NEAR(r.min, 10.2, 1e-12);
     EXPECT_NEAR(r.max, 10.28, 1e-12);
     EXPECT_NEAR(r.range, 0.08, 1e-12);
-    EXPECT_NEAR(r.cp, 0.4 / 0.24, 1e-9);
-    EXPECT_NEAR(r.cpk, 0.18 / 0.12, 1e-9);
+    EXPECT_NEAR(r.pp, 0.4 / 0.24, 1e-9);
+    EXPECT_NEAR(r.ppk, 0.18 / 0.12, 1e-9);
 }
 
 // ---- the window of 100 against since-reset --------------------------------------------
@@ -211,7 +215,7 @@ TEST(StatsSeries, SlidingWindowMatchesARecountAtEveryStep) {
         ASSERT_EQ(w.max, e.max) << "step " << i;
         ASSERT_NEAR(w.mean, e.mean, 1e-6) << "step " << i;
         ASSERT_NEAR(w.sd, e.sd, 1e-6 * std::max(1.0, e.sd)) << "step " << i;
-        ASSERT_EQ(w.hasCp, e.hasCp) << "step " << i;
+        ASSERT_EQ(w.hasPp, e.hasPp) << "step " << i;
     }
     StatsResult t;
     StatsTotal(&s, 1, 0, 10, &t);
