@@ -56,6 +56,9 @@ private:
 class Broker {
 public:
     ~Broker();
+    // From the next Start on only this user gets in (a password file,
+    // anonymous access off).
+    void RequireLogin(const std::string &user, const std::string &password);
     bool Start();
     void Stop();   // SIGTERM and wait; sessions are saved
     int Port() const { return port_; }
@@ -65,12 +68,14 @@ private:
     pid_t pid_ = -1;
     int port_ = 0;
     std::string dir_;
+    std::string user_, password_;
 };
 
 // A subscriber on libmosquitto (its own thread): every message by topic.
 class Subscriber {
 public:
-    Subscriber(int port, const std::string &topic, const std::string &clientId);
+    Subscriber(int port, const std::string &topic, const std::string &clientId,
+               const std::string &user = "", const std::string &password = "");
     ~Subscriber();
     bool Connected();
     std::vector<std::string> Messages(const std::string &topic);
