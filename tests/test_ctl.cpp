@@ -12,6 +12,9 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -941,6 +944,16 @@ TEST(CtlStray, OnlyTrueSamplesAndTheTrueSet) {
 TEST(CtlOwner, ASecondProgramOnABusyPortIsRefused) {
     SimProcess sim;
     ASSERT_TRUE(sim.Start({"--noise", "0"}));
+    // each program gives the port back whole: an exclusive mode left on the
+    // line (the simulator keeps it open) would refuse every later user but root
+    auto exclusive = [&] {
+        const int fd = open(sim.Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return -errno;
+        int on = -1;
+        ioctl(fd, TIOCGEXCL, &on);
+        close(fd);
+        return on;
+    };
     CtlChild first;
     ASSERT_TRUE(first.Start({"watch", "--count", "60", "--port", sim.Device()}));
     ASSERT_TRUE(first.WaitFor(",3,", 10.0)) << first.err;
@@ -959,6 +972,7 @@ TEST(CtlOwner, ASecondProgramOnABusyPortIsRefused) {
 
     ASSERT_TRUE(first.Wait(20.0)) << first.err;
     EXPECT_EQ(first.rc, 0);
+    EXPECT_EQ(exclusive(), 0);
     auto lines = SplitLines(first.out);
     ASSERT_EQ(lines.size(), 61u);
     for (size_t i = 1; i < lines.size(); ++i)
@@ -972,6 +986,7 @@ TEST(CtlOwner, ASecondProgramOnABusyPortIsRefused) {
     EXPECT_EQ(r.rc, 3);
     EXPECT_NE(r.err.find("port busy - in use by test_ctl"), std::string::npos) << r.err;
     CloseCom(1);
+    EXPECT_EQ(exclusive(), 0);
 }
 
 // The permission case runs kvex-ctl as nobody when the tests run as root,
