@@ -94,6 +94,8 @@ bool TakeExclusive(int fd) {
     return true;
 }
 
+void ReleaseExclusive(int fd) { ioctl(fd, TIOCNXCL); }
+
 namespace {
 
 std::string ProcessName(const std::string &pid) {
@@ -217,6 +219,7 @@ bool SerialLine::Open(const std::string &path, OpenFault &fault, std::string &er
     t.c_cc[VTIME] = 0;
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
         const int e = errno;
+        ReleaseExclusive(fd);
         close(fd);
         fault = OpenFault::Setup;
         err = OpenFaultText(fault, path, std::strerror(e));
@@ -231,7 +234,10 @@ bool SerialLine::Open(const std::string &path, OpenFault &fault, std::string &er
 }
 
 void SerialLine::Close() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) {
+        ReleaseExclusive(fd_);
+        close(fd_);
+    }
     fd_ = -1;
 }
 

@@ -31,6 +31,10 @@ std::string OpenFaultText(OpenFault f, const std::string &device, const std::str
 // (TIOCEXCL) and an advisory lock that serial programs, root included,
 // respect. false when another process holds the lock.
 bool TakeExclusive(int fd);
+// Gives the port back before its close: the kernel keeps TIOCEXCL until the
+// last close, so while another process (the simulator, a getty) holds the
+// line open, every later open by other users would fail as busy.
+void ReleaseExclusive(int fd);
 
 // "kvex-ctl (pid 4711)" for each other process that has the device open,
 // as far as /proc shows; "" when none is seen.

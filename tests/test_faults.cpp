@@ -49,7 +49,7 @@ const Expect kMatrix[] = {
     // firmware text, which has no sync word to find).
     {A_STARTUP, F_NONE, kVersion, -1, 0, -1, nullptr},
     {A_STARTUP, F_SILENT, kTimeout, -1, 0, -1, nullptr},
-    {A_STARTUP, F_LATE1400, kVersion, -1, 0, -1, nullptr},
+    {A_STARTUP, F_LATE1200, kVersion, -1, 0, -1, nullptr},
     {A_STARTUP, F_LATE1600, kTimeout, -1, 0, -1, nullptr},
     {A_STARTUP, F_SHORT, kTimeout, -1, 0, -1, nullptr},
     {A_STARTUP, F_EXTRA, "Error reading firmware-info!", -1, 0, -1, nullptr},
@@ -61,7 +61,7 @@ const Expect kMatrix[] = {
     // Get from RAM: a frame is taken from its sync word on.
     {A_GET, F_NONE, kGot, -1, 0, -1, nullptr},
     {A_GET, F_SILENT, kTimeout, -1, 0, -1, nullptr},
-    {A_GET, F_LATE1400, kGot, -1, 0, -1, nullptr},
+    {A_GET, F_LATE1200, kGot, -1, 0, -1, nullptr},
     {A_GET, F_LATE1600, kTimeout, -1, 0, -1, nullptr},
     {A_GET, F_SHORT, kTimeout, -1, 0, -1, nullptr},
     {A_GET, F_EXTRA, kGot, -1, 0, -1, nullptr},
@@ -73,7 +73,7 @@ const Expect kMatrix[] = {
     // Send to RAM awaits no reply: the frame leaves whatever the sensor does.
     {A_SEND, F_NONE, "Line Ok!", -1, 0, -1, nullptr},
     {A_SEND, F_SILENT, "Line Ok!", -1, 0, -1, nullptr},
-    {A_SEND, F_LATE1400, "Line Ok!", -1, 0, -1, nullptr},
+    {A_SEND, F_LATE1200, "Line Ok!", -1, 0, -1, nullptr},
     {A_SEND, F_LATE1600, "Line Ok!", -1, 0, -1, nullptr},
     {A_SEND, F_SHORT, "Line Ok!", -1, 0, -1, nullptr},
     {A_SEND, F_EXTRA, "Line Ok!", -1, 0, -1, nullptr},
@@ -85,7 +85,7 @@ const Expect kMatrix[] = {
     // Run mode, stopped by the operator after 2.5 s when nothing ends it first.
     {A_RUN, F_NONE, "Line Ok!", 0, 20, -1, nullptr},
     {A_RUN, F_SILENT, kRunTimeout, 1, 0, 0, nullptr},
-    {A_RUN, F_LATE1400, "Line Ok!", 0, 1, 2, nullptr},
+    {A_RUN, F_LATE1200, "Line Ok!", 0, 1, 2, nullptr},
     {A_RUN, F_LATE1600, kRunTimeout, 1, 0, 0, nullptr},
     {A_RUN, F_SHORT, kRunTimeout, 1, 0, 0, nullptr},
     {A_RUN, F_EXTRA, "Line Ok!", 0, 20, -1, nullptr},
@@ -99,7 +99,7 @@ const Expect kMatrix[] = {
     // with what it held before (here the start-up's firmware text).
     {A_VIDEO, F_NONE, "Data[64] block received!", 0, 2, -1, nullptr},
     {A_VIDEO, F_SILENT, kRunTimeout, 1, 0, 0, nullptr},
-    {A_VIDEO, F_LATE1400, "Data[64] block received!", 0, 1, 1, nullptr},
+    {A_VIDEO, F_LATE1200, "Data[64] block received!", 0, 1, 1, nullptr},
     {A_VIDEO, F_LATE1600, kRunTimeout, 1, 0, 0, nullptr},
     {A_VIDEO, F_SHORT, kRunTimeout, 1, 0, 0, nullptr},
     {A_VIDEO, F_EXTRA, kVersion, 0, 2, -1, nullptr},
@@ -112,7 +112,7 @@ const Expect kMatrix[] = {
     // the time-out text: nothing was taught.
     {A_TEACH, F_NONE, kGot, -1, 0, -1, nullptr},
     {A_TEACH, F_SILENT, kTimeout, -1, 0, -1, nullptr},
-    {A_TEACH, F_LATE1400, kGot, -1, 0, -1, nullptr},
+    {A_TEACH, F_LATE1200, kGot, -1, 0, -1, nullptr},
     {A_TEACH, F_LATE1600, kTimeout, -1, 0, -1, nullptr},
     {A_TEACH, F_SHORT, kTimeout, -1, 0, -1, nullptr},
     {A_TEACH, F_EXTRA, kGot, -1, 0, -1, nullptr},
@@ -125,7 +125,7 @@ const Expect kMatrix[] = {
     // live values; the operator stops it after 2.5 s.
     {A_CALIB, F_NONE, "Line Ok!", 0, 20, -1, nullptr},
     {A_CALIB, F_SILENT, kTimeout, -1, 0, 0, nullptr},
-    {A_CALIB, F_LATE1400, "Line Ok!", 0, 1, 2, nullptr},
+    {A_CALIB, F_LATE1200, "Line Ok!", 0, 1, 2, nullptr},
     {A_CALIB, F_LATE1600, kTimeout, -1, 0, 0, nullptr},
     {A_CALIB, F_SHORT, kTimeout, -1, 0, 0, nullptr},
     {A_CALIB, F_EXTRA, "Line Ok!", 0, 20, -1, nullptr},
@@ -137,7 +137,7 @@ const Expect kMatrix[] = {
     // Recording of 3 samples, one a second; the status is the recorder's box.
     {A_RECORD, F_NONE, nullptr, 1, 3, 3, kRecDone},
     {A_RECORD, F_SILENT, kRunTimeout, 1, 0, 0, kRecTimeout},
-    {A_RECORD, F_LATE1400, nullptr, 1, 3, 3, kRecDone},
+    {A_RECORD, F_LATE1200, nullptr, 1, 3, 3, kRecDone},
     {A_RECORD, F_LATE1600, kRunTimeout, 1, 0, 0, kRecTimeout},
     {A_RECORD, F_SHORT, kRunTimeout, 1, 0, 0, kRecTimeout},
     {A_RECORD, F_EXTRA, nullptr, 1, 3, 3, kRecDone},

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
 #include <functional>
 #include <memory>
 #include <grp.h>
@@ -40,6 +42,7 @@ void RemoveTree(const std::string &path) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) return;
     if (S_ISDIR(st.st_mode)) {
+        chmod(path.c_str(), 0700);   // a case may have locked it
         if (DIR *d = opendir(path.c_str())) {
             while (dirent *e = readdir(d)) {
                 std::string n = e->d_name;
@@ -74,7 +77,10 @@ std::vector<std::string> Entries(const std::string &dir) {
     return names;
 }
 
-// A scratch directory; optionally a tmpfs of the given size mounted on it.
+// A scratch directory; optionally a tmpfs of the given size on it. Root
+// mounts it here; anyone else in a user and mount namespace that a child
+// process makes and holds, which this process reaches through the child's
+// root. The cases so run the same for any user.
 class Scratch {
 public:
     Scratch() {
@@ -83,21 +89,76 @@ public:
     }
     ~Scratch() {
         if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+        if (holder_ > 0) {
+            close(cmd_);
+            close(ans_);
+            waitpid(holder_, nullptr, 0);
+        }
         if (!dir_.empty()) RemoveTree(dir_);
     }
-    // false when this machine does not let us mount (not root, no rights)
-    bool MountTmpfs(size_t bytes) {
-        std::string opt = "size=" + std::to_string(bytes) + ",mode=0777";
-        mounted_ = mount("tmpfs", dir_.c_str(), "tmpfs", 0, opt.c_str()) == 0;
-        return mounted_;
+    // "" once mounted, else why not
+    std::string MountTmpfs(size_t bytes) {
+        const std::string opt = "size=" + std::to_string(bytes) + ",mode=0777";
+        if (geteuid() == 0) {
+            mounted_ = mount("tmpfs", dir_.c_str(), "tmpfs", 0, opt.c_str()) == 0;
+            return mounted_ ? "" : std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+        }
+        int cmd[2], ans[2];
+        if (pipe2(cmd, O_CLOEXEC) != 0) return "no pipe";
+        if (pipe2(ans, O_CLOEXEC) != 0) {
+            close(cmd[0]);
+            close(cmd[1]);
+            return "no pipe";
+        }
+        const std::string uidMap = "0 " + std::to_string(geteuid()) + " 1\n";
+        const std::string gidMap = "0 " + std::to_string(getegid()) + " 1\n";
+        std::fflush(nullptr);
+        holder_ = fork();
+        if (holder_ < 0) return "no fork";
+        if (holder_ == 0) {
+            // only system calls from here: the parent has threads
+            close(cmd[1]);
+            close(ans[0]);
+            // the namespace's mounts do not propagate back: a user
+            // namespace of its own makes them slaves
+            int step = 0;
+            if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) step = 1;
+            else if (!WriteProc("/proc/self/setgroups", "deny\n") ||
+                     !WriteProc("/proc/self/uid_map", uidMap.c_str()) ||
+                     !WriteProc("/proc/self/gid_map", gidMap.c_str()))
+                step = 2;
+            else if (mount("tmpfs", dir_.c_str(), "tmpfs", 0, opt.c_str()) != 0) step = 3;
+            Reply(ans[1], step);
+            if (step != 0) _exit(1);
+            char c;
+            while (read(cmd[0], &c, 1) == 1) {
+                const bool ro =
+                    mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+                Reply(ans[1], ro ? 0 : 4);
+            }
+            _exit(0);
+        }
+        close(cmd[0]);
+        close(ans[1]);
+        cmd_ = cmd[1];
+        ans_ = ans[0];
+        const std::string why = Answer();
+        if (why.empty()) view_ = "/proc/" + std::to_string(holder_) + "/root" + dir_;
+        return why;
     }
-    bool ReadOnly() {
-        return mounted_ &&
-               mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    // "" once the tmpfs is read-only, else why not
+    std::string ReadOnly() {
+        if (mounted_)
+            return mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0
+                       ? ""
+                       : std::string("cannot remount read-only: ") + std::strerror(errno);
+        if (view_.empty()) return "no tmpfs";
+        if (write(cmd_, "r", 1) != 1) return "the namespace's holder is gone";
+        return Answer();
     }
     // fills the tmpfs up to its last byte
     void Fill() {
-        FILE *f = std::fopen((dir_ + "/filler").c_str(), "wb");
+        FILE *f = std::fopen((Dir() + "/filler").c_str(), "wb");
         if (!f) return;
         std::setvbuf(f, nullptr, _IONBF, 0);
         char block[512] = {0};
@@ -105,11 +166,37 @@ public:
         while (std::fwrite(block, 1, 1, f) == 1) {}
         std::fclose(f);
     }
-    const std::string &Dir() const { return dir_; }
+    const std::string &Dir() const { return view_.empty() ? dir_ : view_; }
 
 private:
-    std::string dir_;
+    static bool WriteProc(const char *path, const char *text) {
+        const int fd = open(path, O_WRONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        const ssize_t len = static_cast<ssize_t>(std::strlen(text));
+        const bool ok = write(fd, text, static_cast<size_t>(len)) == len;
+        close(fd);
+        return ok;
+    }
+    static void Reply(int fd, int step) {
+        const int what[2] = {step, step ? errno : 0};
+        if (write(fd, what, sizeof what) != static_cast<ssize_t>(sizeof what)) _exit(2);
+    }
+    std::string Answer() {
+        int what[2] = {-1, 0};
+        if (read(ans_, what, sizeof what) != static_cast<ssize_t>(sizeof what))
+            return "cannot mount a tmpfs here: the namespace's holder ended";
+        static const char *const kStep[] = {
+            "", "unshare (a user and mount namespace of our own; a loop device needs root)",
+            "writing the user namespace's id maps", "mount tmpfs", "remount read-only"};
+        if (what[0] == 0) return "";
+        if (what[0] < 0 || what[0] > 4) return "the namespace's holder said nonsense";
+        return std::string("cannot mount a tmpfs here: ") + kStep[what[0]] + ": " +
+               std::strerror(what[1]);
+    }
+    std::string dir_, view_;
     bool mounted_ = false;
+    pid_t holder_ = -1;
+    int cmd_ = -1, ans_ = -1;
 };
 
 // Files of this process may grow to `bytes` at most while it lives.
@@ -201,7 +288,8 @@ TEST_P(ParaFileWrite, SaysSoAndKeepsTheOldSet) {
     std::unique_ptr<FileSizeLimit> limit;
     switch (c.kind) {
     case P_FULL_TMPFS:
-        if (!scratch_.MountTmpfs(8192)) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+        ASSERT_EQ(scratch_.MountTmpfs(8192), "");
+        path = scratch_.Dir() + "/KVEXpara.dat";
         WriteAll(path, kOldSet);
         scratch_.Fill();
         break;
@@ -211,9 +299,10 @@ TEST_P(ParaFileWrite, SaysSoAndKeepsTheOldSet) {
         limit = std::make_unique<FileSizeLimit>(40);
         break;
     case P_READONLY:
-        if (!scratch_.MountTmpfs(65536)) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+        ASSERT_EQ(scratch_.MountTmpfs(65536), "");
+        path = scratch_.Dir() + "/KVEXpara.dat";
         WriteAll(path, kOldSet);
-        if (!scratch_.ReadOnly()) GTEST_SKIP() << "cannot remount read-only";
+        ASSERT_EQ(scratch_.ReadOnly(), "");
         break;
     case P_DIRECTORY: ASSERT_EQ(mkdir(path.c_str(), 0755), 0); break;
     case P_NO_DIR: path = scratch_.Dir() + "/missing/KVEXpara.dat"; break;
@@ -367,15 +456,22 @@ TEST_F(Files, ParaFileSaveDialogAddsTheExtension) {
 
 // ---- the parameter file and file permissions -------------------------------------
 
-// Root writes any file whatever its mode; the operator does not. The cases
-// of an operator's rights run in a child that has dropped to nobody, with
-// the panel and the file dialog it inherited.
+// Root writes any file whatever its mode; the operator does not. The
+// operator is the user running the tests, or nobody when that is root: the
+// cases of an operator's rights then run in a child that has dropped to
+// nobody, with the panel and the file dialog it inherited. In the table
+// kNobody stands for the operator.
 const uid_t kNobody = 65534;
 const gid_t kNogroup = 65534;
 
+bool AsRoot() { return geteuid() == 0; }
+uid_t OperatorUid() { return AsRoot() ? kNobody : geteuid(); }
+gid_t OperatorGid() { return AsRoot() ? kNogroup : getegid(); }
+
 // Runs body as nobody in a child; what it returns comes back, or a text
 // starting "child:" when the child could not drop or ended badly.
-std::string AsNobody(const std::function<std::string()> &body) {
+std::string AsOperator(const std::function<std::string()> &body) {
+    if (!AsRoot()) return body();
     int fds[2];
     if (pipe(fds) != 0) return "child: no pipe";
     std::fflush(nullptr);
@@ -431,33 +527,40 @@ class ParaFileRights : public Files, public ::testing::WithParamInterface<ParaRi
 
 TEST_P(ParaFileRights, RefusedWrittenInPlaceOrReplacedKeepingOwnerAndMode) {
     const ParaRights &c = GetParam();
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to make files of other users";
-    // nobody may look into the scratch directory; the case's directory is
-    // nobody's own or root's
+    if (!AsRoot() && (c.who == AS_ROOT || (c.exists && c.owner != kNobody)))
+        GTEST_SKIP() << "only root can make a file of another user or write as root";
+    const uid_t op = OperatorUid();
+    const gid_t opGroup = OperatorGid();
+    const uid_t owner = c.owner == kNobody ? op : c.owner;
+    const gid_t group = c.group == kNogroup ? opGroup : c.group;
+    // the operator may look into the scratch directory; the case's directory
+    // is the operator's own or one the operator may not write
     ASSERT_EQ(chmod(scratch_.Dir().c_str(), 0755), 0);
     const std::string dir = scratch_.Dir() + "/d";
     ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-    if (c.dir == DIR_OPERATORS) { ASSERT_EQ(chown(dir.c_str(), kNobody, kNogroup), 0); }
+    if (c.dir == DIR_OPERATORS) { ASSERT_EQ(chown(dir.c_str(), op, opGroup), 0); }
     const std::string path = dir + "/KVEXpara.dat";
     // an operator's own file of the name an earlier mend wrote through
     const std::string own = dir + "/KVEXpara.dat.tmp";
     const std::string ownText = "notes of the operator\n";
     WriteAll(own, ownText);
-    ASSERT_EQ(chown(own.c_str(), kNobody, kNogroup), 0);
+    ASSERT_EQ(chown(own.c_str(), op, opGroup), 0);
     struct stat st {};
     ino_t inode = 0;
     if (c.exists) {
         WriteAll(path, kOldSet);
-        ASSERT_EQ(chown(path.c_str(), c.owner, c.group), 0);
+        ASSERT_EQ(chown(path.c_str(), owner, group), 0);
         ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
         ASSERT_EQ(stat(path.c_str(), &st), 0);
         inode = st.st_ino;
     }
+    // root's directory when root runs the tests; else the operator's, locked
+    if (c.dir == DIR_LOCKED && !AsRoot()) { ASSERT_EQ(chmod(dir.c_str(), 0555), 0); }
     const std::vector<std::string> before = Entries(dir);
     SetCtrlVal(pHandle, PANEL_NUMVideoThreshold, 777);
     std::string status;
     if (c.who == AS_NOBODY) {
-        status = AsNobody([&] {
+        status = AsOperator([&] {
             SendToFile(path);
             return StatusLine();
         });
@@ -480,8 +583,8 @@ TEST_P(ParaFileRights, RefusedWrittenInPlaceOrReplacedKeepingOwnerAndMode) {
     const bool there = stat(path.c_str(), &now) == 0;
     EXPECT_EQ(there, c.exists || c.how != REFUSED);
     if (there) {
-        EXPECT_EQ(now.st_uid, c.exists ? c.owner : (c.who == AS_NOBODY ? kNobody : 0u));
-        EXPECT_EQ(now.st_gid, c.exists ? c.group : (c.who == AS_NOBODY ? kNogroup : 0u));
+        EXPECT_EQ(now.st_uid, c.exists ? owner : (c.who == AS_NOBODY ? op : 0u));
+        EXPECT_EQ(now.st_gid, c.exists ? group : (c.who == AS_NOBODY ? opGroup : 0u));
         EXPECT_EQ(now.st_mode & 07777, c.exists ? c.mode : 0644u);
         if (c.exists && c.how != REFUSED) {
             EXPECT_EQ(now.st_ino == inode, c.how == IN_PLACE) << "written in place";
@@ -665,7 +768,7 @@ TEST_F(RecorderFiles, DiskFullMidwayKeepsEveryCompleteLine) {
 }
 
 TEST_F(RecorderFiles, FullTmpfsAtTheStartSaysSo) {
-    if (!scratch_.MountTmpfs(8192)) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    ASSERT_EQ(scratch_.MountTmpfs(8192), "");
     scratch_.Fill();
     std::string path = scratch_.Dir() + "/REC.DAT";
     Record(path, 3);
@@ -676,8 +779,8 @@ TEST_F(RecorderFiles, FullTmpfsAtTheStartSaysSo) {
 }
 
 TEST_F(RecorderFiles, ReadOnlyDirectorySaysSo) {
-    if (!scratch_.MountTmpfs(65536)) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-    if (!scratch_.ReadOnly()) GTEST_SKIP() << "cannot remount read-only";
+    ASSERT_EQ(scratch_.MountTmpfs(65536), "");
+    ASSERT_EQ(scratch_.ReadOnly(), "");
     Record(scratch_.Dir() + "/REC.DAT", 3);
     ExpectWriteFailure();
 }
@@ -721,7 +824,7 @@ ino_t Inode(const std::string &path) {
 // link or a file of several names where it is, a read-only file refused;
 // never anything left beside it, never a fixed temporary name followed.
 TEST(FileIo, ReplaceKeepsOwnerModeAndWhatTheFileIs) {
-    ASSERT_EQ(geteuid(), 0u) << "needs root (as CI runs the tests) to give files other owners";
+    // root replaces nobody's files; anyone else their own
     enum Kind { PLAIN, SYMLINK, HARDLINK, READONLY_AS_NOBODY };
     const struct {
         const char *name;
@@ -741,7 +844,7 @@ TEST(FileIo, ReplaceKeepsOwnerModeAndWhatTheFileIs) {
         const std::string dir = scratch.Dir(), real = dir + "/real.dat";
         ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
         WriteAll(real, "old\n");
-        ASSERT_EQ(chown(real.c_str(), kNobody, kNogroup), 0);
+        ASSERT_EQ(chown(real.c_str(), OperatorUid(), OperatorGid()), 0);
         ASSERT_EQ(chmod(real.c_str(), c.mode), 0);
         const std::string path = c.kind == SYMLINK    ? dir + "/link.dat"
                                  : c.kind == HARDLINK ? dir + "/other.dat"
@@ -757,7 +860,7 @@ TEST(FileIo, ReplaceKeepsOwnerModeAndWhatTheFileIs) {
         int err = -1;
         if (c.kind == READONLY_AS_NOBODY) {
             const std::string r =
-                AsNobody([&] { return std::to_string(fileio::ReplaceFile(path, "new\n")); });
+                AsOperator([&] { return std::to_string(fileio::ReplaceFile(path, "new\n")); });
             ASSERT_EQ(r.rfind("child:", 0), std::string::npos) << r;
             err = std::stoi(r);
         } else {
@@ -768,8 +871,8 @@ TEST(FileIo, ReplaceKeepsOwnerModeAndWhatTheFileIs) {
         EXPECT_EQ(Inode(real) == before, c.sameInode);
         struct stat st {};
         ASSERT_EQ(stat(real.c_str(), &st), 0);
-        EXPECT_EQ(st.st_uid, kNobody);
-        EXPECT_EQ(st.st_gid, kNogroup);
+        EXPECT_EQ(st.st_uid, OperatorUid());
+        EXPECT_EQ(st.st_gid, OperatorGid());
         EXPECT_EQ(st.st_mode & 07777, c.mode);
         EXPECT_EQ(testfs::ReadFile(victim), "keep\n");
         EXPECT_EQ(Entries(dir), names);

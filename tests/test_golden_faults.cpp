@@ -26,7 +26,7 @@ const char kLost[] = "RS-232 port lost! - Reconnect, then choose the port again.
 // bytes do not depend on how close they come, and a wide margin keeps the
 // trace the same on a loaded machine.
 std::string GoldenFaultCommand(Fault f, Activity a) {
-    if (f == F_LATE1400) return "late 1000";
+    if (f == F_LATE1200) return "late 1000";
     if (f == F_LATE1600) return "late 2000";
     return FaultCommand(f, a);
 }

@@ -145,7 +145,11 @@ TEST_F(OperatorPeer, ShortcutsFinishTheEditInProgressFirst) {
         ASSERT_FALSE(rq.empty()) << c.keys;
         EXPECT_EQ(rq[0].words[7], 1500) << c.keys;
         EXPECT_FALSE(drive::HasFocus(pHandle, "NEDITEdgeRight")) << c.keys;
-        EXPECT_EQ(stop_flag, STOP_ASKED) << c.keys;
+        if (c.order == 8) {
+            EXPECT_EQ(stop_flag, STOP_ASKED) << "the run mode ended by Esc";
+        } else {
+            EXPECT_EQ(rq.size(), 1u) << c.keys << ": one frame, not one per key event";
+        }
     }
 }
 

@@ -289,12 +289,16 @@ TEST(ParaFile, UnreadableAndUnwritablePaths) {
     EXPECT_EQ(WriteParaFile("", w), -1);
     // the device accepts the open and fails on the write
     EXPECT_EQ(WriteParaFile("/dev/full", w), -1);
+    // a read-only file is refused to its user; root replaces it
+    const std::string ro = TempPath("readonly.dat");
+    WriteText(ro, "old\n");
+    ASSERT_EQ(chmod(ro.c_str(), 0444), 0);
     if (geteuid() != 0) {
-        const std::string ro = TempPath("readonly.dat");
-        WriteText(ro, "old\n");
-        chmod(ro.c_str(), 0444);
         EXPECT_EQ(WriteParaFile(ro.c_str(), w), -1);
         EXPECT_EQ(ReadText(ro), "old\n");
+    } else {
+        EXPECT_EQ(WriteParaFile(ro.c_str(), w), 0);
+        EXPECT_EQ(ReadText(ro).substr(0, 12), " 4242\n 4242\n");
     }
 }
 

@@ -471,7 +471,7 @@ TEST_F(RecorderSim, IncrementZeroRecordsEveryReplyAboutOneASecond) {
     for (size_t i = 8; i < 10; ++i) {
         double gap = watch->times[i] - watch->times[i - 1];
         EXPECT_GT(gap, 0.9) << i;
-        EXPECT_LT(gap, 1.4) << i;
+        EXPECT_LT(gap, 1.5) << i;
     }
     EXPECT_LT(watch->times[7] - t0, 0.5);   // the first reply is a sample
     // eMode 1: the value is the right edge
@@ -603,7 +603,7 @@ TEST_F(RecorderSim, ExistingFileOverwriteDeclined) {
     ResetTextBox(pRecord, RECORD_TEXTRecStatus, "before");
     confirmAnswer = 0;
     double took = Record(5, 0);
-    EXPECT_LT(took, 0.3);
+    EXPECT_LT(took, 0.5);
     ASSERT_EQ(popups.size(), 1u);
     EXPECT_EQ(popups[0].kind, 2);
     EXPECT_EQ(popups[0].title, "ATTENTION !");
@@ -622,7 +622,7 @@ TEST_F(RecorderSim, ExistingFileOverwriteDeclined) {
 TEST_F(RecorderSim, HeaderThatCannotBeWrittenEndsAtOnce) {
     UseFile("/nonexistent-ridar-dir/REC.DAT");
     double took = Record(5, 0);
-    EXPECT_LT(took, 0.3);
+    EXPECT_LT(took, 0.5);
     EXPECT_EQ(RecStatus(), "DATA-RECORDER INTERRUPTED - CANNOT WRITE DATA-FILE!");
     EXPECT_EQ(MainStatus(), "DATA-RECORDER INTERRUPTED - CANNOT WRITE DATA-FILE!");
     EXPECT_EQ(Attr(pRecord, RECORD_TEXTRecStatus, ATTR_TEXT_BGCOLOR), VAL_RED);

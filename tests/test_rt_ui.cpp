@@ -908,7 +908,7 @@ TEST_F(RtUi, TimingWaitLoopCostsAlmostNoCpu) {
     EXPECT_GT(calls, 100);
 }
 
-TEST_F(RtUi, PumpReturnsPromptlyWhenATimerFires) {
+TEST_F(RtUi, TimingPumpReturnsPromptlyWhenATimerFires) {
     // the machine is shared: most rounds must be prompt, none may be slow
     const int rounds = 7;
     int prompt = 0, onTime = 0;
@@ -970,7 +970,7 @@ TEST_F(RtUi, RunUserInterfaceEndsWithTheQuitCode) {
     QuitUserInterface(0);
     t0 = Now();
     EXPECT_EQ(RunUserInterface(), 0);
-    EXPECT_LT(Now() - t0, 0.5);
+    EXPECT_LT(Now() - t0, 0.6);
 }
 
 TEST_F(RtUi, CallbackMayDiscardItsOwnPanel) {

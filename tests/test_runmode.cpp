@@ -123,7 +123,8 @@ TEST_F(RunPeer, EachRequestCarriesTheLastReportedSetpoint) {
     EXPECT_EQ(between, "");   // one request outstanding at a time
     // the time-out counts from the last request
     const double quiet = std::chrono::duration<double>(tEnd - times.back()).count();
-    EXPECT_NEAR(quiet, 1.5, 0.1);
+    EXPECT_GE(quiet, 1.4);
+    EXPECT_LE(quiet, 1.5 + 0.5);
     EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(stop_flag, STOP_ASKED);
     // the last reply was unpacked
@@ -154,7 +155,8 @@ TEST_F(RunPeer, EachRequestCarriesTheLastReportedSetpoint) {
 TEST_F(RunPeer, NoSensorEndsAfterTimeout) {
     auto t0 = Clock::now();
     rt_UserClick(pHandle, PANEL_BTNRun);
-    EXPECT_NEAR(Since(t0), 1.5, 0.1);
+    EXPECT_GE(Since(t0), 1.4);
+    EXPECT_LE(Since(t0), 1.5 + 0.5);
     EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(peer.Read(72, 0.2).size(), 36u);   // only the first request
     EXPECT_EQ(Attr(PANEL_CTRLRunLockA, ATTR_DIMMED), 0);
@@ -221,7 +223,7 @@ TEST_F(RunSim, PlotsFramesStopsAndRunsAgain) {
     const double stopLag = Since(stopAt);
     const long f1 = Frames();
 
-    EXPECT_LT(stopLag, 0.1);   // ends after the current pass
+    EXPECT_LT(stopLag, 0.5);   // ends after the current pass, not a time-out
     EXPECT_LE(f1 - framesAtStop, 1);
     EXPECT_GT(f1 - f0, 25);
     EXPECT_EQ(stop_flag, STOP_ASKED);
@@ -250,7 +252,8 @@ TEST_F(RunSim, PlotsFramesStopsAndRunsAgain) {
     const long f2 = Frames();
     auto t0 = Clock::now();
     rt_UserClick(pHandle, PANEL_BTNRun);
-    EXPECT_NEAR(Since(t0), 0.8, 0.15);
+    EXPECT_GE(Since(t0), 0.65);
+    EXPECT_LE(Since(t0), 0.8 + 0.5);
     EXPECT_EQ(stopSeenAtStart, 0);
     EXPECT_GT(Frames() - f2, 12);
 }
@@ -265,7 +268,7 @@ TEST_F(RunSim, SensorFallingSilentEndsRunMode) {
     const double quiet = Since(silentAt);
     // the last request went out at most one exchange before the sensor fell silent
     EXPECT_GT(quiet, 1.5 - 0.1 - 0.04);
-    EXPECT_LT(quiet, 1.5 + 0.1);
+    EXPECT_LT(quiet, 1.5 + 0.5);
     EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
     EXPECT_EQ(stop_flag, STOP_ASKED);
     EXPECT_EQ(Attr(PANEL_CTRLRunLockA, ATTR_DIMMED), 0);

@@ -574,18 +574,18 @@ TEST(SimFaults, EachFaultDoesWhatItSays) {
 
 TEST(SimFaults, LateAnswer) {
     Line l;
-    ASSERT_TRUE(l.Start(Args({"--late", "300"})));
+    ASSERT_TRUE(l.Start(Args({"--late", "1000"})));
     double t0 = Now(), first = 0;
     l.Send(MakeFrame(0x55, 5, {}));
     std::string r = l.Read(36, 2.0, &first);
     EXPECT_EQ(r, MakeFrame(0x00AA, 5, {}));
-    EXPECT_GE(first - t0, 0.299);
-    EXPECT_LT(first - t0, 0.6);
+    EXPECT_GE(first - t0, 0.999);
+    EXPECT_LT(first - t0, 1.5);
     ASSERT_TRUE(l.Cmd("late 0"));
     t0 = Now();
     l.Send(MakeFrame(0x55, 5, {}));
     r = l.Read(36, 2.0, &first);
-    EXPECT_LT(first - t0, 0.1);
+    EXPECT_LT(first - t0, 0.5);
 }
 
 TEST(SimFaults, GarbageBeforeAnswers) {
@@ -667,7 +667,7 @@ TEST(SimLine, PacedAtLineSpeed) {
         std::string r = l.Read(c.n, 3.0, &first, &last);
         ASSERT_EQ(r.size(), c.n);
         EXPECT_GE(first - t0, 36 * byteTime) << c.order;   // one frame time at least
-        EXPECT_LT(first - t0, 36 * byteTime + 0.05) << c.order;
+        EXPECT_LT(first - t0, 36 * byteTime + 0.5) << c.order;
         // short answers are too brief to time against the scheduler
         if (c.n < 128) continue;
         // The last byte cannot leave before its time however late the
@@ -676,7 +676,7 @@ TEST(SimLine, PacedAtLineSpeed) {
         const double want = (c.n - 1) * byteTime;
         const double span = last - (t0 + 36 * byteTime);
         EXPECT_GE(span, want * 0.9) << c.order;
-        EXPECT_LT(span, want * 1.1 + 0.1) << c.order;
+        EXPECT_LT(span, want + 0.5) << c.order;
     }
 }
 

@@ -365,7 +365,7 @@ TEST_F(StrayPeer, RunModeDrawsOnlyMeasurements) {
         sensor.SetStray(Stray(kind), 2);
         StatsClear(&statsPx);
         const long resyncs = linkResyncs, timeouts = linkTimeouts;
-        const int before = sensor.Measurements();
+        const int before = sensor.Measurements(), strayed = sensor.StrayReplies();
         ClickAfter(1.0, pHandle, PANEL_BTNStop);
         rt_UserClick(pHandle, PANEL_BTNRun);
         const int answered = sensor.Measurements() - before;
@@ -375,7 +375,11 @@ TEST_F(StrayPeer, RunModeDrawsOnlyMeasurements) {
         EXPECT_EQ(statsPx.tMin, kWidth) << kind;
         EXPECT_EQ(statsPx.tMax, kWidth) << kind;
         EXPECT_EQ(linkTimeouts, timeouts) << kind;
-        EXPECT_NEAR(static_cast<double>(linkResyncs - resyncs), answered / 2.0, 1.0) << kind;
+        // every strayed reply resynced but one the stop may have cut off
+        const long strays = sensor.StrayReplies() - strayed;
+        EXPECT_NEAR(static_cast<double>(strays), answered / 2.0, 1.0) << kind;
+        EXPECT_GE(linkResyncs - resyncs, strays - 1) << kind;
+        EXPECT_LE(linkResyncs - resyncs, strays) << kind;
         EXPECT_EQ(Mvalue, kWidth) << kind;
     }
 }
@@ -385,6 +389,7 @@ TEST_F(StrayPeer, RecordingHoldsOnlyTrueSamplesAtItsPace) {
     for (int kind : kKinds) {
         sensor.SetStray(Stray(kind), 2);
         const long resyncs = linkResyncs;
+        const int strayed = sensor.StrayReplies();
         auto t0 = Clock::now();
         const std::string file = Record(4);
         const double took = Since(t0);
@@ -396,7 +401,9 @@ TEST_F(StrayPeer, RecordingHoldsOnlyTrueSamplesAtItsPace) {
         // one request a second: four samples in about three seconds
         EXPECT_GE(took, 2.9) << kind;
         EXPECT_LE(took, 4.0) << kind;
-        EXPECT_GE(linkResyncs - resyncs, 1) << kind;
+        // four replies, every second one after stray bytes
+        EXPECT_EQ(sensor.StrayReplies() - strayed, 2) << kind;
+        EXPECT_EQ(linkResyncs - resyncs, 2) << kind;
     }
 }
 
@@ -405,6 +412,7 @@ TEST_F(StrayPeer, CalibrationExchangeAndReset) {
     for (int kind : kKinds) {
         sensor.SetStray(Stray(kind), 1);
         const long resyncs = linkResyncs;
+        const int strayed = sensor.StrayReplies();
         StatsClear(&statsPx);
         DisplayPanel(pPopup);
         // activation starts run mode for the live values; stopped after a while
@@ -419,7 +427,11 @@ TEST_F(StrayPeer, CalibrationExchangeAndReset) {
         EXPECT_EQ(RTrim(szStatus), "Reset of analog-output Max/Min OK!") << kind;
         rt_UserClick(pPopup, POPUP_DiscardCalibration);
         EXPECT_EQ(RTrim(szStatus), "Calibration stopped successfully!") << kind;
+        // every strayed reply resynced but one the stop may have cut off
+        const long strays = sensor.StrayReplies() - strayed;
         EXPECT_GE(linkResyncs - resyncs, 3 + statsPx.total.n) << kind;
+        EXPECT_GE(linkResyncs - resyncs, strays - 1) << kind;
+        EXPECT_LE(linkResyncs - resyncs, strays) << kind;
     }
 }
 
@@ -525,8 +537,9 @@ TEST_F(StrayPeer, SilentSensorDuringRunModeCalibrationWaitsOneTimeout) {
     rt_After(0.3, [&] {
         sensor.Silent(8, true);
         sensor.Silent(12, true);
-        // once the silenced request is out
-        rt_After(0.1, [&] {
+        // well after the silenced request is out: what is left of its
+        // time-out is clearly shorter than a whole one
+        rt_After(0.6, [&] {
             lastRequest = sensor.Requests(8).back().t;
             clicked = Now();
             rt_UserClick(pPopup, POPUP_ActivateCalibration);
@@ -535,7 +548,7 @@ TEST_F(StrayPeer, SilentSensorDuringRunModeCalibrationWaitsOneTimeout) {
     });
     rt_UserClick(pHandle, PANEL_BTNRun);
     ASSERT_GT(returned, 0.0);
-    EXPECT_LE(returned - lastRequest, TIMEOUT + 0.1);
+    EXPECT_LE(returned - lastRequest, TIMEOUT + 0.5);
     EXPECT_LT(returned - clicked, TIMEOUT);
     EXPECT_TRUE(sensor.Requests(12).empty()) << "nothing is sent after a silent loop";
     EXPECT_EQ(RTrim(StatusLine()), "Timeout RS232-Line!");
@@ -590,7 +603,7 @@ TEST_F(StrayPeer, CalibrationDuringASilentVideoBlockEndsWithinItsTimeout) {
     rt_UserClick(pHandle, PANEL_BTNVideo);
     rt_SetWriteHook(nullptr);
     ASSERT_GT(returned, 0.0);
-    EXPECT_LE(returned - blockSent, TIMEOUT + 0.1);
+    EXPECT_LE(returned - blockSent, TIMEOUT + 0.5);
     EXPECT_TRUE(sensor.Requests(12).empty());
     sensor.Silent(9, false);
 }

@@ -222,7 +222,8 @@ TEST_F(Transfer, GetWithoutAnswerTimesOutAndRedrawsOldValues) {
         const double took = Since(t0);
         sensor.Join();
         EXPECT_EQ(during, "Waiting for parameter-frame ...") << c.name;
-        EXPECT_NEAR(took, 1.5, 0.1) << c.name;
+        EXPECT_GE(took, 1.4) << c.name;
+        EXPECT_LE(took, 1.5 + 0.5) << c.name;
         EXPECT_EQ(StatusLine(), "Timeout-RS-232...") << c.name;
         EXPECT_EQ(power, 500) << c.name;
         EXPECT_EQ(slope, 34048) << c.name;
@@ -263,7 +264,8 @@ TEST_F(Transfer, TeachWithoutSensorEndsWithTheTimeoutText) {
     auto t0 = Clock::now();
     rt_UserClick(pHandle, PANEL_ButtonTeach);
     const double took = Since(t0);
-    EXPECT_NEAR(took, 1.5, 0.1);
+    EXPECT_GE(took, 1.4);
+    EXPECT_LE(took, 1.5 + 0.5);
     // the set-point was never confirmed: no success stays behind
     EXPECT_EQ(during, "New setpoint value teached!");
     EXPECT_EQ(StatusLine(), "Timeout-RS-232...");

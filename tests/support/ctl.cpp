@@ -138,6 +138,11 @@ bool PortOpen(int port) {
 
 Broker::~Broker() { Stop(); }
 
+void Broker::RequireLogin(const std::string &user, const std::string &password) {
+    user_ = user;
+    password_ = password;
+}
+
 bool Broker::Start(const std::string &more) {
     if (dir_.empty()) {
         char tmpl[] = "/tmp/ridar-broker-XXXXXX";
@@ -156,15 +161,33 @@ bool Broker::Start(const std::string &more) {
             for (size_t at; (at = more_.find(key)) != std::string::npos;)
                 more_.replace(at, key.size(), value);
     }
+    std::string login = "allow_anonymous true\n";
+    if (!user_.empty()) {
+        const std::string pw = dir_ + "/passwd";
+        const pid_t p = SpawnChild("/usr/bin/mosquitto_passwd", {"-b", "-c", pw, user_, password_},
+                                   kDevNull, kDevNull, kDevNull);
+        int status = -1;
+        if (p <= 0 || waitpid(p, &status, 0) != p || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return false;
+        // mosquitto reads it as its own user
+        chmod(pw.c_str(), 0644);
+        login = "allow_anonymous false\npassword_file " + pw + "\n";
+    }
     const std::string conf = dir_ + "/mosquitto.conf";
     FILE *f = fopen(conf.c_str(), "w");
     if (!f) return false;
     // with listeners of their own, each listener has its own login rules
-    fprintf(
-        f,
-        "%slistener %d 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %s/\n"
-        "autosave_interval 1\nlog_dest none\n%s",
-        more_.empty() ? "" : "per_listener_settings true\n", port_, dir_.c_str(), more_.c_str());
+    fprintf(f,
+            "%slistener %d 127.0.0.1
+%spersistence true
+persistence_location %s/
+"
+            "autosave_interval 1
+log_dest none
+%s",
+            more_.empty() ? "" : "per_listener_settings true
+", port_, login.c_str(), dir_.c_str(),
+            more_.c_str());
     fclose(f);
     pid_ = SpawnChild("/usr/sbin/mosquitto", {"-c", conf}, kDevNull, kDevNull, kDevNull);
     if (pid_ <= 0) return false;
@@ -196,11 +219,13 @@ void SubOnConnect(mosquitto *, void *p, int rc) {
 }
 }   // namespace
 
-Subscriber::Subscriber(int port, const std::string &topic, const std::string &clientId)
+Subscriber::Subscriber(int port, const std::string &topic, const std::string &clientId,
+                       const std::string &user, const std::string &password)
     : topic_(topic) {
     mosquitto_lib_init();
     // a lasting session: what is published while we are away waits for us
     m_ = mosquitto_new(clientId.c_str(), false, this);
+    if (!user.empty()) mosquitto_username_pw_set(m_, user.c_str(), password.c_str());
     mosquitto_message_callback_set(m_, SubOnMessage);
     mosquitto_connect_callback_set(m_, SubOnConnect);
     mosquitto_reconnect_delay_set(m_, 1, 1, false);

@@ -63,6 +63,9 @@ bool PortOpen(int port);
 class Broker {
 public:
     ~Broker();
+    // From the next Start on only this user gets in (a password file,
+    // anonymous access off).
+    void RequireLogin(const std::string &user, const std::string &password);
     // `more`: listeners of its own after the plain anonymous one, each with
     // its settings ("{port2}" stands for a second free port, "{dir}" for
     // the broker's directory); they are started before it returns.
@@ -77,12 +80,14 @@ private:
     pid_t pid_ = -1;
     int port_ = 0, port2_ = 0;
     std::string dir_, more_;
+    std::string user_, password_;
 };
 
 // A subscriber on libmosquitto (its own thread): every message by topic.
 class Subscriber {
 public:
-    Subscriber(int port, const std::string &topic, const std::string &clientId);
+    Subscriber(int port, const std::string &topic, const std::string &clientId,
+               const std::string &user = "", const std::string &password = "");
     ~Subscriber();
     bool Connected();
     std::vector<std::string> Messages(const std::string &topic);

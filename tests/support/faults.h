@@ -12,9 +12,9 @@ enum Activity { A_STARTUP, A_GET, A_SEND, A_RUN, A_VIDEO, A_TEACH, A_CALIB, A_RE
 constexpr int kActivities = A_RECORD + 1;
 inline const char *const kActivityName[] = {"Startup", "Get", "Send", "Run", "Video", "Teach", "Calib", "Record"};
 
-enum Fault { F_NONE, F_SILENT, F_LATE1400, F_LATE1600, F_SHORT, F_EXTRA, F_GARBAGE, F_BADSYNC, F_HWHEADER, F_SILENTAFTER, F_CLOSEAFTER };
+enum Fault { F_NONE, F_SILENT, F_LATE1200, F_LATE1600, F_SHORT, F_EXTRA, F_GARBAGE, F_BADSYNC, F_HWHEADER, F_SILENTAFTER, F_CLOSEAFTER };
 constexpr int kFaults = F_CLOSEAFTER + 1;
-inline const char *const kFaultName[] = {"None", "Silent", "Late1400", "Late1600", "Short", "Extra",
+inline const char *const kFaultName[] = {"None", "Silent", "Late1200", "Late1600", "Short", "Extra",
                                          "Garbage", "BadSync", "HwHeader", "SilentAfterN", "CloseAfterN"};
 
 // Answers that pass before the after-N faults strike, per activity: the
@@ -28,7 +28,7 @@ inline std::string FaultCommand(Fault f, Activity a) {
     switch (f) {
     case F_NONE: return "";
     case F_SILENT: return "silent on";
-    case F_LATE1400: return "late 1400";
+    case F_LATE1200: return "late 1200";
     case F_LATE1600: return "late 1600";
     case F_SHORT: return "short 20";
     case F_EXTRA: return "extra 5";
