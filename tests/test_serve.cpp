@@ -306,7 +306,7 @@ TEST(ServeMqtt, MeasurementsToTheBrokerOfflineOnSigterm) {
     close(s);
     EXPECT_EQ(r.rc, 5);
     EXPECT_EQ(Unstamped(r.err), "kvex-ctl: Modbus TCP on 127.0.0.1:" + std::to_string(taken) +
-                         ": Address already in use\n");
+                                    ": Address already in use\n");
 }
 
 // The template unit as installed, its program this build's kvex-ctl.
