@@ -177,17 +177,11 @@ bool Broker::Start(const std::string &more) {
     FILE *f = fopen(conf.c_str(), "w");
     if (!f) return false;
     // with listeners of their own, each listener has its own login rules
-    fprintf(f, "%slistener %d 127.0.0.1
-                       % spersistence true persistence_location % s /
-                       "
-                       "autosave_interval 1
-                       log_dest none %
-                       s ",
-                       more_.empty()
-                   ? ""
-                   : "per_listener_settings true
-                     ", port_, login.c_str(), dir_.c_str(),
-                     more_.c_str());
+    fprintf(f,
+            "%slistener %d 127.0.0.1\n%spersistence true\npersistence_location %s/\n"
+            "autosave_interval 1\nlog_dest none\n%s",
+            more_.empty() ? "" : "per_listener_settings true\n", port_, login.c_str(), dir_.c_str(),
+            more_.c_str());
     fclose(f);
     pid_ = SpawnChild("/usr/sbin/mosquitto", {"-c", conf}, kDevNull, kDevNull, kDevNull);
     if (pid_ <= 0) return false;
