@@ -990,7 +990,8 @@ TEST(FileIo, ProposedFilesGoWhereTheOperatorMayWrite) {
     };
     for (const auto &c : cases) {
         ASSERT_EQ(chown(bin.c_str(), c.binIsNobodys ? kNobody : 0, 0), 0);
-        EXPECT_EQ(AsNobody([&] { return fileio::ProposalDir(bin, c.docs); }), c.expected) << c.name;
+        EXPECT_EQ(AsOperator([&] { return fileio::ProposalDir(bin, c.docs); }), c.expected)
+            << c.name;
     }
     struct stat st;
     ASSERT_EQ(stat(docs.c_str(), &st), 0);
