@@ -710,6 +710,7 @@ TEST(CtlMqtt, LogsInWithUserAndPassword) {
     ASSERT_TRUE(sub.Connected());
     const std::string file = TempPath("login.txt");
     WriteFile(file, "plant-7:s3cret pass\n");
+    ASSERT_EQ(chmod(file.c_str(), 0600), 0);   // a secret others may read is refused
     const std::vector<std::string> watch = {"watch",  "--count",    "5",     "--format", "jsonl",
                                             "--mqtt", broker.Url(), "--qos", "1"};
     auto run = [&](const std::string &topic, const std::vector<std::string> &extra) {
@@ -738,7 +739,8 @@ TEST(CtlMqtt, LogsInWithUserAndPassword) {
                 << topic << " " << msgs[i];
     }
     EXPECT_EQ(wrong.rc, 5) << wrong.err;
-    EXPECT_NE(wrong.err.find("broker refused the connection: Connection Refused: not authorised."),
+    EXPECT_NE(wrong.err.find("kvex-ctl: broker " + broker.Url() +
+                             ": login refused: not authorised; check the user and password\n"),
               std::string::npos)
         << wrong.err;
     EXPECT_TRUE(sub.Messages("login/wrong/measurement").empty());
