@@ -385,8 +385,9 @@ protected:
 // Operator scenario: reset the statistics, record from a moving object with
 // noise, look at the live analysis, then open the recorder file: the same
 // numbers. The recorder paces one request a second by the run-time clock,
-// which runs twice as fast here; faster shrinks the line's time-out below
-// what a redraw of the live analysis takes under the sanitizers.
+// left at its true rate: a faster clock shrinks the line's time-out below
+// what a redraw of the live analysis takes under the sanitizers on a loaded
+// machine.
 TEST_F(LiveSensor, RecordingShowsTheSameNumbersLiveAndFromTheFile) {
     Connect({"--fast", "--noise", "2", "--motion", "20", "60", "--exit-on-eof"});
     const std::string path = TempPath("live.dat");
@@ -394,20 +395,18 @@ TEST_F(LiveSensor, RecordingShowsTheSameNumbersLiveAndFromTheFile) {
     std::snprintf(rec_fname, sizeof rec_fname, "%s", path.c_str());
 
     EXPECT_EQ(AnaLiveCount(&anaLive), 0u);
-    SetCtrlVal(pRecord, RECORD_NUMsample, 40u);
+    SetCtrlVal(pRecord, RECORD_NUMsample, 20u);
     SetCtrlVal(pRecord, RECORD_NUMinctime, 0u);
-    rt_SetTimerRate(2.0);
     rt_After(120.0, [] { stop_flag = STOP_ASKED; });
     rt_UserClick(pRecord, RECORD_CBTNStartRecord);
-    rt_SetTimerRate(1.0);
     ASSERT_EQ(stop_flag, STOP_COMPLETED) << rt_GetCtrlText(pHandle, PANEL_TEXTStatus);
-    EXPECT_EQ(anaLive.total, 40);
+    EXPECT_EQ(anaLive.total, 20);
 
     AnalysisRefresh();
     const std::string livePx = AnalysisTableText();
     AnalysisSetUnit(SPC_UNIT_MM);
     const std::string liveMm = AnalysisTableText();
-    EXPECT_NE(livePx.find("n                              40\n"), std::string::npos) << livePx;
+    EXPECT_NE(livePx.find("n                              20\n"), std::string::npos) << livePx;
     // the live set's limits: 512 +- 100 px, 5.150 .. 7.650 mm through 12.5 um/px
     EXPECT_NE(livePx.find("LSL [px]                       412\n"), std::string::npos) << livePx;
     EXPECT_NE(liveMm.find("LSL [mm]                       5.150\n"), std::string::npos) << liveMm;

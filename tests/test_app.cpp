@@ -195,10 +195,10 @@ TEST(App, ClosingTheMainPanelDuringALiveLoopEndsWithZero) {
     for (const auto &c : cases) {
         RunResult r =
             RunProgram(exe, {"--simulate", "--fast"}, fs::path(exe).parent_path().string(),
-                       {{"RIDAR_TEST_CLICK", c.click}, {"RIDAR_TEST_CLOSE_AFTER", "3.0"}}, 20.0);
+                       {{"RIDAR_TEST_CLICK", c.click}, {"RIDAR_TEST_CLOSE_AFTER", "3.0"}}, 40.0);
         EXPECT_EQ(r.status, 0) << c.click << r.err;
         EXPECT_GE(r.seconds, 3.0) << c.click;
-        EXPECT_LT(r.seconds, 10.0) << c.click;
+        EXPECT_LT(r.seconds, 20.0) << c.click;   // a hang, not a start under the sanitizers
     }
 }
 

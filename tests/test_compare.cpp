@@ -328,7 +328,7 @@ TEST_F(Compare, ASilentSensorLeavesBothColumnsUnreadWithinTheTimeouts) {
     OpenWithCtrlD();
     const double took = Since(t0);
     EXPECT_GE(took, 2 * TIMEOUT);
-    EXPECT_LT(took, 2 * TIMEOUT + 1.0);
+    EXPECT_LT(took, 2 * TIMEOUT + 3.0);   // loose: the window's first load under the sanitizers
     EXPECT_LT(CpuSeconds() - cpu0, 0.5 * took);   // the waits do not spin
     EXPECT_EQ(linkTimeouts - timeoutsBefore, 2);
     for (int r = 0; r < 16; ++r) {
