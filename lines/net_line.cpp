@@ -20,9 +20,7 @@ namespace {
 
 constexpr double kConnectWait = 5.0;   // s for the connection and for each answer of the server
 
-// Telnet (RFC 854) and its options
-constexpr uint8_t kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250,
-                  kSe = 240;
+using namespace telnet;
 constexpr uint8_t kBinary = 0, kSuppressGoAhead = 3, kComPort = 44;
 // RFC 2217 commands from the client; the server answers with 100 more
 enum ComPort : uint8_t {
@@ -128,8 +126,7 @@ void NetLine::Close() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     data_.clear();
-    rx_ = Rx::Data;
-    sub_.clear();
+    rx_.Reset();
     comPort_ = 0;
     std::fill(std::begin(confirmed_), std::end(confirmed_), -1);
     answered_.clear();
@@ -187,40 +184,10 @@ bool NetLine::Pump() {
 }
 
 void NetLine::Take(uint8_t b) {
-    switch (rx_) {
-    case Rx::Data:
-        if (b == kIac) rx_ = Rx::Iac;
-        else data_.push_back(b);
-        return;
-    case Rx::Iac:
-        rx_ = Rx::Data;
-        if (b == kIac) data_.push_back(b);
-        else if (b >= kWill && b <= kDont) {
-            cmd_ = b;
-            rx_ = Rx::Option;
-        } else if (b == kSb) {
-            sub_.clear();
-            rx_ = Rx::Sub;
-        }
-        // other commands (NOP, go-ahead ...) carry nothing for us
-        return;
-    case Rx::Option:
-        rx_ = Rx::Data;
-        Option(cmd_, b);
-        return;
-    case Rx::Sub:
-        if (b == kIac) rx_ = Rx::SubIac;
-        else if (sub_.size() < 64) sub_.push_back(b);
-        return;
-    case Rx::SubIac:
-        if (b == kIac) {
-            if (sub_.size() < 64) sub_.push_back(b);
-            rx_ = Rx::Sub;
-        } else {
-            rx_ = Rx::Data;   // SE, or a broken subnegotiation ended
-            if (b == kSe) Subnegotiation();
-        }
-        return;
+    switch (rx_.Take(b, data_)) {
+    case TelnetRx::Got::Option: Option(rx_.Command(), rx_.OptionCode()); break;
+    case TelnetRx::Got::Sub: Subnegotiation(); break;
+    case TelnetRx::Got::Nothing: break;
     }
 }
 
@@ -243,12 +210,9 @@ void NetLine::Option(uint8_t cmd, uint8_t opt) {
 
 void NetLine::Subnegotiation() {
     // line-state and modem-state notifications (106, 107) are taken and dropped
-    if (sub_.size() < 2 || sub_[0] != kComPort) return;
-    const int command = sub_[1] - kServerOffset;
-    if (command < kSetBaud || command > kSetControl) return;
-    long v = 0;
-    for (size_t i = 2; i < sub_.size(); ++i) v = v << 8 | sub_[i];
-    confirmed_[command] = v;
+    int command = 0;
+    uint32_t value = 0;
+    if (ComPortAnswer(rx_.Sub(), command, value)) confirmed_[command] = value;
 }
 
 bool NetLine::SetLine(std::string &err) {

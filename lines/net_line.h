@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "lines/serial_line.h"
+#include "lines/telnet.h"
 
 namespace lines {
 
@@ -53,9 +54,7 @@ private:
     bool lost_ = false, telnet_ = false;
     std::string name_;
     std::vector<uint8_t> data_;   // received line bytes not yet read
-    enum class Rx { Data, Iac, Option, Sub, SubIac } rx_ = Rx::Data;
-    uint8_t cmd_ = 0;
-    std::vector<uint8_t> sub_;
+    TelnetRx rx_;
     int comPort_ = 0;   // 1 the server agreed to COM-PORT-OPTION, -1 refused
     long confirmed_[6] = {-1, -1, -1, -1, -1, -1};   // the server's answer to SET 1..5
     std::vector<uint16_t> answered_;                 // (command << 8 | option) replied once
