@@ -1,8 +1,17 @@
 // kvex-ctl on a sensor behind ser2net on 127.0.0.1: RFC 2217 and raw TCP,
-// refusals, and a server that goes away as a pulled adapter.
+// refusals, and a server that goes away as a pulled adapter; and behind an
+// RFC 2217 server of the test's own for what ser2net will not do on demand.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fcntl.h>
 #include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 #include "tests/support/clock.h"
@@ -49,10 +58,118 @@ private:
     int port_ = 0;
 };
 
+// One RFC 2217 connection relayed to the simulator's line, the server's
+// part played as `mode` says: settings confirmed as asked, confirmed with
+// 9600 baud, or never confirmed. Every 0xFF it sends goes out doubled in
+// two writes (the reader gets the IAC alone), and a line-state and a
+// modem-state notification follow each piece of line data.
+class OwnRfc2217 {
+public:
+    enum class Mode { Confirm, Baud9600, Silent };
+    OwnRfc2217(Mode mode, const std::string &device) : mode_(mode) {
+        listen_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        bind(listen_, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        listen(listen_, 1);
+        getsockname(listen_, reinterpret_cast<sockaddr *>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        dev_ = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios t{};
+        tcgetattr(dev_, &t);
+        cfmakeraw(&t);
+        tcsetattr(dev_, TCSANOW, &t);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~OwnRfc2217() {
+        quit_ = true;
+        thread_.join();
+        close(listen_);
+        close(dev_);
+    }
+    std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    void Send(int s, std::vector<uint8_t> b) { (void)!send(s, b.data(), b.size(), MSG_NOSIGNAL); }
+    void Relay(int s) {
+        int one = 1;
+        setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        enum { Data, Iac, Opt, Sub, SubIac } st = Data;
+        uint8_t cmd = 0;
+        std::vector<uint8_t> sub;
+        while (!quit_) {
+            pollfd p[2] = {{s, POLLIN, 0}, {dev_, POLLIN, 0}};
+            if (poll(p, 2, 50) <= 0) continue;
+            uint8_t buf[256];
+            if (p[0].revents) {
+                const ssize_t n = recv(s, buf, sizeof buf, 0);
+                if (n <= 0) return;
+                for (ssize_t i = 0; i < n; ++i) {
+                    const uint8_t b = buf[i];
+                    if (st == Data && b == 0xFF) st = Iac;
+                    else if (st == Data) (void)!write(dev_, &b, 1);
+                    else if (st == Iac && b == 0xFF) (void)!write(dev_, &b, 1), st = Data;
+                    else if (st == Iac)
+                        st = b == 0xFA ? (sub.clear(), Sub) : b >= 0xFB ? (cmd = b, Opt) : Data;
+                    else if (st == Opt) {
+                        // agree to BINARY and COM-PORT-OPTION
+                        if (cmd == 0xFB) Send(s, {0xFF, 0xFD, b});
+                        if (cmd == 0xFD) Send(s, {0xFF, 0xFB, b});
+                        st = Data;
+                    } else if (st == Sub) b == 0xFF ? void(st = SubIac) : sub.push_back(b);
+                    else if (b == 0xFF) sub.push_back(b), st = Sub;
+                    else {
+                        st = Data;
+                        if (sub.size() < 3 || sub[0] != 44 || sub[1] > 5 || mode_ == Mode::Silent)
+                            continue;
+                        if (sub[1] == 1 && mode_ == Mode::Baud9600) sub = {44, 1, 0, 0, 0x25, 0x80};
+                        std::vector<uint8_t> out = {0xFF, 0xFA, 44,
+                                                    static_cast<uint8_t>(sub[1] + 100)};
+                        for (size_t k = 2; k < sub.size(); ++k) {
+                            out.push_back(sub[k]);
+                            if (sub[k] == 0xFF) out.push_back(0xFF);
+                        }
+                        out.insert(out.end(), {0xFF, 0xF0});
+                        Send(s, out);
+                    }
+                }
+            }
+            if (p[1].revents & POLLIN) {
+                const ssize_t n = read(dev_, buf, sizeof buf);
+                for (ssize_t i = 0; i < n; ++i) {
+                    Send(s, {buf[i]});
+                    if (buf[i] != 0xFF) continue;
+                    usleep(2000);
+                    Send(s, {0xFF});
+                }
+                Send(s, {0xFF, 0xFA, 44, 106, 0x60, 0xFF, 0xF0, 0xFF, 0xFA, 44, 107, 0x30, 0xFF,
+                         0xF0});
+            }
+        }
+    }
+    void Run() {
+        while (!quit_) {
+            pollfd p = {listen_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            const int s = accept(listen_, nullptr, nullptr);
+            Relay(s);
+            close(s);
+        }
+    }
+    Mode mode_;
+    int listen_ = -1, dev_ = -1, port_ = 0;
+    std::atomic<bool> quit_{false};
+    std::thread thread_;
+};
+
+// a parameter set whose words of 255 and 65535 put 0xFF, Telnet's escape, on the wire
+const char kFfSet[] = "500\n0\n512\n0\n0\n1\n1\n2048\n512\n100\n0\n1\n12800\n65535\n255\n0\n";
+
 TEST(NetPort, Rfc2217AndRawTcpCarryEveryByte) {
-    // words of 255 and 65535 put 0xFF on the wire, Telnet's escape
     const std::string set = testfs::TempDir("ridar-net") + "/ff.dat";
-    std::ofstream(set) << "500\n0\n512\n0\n0\n1\n1\n2048\n512\n100\n0\n1\n12800\n65535\n255\n0\n";
+    std::ofstream(set) << kFfSet;
     const struct {
         const char *accepter, *scheme;
     } cases[] = {{"telnet(rfc2217),tcp", "rfc2217"}, {"tcp", "tcp"}};
@@ -104,6 +221,41 @@ TEST(NetPort, RefusalsSayWhyAndExit3) {
         EXPECT_EQ(r.rc, 3) << c.port;
         EXPECT_EQ(Unstamped(r.err), c.err);
         EXPECT_LT(Now() - t0, 8.0) << c.port;   // a silent server is given up on
+    }
+}
+
+TEST(NetPort, OwnServerNotificationsSplitEscapesAndBadConfirmations) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--noise", "0"}));
+    const std::string dir = testfs::TempDir("ridar-net"), set = dir + "/ff.dat";
+    std::ofstream(set) << kFfSet;
+    {
+        OwnRfc2217 server(OwnRfc2217::Mode::Confirm, sim.Device());
+        CtlResult r = RunCtl({"--port", server.Url(), "send", set, "--to", "ram", "--verify"});
+        EXPECT_EQ(r.rc, 0) << r.out << r.err;
+        r = RunCtl({"--port", server.Url(), "get", "--from", "ram"});
+        EXPECT_EQ(r.rc, 0) << r.err;
+        EXPECT_EQ(r.out,
+                  "  500\n    0\n  512\n    0\n    0\n    1\n    1\n 2048\n  512\n  100\n    0\n"
+                  "    1\n12800\n65535\n  255\n    0\n");
+        r = RunCtl({"--port", server.Url(), "watch", "--count", "3"});
+        const auto rows = Lines(r.out);
+        ASSERT_EQ(rows.size(), 4u) << r.out << r.err;
+        EXPECT_NE(rows[3].find(",3,400,600,600,43035,2,512,100"), std::string::npos) << rows[3];
+    }
+    const struct {
+        OwnRfc2217::Mode mode;
+        const char *why;
+    } refusals[] = {
+        {OwnRfc2217::Mode::Baud9600, ": the server set the baud rate to 9600, not 19200\n"},
+        {OwnRfc2217::Mode::Silent,
+         ": the server did not confirm the baud rate (19200 8N1 asked)\n"},
+    };
+    for (const auto &c : refusals) {
+        OwnRfc2217 server(c.mode, sim.Device());
+        const CtlResult r = RunCtl({"--port", server.Url(), "identify"});
+        EXPECT_EQ(r.rc, 3);
+        EXPECT_EQ(Unstamped(r.err), "kvex-ctl: Cannot open port: " + server.Url() + c.why);
     }
 }
 
