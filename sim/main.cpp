@@ -398,6 +398,8 @@ void PrintHelp() {
            "  object LEFT RIGHT            move the object\n"
            "  any option above without '--', e.g. 'late 200', 'no-answer 8', 'short off'\n"
            "  stats                        print the counters\n"
+           "  line                         print the line's settings as the other side set\n"
+           "                               them, e.g. 'line 19200 8N1 flow=none'\n"
            "  help                         list the commands\n"
            "  quit                         print the counters and end\n"
            "The counters are also printed on SIGINT and SIGTERM. Every command answers\n"
@@ -431,12 +433,43 @@ void PrintStats() {
     Say(o.str());
 }
 
+// What the program (or a device server) on the other side set the line to.
+void PrintLine() {
+    termios t{};
+    if (g.slave < 0 || tcgetattr(g.slave, &t) != 0) {
+        Say("error: line: the settings cannot be read on this line");
+        return;
+    }
+    static const struct {
+        speed_t code;
+        long baud;
+    } kSpeeds[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},   {B9600, 9600},
+                   {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    long baud = 0;
+    for (const auto &s : kSpeeds)
+        if (cfgetospeed(&t) == s.code) baud = s.baud;
+    const int bits = (t.c_cflag & CSIZE) == CS5   ? 5
+                     : (t.c_cflag & CSIZE) == CS6 ? 6
+                     : (t.c_cflag & CSIZE) == CS7 ? 7
+                                                  : 8;
+    const char parity = !(t.c_cflag & PARENB) ? 'N' : (t.c_cflag & PARODD) ? 'O' : 'E';
+    const char *flow = (t.c_cflag & CRTSCTS)          ? "rtscts"
+                       : (t.c_iflag & (IXON | IXOFF)) ? "xonxoff"
+                                                      : "none";
+    Say("line " + std::to_string(baud) + " " + std::to_string(bits) + parity +
+        ((t.c_cflag & CSTOPB) ? "2" : "1") + " flow=" + flow);
+}
+
 void Command(const std::string &line) {
     std::istringstream in(line);
     std::string name;
     if (!(in >> name)) return;
     if (name == "stats") {
         PrintStats();
+        return;
+    }
+    if (name == "line") {
+        PrintLine();
         return;
     }
     if (name == "quit") {

@@ -34,12 +34,13 @@ std::vector<std::string> Lines(const std::string &text) {
 // ser2net in the foreground, one connection to the simulator's device.
 class Ser2net {
 public:
-    bool Start(const std::string &accepter, const std::string &device) {
+    bool Start(const std::string &accepter, const std::string &device,
+               const char *settings = "19200n81") {
         if (port_ == 0) port_ = FreePort();
         const std::string conf = testfs::TempDir("ridar-ser2net") + "/ser2net.yaml";
         std::ofstream(conf) << "connection: &sensor\n    accepter: " << accepter << ",127.0.0.1,"
-                            << port_ << "\n    connector: serialdev," << device
-                            << ",19200n81,local\n";
+                            << port_ << "\n    connector: serialdev," << device << "," << settings
+                            << ",local\n";
         if (!child_.Start("/usr/sbin/ser2net", {"-n", "-d", "-c", conf})) return false;
         for (double end = Now() + 10; Now() < end; usleep(50000))
             if (PortOpen(port_)) return true;
@@ -170,14 +171,15 @@ const char kFfSet[] = "500\n0\n512\n0\n0\n1\n1\n2048\n512\n100\n0\n1\n12800\n655
 TEST(NetPort, Rfc2217AndRawTcpCarryEveryByte) {
     const std::string set = testfs::TempDir("ridar-net") + "/ff.dat";
     std::ofstream(set) << kFfSet;
+    // RFC 2217 sets the line itself; a raw port runs as the server is set
     const struct {
-        const char *accepter, *scheme;
-    } cases[] = {{"telnet(rfc2217),tcp", "rfc2217"}, {"tcp", "tcp"}};
+        const char *accepter, *scheme, *settings;
+    } cases[] = {{"telnet(rfc2217),tcp", "rfc2217", "9600e71"}, {"tcp", "tcp", "19200n81"}};
     for (const auto &c : cases) {
         SimProcess sim;
         ASSERT_TRUE(sim.Start({"--noise", "0"}));
         Ser2net server;
-        ASSERT_TRUE(server.Start(c.accepter, sim.Device()))
+        ASSERT_TRUE(server.Start(c.accepter, sim.Device(), c.settings))
             << "ser2net is missing (Debian package ser2net)";
         const std::string port = server.Url(c.scheme);
         CtlResult r = RunCtl({"--port", port, "identify"});
@@ -186,9 +188,15 @@ TEST(NetPort, Rfc2217AndRawTcpCarryEveryByte) {
             << r.out;
         r = RunCtl({"--port", port, "send", set, "--to", "ram", "--verify"});
         EXPECT_EQ(r.rc, 0) << c.scheme << r.out << r.err;
-        r = RunCtl({"--port", port, "watch", "--count", "5"});
-        EXPECT_EQ(r.rc, 0) << c.scheme << r.err;
-        const auto rows = Lines(r.out);
+        CtlChild watch;
+        ASSERT_TRUE(watch.Start({"--port", port, "watch", "--count", "5"}));
+        ASSERT_TRUE(watch.WaitFor("Z,1,", 10.0)) << watch.err;
+        sim.Command("line");
+        EXPECT_NE(sim.Output(5.0, "flow=").find("line 19200 8N1 flow=none\n"), std::string::npos)
+            << c.scheme;
+        ASSERT_TRUE(watch.Wait(10.0));
+        EXPECT_EQ(watch.rc, 0) << c.scheme << watch.err;
+        const auto rows = Lines(watch.out);
         ASSERT_EQ(rows.size(), 6u) << r.out;
         // 600 px * 12800 / 1024 + 65535 - 30000 = 43035 um
         EXPECT_NE(rows[5].find(",5,400,600,600,43035,2,512,100"), std::string::npos) << rows[5];
@@ -264,8 +272,13 @@ TEST(NetPort, ServerGoneIsAPulledAdapterNothingLost) {
     ASSERT_TRUE(sim.Start({"--noise", "0"}));
     Ser2net server;
     ASSERT_TRUE(server.Start("telnet(rfc2217),tcp", sim.Device())) << "ser2net is missing";
+    Broker broker;
+    ASSERT_TRUE(broker.Start()) << "mosquitto is missing";
+    Subscriber sub(broker.Port(), "net/measurement", "test-net");
+    ASSERT_TRUE(sub.Connected());
     CtlChild c;
-    ASSERT_TRUE(c.Start({"--port", server.Url("rfc2217"), "watch", "--count", "40"}));
+    ASSERT_TRUE(c.Start({"--port", server.Url("rfc2217"), "watch", "--count", "40", "--mqtt",
+                         broker.Url(), "--topic", "net"}));
     ASSERT_TRUE(c.WaitFor("Z,5,", 10.0)) << c.err;
     server.Stop();
     usleep(1500000);
@@ -281,6 +294,12 @@ TEST(NetPort, ServerGoneIsAPulledAdapterNothingLost) {
         std::string::npos)
         << c.err;
     EXPECT_NE(c.err.find("is back after"), std::string::npos) << c.err;
+    ASSERT_TRUE(sub.WaitCount("net/measurement", 40, 5.0));
+    const auto got = sub.Messages("net/measurement");
+    ASSERT_EQ(got.size(), 40u);
+    for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_NE(got[i].find("\"seq\":" + std::to_string(i + 1) + ","), std::string::npos)
+            << got[i];
 }
 
 }   // namespace
