@@ -176,8 +176,8 @@ TEST(NetPort, Rfc2217AndRawTcpCarryEveryByte) {
         const char *accepter, *scheme, *settings;
     } cases[] = {{"telnet(rfc2217),tcp", "rfc2217", "9600e71"}, {"tcp", "tcp", "19200n81"}};
     for (const auto &c : cases) {
-        SimProcess sim;
-        ASSERT_TRUE(sim.Start({"--noise", "0"}));
+        SimProcess sim;   // three stray bytes before every measurement
+        ASSERT_TRUE(sim.Start({"--noise", "0", "--stray", "3", "--fault-order", "8"}));
         Ser2net server;
         ASSERT_TRUE(server.Start(c.accepter, sim.Device(), c.settings))
             << "ser2net is missing (Debian package ser2net)";
@@ -186,8 +186,10 @@ TEST(NetPort, Rfc2217AndRawTcpCarryEveryByte) {
         EXPECT_EQ(r.rc, 0) << c.scheme << r.err;
         EXPECT_NE(r.out.find("firmware text:    K-VEX-XC-SIM Firmware V2.52\n"), std::string::npos)
             << r.out;
-        r = RunCtl({"--port", port, "send", set, "--to", "ram", "--verify"});
-        EXPECT_EQ(r.rc, 0) << c.scheme << r.out << r.err;
+        for (const char *to : {"eeprom", "ram"}) {
+            r = RunCtl({"--port", port, "send", set, "--to", to, "--verify"});
+            EXPECT_EQ(r.rc, 0) << c.scheme << to << r.out << r.err;
+        }
         CtlChild watch;
         ASSERT_TRUE(watch.Start({"--port", port, "watch", "--count", "5"}));
         ASSERT_TRUE(watch.WaitFor("Z,1,", 10.0)) << watch.err;
@@ -199,7 +201,19 @@ TEST(NetPort, Rfc2217AndRawTcpCarryEveryByte) {
         const auto rows = Lines(watch.out);
         ASSERT_EQ(rows.size(), 6u) << r.out;
         // 600 px * 12800 / 1024 + 65535 - 30000 = 43035 um
-        EXPECT_NE(rows[5].find(",5,400,600,600,43035,2,512,100"), std::string::npos) << rows[5];
+        for (size_t i = 1; i < rows.size(); ++i)
+            EXPECT_NE(rows[i].find("," + std::to_string(i) + ",400,600,600,43035,2,512,100"),
+                      std::string::npos)
+                << rows[i];
+        EXPECT_NE(watch.err.find("resyncs 5 (bytes dropped 15)"), std::string::npos) << watch.err;
+        const std::string rec = testfs::TempDir("ridar-net") + "/rec.dat";
+        r = RunCtl(
+            {"--port", port, "record", "--samples", "2", "--increment", "0", "-o", rec, "--force"});
+        EXPECT_EQ(r.rc, 0) << c.scheme << r.err;
+        const std::string text = testfs::ReadFile(rec);
+        EXPECT_EQ(text.substr(text.find("E-LEFT")),
+                  "E-LEFT\tE-RIGHT\tM-VALUE\tEDGES\tM-VAL[um]\r\n400\t600\t600\t2\t43035\r\n"
+                  "400\t600\t600\t2\t43035\r\n");
         server.Stop();
     }
 }
