@@ -133,23 +133,7 @@ void NetLine::Close() {
 }
 
 bool NetLine::Send(const uint8_t *bytes, size_t n, double deadline) {
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t w = send(fd_, bytes + done, n - done, MSG_NOSIGNAL);
-        if (w > 0) {
-            done += static_cast<size_t>(w);
-            continue;
-        }
-        if (w < 0 && errno == EINTR) continue;
-        if (w < 0 && errno == EAGAIN) {
-            short rev = 0;
-            if (PollUntil(fd_, POLLOUT, deadline, rev, stop_, waitMask_) <= 0) return false;
-            continue;
-        }
-        lost_ = true;
-        return false;
-    }
-    return true;
+    return WriteAll(fd_, true, bytes, n, deadline, lost_, stop_, waitMask_);
 }
 
 bool NetLine::Write(const uint8_t *bytes, size_t n) {

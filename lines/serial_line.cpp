@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -270,12 +271,12 @@ bool SleepUntil(double until, const volatile sig_atomic_t *stop, const sigset_t 
     }
 }
 
-bool SerialLine::Write(const uint8_t *bytes, size_t n) {
-    if (fd_ < 0 || lost_) return false;
+bool WriteAll(int fd, bool socket, const uint8_t *bytes, size_t n, double deadline, bool &lost,
+              const volatile sig_atomic_t *stop, const sigset_t *open) {
     size_t done = 0;
-    const double deadline = Now() + proto::kTimeout;
     while (done < n) {
-        const ssize_t w = write(fd_, bytes + done, n - done);
+        const ssize_t w = socket ? send(fd, bytes + done, n - done, MSG_NOSIGNAL)
+                                 : write(fd, bytes + done, n - done);
         if (w > 0) {
             done += static_cast<size_t>(w);
             continue;
@@ -283,17 +284,22 @@ bool SerialLine::Write(const uint8_t *bytes, size_t n) {
         if (w < 0 && errno == EINTR) continue;
         if (w < 0 && errno == EAGAIN) {
             short rev = 0;
-            if (Poll(POLLOUT, deadline, rev) <= 0) return false;
+            if (PollUntil(fd, POLLOUT, deadline, rev, stop, open) <= 0) return false;
             if (rev & (POLLHUP | POLLERR | POLLNVAL)) {
-                lost_ = true;
+                lost = true;
                 return false;
             }
             continue;
         }
-        lost_ = true;
+        lost = true;
         return false;
     }
     return true;
+}
+
+bool SerialLine::Write(const uint8_t *bytes, size_t n) {
+    if (fd_ < 0 || lost_) return false;
+    return WriteAll(fd_, false, bytes, n, Now() + proto::kTimeout, lost_, stop_, waitMask_);
 }
 
 long SerialLine::OutQueued() {

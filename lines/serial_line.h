@@ -19,6 +19,10 @@ int PollUntil(int fd, short events, double deadline, short &revents,
               const volatile sig_atomic_t *stop, const sigset_t *open);
 // false when *stop ended the sleep.
 bool SleepUntil(double until, const volatile sig_atomic_t *stop, const sigset_t *open);
+// All n bytes out on fd (a socket without SIGPIPE) by the deadline; false
+// when the time ran out, *stop was set, or the line broke (then `lost`).
+bool WriteAll(int fd, bool socket, const uint8_t *bytes, size_t n, double deadline, bool &lost,
+              const volatile sig_atomic_t *stop, const sigset_t *open);
 
 // Why a port could not be opened.
 enum class OpenFault { None, Missing, NotSerial, Permission, Busy, Setup };
