@@ -356,4 +356,11 @@ bool PortLine::Open(const std::string &name, OpenFault &fault, std::string &err)
     return IsNetPort(name) ? net_.Open(name, fault, err) : serial_.Open(name, fault, err);
 }
 
+bool PortLine::SetFraming(long baud, int parity, int dataBits, int stopBits, std::string &err) {
+    if (!IsNet()) return serial_.SetFraming(baud, parity, dataBits, stopBits, err);
+    if (baud == proto::kBaud && parity == 0 && dataBits == 8 && stopBits == 1) return true;
+    err = "a network port runs at 19200 8N1 only";
+    return false;
+}
+
 }   // namespace lines
