@@ -22,33 +22,6 @@ std::vector<std::string> Lines(const std::string &text) {
     return out;
 }
 
-// ser2net in the foreground, one connection to the simulator's device.
-class Ser2net {
-public:
-    bool Start(const std::string &accepter, const std::string &device) {
-        if (port_ == 0) port_ = FreePort();
-        const std::string conf = testfs::TempDir("ridar-ser2net") + "/ser2net.yaml";
-        std::ofstream(conf) << "connection: &sensor\n    accepter: " << accepter << ",127.0.0.1,"
-                            << port_ << "\n    connector: serialdev," << device
-                            << ",19200n81,local\n";
-        if (!child_.Start("/usr/sbin/ser2net", {"-n", "-d", "-c", conf})) return false;
-        for (double end = Now() + 10; Now() < end; usleep(50000))
-            if (PortOpen(port_)) return true;
-        return false;
-    }
-    void Stop() {
-        child_.Signal(SIGTERM);
-        child_.Wait(5.0);
-    }
-    std::string Url(const char *scheme) const {
-        return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_);
-    }
-
-private:
-    ChildProcess child_;
-    int port_ = 0;
-};
-
 TEST(NetPort, Rfc2217AndRawTcpCarryEveryByte) {
     // words of 255 and 65535 put 0xFF on the wire, Telnet's escape
     const std::string set = testfs::TempDir("ridar-net") + "/ff.dat";
