@@ -174,6 +174,12 @@ bool NetLine::Pump() {
     for (;;) {
         const ssize_t r = recv(fd_, buf, sizeof buf, 0);
         if (r > 0) {
+            // A server that leaves Nagle's algorithm on holds the rest of a
+            // reply until its first bytes are acknowledged: acknowledge at
+            // once, not after the delayed-ACK time (the kernel forgets this
+            // after a while, so it is asked again with each read).
+            const int one = 1;
+            setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
             if (!telnet_) data_.insert(data_.end(), buf, buf + r);
             else
                 for (ssize_t i = 0; i < r; ++i) Take(buf[i]);
