@@ -61,7 +61,10 @@ bool Ser2net::Start(const std::string &accepter, const std::string &device) {
     }
     const std::string conf = dir_ + "/ser2net.yaml";
     std::ofstream(conf) << "connection: &sensor\n    accepter: " << accepter << ",127.0.0.1,"
-                        << port_ << "\n    connector: serialdev," << device << ",19200n81,local\n";
+                        << port_ << "\n    connector: serialdev," << device
+                        << ",19200n81,local\n"
+                        // as the README advises: replies sent on at once
+                        << "    options:\n      chardelay: false\n";
     if (!child_.Start("/usr/sbin/ser2net", {"-n", "-d", "-c", conf})) return false;
     for (double end = Now() + 10; Now() < end; usleep(50000))
         if (PortOpen(port_)) return true;
