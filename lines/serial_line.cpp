@@ -260,7 +260,11 @@ bool SerialLine::SetFraming(long baud, int parity, int dataBits, int stopBits, s
     static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
     const speed_t speed = Speed(baud);
     termios t;
-    if (fd_ < 0 || speed == B0 || parity < 0 || parity > 4 || dataBits < 5 || dataBits > 8 ||
+    if (speed == B0) {
+        err = std::to_string(baud) + " baud is not a speed of the serial driver";
+        return false;
+    }
+    if (fd_ < 0 || parity < 0 || parity > 4 || dataBits < 5 || dataBits > 8 ||
         (stopBits != 1 && stopBits != 2) || tcgetattr(fd_, &t) != 0) {
         err = "no such line setting";
         return false;
