@@ -5,7 +5,13 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <unistd.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include "tests/support/support.h"
 #include "display/display.h"
@@ -138,20 +144,66 @@ TEST_F(NetWin, ServerGoneIsAPulledAdapterAndThePortComesBack) {
     }
 }
 
-// A server that does not take RFC 2217, or none at all: the status line as
-// for a local port, the reason in the link-health field's tooltip.
+// An RFC 2217 server played by the test: it answers the client's first
+// bytes with `reply`, then says nothing more until the client hangs up.
+class ScriptedServer {
+public:
+    explicit ScriptedServer(std::string reply) : reply_(std::move(reply)) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (bind(fd_, reinterpret_cast<sockaddr *>(&a), len) != 0 || listen(fd_, 1) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+            return;
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 60000) <= 0) return;   // the cases before it take their time
+            const int c = accept(fd_, nullptr, nullptr);
+            char buf[256];
+            if (recv(c, buf, sizeof buf, 0) > 0)
+                send(c, reply_.data(), reply_.size(), MSG_NOSIGNAL);
+            while (recv(c, buf, sizeof buf, 0) > 0) {}
+            close(c);
+        });
+    }
+    ~ScriptedServer() {
+        if (thread_.joinable()) thread_.join();
+        close(fd_);
+    }
+    std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    std::string reply_;
+    int fd_ = -1, port_ = 0;
+    std::thread thread_;
+};
+
+// A server that does not take RFC 2217, does not confirm the line or sets
+// another one, or none at all: the status line as for a local port, the
+// reason in the link-health field's tooltip.
 TEST_F(NetWin, ARefusingServerSaysWhyInTheTooltip) {
     SimProcess sim;
     ASSERT_TRUE(sim.Start({}));
     Ser2net raw;
     ASSERT_TRUE(raw.Start("tcp", sim.Device())) << "ser2net is missing";
     const std::string closed = "rfc2217://127.0.0.1:" + std::to_string(FreePort());
+    // IAC DONT / DO COM-PORT-OPTION (44); SET-BAUDRATE answered (101) with 9600
+    ScriptedServer refuses("\xFF\xFE\x2C"), silent("\xFF\xFD\x2C"),
+        slower(std::string("\xFF\xFD\x2C\xFF\xFA\x2C\x65\x00\x00\x25\x80\xFF\xF0", 13));
+    const std::string noRfc2217 =
+        ": the server does not take RFC 2217 (COM-PORT-OPTION refused or not answered); for a "
+        "raw TCP port give tcp://";
     const struct {
         std::string port, why;
     } cases[] = {
-        {raw.Url("rfc2217"), raw.Url("rfc2217") +
-                                 ": the server does not take RFC 2217 (COM-PORT-OPTION refused or "
-                                 "not answered); for a raw TCP port give tcp://"},
+        {raw.Url("rfc2217"), raw.Url("rfc2217") + noRfc2217},
+        {refuses.Url(), refuses.Url() + noRfc2217},
+        {silent.Url(),
+         silent.Url() + ": the server did not confirm the baud rate (19200 8N1 asked)"},
+        {slower.Url(), slower.Url() + ": the server set the baud rate to 9600, not 19200"},
         {closed, closed + ": cannot connect (Connection refused)"},
     };
     for (const auto &c : cases) {
