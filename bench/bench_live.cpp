@@ -3,12 +3,14 @@
 // once the main panel is up a scenario presses the buttons an operator
 // would press. Prints "RESULT key value" lines for run-all.
 //
-//   bench_live --mode MODE [--seconds S] [--repeat N] [--sample S] [-- SIM OPTIONS]
+//   bench_live --mode MODE [--seconds S] [--repeat N] [--sample S] [--net SCHEME]
+//              [-- SIM OPTIONS]
 //
 // MODE: run (run mode), video (video mode), record (recorder), idle (main
 // event loop with nothing to do), timeouts (get and run mode against a
 // simulator gone silent), footprint (peak RSS after start-up, then run
-// mode with RSS samples).
+// mode with RSS samples). --net rfc2217 or --net tcp puts ser2net on
+// 127.0.0.1 in front of the simulator and gives the program its network port.
 #include "bench/bench_common.h"
 #include "rt/rt_testing.h"
 
@@ -30,6 +32,7 @@
 #include "recorder/recorder.h"
 #include "rt/rt.h"
 #include "rt/rt_ui_internal.h"
+#include "tests/support/ser2net.h"
 
 using namespace bench;
 
@@ -40,6 +43,7 @@ struct Options {
     double seconds = 30.0;
     int repeat = 6;
     double sample = 10.0;   // footprint: seconds between RSS samples
+    std::string net;        // "", "rfc2217" or "tcp"
     std::vector<std::string> simArgs;
 };
 
@@ -297,7 +301,8 @@ void WaitForPanel() {
 int Usage() {
     std::fprintf(stderr,
                  "usage: bench_live --mode run|video|record|idle|timeouts|footprint [--seconds S]\n"
-                 "                  [--repeat N] [--sample S] [-- kvex-sim options]\n");
+                 "                  [--repeat N] [--sample S] [--net rfc2217|tcp]\n"
+                 "                  [-- kvex-sim options]\n");
     return 2;
 }
 
@@ -315,6 +320,7 @@ int main(int argc, char **argv) {
         else if (a == "--seconds") opt.seconds = std::atof(argv[++i]);
         else if (a == "--repeat") opt.repeat = std::atoi(argv[++i]);
         else if (a == "--sample") opt.sample = std::atof(argv[++i]);
+        else if (a == "--net") opt.net = argv[++i];
         else return Usage();
     }
     const char *modes[] = {"run", "video", "record", "idle", "timeouts", "footprint"};
@@ -322,6 +328,7 @@ int main(int argc, char **argv) {
                      [](const char *m) { return opt.mode == m; }) == std::end(modes))
         return Usage();
     if (!(opt.seconds > 0) || opt.repeat < 1 || !(opt.sample > 0)) return Usage();
+    if (!opt.net.empty() && opt.net != "rfc2217" && opt.net != "tcp") return Usage();
 
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     if (!sim.Start(opt.simArgs)) {
@@ -345,6 +352,16 @@ int main(int argc, char **argv) {
 #endif
     rt_After(0.02, WaitForPanel);
     std::string dev = sim.Device();
+    Ser2net server;
+    if (!opt.net.empty()) {
+        const char *accepter = opt.net == "tcp" ? "tcp" : "telnet(rfc2217),tcp";
+        if (!server.Start(accepter, dev)) {
+            std::fprintf(stderr, "bench_live: ser2net did not start (Debian package ser2net)\n");
+            return 1;
+        }
+        dev = server.Url(opt.net.c_str());
+        Note("port %s", dev.c_str());
+    }
     char a0[] = "kvex-ridar", a1[] = "--port";
     std::vector<char> a2(dev.begin(), dev.end());
     a2.push_back('\0');

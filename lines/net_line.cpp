@@ -155,6 +155,12 @@ bool NetLine::Pump() {
     for (;;) {
         const ssize_t r = recv(fd_, buf, sizeof buf, 0);
         if (r > 0) {
+            // A server that leaves Nagle's algorithm on holds the rest of a
+            // reply until its first bytes are acknowledged: acknowledge at
+            // once, not after the delayed-ACK time (the kernel forgets this
+            // after a while, so it is asked again with each read).
+            const int one = 1;
+            setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
             if (!telnet_) data_.insert(data_.end(), buf, buf + r);
             else
                 for (ssize_t i = 0; i < r; ++i) Take(buf[i]);
@@ -302,6 +308,13 @@ void NetLine::DiscardInput() {
 bool PortLine::Open(const std::string &name, OpenFault &fault, std::string &err) {
     Close();
     return IsNetPort(name) ? net_.Open(name, fault, err) : serial_.Open(name, fault, err);
+}
+
+bool PortLine::SetFraming(long baud, int parity, int dataBits, int stopBits, std::string &err) {
+    if (!IsNet()) return serial_.SetFraming(baud, parity, dataBits, stopBits, err);
+    if (baud == proto::kBaud && parity == 0 && dataBits == 8 && stopBits == 1) return true;
+    err = "a network port runs at 19200 8N1 only";
+    return false;
 }
 
 }   // namespace lines

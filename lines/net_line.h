@@ -25,6 +25,8 @@ public:
     bool Open(const std::string &name, OpenFault &fault, std::string &err);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
+    // The socket, for an event loop to watch; -1 when closed.
+    int Fd() const { return fd_; }
     void SetInterrupt(const volatile sig_atomic_t *stop, const sigset_t *open) {
         stop_ = stop;
         waitMask_ = open;
@@ -72,6 +74,11 @@ public:
     }
     bool IsOpen() const { return net_.IsOpen() || serial_.IsOpen(); }
     bool IsNet() const { return net_.IsOpen(); }
+    int Fd() const { return IsNet() ? net_.Fd() : serial_.Fd(); }
+    // A network port's line was set at its open (RFC 2217) or by its server
+    // (raw TCP): only the sensor's 19200 8N1 without handshake is taken.
+    bool SetFraming(long baud, int parity, int dataBits, int stopBits, std::string &err);
+    bool SetHardwareFlow(bool on) { return IsNet() ? !on : serial_.SetHardwareFlow(on); }
     bool LowLatency() const { return !IsNet() && serial_.LowLatency(); }
     int LatencyTimerMs() const { return IsNet() ? -1 : serial_.LatencyTimerMs(); }
     void SetInterrupt(const volatile sig_atomic_t *stop, const sigset_t *open) {

@@ -234,6 +234,66 @@ bool SerialLine::Open(const std::string &path, OpenFault &fault, std::string &er
     return true;
 }
 
+namespace {
+
+speed_t Speed(long baud) {
+    static const struct {
+        long baud;
+        speed_t speed;
+    } speeds[] = {
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+        {3500000, B3500000}, {4000000, B4000000},
+    };
+    for (const auto &s : speeds)
+        if (s.baud == baud) return s.speed;
+    return B0;
+}
+
+}   // namespace
+
+bool SerialLine::SetFraming(long baud, int parity, int dataBits, int stopBits, std::string &err) {
+    static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    const speed_t speed = Speed(baud);
+    termios t;
+    if (speed == B0) {
+        err = std::to_string(baud) + " baud is not a speed of the serial driver";
+        return false;
+    }
+    if (fd_ < 0 || parity < 0 || parity > 4 || dataBits < 5 || dataBits > 8 ||
+        (stopBits != 1 && stopBits != 2) || tcgetattr(fd_, &t) != 0) {
+        err = "no such line setting";
+        return false;
+    }
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | PARODD | CMSPAR | CSIZE);
+    t.c_cflag |= sizes[dataBits - 5];
+    if (stopBits == 2) t.c_cflag |= CSTOPB;
+    // odd and mark set PARODD; mark and space stick the bit (CMSPAR)
+    if (parity != 0) t.c_cflag |= PARENB;
+    if (parity == 1 || parity == 3) t.c_cflag |= PARODD;
+    if (parity >= 3) t.c_cflag |= CMSPAR;
+    if (tcsetattr(fd_, TCSANOW, &t) != 0) {
+        err = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool SerialLine::SetHardwareFlow(bool on) {
+    termios t;
+    if (fd_ < 0 || tcgetattr(fd_, &t) != 0) return false;
+    if (on) t.c_cflag |= CRTSCTS;
+    else t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    return tcsetattr(fd_, TCSANOW, &t) == 0;
+}
+
 void SerialLine::Close() {
     if (fd_ >= 0) {
         ReleaseExclusive(fd_);

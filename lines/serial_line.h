@@ -61,6 +61,12 @@ public:
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
+    // Another speed or framing than the sensor's 19200 8N1, for a caller
+    // that names its own (parity 0 none, 1 odd, 2 even, 3 mark, 4 space);
+    // false with the reason when the driver does not take it.
+    bool SetFraming(long baud, int parity, int dataBits, int stopBits, std::string &err);
+    // RTS/CTS handshake on or off.
+    bool SetHardwareFlow(bool on);
     // The driver took the low-latency request made at open.
     bool LowLatency() const { return lowLatency_ != 0; }
     // The USB adapter's latency timer in ms, -1 where there is none.

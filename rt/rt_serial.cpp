@@ -1,9 +1,10 @@
-// The serial library on QSerialPort: port table, open/close, queues, reads,
-// writes and the receive callback.
+// The serial library on the shared byte lines (a local device or a network
+// port): port table, open/close, queues, reads, writes and the receive
+// callback.
 //
-// Input is moved from QSerialPort into the layer's own queue (`inq`) as soon
-// as it is seen, either by readyRead from the event loop or by a pull inside
-// GetInQLen/ComRd. The program's callback is never called from those paths:
+// Input is moved from the line into the layer's own queue (`inq`) as soon
+// as it is seen, either when the event loop sees the line readable or by a
+// pull inside GetInQLen/ComRd. The program's callback is never called from those paths:
 // they only note what happened and post a check, which runs from the event
 // loop (RunUserInterface or ProcessSystemEvents).
 #include "rt/rt.h"
@@ -14,7 +15,7 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QObject>
-#include <QSerialPort>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
@@ -25,18 +26,17 @@
 #include <map>
 #include <memory>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <time.h>
-#include <unistd.h>
 
 #include "rt/rt_ui_internal.h"
-#include "lines/serial_latency.h"
+#include "lines/net_line.h"
 #include "lines/serial_line.h"
 
 namespace {
 
 struct ComPort {
-    QSerialPort *sp = nullptr;
+    std::unique_ptr<lines::PortLine> line;
+    QSocketNotifier *watch = nullptr;   // the line readable, from the event loop
     bool open = false;
     bool lost = false;   // the device went away; closed at the next safe point
     std::string device;
@@ -118,13 +118,7 @@ PortPtr Find(int port) {
     return it->second;
 }
 
-bool DeviceGone(QSerialPort *sp) {
-    int fd = static_cast<int>(sp->handle());
-    if (fd < 0) return true;
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 0) < 0) return errno != EINTR;
-    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
+int Fd(const ComPort &p) { return p.line ? p.line->Fd() : -1; }
 
 void CloseInternal(const PortPtr &p, bool deleteNow = false) {
     if (!p->open) return;
@@ -132,13 +126,21 @@ void CloseInternal(const PortPtr &p, bool deleteNow = false) {
     p->inq.clear();
     p->cb = nullptr;
     p->mask = 0;
-    if (QSerialPort *sp = p->sp) {
-        p->sp = nullptr;
-        QObject::disconnect(sp, nullptr, nullptr, nullptr);
-        sp->close();
-        if (deleteNow) delete sp;
-        else sp->deleteLater();   // we may be inside one of its own signals
+    if (QSocketNotifier *w = p->watch) {
+        p->watch = nullptr;
+        w->setEnabled(false);
+        QObject::disconnect(w, nullptr, nullptr, nullptr);
+        if (deleteNow) delete w;
+        else w->deleteLater();   // we may be inside its own signal
     }
+    if (p->line) p->line->Close();
+}
+
+// The line said it is gone: stop watching a descriptor that would report
+// the hang-up on every pass until the port is closed.
+void MarkLost(const PortPtr &p) {
+    p->lost = true;
+    if (p->watch) p->watch->setEnabled(false);
 }
 
 void DeliverLost();
@@ -168,9 +170,9 @@ void DeliverLost() {
     }
 }
 
-// Closes a port whose device went away; safe at any point outside
-// QSerialPort's own code.
+// Closes a port whose device went away; safe at any point.
 bool ReapIfLost(const PortPtr &p) {
+    if (p->open && !p->lost && p->line && p->line->Lost()) MarkLost(p);
     if (p->open && p->lost) {
         CloseInternal(p);
         rtui::NoteSerialDelivery();
@@ -241,69 +243,30 @@ void Append(int port, const PortPtr &p, QByteArray d) {
     }
 }
 
+// What the line holds, moved into the queue: one read for what a pass of
+// the line brought (a network line has taken the server's bytes apart
+// already and hands them on at once). A line that is gone is marked; it is
+// closed at the next safe point.
 void MoveIn(int port, const PortPtr &p) {
-    if (!p->open || !p->sp) return;
-    QByteArray d = p->sp->readAll();
-    if (!d.isEmpty()) Append(port, p, std::move(d));
-}
-
-void Pull(int port, const PortPtr &p);
-
-// One chunk the line brought, read straight from the device: a single system
-// call. An end or an error of the device is left to the serial port's own
-// handling, which closes a device that went away.
-void ReadChunk(int port, const PortPtr &p) {
-    if (!p->open || !p->sp) return;
-    if (p->sp->bytesAvailable() > 0) MoveIn(port, p);
-    char buf[1024];
-    const ssize_t r = ::read(static_cast<int>(p->sp->handle()), buf, sizeof buf);
-    if (r > 0) {
-        Append(port, p, QByteArray(buf, static_cast<qsizetype>(r)));
-        return;
+    if (!p->open || p->lost || !p->line) return;
+    uint8_t buf[1024];
+    for (int i = 0; i < 64; ++i) {
+        const long r = p->line->ReadSome(buf, sizeof buf);
+        if (r < 0) MarkLost(p);
+        if (r <= 0) return;
+        Append(port, p, QByteArray(reinterpret_cast<const char *>(buf), static_cast<qsizetype>(r)));
+        if (static_cast<size_t>(r) < sizeof buf) return;
     }
-    if (r < 0 && (errno == EAGAIN || errno == EINTR)) return;
-    Pull(port, p);
 }
 
 // Takes whatever the OS holds for the port without running any callback.
 void Pull(int port, const PortPtr &p) {
-    for (int i = 0; i < 64 && p->open && !p->lost; ++i) {
-        int fd = static_cast<int>(p->sp->handle());
-        pollfd pf{fd, POLLIN, 0};
-        if (poll(&pf, 1, 0) <= 0 || !pf.revents) break;
-        p->sp->waitForReadyRead(0);
-        MoveIn(port, p);
-        if (pf.revents & (POLLHUP | POLLERR | POLLNVAL)) break;
-    }
-    if (p->open && p->sp && p->sp->bytesAvailable() > 0) MoveIn(port, p);
+    MoveIn(port, p);
     ReapIfLost(p);
 }
 
-void OnError(int port, const PortPtr &p, QSerialPort::SerialPortError e) {
-    if (!p->open || !p->sp) return;
-    if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError) return;
-    QSerialPort *sp = p->sp;
-    if (DeviceGone(sp)) {
-        p->lost = true;
-        // close from the event loop when the error came from there
-        PostCheck(port, p);
-        return;
-    }
-    // A read that found nothing (the data was already taken elsewhere)
-    // is not a fault of the line. Qt stops watching the port after a
-    // resource error, so watch it again.
-    if (e == QSerialPort::ResourceError) {
-        QMetaObject::invokeMethod(
-            Hub(),
-            [p] {
-                if (p->open && p->sp) p->sp->setReadBufferSize(p->sp->readBufferSize());
-            },
-            Qt::QueuedConnection);
-    }
-}
-
 // Ports still open when the application object goes away are closed while
-// Qt can still do it cleanly (lock files, the line settings).
+// Qt can still delete their notifiers.
 void CloseAll() {
     for (auto &entry : g_ports) CloseInternal(entry.second, true);
     g_ports.clear();
@@ -339,7 +302,7 @@ bool rtui::SerialAwaitingNotify() {
 // moved in as it comes, so the event character and a lost device are seen at
 // once.
 static bool FrameUnderWay(const ComPort &p) {
-    return p.open && !p.lost && p.sp && p.cb && (p.mask & LWRS_RECEIVE) && !p.inq.isEmpty() &&
+    return p.open && !p.lost && p.line && p.cb && (p.mask & LWRS_RECEIVE) && !p.inq.isEmpty() &&
            p.inq.size() < p.notifyCount;
 }
 
@@ -347,7 +310,7 @@ bool rtui::SerialFrameUnderWay() {
     bool any = false;
     for (const auto &kv : g_ports) {
         const ComPort &p = *kv.second;
-        if (p.checkPosted || (p.sp && p.sp->bytesToWrite() > 0)) return false;   // the loop's work
+        if (p.checkPosted) return false;   // the loop's work
         if (FrameUnderWay(p)) any = true;
     }
     return any;
@@ -362,7 +325,7 @@ void rtui::SerialAwaitLine(long long nanoseconds) {
         int n = 0;
         for (const auto &kv : g_ports) {
             if (n == kMaxPorts || !FrameUnderWay(*kv.second)) continue;
-            fds[n] = pollfd{static_cast<int>(kv.second->sp->handle()), POLLIN, 0};
+            fds[n] = pollfd{Fd(*kv.second), POLLIN, 0};
             ports[n++] = kv.first;
         }
         const double left = until - Now();
@@ -380,8 +343,9 @@ void rtui::SerialAwaitLine(long long nanoseconds) {
             auto p = Find(ports[i]);
             if (!p) continue;
             g_inLineWait = true;
-            ReadChunk(ports[i], p);
+            MoveIn(ports[i], p);
             g_inLineWait = false;
+            if (ReapIfLost(p)) hungUp = true;
             // handed over from here: a posted check would cost one more
             // pass of the event loop before the program hears of the frame
             if (p->dueInLineWait) {
@@ -475,75 +439,36 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     auto p = std::make_shared<ComPort>();
     p->device = device;
     p->inQSize = inQSize > 0 ? inQSize : 4096;
-    auto *sp = new QSerialPort();
-    sp->setPortName(QString::fromStdString(device));
-    static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
-                                                   QSerialPort::EvenParity, QSerialPort::MarkParity,
-                                                   QSerialPort::SpaceParity};
-    bool ok = sp->open(QIODevice::ReadWrite);
-    std::string why;
-    if (!ok) {
-        // the same reasons, in the same words, as kvex-ctl gives
-        lines::OpenFault f = lines::OpenFault::Setup;
-        std::string detail = sp->errorString().toStdString();
-        switch (sp->error()) {
-        case QSerialPort::DeviceNotFoundError: f = lines::OpenFault::Missing; break;
-        case QSerialPort::PermissionError:
-            // Qt says so also for a port another program holds
-            detail = lines::HolderOf(device);
-            f = detail.empty() ? lines::OpenFault::Permission : lines::OpenFault::Busy;
-            break;
-        default: break;
-        }
-        why = lines::OpenFaultText(f, device, detail);
-    } else if (!lines::TakeExclusive(static_cast<int>(sp->handle()))) {
+    p->line = std::make_unique<lines::PortLine>();
+    // the same reasons, in the same words, as kvex-ctl gives
+    lines::OpenFault fault = lines::OpenFault::None;
+    std::string why, detail;
+    bool ok = p->line->Open(device, fault, why);
+    if (ok && !p->line->SetFraming(baud, parity, dataBits, stopBits, detail)) {
         ok = false;
-        why = lines::OpenFaultText(lines::OpenFault::Busy, device, lines::HolderOf(device));
-        sp->close();
-    }
-    if (ok) {
-        ok = sp->setBaudRate(static_cast<qint32>(baud)) &&
-             sp->setDataBits(static_cast<QSerialPort::DataBits>(dataBits)) &&
-             sp->setParity(parities[parity]) &&
-             sp->setStopBits(stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
-             sp->setFlowControl(QSerialPort::NoFlowControl);
-        if (!ok) sp->close();
+        why = device + ": cannot set the line (" + detail + ")";
+        p->line->Close();
     }
     if (!ok) {
         ++g_stats.openFailures;
-        if (why.empty())
-            why = lines::OpenFaultText(lines::OpenFault::Setup, device,
-                                       sp->errorString().toStdString());
         g_openFault = why;
-        delete sp;
         g_ports.erase(port);
         return RT_ERR_CANNOT_OPEN;
     }
     g_openFault.clear();
-    p->sp = sp;
     p->open = true;
     // start bit, data bits, parity bit, stop bits
     p->charTime = (1.0 + dataBits + (parity != 0 ? 1 : 0) + stopBits) / static_cast<double>(baud);
-    p->latency.lowLatency = serlat::RequestLowLatency(static_cast<int>(sp->handle()));
-    p->latency.timerMs = serlat::AdapterLatencyTimer(device);
+    p->latency.lowLatency = p->line->LowLatency() ? 1 : 0;
+    p->latency.timerMs = p->line->LatencyTimerMs();
+    p->watch = new QSocketNotifier(static_cast<qintptr>(p->line->Fd()), QSocketNotifier::Read);
     ComPort *raw = p.get();
-    QObject::connect(sp, &QSerialPort::readyRead, Hub(), [port, raw] {
+    QObject::connect(p->watch, &QSocketNotifier::activated, Hub(), [port, raw] {
         auto q = Find(port);
-        if (q && q.get() == raw) MoveIn(port, q);
+        if (!q || q.get() != raw) return;
+        MoveIn(port, q);
+        if (q->lost) PostCheck(port, q);   // closed from the event loop
     });
-    QObject::connect(sp, &QSerialPort::bytesWritten, Hub(), [port, raw](qint64) {
-        auto q = Find(port);
-        if (!q || q.get() != raw || q->sp->bytesToWrite() > 0) return;
-        if (q->mask & LWRS_TXEMPTY) {
-            q->txEmpty = true;
-            PostCheck(port, q);
-        }
-    });
-    QObject::connect(sp, &QSerialPort::errorOccurred, Hub(),
-                     [port, raw](QSerialPort::SerialPortError e) {
-                         auto q = Find(port);
-                         if (q && q.get() == raw) OnError(port, q, e);
-                     });
     g_ports[port] = p;
     return 0;
 }
@@ -560,8 +485,7 @@ int SetCTSMode(int port, int mode) {
     auto p = Find(port);
     if (!p) return RT_ERR_PORT_NOT_OPEN;
     if (mode != 0 && mode != 1) return RT_ERR_INVALID_PARAM;
-    if (!p->sp->setFlowControl(mode ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl))
-        return RT_ERR_IO;
+    if (!p->line->SetHardwareFlow(mode == 1)) return RT_ERR_IO;
     return 0;
 }
 
@@ -586,8 +510,8 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
 int FlushInQ(int port) {
     auto p = Find(port);
     if (!p) return RT_ERR_PORT_NOT_OPEN;
-    // drops what the OS holds as well as what Qt and the layer hold
-    p->sp->clear(QSerialPort::Input);
+    // drops what the OS (or the device server) holds as well as the layer
+    p->line->DiscardInput();
     p->inq.clear();
     p->arrived = p->charSeen = false;
     ReapIfLost(p);
@@ -597,7 +521,7 @@ int FlushInQ(int port) {
 int FlushOutQ(int port) {
     auto p = Find(port);
     if (!p) return RT_ERR_PORT_NOT_OPEN;
-    p->sp->clear(QSerialPort::Output);
+    p->line->DiscardOutput();
     ReapIfLost(p);
     return 0;
 }
@@ -607,42 +531,29 @@ int ComWrt(int port, const char *buf, int count) {
     if (!p) return RT_ERR_PORT_NOT_OPEN;
     if (count < 0 || (!buf && count > 0)) return RT_ERR_INVALID_PARAM;
     if (count == 0) return 0;
-    QSerialPort *sp = p->sp;
-    qint64 before = sp->bytesToWrite();
-    if (sp->write(buf, count) != count) {
-        ReapIfLost(p);
-        return p->open ? RT_ERR_IO : RT_ERR_PORT_NOT_OPEN;
-    }
-    double deadline = Now() + p->timeout;
-    while (p->open && !p->lost && sp->bytesToWrite() > 0) {
-        int ms = MsLeft(deadline);
-        if (ms <= 0) break;
-        sp->waitForBytesWritten(ms);
-    }
-    qint64 pending = (p->open && !p->lost) ? sp->bytesToWrite() : before + count;
-    qint64 written = std::max<qint64>(0, before + count - pending);
-    written = std::min<qint64>(written, count);
-    if (pending > 0 && p->open && !p->lost) {
+    if (!p->line->Write(reinterpret_cast<const uint8_t *>(buf), static_cast<size_t>(count))) {
+        if (ReapIfLost(p)) return RT_ERR_PORT_NOT_OPEN;
         // the rest did not go out in time: drop it so it cannot arrive late
-        sp->clear(QSerialPort::Output);
+        p->line->DiscardOutput();
+        return 0;
     }
-    g_stats.bytesOut += written;
-    if (written > 0)
-        p->lineFreeAt = std::max(p->lineFreeAt, Now()) + static_cast<double>(written) * p->charTime;
-    if (g_writeHook && written > 0) g_writeHook(port, buf, static_cast<int>(written));
-    if (ReapIfLost(p) && written == 0) return RT_ERR_PORT_NOT_OPEN;
-    return static_cast<int>(written);
+    g_stats.bytesOut += count;
+    p->lineFreeAt = std::max(p->lineFreeAt, Now()) + static_cast<double>(count) * p->charTime;
+    if (g_writeHook) g_writeHook(port, buf, count);
+    if (p->mask & LWRS_TXEMPTY) {
+        // the line took all of it
+        p->txEmpty = true;
+        PostCheck(port, p);
+    }
+    return count;
 }
 
 // Bytes the driver still holds, or that cannot have left the line yet at
-// its speed: a pseudo-terminal reports nothing queued, and a UART's FIFO is
-// not counted by the driver either.
+// its speed: a pseudo-terminal reports nothing queued, a UART's FIFO is not
+// counted by the driver either, and a device server cannot be asked.
 static int PendingOut(const PortPtr &p) {
     if (!p->open || p->lost) return 0;
-    long queued = static_cast<long>(p->sp->bytesToWrite());
-    int driver = 0;
-    if (ioctl(static_cast<int>(p->sp->handle()), TIOCOUTQ, &driver) == 0 && driver > 0)
-        queued += driver;
+    const long queued = p->line->OutQueued();
     const double left = p->lineFreeAt - Now();
     long onLine = 0;
     if (left > 0 && p->charTime > 0) onLine = static_cast<long>(std::ceil(left / p->charTime));
@@ -685,7 +596,7 @@ int ComRd(int port, char *buf, int count) {
     while (p->open && !p->lost && p->inq.size() < count) {
         int ms = MsLeft(deadline);
         if (ms <= 0) break;
-        pollfd pf{static_cast<int>(p->sp->handle()), POLLIN, 0};
+        pollfd pf{Fd(*p), POLLIN, 0};
         int r = poll(&pf, 1, ms);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) break;

@@ -16,6 +16,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <time.h>
 #include <unistd.h>
@@ -278,6 +279,47 @@ TEST_F(Serial, OutputQueueHoldsWhatTheLineHasNotSentYet) {
     EXPECT_GT(GetOutQLen(1), 15);
     EXPECT_EQ(rt_WaitOutQEmpty(1), 0);
     EXPECT_EQ(peer.Read(21, 0.2).size(), 20u);
+}
+
+// The speed, framing and handshake a caller names reach the driver (the
+// master side of a pseudo-terminal reads its slave's settings; the
+// pseudo-terminal itself keeps 8 bits without a parity bit, so the kind of
+// parity and the stop bits tell); a speed the driver has no setting for is
+// refused with the reason.
+TEST_F(Serial, LineSettingsReachTheDriver) {
+    const tcflag_t mask = PARODD | CMSPAR | CSTOPB | CRTSCTS;
+    struct Case {
+        long baud;
+        int parity, bits, stop;
+        speed_t speed;
+        tcflag_t cflag;
+    } cases[] = {
+        {19200, 0, 8, 1, B19200, 0},
+        {9600, 2, 7, 2, B9600, CSTOPB},                // even
+        {38400, 1, 8, 1, B38400, PARODD},              // odd
+        {115200, 3, 5, 1, B115200, PARODD | CMSPAR},   // mark
+        {1200, 4, 6, 2, B1200, CMSPAR | CSTOPB},       // space
+    };
+    termios t;
+    for (const Case &c : cases) {
+        CloseCom(1);
+        ASSERT_EQ(OpenComConfig(1, "", c.baud, c.parity, c.bits, c.stop, 4096, 4096), 0) << c.baud;
+        ASSERT_EQ(tcgetattr(peer.Fd(), &t), 0);
+        EXPECT_EQ(cfgetospeed(&t), c.speed) << c.baud;
+        EXPECT_EQ(t.c_cflag & mask, c.cflag) << c.baud;
+    }
+    ASSERT_EQ(SetCTSMode(1, 1), 0);
+    ASSERT_EQ(tcgetattr(peer.Fd(), &t), 0);
+    EXPECT_EQ(t.c_cflag & CRTSCTS, static_cast<tcflag_t>(CRTSCTS));
+    ASSERT_EQ(SetCTSMode(1, 0), 0);
+    ASSERT_EQ(tcgetattr(peer.Fd(), &t), 0);
+    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+    CloseCom(1);
+    EXPECT_EQ(OpenComConfig(1, "", 12345, 0, 8, 1, 4096, 4096), RT_ERR_CANNOT_OPEN);
+    EXPECT_EQ(
+        rt_OpenFault(),
+        peer.Device() + ": cannot set the line (12345 baud is not a speed of the serial driver)");
+    ASSERT_EQ(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
 }
 
 TEST_F(Serial, BlockingReadWaitsForTheRestUpToTheTimeout) {

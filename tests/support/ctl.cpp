@@ -103,39 +103,6 @@ void ScriptedSensor::Run() {
 
 // ---------------------------------------------------------------- broker
 
-int FreePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-// A listener on 127.0.0.1, or on ::1.
-bool PortOpen(int port) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    bool ok = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    close(s);
-    if (ok) return true;
-    s = socket(AF_INET6, SOCK_STREAM, 0);
-    sockaddr_in6 a6{};
-    a6.sin6_family = AF_INET6;
-    a6.sin6_addr = in6addr_loopback;
-    a6.sin6_port = htons(static_cast<uint16_t>(port));
-    ok = connect(s, reinterpret_cast<sockaddr *>(&a6), sizeof a6) == 0;
-    close(s);
-    return ok;
-}
-
 Broker::~Broker() { Stop(); }
 
 void Broker::RequireLogin(const std::string &user, const std::string &password) {

@@ -13,6 +13,7 @@
 
 #include "tests/support/child.h"
 #include "tests/support/peer.h"
+#include "tests/support/ser2net.h"
 
 // kvex-ctl as a child, standard input on /dev/null.
 class CtlChild : public ChildProcess {
@@ -54,10 +55,6 @@ private:
     std::string firmware_ = "K-VEX-XC-SCRIPT";
     std::vector<std::string> log_;
 };
-
-// A TCP port of 127.0.0.1 nobody listens on now; whether one listens.
-int FreePort();
-bool PortOpen(int port);
 
 // mosquitto on 127.0.0.1 at a free port, persistent sessions in a temp dir.
 class Broker {

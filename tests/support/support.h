@@ -13,6 +13,7 @@
 //   golden.h   golden traces of the line and the files (golden)
 //   faults.h   the fault matrix (faults)
 //   ctl.h      kvex-ctl as a child, a scripted sensor, a broker
+//   ser2net.h  free ports of 127.0.0.1, ser2net in front of a device
 #pragma once
 
 #include "tests/support/child.h"
@@ -26,4 +27,5 @@
 #include "tests/support/paramfiles.h"
 #include "tests/support/peer.h"
 #include "tests/support/program.h"
+#include "tests/support/ser2net.h"
 #include "tests/support/sim.h"
