@@ -99,6 +99,9 @@ struct Ctrl {
 struct Panel {
     int handle = 0;
     QPointer<QWidget> w;
+    // where its controls lie: inside a scroll area, so that a panel larger
+    // than the screen can still be reached
+    QPointer<QWidget> content;
     QString name;
     CtrlCallbackPtr cb = nullptr;
     std::map<int, std::unique_ptr<Ctrl>> ctrls;
