@@ -782,8 +782,9 @@ static QWidget *IntoScrollArea(QWidget *pw) {
 }
 
 // A panel is no smaller than its controls need, as the panel's own layout
-// kept it, unless the screen's free area is smaller: then it fits that area,
-// frame included, and the scroll area shows the rest.
+// kept it, unless the screen's free area is smaller. At the size its form
+// gives it, it is fitted into that area, frame included, and the scroll area
+// shows the rest; a size the program or the operator chose is kept.
 static void FitToScreen(QWidget *w, QWidget *content) {
     QScreen *screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
     if (!screen) return;
@@ -794,8 +795,10 @@ static void FitToScreen(QWidget *w, QWidget *content) {
         frame = QSize(0, 32);
     const QSize room = (free.size() - frame).expandedTo(QSize(50, 50));
     if (content != w) w->setMinimumSize(content->minimumSizeHint().boundedTo(room));
-    const QSize want = w->size().expandedTo(w->minimumSize()).boundedTo(room);
+    if (w->size() != w->property("rtFormSize").toSize()) return;
+    const QSize want = w->size().boundedTo(room);
     if (want != w->size()) w->resize(want);
+    w->setProperty("rtFormSize", w->size());
     QRect f(w->pos(), w->size() + frame);
     if (!free.contains(f))
         w->move(std::max(free.left(), std::min(f.left(), free.right() + 1 - f.width())),
@@ -836,6 +839,7 @@ int LoadPanel(int parent, const char *file, int id) {
     delete root;
     pw->setWindowTitle(title);
     pw->resize(geo.size().expandedTo(QSize(50, 50)));
+    pw->setProperty("rtFormSize", pw->size());
     pw->hide();
 
     auto p = std::make_unique<Panel>();

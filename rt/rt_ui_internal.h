@@ -18,6 +18,7 @@ class QComboBox;
 class QLabel;
 class QCustomPlot;
 class QCPItemRect;
+class QCPItemText;
 class QCPGraph;
 class QCPItemStraightLine;
 class QCPItemTracer;
@@ -59,6 +60,7 @@ struct GraphState {
     std::vector<QCPGraph *> freeGraphs;
     Cursor cursors[3];
     bool autoscale[2] = {false, false};
+    QCPItemText *note = nullptr;
 };
 
 struct StripState {
@@ -66,6 +68,7 @@ struct StripState {
     int pointsPerScreen = 101;   // the chart shows one point less than this
     int scrollMode = 0;
     std::vector<int> colors;
+    std::vector<int> styles;   // VAL_SOLID, VAL_DASH, VAL_DOT
     std::vector<std::deque<double>> points;
     std::vector<QCPGraph *> graphs;
 };
