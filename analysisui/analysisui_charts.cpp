@@ -109,6 +109,7 @@ void DrawIndividuals() {
         RtChartSeries p;
         p.kind = RT_SERIES_POINTS;
         p.color = kRuleColors[k];
+        p.mark = k;   // and in a shape of its own: colour alone would not tell them apart
         p.width = 6.0;
         p.name = std::string(kRuleNames[k]) + " (" +
                  std::to_string(static_cast<long long>(r.broken[k])) + ")";

@@ -32,8 +32,9 @@ int Shift(const double *input, int count, int shift, double *output) {
     return 0;
 }
 
-// Not by colour alone: out of tolerance the value is also bold, and its
-// tooltip (what a screen reader reads with it) says where it is.
+// Not by colour alone: out of tolerance the value is also bold, its
+// tooltip (what a screen reader reads with it) says where it is, and so
+// does a note on the bar graph.
 static void ShowToleranceInWords(const proto::Band &band, int value) {
     const int where = value < band.lower ? -1 : value > band.upper ? 1 : 0;
     static int shownWhere = 2, shownPanel = -1;
@@ -47,6 +48,7 @@ static void ShowToleranceInWords(const proto::Band &band, int value) {
         SetCtrlAttribute(pHandle, control, ATTR_TEXT_BOLD, where != 0);
         rt_SetToolTip(pHandle, control, text);
     }
+    rt_SetGraphNote(pHandle, PANEL_GRAPHBar, text);
 }
 
 void PlotVIDEOBarGraph(void) {
@@ -138,6 +140,9 @@ void PlotVIDEOBarGraph(void) {
 }
 
 static const int traceColor[6] = {VAL_DK_GREEN, VAL_DK_GREEN, VAL_BLACK, VAL_RED, VAL_RED, VAL_RED};
+// the tolerance limits dashed and the extremes dotted, so that neither is
+// told from the value by its colour alone
+static const int traceStyle[6] = {VAL_DASH, VAL_DASH, VAL_SOLID, VAL_SOLID, VAL_DOT, VAL_DOT};
 
 // Draws the strip chart: the newest measurement appended to the six traces.
 void PlotRAWGraphX8(void) {
@@ -195,8 +200,10 @@ void PlotRAWGraphX8(void) {
         SetCtrlAttribute(pHandle, PANEL_STRIPRaw, ATTR_POINTS_PER_SCREEN, 101);
         SetCtrlAttribute(pHandle, PANEL_STRIPRaw, ATTR_SCROLL_MODE, 1);
         SetCtrlAttribute(pHandle, PANEL_STRIPRaw, ATTR_NUM_TRACES, 6);
-        for (int t = 0; t < 6; ++t)
+        for (int t = 0; t < 6; ++t) {
             SetTraceAttribute(pHandle, PANEL_STRIPRaw, t + 1, ATTR_TRACE_COLOR, traceColor[t]);
+            SetTraceAttribute(pHandle, PANEL_STRIPRaw, t + 1, ATTR_TRACE_LINE_STYLE, traceStyle[t]);
+        }
         chartPanel = pHandle;
     }
     int zoom = 0;

@@ -35,7 +35,8 @@ enum {
     ATTR_NUM_TRACES = 1100,       // strip chart
     ATTR_POINTS_PER_SCREEN = 1171,
     ATTR_SCROLL_MODE = 1088,
-    ATTR_TRACE_COLOR = 1200,   // SetTraceAttribute
+    ATTR_TRACE_COLOR = 1200,        // SetTraceAttribute
+    ATTR_TRACE_LINE_STYLE = 1201,   // SetTraceAttribute: VAL_SOLID, VAL_DASH, VAL_DOT
 };
 
 // ---- colours --------------------------------------------------------------
@@ -59,6 +60,7 @@ enum { VAL_IMMEDIATE_DRAW = 1, VAL_DELAYED_DRAW = 0 };
 enum { VAL_DOUBLE = 4, VAL_UNSIGNED_SHORT_INTEGER = 6, VAL_INTEGER = 2 };
 // plot style 5 (connected points), point style 10, line style 0 as the program passes them
 enum { VAL_CONNECTED_POINTS = 5, VAL_SIMPLE_DOT = 10, VAL_SOLID = 0 };
+enum { VAL_DASH = 1, VAL_DOT = 2 };
 
 // ---- new controls ---------------------------------------------------------
 enum { CTRL_TEXT_MSG = 1 };
@@ -152,6 +154,9 @@ int DisplayImageFile(int panel, int control, const char *file);   // <0 when mis
 // ---- graphs and strip charts -------------------------------------------------
 int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, double max);
 int SetGraphCursor(int panel, int control, int cursor, double x, double y);   // cursors 1..3
+// A short text in the graph's top right corner, in the desktop's colours,
+// that stays until changed; an empty text takes it away.
+int rt_SetGraphNote(int panel, int control, const char *text);
 int DeleteGraphPlot(int panel, int control, int plot, int refresh);
 int PlotRectangle(int panel, int control, double x1, double y1, double x2, double y2, int color,
                   int fillColor);
@@ -300,12 +305,14 @@ void rt_SetPortLostHook(void (*hook)(int port));
 // has ctrlKind "chart" (no cursors, nothing kept between calls).
 enum { RT_SERIES_LINE = 0, RT_SERIES_POINTS = 1, RT_SERIES_BARS = 2 };
 enum { RT_LINE_SOLID = 0, RT_LINE_DASHED = 1, RT_LINE_DOTTED = 2 };
+enum { RT_MARK_DISC = 0, RT_MARK_SQUARE = 1, RT_MARK_TRIANGLE = 2, RT_MARK_DIAMOND = 3 };
 struct RtChartSeries {
     int kind = RT_SERIES_LINE;
     std::vector<double> x, y;           // bars: x the centres, barWidth their width
     double xStart = 0.0, xStep = 1.0;   // x empty: x[i] = xStart + i * xStep
     int color = VAL_BLACK;
-    double width = 1.0;   // pen width, or the size of a point
+    double width = 1.0;        // pen width, or the size of a point
+    int mark = RT_MARK_DISC;   // the points' shape
     double barWidth = 1.0;
     std::string name;   // in the legend when not empty
 };

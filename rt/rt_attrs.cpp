@@ -172,7 +172,7 @@ int NewCtrl(int panel, int style, const char *label, int top, int left) {
     Panel *p = FindPanel(panel);
     if (!p) return RT_UIE_BAD_PANEL;
     if (style != CTRL_TEXT_MSG) return RT_UIE_BAD_VALUE;
-    auto *l = new QLabel(FromC(label), p->w);
+    auto *l = new QLabel(FromC(label), p->content ? p->content.data() : p->w.data());
     l->setProperty("rtCreated", true);
     l->move(left, top);
     l->adjustSize();

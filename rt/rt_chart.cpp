@@ -129,7 +129,11 @@ static void AddSeries(QCustomPlot *p, const RtChartSeries &s) {
         g->setAdaptiveSampling(true);
         if (s.kind == RT_SERIES_POINTS) {
             g->setLineStyle(QCPGraph::lsNone);
-            g->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, ToColor(s.color),
+            const QCPScatterStyle::ScatterShape shapes[] = {
+                QCPScatterStyle::ssDisc, QCPScatterStyle::ssSquare, QCPScatterStyle::ssTriangle,
+                QCPScatterStyle::ssDiamond};
+            const bool known = s.mark >= RT_MARK_DISC && s.mark <= RT_MARK_DIAMOND;
+            g->setScatterStyle(QCPScatterStyle(shapes[known ? s.mark : 0], ToColor(s.color),
                                                ToColor(s.color), std::max(2.0, s.width)));
         } else {
             g->setLineStyle(QCPGraph::lsLine);

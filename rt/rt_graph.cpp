@@ -208,8 +208,44 @@ static void Queue(QCustomPlot *p) {
     else p->replot(QCustomPlot::rpQueuedReplot);
 }
 
+static double Luminance(const QColor &c) {
+    auto lin = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+}
+
+static double Contrast(const QColor &a, const QColor &b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// A line's colour, unless it would vanish on the plot's background (black
+// on a dark palette): then the palette's text colour. The colour asked for
+// is kept on the line, so a change of palette inks it again.
+static QPen Ink(QCustomPlot *p, QObject *line, int rgb, Qt::PenStyle style = Qt::SolidLine) {
+    line->setProperty("rtColor", rgb);
+    const QPalette pal = p->palette();
+    QColor c = ToColor(rgb);
+    if (Contrast(c, pal.color(QPalette::Base)) < 3.0) c = pal.color(QPalette::Text);
+    return QPen(c, 1, style);
+}
+
+static void InkAgain(QCustomPlot *p, QObject *o) {
+    bool ok = false;
+    const int rgb = o->property("rtColor").toInt(&ok);
+    if (!ok) return;
+    if (auto *g = qobject_cast<QCPGraph *>(o)) g->setPen(Ink(p, g, rgb, g->pen().style()));
+    else if (auto *l = qobject_cast<QCPItemStraightLine *>(o)) l->setPen(Ink(p, l, rgb));
+    else if (auto *t = qobject_cast<QCPItemTracer *>(o)) {
+        t->setPen(Ink(p, t, rgb));
+        t->setBrush(t->pen().color());
+    }
+}
+
 // Background, axes and their texts in the desktop's colours, so a dark or
-// high-contrast palette keeps the graphs readable; the traces keep theirs.
+// high-contrast palette keeps the graphs readable; the traces keep theirs
+// unless they would vanish.
 static void UsePalette(QCustomPlot *p) {
     const QPalette pal = p->palette();
     p->setBackground(QBrush(pal.color(QPalette::Base)));
@@ -222,6 +258,16 @@ static void UsePalette(QCustomPlot *p) {
             a->setTickLabelColor(text);
             a->setLabelColor(text);
         }
+    for (int i = 0; i < p->graphCount(); ++i) InkAgain(p, p->graph(i));
+    for (int i = 0; i < p->itemCount(); ++i) {
+        QCPAbstractItem *it = p->item(i);
+        InkAgain(p, it);
+        if (auto *t = qobject_cast<QCPItemText *>(it)) {
+            t->setColor(text);
+            t->setPen(QPen(text));
+            t->setBrush(pal.color(QPalette::Base));
+        }
+    }
 }
 
 static void PaletteChanged(QCustomPlot *p) {
@@ -264,10 +310,9 @@ void SetupGraph(Ctrl *c) {
                 QCustomPlot::limAbove);
     for (int i = 0; i < 3; ++i) {
         Cursor &k = c->graph->cursors[i];
-        QPen pen(ToColor(kCursorColors[i]));
         k.line = new QCPItemStraightLine(p);
         k.line->setLayer(QStringLiteral("rtcursors"));
-        k.line->setPen(pen);
+        k.line->setPen(Ink(p, k.line, kCursorColors[i]));
         k.line->point1->setCoords(0, 0);
         k.line->point2->setCoords(0, 1);
         k.line->setVisible(false);
@@ -275,11 +320,15 @@ void SetupGraph(Ctrl *c) {
         k.marker->setLayer(QStringLiteral("rtcursors"));
         k.marker->setStyle(QCPItemTracer::tsSquare);
         k.marker->setSize(7);
-        k.marker->setPen(pen);
-        k.marker->setBrush(QBrush(ToColor(kCursorColors[i])));
+        k.marker->setPen(Ink(p, k.marker, kCursorColors[i]));
+        k.marker->setBrush(k.marker->pen().color());
         k.marker->position->setCoords(0, 0);
         k.marker->setVisible(false);
     }
+}
+
+static Qt::PenStyle LineStyle(int style) {
+    return style == VAL_DASH ? Qt::DashLine : style == VAL_DOT ? Qt::DotLine : Qt::SolidLine;
 }
 
 static void ApplyStripGraphs(QCustomPlot *p, StripState *s) {
@@ -289,7 +338,7 @@ static void ApplyStripGraphs(QCustomPlot *p, StripState *s) {
         bool used = static_cast<int>(i) < s->traces;
         g->setVisible(used);
         if (!used) g->data()->clear();
-        else g->setPen(QPen(ToColor(s->colors[i])));
+        else g->setPen(Ink(p, g, s->colors[i], LineStyle(s->styles[i])));
     }
 }
 
@@ -305,6 +354,7 @@ void SetupStrip(Ctrl *c) {
     StripState *s = c->strip.get();
     CommonSetup(p);
     s->colors.assign(1, kDefaultTraceColors[0]);
+    s->styles.assign(1, VAL_SOLID);
     s->points.assign(1, {});
     ApplyStripGraphs(p, s);
     ApplyStripWindow(p, s);
@@ -324,6 +374,7 @@ int SetStripAttribute(Ctrl *c, int attribute, int value) {
             for (int i = static_cast<int>(s->colors.size()); i < value; ++i)
                 s->colors.push_back(kDefaultTraceColors[i % 6]);
             s->colors.resize(value);
+            s->styles.resize(value, VAL_SOLID);
             ApplyStripGraphs(p, s);
             for (int i = 0; i < s->traces; ++i) s->graphs[i]->data()->clear();
             Queue(p);
@@ -575,7 +626,7 @@ int PlotXY(int panel, int control, const void *x, const void *y, int n, int xTyp
     } else {
         gr = p->addGraph();
     }
-    gr->setPen(QPen(ToColor(color)));
+    gr->setPen(Ink(p, gr, color));
     gr->setLineStyle(plotStyle == VAL_CONNECTED_POINTS || plotStyle == 0 ? QCPGraph::lsLine
                                                                          : QCPGraph::lsNone);
     if (plotStyle == VAL_CONNECTED_POINTS || plotStyle != 0)
@@ -639,13 +690,44 @@ int SetTraceAttribute(int panel, int control, int trace, int attribute, int valu
     Ctrl *c = StripCtrl(panel, control, &rc);
     if (!c) return rc;
     StripState *s = c->strip.get();
-    if (attribute != ATTR_TRACE_COLOR) return RT_UIE_BAD_ATTR;
+    if (attribute != ATTR_TRACE_COLOR && attribute != ATTR_TRACE_LINE_STYLE) return RT_UIE_BAD_ATTR;
     if (trace < 1 || trace > s->traces) return RT_UIE_BAD_VALUE;
-    if (s->colors[trace - 1] != value) {
-        s->colors[trace - 1] = value;
-        s->graphs[trace - 1]->setPen(QPen(ToColor(value)));
-        Queue(PlotOf(c));
+    if (attribute == ATTR_TRACE_LINE_STYLE && value != VAL_SOLID && value != VAL_DASH &&
+        value != VAL_DOT)
+        return RT_UIE_BAD_VALUE;
+    int &now = attribute == ATTR_TRACE_COLOR ? s->colors[trace - 1] : s->styles[trace - 1];
+    if (now != value) {
+        now = value;
+        QCustomPlot *p = PlotOf(c);
+        s->graphs[trace - 1]->setPen(
+            Ink(p, s->graphs[trace - 1], s->colors[trace - 1], LineStyle(s->styles[trace - 1])));
+        Queue(p);
     }
+    return 0;
+}
+
+int rt_SetGraphNote(int panel, int control, const char *text) {
+    int rc;
+    Ctrl *c = GraphCtrl(panel, control, &rc);
+    if (!c) return rc;
+    QCustomPlot *p = PlotOf(c);
+    QCPItemText *&note = c->graph->note;
+    const QString t = FromC(text);
+    if (!note) {
+        if (t.isEmpty()) return 0;
+        note = new QCPItemText(p);
+        note->setLayer(QStringLiteral("rtcursors"));
+        note->setClipToAxisRect(true);
+        note->position->setType(QCPItemPosition::ptAxisRectRatio);
+        note->position->setCoords(0.995, 0.03);
+        note->setPositionAlignment(Qt::AlignRight | Qt::AlignTop);
+        note->setPadding(QMargins(4, 1, 4, 1));
+        UsePalette(p);
+    }
+    if (note->text() == t && note->visible() == !t.isEmpty()) return 0;
+    note->setText(t);
+    note->setVisible(!t.isEmpty());
+    Queue(p);
     return 0;
 }
 

@@ -22,6 +22,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QStyleFactory>
 #include <QTextBlock>
@@ -30,6 +33,7 @@
 #include <QDeadlineTimer>
 #include <QTimer>
 #include <QUiLoader>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 
 #include <qcustomplot.h>
@@ -724,6 +728,83 @@ int ProcessSystemEvents(void) {
 }
 
 // ---- panels -----------------------------------------------------------------------------
+// A panel's controls go into a scroll area that fills the window: on a
+// screen smaller than the panel (1366x768 less a task bar, or a scale factor
+// of 2) the rest is scrolled to, not cut off. Without frame, focus or fill
+// of its own, the area leaves the panel's look on a larger screen as it was.
+static QWidget *IntoScrollArea(QWidget *pw) {
+    QLayout *lay = pw->layout();
+    if (!lay) return pw;
+    const auto kids = pw->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+    auto *area = new QScrollArea(pw);
+    area->setObjectName(pw->objectName() + QLatin1String("_scroll"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setFocusPolicy(Qt::NoFocus);
+    area->setWidgetResizable(true);
+    auto *content = new QWidget;
+    content->setObjectName(pw->objectName() + QLatin1String("_content"));
+    // inside the window first, so the Tab order stays as the form made it
+    area->setWidget(content);
+    // takes the layout and the controls in it from the panel
+    content->setLayout(lay);
+    for (QWidget *ch : kids) {
+        if (ch->isWindow()) continue;
+        if (ch->parentWidget() != content) {   // outside the layout: the logo strip
+            const QRect geo = ch->geometry();
+            const bool hidden = ch->isHidden();
+            ch->setParent(content);
+            ch->setGeometry(geo);
+            if (!hidden) ch->show();
+        }
+        // back into the form's order: the order a reader meets them, and
+        // the stacking
+        ch->raise();
+    }
+    auto *outer = new QVBoxLayout(pw);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(area);
+    area->setProperty("rtPanelScroll", true);
+    // Tab scrolls to the field by itself; an Alt+letter or the program's
+    // choice of field must too
+    static bool followFocus = false;
+    if (!followFocus) {
+        followFocus = true;
+        QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget *, QWidget *now) {
+            for (QWidget *up = now; up; up = up->parentWidget())
+                if (auto *a = qobject_cast<QScrollArea *>(up);
+                    a && a->property("rtPanelScroll").toBool()) {
+                    a->ensureWidgetVisible(now);
+                    return;
+                }
+        });
+    }
+    return content;
+}
+
+// A panel is no smaller than its controls need, as the panel's own layout
+// kept it, unless the screen's free area is smaller. At the size its form
+// gives it, it is fitted into that area, frame included, and the scroll area
+// shows the rest; a size the program or the operator chose is kept.
+static void FitToScreen(QWidget *w, QWidget *content) {
+    QScreen *screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect free = screen->availableGeometry();
+    QSize frame = w->frameGeometry().size() - w->size();
+    // before the window manager framed it: room for a title bar
+    if (frame.isEmpty() && QGuiApplication::platformName() == QLatin1String("xcb"))
+        frame = QSize(0, 32);
+    const QSize room = (free.size() - frame).expandedTo(QSize(50, 50));
+    if (content != w) w->setMinimumSize(content->minimumSizeHint().boundedTo(room));
+    if (w->size() != w->property("rtFormSize").toSize()) return;
+    const QSize want = w->size().boundedTo(room);
+    if (want != w->size()) w->resize(want);
+    w->setProperty("rtFormSize", w->size());
+    QRect f(w->pos(), w->size() + frame);
+    if (!free.contains(f))
+        w->move(std::max(free.left(), std::min(f.left(), free.right() + 1 - f.width())),
+                std::max(free.top(), std::min(f.top(), free.bottom() + 1 - f.height())));
+}
+
 static void RaiseWindow(QWidget *w) {
     // the headless platform cannot stack windows and says so on every call
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) w->raise();
@@ -758,11 +839,13 @@ int LoadPanel(int parent, const char *file, int id) {
     delete root;
     pw->setWindowTitle(title);
     pw->resize(geo.size().expandedTo(QSize(50, 50)));
+    pw->setProperty("rtFormSize", pw->size());
     pw->hide();
 
     auto p = std::make_unique<Panel>();
     p->handle = g_nextPanel++;
     p->w = pw;
+    p->content = IntoScrollArea(pw);
     p->name = pw->objectName();
     p->cb = LookupCallback(p->name);
     pw->installEventFilter(new PanelFilter(p->handle, pw));
@@ -790,7 +873,11 @@ int LoadPanel(int parent, const char *file, int id) {
 int DisplayPanel(int panel) {
     Panel *p = FindPanel(panel);
     if (!p) return RT_UIE_BAD_PANEL;
+    QWidget *content = p->content ? p->content.data() : p->w.data();
+    FitToScreen(p->w, content);
     p->w->show();
+    // once shown, the frame may be known
+    FitToScreen(p->w, content);
     RaiseWindow(p->w);
     return 0;
 }

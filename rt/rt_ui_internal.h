@@ -18,6 +18,7 @@ class QComboBox;
 class QLabel;
 class QCustomPlot;
 class QCPItemRect;
+class QCPItemText;
 class QCPGraph;
 class QCPItemStraightLine;
 class QCPItemTracer;
@@ -59,6 +60,7 @@ struct GraphState {
     std::vector<QCPGraph *> freeGraphs;
     Cursor cursors[3];
     bool autoscale[2] = {false, false};
+    QCPItemText *note = nullptr;
 };
 
 struct StripState {
@@ -66,6 +68,7 @@ struct StripState {
     int pointsPerScreen = 101;   // the chart shows one point less than this
     int scrollMode = 0;
     std::vector<int> colors;
+    std::vector<int> styles;   // VAL_SOLID, VAL_DASH, VAL_DOT
     std::vector<std::deque<double>> points;
     std::vector<QCPGraph *> graphs;
 };
@@ -99,6 +102,9 @@ struct Ctrl {
 struct Panel {
     int handle = 0;
     QPointer<QWidget> w;
+    // where its controls lie: inside a scroll area, so that a panel larger
+    // than the screen can still be reached
+    QPointer<QWidget> content;
     QString name;
     CtrlCallbackPtr cb = nullptr;
     std::map<int, std::unique_ptr<Ctrl>> ctrls;

@@ -10,12 +10,17 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -289,5 +294,101 @@ TEST_F(Access, MenuKeyAndShiftF10OpenTheGraphsPictureMenu) {
                                      "Save the whole panel as PNG...  (Ctrl+P)"}))
             << key;
         QTest::qWait(600);   // the same press is not taken twice
+    }
+}
+
+// Shown on the screen of this run, each window lies inside the screen's free
+// area, every control in it can be scrolled to, nothing is squeezed below
+// what its layout needs, and no text is cut short.
+TEST_F(Access, EveryWindowFitsTheScreenWithNothingCut) {
+    for (const Window &win : Windows()) {
+        QWidget *panel = rt_Widget(*win.panel, 0);
+        DisplayPanel(*win.panel);
+        ProcessSystemEvents();
+        const QRect free = panel->screen()->availableGeometry();
+        EXPECT_TRUE(free.contains(panel->frameGeometry()))
+            << win.what << " " << panel->frameGeometry().x() << "," << panel->frameGeometry().y()
+            << " " << panel->frameGeometry().width() << "x" << panel->frameGeometry().height()
+            << " in " << free.width() << "x" << free.height();
+        auto *area = panel->findChild<QScrollArea *>();
+        ASSERT_NE(area, nullptr) << win.what;
+        QWidget *content = area->widget();
+        const QSize need = content->minimumSizeHint();
+        EXPECT_GE(content->width(), need.width()) << win.what;
+        EXPECT_GE(content->height(), need.height()) << win.what;
+        // what the window does not show, a scroll bar reaches
+        EXPECT_EQ(area->verticalScrollBar()->isVisible(),
+                  content->height() > area->viewport()->height())
+            << win.what;
+        EXPECT_EQ(area->horizontalScrollBar()->isVisible(),
+                  content->width() > area->viewport()->width())
+            << win.what;
+        for (QWidget *w : content->findChildren<QWidget *>()) {
+            if (!w->isVisibleTo(panel) || w->size().isEmpty()) continue;
+            const std::string what = win.what + (" " + w->objectName().toStdString());
+            // the logo strip is drawn wider than any screen on purpose
+            const bool decoration = QLatin1String(w->metaObject()->className()) == "QFrame";
+            if (w->property("ctrlId").isValid() && !decoration) {
+                EXPECT_TRUE(content->rect().contains(QRect(w->mapTo(content, QPoint()), w->size())))
+                    << what;
+            }
+            const QFontMetrics fm = w->fontMetrics();
+            if (auto *l = qobject_cast<QLabel *>(w)) {
+                if (l->text().isEmpty() || l->objectName().startsWith("qt_")) continue;
+                if (l->wordWrap()) EXPECT_GE(l->height(), l->heightForWidth(l->width())) << what;
+                else EXPECT_GE(l->width(), l->sizeHint().width()) << what;
+            } else if (auto *b = qobject_cast<QAbstractButton *>(w)) {
+                if (!b->text().isEmpty()) { EXPECT_GE(b->width(), b->sizeHint().width()) << what; }
+            } else if (auto *le = qobject_cast<QLineEdit *>(w)) {
+                // the field's text with the frame and the edit's margins
+                EXPECT_LE(fm.horizontalAdvance(le->text()) + 8, le->width())
+                    << what << " \"" << le->text().toStdString() << "\"";
+            }
+            if (auto *g = qobject_cast<QGroupBox *>(w)) {
+                EXPECT_GE(g->width(), fm.horizontalAdvance(g->title()) + 8) << what;
+            }
+        }
+        // the lowest field, when out of sight, comes into sight with the focus
+        const std::vector<QWidget *> chain = TabChain(panel);
+        ASSERT_FALSE(chain.empty()) << win.what;
+        QWidget *low =
+            *std::max_element(chain.begin(), chain.end(), [content](QWidget *a, QWidget *b) {
+                return a->mapTo(content, QPoint(0, a->height())).y() <
+                       b->mapTo(content, QPoint(0, b->height())).y();
+            });
+        low->setFocus(Qt::ShortcutFocusReason);
+        ProcessSystemEvents();
+        const QRect seen(low->mapTo(area->viewport(), QPoint()), low->size());
+        EXPECT_TRUE(area->viewport()->rect().contains(seen))
+            << win.what << " " << low->objectName().toStdString();
+        if (win.panel != &pHandle) HidePanel(*win.panel);
+    }
+}
+
+// The same on a laptop's 1366x768 screen less a task bar, and at the scale
+// factors 1.5 and 2 on screens as much larger.
+TEST(ScreenFit, At1366x720AndScaleFactors) {
+    const struct {
+        const char *factor;
+        int width, height;
+    } screens[] = {{"1", 1366, 720}, {"1.5", 2049, 1080}, {"2", 2732, 1440}};
+    for (const auto &s : screens) {
+        const std::string config = ::testing::TempDir() + "screen-" + s.factor + ".json";
+        FILE *f = std::fopen(config.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fprintf(f,
+                     "{\"screens\": [{\"name\": \"S\", \"x\": 0, \"y\": 0, \"width\": %d, "
+                     "\"height\": %d, \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}\n",
+                     s.width, s.height);
+        std::fclose(f);
+        ChildProcess child;
+        ASSERT_TRUE(child.Start("/proc/self/exe",
+                                {"--gtest_filter=Access.EveryWindowFitsTheScreenWithNothingCut"},
+                                {"QT_QPA_PLATFORM=offscreen:configfile=" + config,
+                                 std::string("QT_SCALE_FACTOR=") + s.factor}));
+        ASSERT_TRUE(child.Wait(90)) << s.factor;
+        EXPECT_EQ(child.rc, 0) << "scale " << s.factor << "\n" << child.out;
+        // the child saw the screen meant: 1366x720 whatever the factor
+        EXPECT_NE(child.out.find("[  PASSED  ] 1 test"), std::string::npos) << child.out;
     }
 }

@@ -2,6 +2,11 @@
 // through the run-time layer's graph state; Shift and Copy1D.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QPalette>
+#include <qcustomplot.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -164,27 +169,43 @@ protected:
 
 }   // namespace
 
+namespace {
+// the bar graph's note, as it is drawn
+std::string Note() {
+    auto *p = qobject_cast<QCustomPlot *>(rt_Widget(pHandle, PANEL_GRAPHBar));
+    for (int i = 0; p && i < p->itemCount(); ++i)
+        if (auto *t = qobject_cast<QCPItemText *>(p->item(i)); t && t->visible())
+            return t->text().toStdString();
+    return "";
+}
+const char *const kIn = "In tolerance";
+const char *const kAbove = "Out of tolerance: above set-point + tolerance";
+const char *const kBelow = "Out of tolerance: below set-point - tolerance";
+}   // namespace
+
+// In and out of tolerance in colour, and in words and weight beside it.
 TEST_F(Draw, ToleranceColourBoundsInclusive) {
     struct C {
         uint16_t vp, tVal, tol, mv;
         int color;
+        const char *words;
     } cases[] = {
-        {2048, 1000, 20, 1020, VAL_DK_GREEN},
-        {2048, 1000, 20, 1021, VAL_RED},
-        {2048, 1000, 20, 980, VAL_DK_GREEN},
-        {2048, 1000, 20, 979, VAL_RED},
-        {2048, 1000, 0, 1000, VAL_DK_GREEN},
-        {2048, 1000, 0, 1001, VAL_RED},
+        {2048, 1000, 20, 1020, VAL_DK_GREEN, kIn},
+        {2048, 1000, 20, 1021, VAL_RED, kAbove},
+        {2048, 1000, 20, 980, VAL_DK_GREEN, kIn},
+        {2048, 1000, 20, 979, VAL_RED, kBelow},
+        {2048, 1000, 0, 1000, VAL_DK_GREEN, kIn},
+        {2048, 1000, 0, 1001, VAL_RED, kAbove},
         // tol above tVal: the lower bound is 0
-        {2048, 10, 30, 0, VAL_DK_GREEN},
-        {2048, 10, 30, 40, VAL_DK_GREEN},
-        {2048, 10, 30, 41, VAL_RED},
+        {2048, 10, 30, 0, VAL_DK_GREEN, kIn},
+        {2048, 10, 30, 40, VAL_DK_GREEN, kIn},
+        {2048, 10, 30, 41, VAL_RED, kAbove},
         // the upper bound stops at the line's end
-        {2048, 2040, 20, 2048, VAL_DK_GREEN},
-        {2048, 2040, 20, 2050, VAL_RED},
+        {2048, 2040, 20, 2048, VAL_DK_GREEN, kIn},
+        {2048, 2040, 20, 2050, VAL_RED, kAbove},
         // no 16-bit wrap of tVal + tol
-        {2048, 65000, 1000, 1000, VAL_RED},
-        {65535, 65000, 1000, 65535, VAL_DK_GREEN},
+        {2048, 65000, 1000, 1000, VAL_RED, kBelow},
+        {65535, 65000, 1000, 65535, VAL_DK_GREEN, kIn},
     };
     for (auto c : cases) {
         SCOPED_TRACE("tVal " + std::to_string(c.tVal) + " tol " + std::to_string(c.tol) +
@@ -196,7 +217,72 @@ TEST_F(Draw, ToleranceColourBoundsInclusive) {
         PlotVIDEOBarGraph();
         EXPECT_EQ(Bg(PANEL_NUMMvalue), c.color);
         EXPECT_EQ(Bg(PANEL_NUMMvalueMm), c.color);
+        EXPECT_EQ(Note(), c.words);
+        for (int control : {PANEL_NUMMvalue, PANEL_NUMMvalueMm}) {
+            EXPECT_EQ(rt_GetToolTip(pHandle, control), c.words);
+            int bold = -1;
+            GetCtrlAttribute(pHandle, control, ATTR_TEXT_BOLD, &bold);
+            EXPECT_EQ(bold, c.color == VAL_RED ? 1 : 0);
+        }
     }
+}
+
+namespace {
+// contrast ratio of two colours as WCAG 2 defines it
+double Contrast(const QColor &a, const QColor &b) {
+    auto lum = [](const QColor &c) {
+        double v[3] = {c.redF(), c.greenF(), c.blueF()};
+        for (double &x : v) x = x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+        return 0.2126 * v[0] + 0.7152 * v[1] + 0.0722 * v[2];
+    };
+    const double la = lum(a), lb = lum(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+}   // namespace
+
+// The strip chart's limits are dashed and its extremes dotted; on a light
+// and on a dark palette every line, axis text and the note stand out from
+// the plot's background.
+TEST_F(Draw, LinesByShapeAndReadableOnLightAndDarkPalettes) {
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Base, QColor(30, 30, 32));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    for (const QPalette &pal : {light, dark}) {
+        const QColor base = pal.color(QPalette::Base);
+        SCOPED_TRACE("base " + base.name().toStdString());
+        QApplication::setPalette(pal);
+        Mvalue = 1021;   // out of tolerance: the note is shown
+        PlotVIDEOBarGraph();
+        PlotRAWGraphX8();
+        ProcessSystemEvents();
+        auto *strip = qobject_cast<QCustomPlot *>(rt_Widget(pHandle, PANEL_STRIPRaw));
+        auto *bar = qobject_cast<QCustomPlot *>(rt_Widget(pHandle, PANEL_GRAPHBar));
+        ASSERT_TRUE(strip && bar);
+        ASSERT_EQ(strip->graphCount(), 6);
+        // upper, lower, set-point, value, max, min
+        const Qt::PenStyle styles[6] = {Qt::DashLine,  Qt::DashLine, Qt::SolidLine,
+                                        Qt::SolidLine, Qt::DotLine,  Qt::DotLine};
+        for (int t = 0; t < 6; ++t) {
+            EXPECT_EQ(strip->graph(t)->pen().style(), styles[t]) << "trace " << t + 1;
+            EXPECT_GE(Contrast(strip->graph(t)->pen().color(), base), 3.0) << "trace " << t + 1;
+        }
+        for (QCustomPlot *p : {strip, bar}) {
+            // the plot is painted on the palette's base (its corner lies outside the axes)
+            EXPECT_EQ(p->grab().toImage().pixelColor(1, 1), base);
+            EXPECT_GE(Contrast(p->xAxis->tickLabelColor(), base), 4.5);
+            for (int i = 0; i < p->itemCount(); ++i) {
+                if (!p->item(i)->visible()) continue;
+                if (auto *t = qobject_cast<QCPItemText *>(p->item(i))) {
+                    EXPECT_GE(Contrast(t->color(), t->brush().color()), 4.5);
+                } else if (auto *l = qobject_cast<QCPItemStraightLine *>(p->item(i))) {
+                    EXPECT_GE(Contrast(l->pen().color(), base), 3.0) << "cursor " << i;
+                }
+            }
+        }
+        EXPECT_EQ(Note(), kAbove);
+    }
+    QApplication::setPalette(light);
 }
 
 TEST_F(Draw, ReferenceCursorAndClamps) {
