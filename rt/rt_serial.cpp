@@ -170,10 +170,15 @@ void DeliverLost() {
     }
 }
 
+// A frame that came before the line went is still handed to the callback.
+bool DeliveryDue(const PortPtr &p) {
+    return p->cb && (p->mask & LWRS_RECEIVE) && p->arrived && p->inq.size() >= p->notifyCount;
+}
+
 // Closes a port whose device went away; safe at any point.
 bool ReapIfLost(const PortPtr &p) {
     if (p->open && !p->lost && p->line && p->line->Lost()) MarkLost(p);
-    if (p->open && p->lost) {
+    if (p->open && p->lost && !DeliveryDue(p)) {
         CloseInternal(p);
         rtui::NoteSerialDelivery();
         for (auto &kv : g_ports) {
@@ -223,6 +228,7 @@ void Check(int port, const PortPtr &p) {
         p->recheck = false;
         PostCheck(port, p);
     }
+    ReapIfLost(p);
 }
 
 void Append(int port, const PortPtr &p, QByteArray d) {
@@ -262,7 +268,8 @@ void MoveIn(int port, const PortPtr &p) {
 // Takes whatever the OS holds for the port without running any callback.
 void Pull(int port, const PortPtr &p) {
     MoveIn(port, p);
-    ReapIfLost(p);
+    // what came before the line went is read before the port is closed
+    if (p->inq.isEmpty()) ReapIfLost(p);
 }
 
 // Ports still open when the application object goes away are closed while
