@@ -6,15 +6,11 @@
 #include <cstring>
 
 #include "ctl/ctl.h"
+#include "lines/net_line.h"
 
 namespace ctl {
 
 namespace {
-
-bool NameChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-           c == '-' || c == '_';
-}
 
 bool PortText(const std::string &p, int &port) {
     if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos)
@@ -40,34 +36,8 @@ bool ParseUrl(const std::string &url, BrokerUrl &out) {
     }
     if (!rest.empty() && rest.back() == '/') rest.pop_back();
     std::string portText;
-    bool hasPort = false;
-    if (!rest.empty() && rest[0] == '[') {
-        // an IPv6 literal: its colons are no port
-        const size_t close = rest.find(']');
-        if (close == std::string::npos) return false;
-        out.host = rest.substr(1, close - 1);
-        in6_addr a;
-        if (out.host.find('%') != std::string::npos ||
-            inet_pton(AF_INET6, out.host.c_str(), &a) != 1)
-            return false;
-        const std::string after = rest.substr(close + 1);
-        if (!after.empty()) {
-            if (after[0] != ':') return false;
-            hasPort = true;
-            portText = after.substr(1);
-        }
-    } else {
-        const size_t colon = rest.find(':');
-        out.host = rest.substr(0, colon);
-        if (colon != std::string::npos) {
-            hasPort = true;
-            portText = rest.substr(colon + 1);
-        }
-        if (out.host.empty()) return false;
-        for (char c : out.host)
-            if (!NameChar(c)) return false;
-    }
-    return !hasPort || PortText(portText, out.port);
+    return lines::SplitHostPort(rest, out.host, portText, true) &&
+           (portText.empty() || PortText(portText, out.port));
 }
 
 std::string UrlText(const BrokerUrl &u) {

@@ -4,6 +4,7 @@
 #include "lines/net_line.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -38,28 +39,50 @@ const char kRfc2217[] = "rfc2217://", kTcp[] = "tcp://";
 
 bool StartsWith(const std::string &s, const char *p) { return s.rfind(p, 0) == 0; }
 
+bool NameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '_';
+}
+
+// A name, a dotted address or an IPv6 literal, and nothing that the resolver
+// would cut short at a NUL or read as a zone.
+bool HostText(const std::string &h, bool v6) {
+    if (h.empty()) return false;
+    if (!v6) return std::all_of(h.begin(), h.end(), NameChar);
+    in6_addr a;
+    return h.find_first_not_of("0123456789abcdefABCDEF:.") == std::string::npos &&
+           inet_pton(AF_INET6, h.c_str(), &a) == 1;
+}
+
 }   // namespace
 
 bool IsNetPort(const std::string &name) {
     return StartsWith(name, kRfc2217) || StartsWith(name, kTcp);
 }
 
-bool SplitHostPort(const std::string &a, std::string &host, std::string &port) {
+bool SplitHostPort(const std::string &a, std::string &host, std::string &port, bool portOptional) {
+    const bool v6 = !a.empty() && a[0] == '[';
     size_t colon;
-    if (!a.empty() && a[0] == '[') {
+    if (v6) {
         const size_t close = a.find(']');
-        if (close == std::string::npos || close + 1 >= a.size() || a[close + 1] != ':')
-            return false;
+        if (close == std::string::npos) return false;
         host = a.substr(1, close - 1);
         colon = close + 1;
+        if (colon < a.size() && a[colon] != ':') return false;
     } else {
-        colon = a.rfind(':');
-        if (colon == std::string::npos || a.find(':') != colon) return false;
+        colon = a.find(':');
         host = a.substr(0, colon);
     }
-    port = a.substr(colon + 1);
-    return !host.empty() && !port.empty() && port.size() <= 5 &&
-           port.find_first_not_of("0123456789") == std::string::npos && std::stoi(port) <= 65535;
+    port.clear();
+    if (colon >= a.size()) {
+        if (!portOptional) return false;
+    } else {
+        port = a.substr(colon + 1);
+        if (port.empty() || port.size() > 5 ||
+            port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535)
+            return false;
+    }
+    return HostText(host, v6);
 }
 
 bool NetLine::Open(const std::string &name, OpenFault &fault, std::string &err) {

@@ -15,8 +15,10 @@ namespace lines {
 
 // true for a name of the two network forms.
 bool IsNetPort(const std::string &name);
-// "HOST:PORT" or "[V6]:PORT", the port 0..65535.
-bool SplitHostPort(const std::string &address, std::string &host, std::string &port);
+// "HOST:PORT" or "[V6]:PORT", the port 0..65535; with portOptional the
+// ":PORT" may be left out (port then comes back empty).
+bool SplitHostPort(const std::string &address, std::string &host, std::string &port,
+                   bool portOptional = false);
 
 class NetLine : public proto::ByteLine {
 public:

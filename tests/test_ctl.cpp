@@ -881,6 +881,14 @@ TEST(CtlMqttText, UrlAcceptsHostAndPortOnly) {
             EXPECT_EQ(u.tls, c.tls) << c.url;
         }
     }
+    // the resolver stops at a NUL: what follows it must not pass unseen
+    using namespace std::string_literals;
+    const std::string withNul[] = {"mqtt://[::\0\0[1]"s, "mqtt://[::1\0]:1883"s,
+                                   "mqtt://h\0ost:1883"s};
+    for (const std::string &url : withNul) {
+        ctl::BrokerUrl u;
+        EXPECT_FALSE(ctl::ParseUrl(url, u)) << url.size();
+    }
 }
 
 TEST(CtlMqttText, CredentialsOneLineUserColonPassword) {
