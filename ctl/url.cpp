@@ -10,17 +10,6 @@
 
 namespace ctl {
 
-namespace {
-
-bool PortText(const std::string &p, int &port) {
-    if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    port = std::atoi(p.c_str());
-    return port >= 1 && port <= 65535;
-}
-
-}   // namespace
-
 bool ParseUrl(const std::string &url, BrokerUrl &out) {
     std::string rest;
     if (url.compare(0, 7, "mqtt://") == 0) {
@@ -36,8 +25,10 @@ bool ParseUrl(const std::string &url, BrokerUrl &out) {
     }
     if (!rest.empty() && rest.back() == '/') rest.pop_back();
     std::string portText;
-    return lines::SplitHostPort(rest, out.host, portText, true) &&
-           (portText.empty() || PortText(portText, out.port));
+    if (!lines::SplitHostPort(rest, out.host, portText, true)) return false;
+    // the reader has checked the digits and the range; a broker has no port 0
+    if (!portText.empty()) out.port = std::atoi(portText.c_str());
+    return out.port >= 1;
 }
 
 std::string UrlText(const BrokerUrl &u) {

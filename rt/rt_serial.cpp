@@ -211,8 +211,7 @@ void Check(int port, const PortPtr &p) {
         return;
     }
     int events = 0;
-    if ((p->mask & LWRS_RECEIVE) && p->arrived && p->inq.size() >= p->notifyCount)
-        events |= LWRS_RECEIVE;
+    if (DeliveryDue(p)) events |= LWRS_RECEIVE;
     if ((p->mask & LWRS_RXFLAG) && p->charSeen) events |= LWRS_RXFLAG;
     if ((p->mask & LWRS_TXEMPTY) && p->txEmpty) events |= LWRS_TXEMPTY;
     p->arrived = p->charSeen = p->txEmpty = false;
