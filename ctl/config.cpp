@@ -27,6 +27,11 @@ bool ConfigArgs(const std::string &name, const std::string &text,
         const std::string line = Trim(text.substr(from, end - from));
         from = end + 1;
         const std::string where = name + ":" + std::to_string(lineNo) + ": ";
+        // a NUL would cut the value short wherever it is read as C text
+        if (line.find('\0') != std::string::npos) {
+            err = where + "a NUL byte in the line";
+            return false;
+        }
         if (line.empty() || line[0] == '#' || line[0] == ';' || line == "[serve]") continue;
         const size_t eq = line.find('=');
         if (eq == std::string::npos) {

@@ -242,13 +242,16 @@ TEST(ServeModbus, EightClientsAndBadOnesBeside) {
 TEST(ServeConfig, FileOptionsTheCommandLineWinsBadLinesExit2) {
     const std::string dir = testfs::TempDir("ridar-serve");
     const std::string bad1 = dir + "/bad1.conf", bad2 = dir + "/bad2.conf", good = dir + "/g.conf";
+    const std::string bad3 = dir + "/bad3.conf";
     std::ofstream(bad1) << "# gauge 1\nprot = /dev/ttyUSB0\n";
     std::ofstream(bad2) << "[serve]\nmodbus 127.0.0.1:1502\n";
+    std::ofstream(bad3) << "[serve]\n\nmqtt = mqtt://[::1" << std::string(1, '\0') << "junk]\n";
     const struct {
         std::string file, err;
     } cases[] = {
         {bad1, "kvex-ctl: " + bad1 + ":2: unknown key \"prot\"\n"},
         {bad2, "kvex-ctl: " + bad2 + ":2: not KEY = VALUE: modbus 127.0.0.1:1502\n"},
+        {bad3, "kvex-ctl: " + bad3 + ":3: a NUL byte in the line\n"},
     };
     for (const auto &c : cases) {
         CtlResult r = RunCtl({"serve", "--config", c.file});
