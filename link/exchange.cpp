@@ -1,35 +1,105 @@
 // One exchange with the sensor: a request frame and the wait for its reply.
+// The request half (the flush, the write, a store's wait until it is out)
+// is the protocol engine's; the wait for a reply pumps the windows' events.
 #include "link/frame.h"
 
-static bool Written(const Exchange &x) { return !x.written || x.written(); }
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <time.h>
 
-static int PortOf(const Exchange &x) { return x.port > 0 ? x.port : com; }
+#include "proto/engine.h"
 
-int SendRequest(const Exchange &x) {
-    const int port = PortOf(x);
-    if (x.await != Await::Nothing) {
-        // what an earlier, timed-out exchange left is not this reply
-        FlushInQ(port);
-        FlushOutQ(port);
+namespace {
+
+// The run-time layer's port as the engine's line.
+class RtLine final : public proto::ByteLine {
+public:
+    int port = 0;
+
+    bool Write(const uint8_t *bytes, size_t n) override {
+        // szWriteBuf keeps what went out, as the program always had it
+        std::memcpy(szWriteBuf, bytes, n);
+        nBytesW = ComWrt(port, szWriteBuf, static_cast<int>(n));
+        return nBytesW == static_cast<int>(n);
+    }
+    long OutQueued() override {
+        const int n = GetOutQLen(port);
+        return n > 0 ? n : 0;
+    }
+    long ReadSome(uint8_t *buf, size_t n) override {
+        const int queued = GetInQLen(port);
+        if (queued <= 0) return queued < 0 ? -1 : 0;
+        const int want = static_cast<int>(std::min<size_t>(n, static_cast<size_t>(queued)));
+        const int r = ComRd(port, reinterpret_cast<char *>(buf), want);
+        return r < 0 ? -1 : r;
+    }
+    Wait WaitReadable(double deadline) override {
+        for (;;) {
+            const int queued = GetInQLen(port);
+            if (queued < 0) return Wait::Lost;
+            if (queued > 0) return Wait::Readable;
+            if (Timer() >= deadline) return Wait::Deadline;
+            Sleep(1);
+        }
+    }
+    bool SleepUntil(double until) override {
+        double left = until - Timer();
+        if (left <= 0) return true;
+        timespec ts{static_cast<time_t>(left), static_cast<long>((left - std::floor(left)) * 1e9)};
+        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
+        return true;
+    }
+    void DiscardInput() override { FlushInQ(port); }
+    void DiscardOutput() override { FlushOutQ(port); }
+    bool Lost() const override { return GetInQLen(port) < 0; }
+    double Now() const override { return Timer(); }
+};
+
+RtLine line;
+proto::Exchanger engine(line);
+
+proto::Await EngineAwait(Await what) {
+    switch (what) {
+    case Await::Nothing: return proto::Await::Nothing;
+    case Await::Frame: return proto::Await::Frame;
+    case Await::Raw: break;
+    }
+    return proto::Await::Raw;
+}
+
+// Asks for the reply and writes the request; what the engine made of it.
+proto::Outcome Request(const Exchange &x) {
+    const int port = x.port > 0 ? x.port : com;
+    if (port != line.port) {
+        // another port: what was written on the last one is not on this one
+        line.port = port;
+        engine.Reset();
     }
     if (x.await == Await::Frame) rx_flag = 0;
-    FillTxBuf(x.order, x.words);
     if (x.await == Await::Raw) AskRaw(x.rawBytes);
     else AskFrame(x.await == Await::Frame ? x.order : 0);
-    nBytesW = ComWrt(port, szWriteBuf, FRAME_BYTES);
+    return engine.Send(static_cast<proto::Order>(x.order), AsWords(x.words), EngineAwait(x.await),
+                       static_cast<uint16_t>(sync));
+}
+
+bool Written(const Exchange &x) { return !x.written || x.written(); }
+
+}   // namespace
+
+int SendRequest(const Exchange &x) {
+    Request(x);
     return nBytesW;
 }
 
 int SendAndWait(const Exchange &x, int *queued) {
-    const int port = PortOf(x);
     const bool raw = x.await == Await::Raw;
-    SendRequest(x);
+    const proto::Outcome sent = Request(x);
 
     // The sensor does not confirm a store. It has left only once it is out
     // on the line: the next request's flush would drop what the driver holds.
     if (x.await == Await::Nothing)
-        return nBytesW == FRAME_BYTES && rt_WaitOutQEmpty(port) == 0 ? EXCHANGE_DONE
-                                                                     : EXCHANGE_NOT_SENT;
+        return sent == proto::Outcome::Done ? EXCHANGE_DONE : EXCHANGE_NOT_SENT;
 
     if (!Written(x)) {
         if (raw) AskRaw(0);
@@ -39,6 +109,7 @@ int SendAndWait(const Exchange &x, int *queued) {
 
     int end = EXCHANGE_TIMEOUT;
     int n = 0;
+    // the time-out counts from after what ran after the write (progress texts)
     tstart = Timer();
     for (;;) {
         if (x.pump) ProcessSystemEvents();

@@ -55,6 +55,7 @@ LinkHealth Exchanger::Health() const {
 void Exchanger::Reset() {
     asm_.Clear();
     lineFreeAt_ = 0;
+    storeOnWay_ = false;
 }
 
 // A line reports what its driver holds; the last bytes of a UART or what a
@@ -73,27 +74,39 @@ bool Exchanger::WaitLineFree() {
     }
 }
 
-Outcome Exchanger::Run(Order order, const Words &words, Await what, size_t rawBytes) {
+Outcome Exchanger::Send(Order order, const Words &words, Await what, uint16_t sync) {
     raw.clear();
     took = 0;
     unframed = 0;
-    if (what != Await::Nothing) {
-        // a store written just before is still on its way: flushing now would drop it
-        WaitLineFree();
+    const bool store = what == Await::Nothing;
+    if (!store) {
+        // a store written just before may still be on its way: flushing now
+        // would drop it (a request that got its reply has left the line)
+        if (storeOnWay_) WaitLineFree();
         line_.DiscardInput();
         line_.DiscardOutput();
         asm_.Clear();
     }
     uint8_t frame[kFrameBytes];
-    EncodeFrame(order, words, frame);
-    if (!line_.Write(frame, sizeof frame)) return line_.Lost() ? Outcome::Lost : Outcome::NotSent;
-    const double t0 = line_.Now();
-    lineFreeAt_ = std::max(lineFreeAt_, t0) + kFrameBytes * line_.CharTime();
-    if (what == Await::Nothing) {
-        if (WaitLineFree()) return Outcome::Done;
-        return line_.Lost() ? Outcome::Lost : Outcome::NotSent;
+    EncodeFrame(order, words, frame, sync);
+    const bool written = line_.Write(frame, sizeof frame);
+    t0_ = line_.Now();
+    if (!written) return line_.Lost() ? Outcome::Lost : Outcome::NotSent;
+    // after the flush nothing earlier is queued; a store queues behind what is
+    lineFreeAt_ = (store ? std::max(lineFreeAt_, t0_) : t0_) + kFrameBytes * line_.CharTime();
+    storeOnWay_ = store;
+    if (!store) return Outcome::Done;
+    if (WaitLineFree()) {
+        storeOnWay_ = false;
+        return Outcome::Done;
     }
+    return line_.Lost() ? Outcome::Lost : Outcome::NotSent;
+}
 
+Outcome Exchanger::Run(Order order, const Words &words, Await what, size_t rawBytes) {
+    const Outcome sent = Send(order, words, what);
+    if (sent != Outcome::Done || what == Await::Nothing) return sent;
+    const double t0 = t0_;
     const double deadline = t0 + kTimeout;
     const long droppedBefore = asm_.bytesDropped;
     uint8_t buf[512];

@@ -96,6 +96,12 @@ public:
 
     Outcome Run(Order order, const Words &words, Await what, size_t rawBytes = 0);
 
+    // Run's request half alone, for a program that waits for the reply in
+    // its own event loop: the flush before a request that awaits a reply
+    // (never of a store still on its way), the write, and for a store the
+    // wait until it is out. Done: written (a store: out on the line).
+    Outcome Send(Order order, const Words &words, Await what, uint16_t sync = kHostSync);
+
     // The reply of the last Run: a frame, or the raw bytes that came (also
     // after a time-out; a raw reply longer than asked shows as one more byte).
     Frame reply;
@@ -118,6 +124,8 @@ private:
     ByteLine &line_;
     FrameAssembler asm_;
     double lineFreeAt_ = 0;   // when the last written byte has left the line
+    double t0_ = 0;
+    bool storeOnWay_ = false;   // a store not yet seen out on the line
     long frames_ = 0, timeouts_ = 0;
 };
 

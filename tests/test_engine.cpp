@@ -118,6 +118,27 @@ TEST(EngineStore, AStoreLeavesWholeBeforeTheNextRequestFlushes) {
     }
 }
 
+// A peer that answers faster than the line time (a pseudo-terminal, a
+// simulator) is not slowed to it: only a store is waited out.
+TEST(EngineStore, ARequestThatGotItsReplyIsNotWaitedOut) {
+    PacedLine line;
+    Exchanger x(line);
+    line.script.push_back({0.001, Bytes(0x00AA, 2, {1})});
+    EXPECT_EQ(x.Run(Order::GetRam, Words{}, Await::Frame), Outcome::Done);
+    line.script.push_back({0.002, Bytes(0x00AA, 8, {2})});
+    EXPECT_EQ(x.Run(Order::Measure, Words{}, Await::Frame), Outcome::Done);
+    EXPECT_EQ(x.reply.words[0], 2);
+    EXPECT_LT(line.now, kFrameTime / 2);
+    // a run at that pace does not build up line time a store then waits out
+    for (int i = 0; i < 200; ++i) {
+        line.script.push_back({line.now + 0.001, Bytes(0x00AA, 8, {3})});
+        ASSERT_EQ(x.Run(Order::Measure, Words{}, Await::Frame), Outcome::Done) << i;
+    }
+    const double before = line.now;
+    EXPECT_EQ(x.Run(Order::StoreRam, Words{}, Await::Nothing), Outcome::Done);
+    EXPECT_LT(line.now - before, 2 * kFrameTime + 1e-9);
+}
+
 TEST(EngineReply, FoundAfterStrayBytesWithinTheTimeoutFromTheWrite) {
     const std::string reply = Bytes(0x00AA, 8, {400, 600, 600});
     // clang-format off
