@@ -1,12 +1,12 @@
 // One exchange with the sensor: a request frame and the wait for its reply.
 // The request half (the flush, the write, a store's wait until it is out)
 // is the protocol engine's; the wait for a reply pumps the windows' events.
+// before frame.h, whose sync macro would rename unistd.h's sync()
+#include "lines/serial_line.h"
 #include "link/frame.h"
 
-#include <cerrno>
-#include <cmath>
+#include <algorithm>
 #include <cstring>
-#include <time.h>
 
 #include "proto/engine.h"
 
@@ -44,11 +44,8 @@ public:
         }
     }
     bool SleepUntil(double until) override {
-        double left = until - Timer();
-        if (left <= 0) return true;
-        timespec ts{static_cast<time_t>(left), static_cast<long>((left - std::floor(left)) * 1e9)};
-        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
-        return true;
+        // the shared lines' sleep, on their clock
+        return lines::SleepUntil(lines::MonoNow() + (until - Timer()), nullptr, nullptr);
     }
     void DiscardInput() override { FlushInQ(port); }
     void DiscardOutput() override { FlushOutQ(port); }
